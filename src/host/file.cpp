@@ -1,0 +1,220 @@
+#include "host/file.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace host {
+namespace {
+
+thread_local uint32_t threadError = 0;
+
+int OpenFlags(FileMode mode) {
+  switch (mode) {
+    case FileMode::kCreateWrite:
+      // Truncation waits until the lock is held, so a file that another
+      // stream holds exclusively is never emptied underneath it.
+      return O_WRONLY | O_CREAT;
+    case FileMode::kReadWrite:
+      return O_RDWR;
+    case FileMode::kReadDenyWrite:
+    case FileMode::kReadShared:
+      return O_RDONLY;
+  }
+  return O_RDONLY;
+}
+
+int LockFor(FileMode mode) {
+  switch (mode) {
+    case FileMode::kCreateWrite:
+    case FileMode::kReadWrite:
+      return LOCK_EX;
+    case FileMode::kReadDenyWrite:
+      return LOCK_SH;
+    case FileMode::kReadShared:
+      return 0;
+  }
+  return 0;
+}
+
+}  // namespace
+
+PlatformFile::~PlatformFile() { Abort(); }
+
+bool PlatformFile::Fail() {
+  lastErrno_ = errno != 0 ? errno : EIO;
+  return false;
+}
+
+bool PlatformFile::Open(const std::string& hostPath, FileMode mode) {
+  if (fd_ >= 0) {
+    lastErrno_ = EBUSY;
+    return false;
+  }
+  if (hostPath.empty() || hostPath.find('\0') != std::string::npos) {
+    lastErrno_ = ENOENT;
+    return false;
+  }
+  // O_NONBLOCK keeps the open itself from waiting on a FIFO; it is cleared
+  // again once the file is known to be a regular one.
+  int fd;
+  do {
+    fd = ::open(hostPath.c_str(), OpenFlags(mode) | O_CLOEXEC | O_NONBLOCK, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return Fail();
+
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    Fail();
+    ::close(fd);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    lastErrno_ = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    return false;
+  }
+  int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    Fail();
+    ::close(fd);
+    return false;
+  }
+  if (int lock = LockFor(mode); lock != 0) {
+    int rc;
+    do {
+      rc = ::flock(fd, lock | LOCK_NB);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+      Fail();
+      ::close(fd);
+      return false;
+    }
+  }
+  if (mode == FileMode::kCreateWrite && ::ftruncate(fd, 0) != 0) {
+    Fail();
+    ::close(fd);
+    return false;
+  }
+  fd_ = fd;
+  lastErrno_ = 0;
+  return true;
+}
+
+ReadResult PlatformFile::Read(void* buffer, uint32_t length, uint32_t& got) {
+  got = 0;
+  if (fd_ < 0) {
+    lastErrno_ = EBADF;
+    return ReadResult::kFailed;
+  }
+  if (length == 0) return ReadResult::kData;
+  uint8_t* p = static_cast<uint8_t*>(buffer);
+  while (got < length) {
+    ssize_t n = ::read(fd_, p + got, length - got);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      Fail();
+      return ReadResult::kFailed;
+    }
+    if (n == 0) break;
+    got += static_cast<uint32_t>(n);
+  }
+  return got == 0 ? ReadResult::kEndOfFile : ReadResult::kData;
+}
+
+bool PlatformFile::Write(const void* buffer, uint32_t length) {
+  if (fd_ < 0) {
+    lastErrno_ = EBADF;
+    return false;
+  }
+  const uint8_t* p = static_cast<const uint8_t*>(buffer);
+  uint32_t done = 0;
+  while (done < length) {
+    ssize_t n = ::write(fd_, p + done, length - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return Fail();
+    }
+    if (n == 0) {
+      lastErrno_ = ENOSPC;
+      return false;
+    }
+    done += static_cast<uint32_t>(n);
+  }
+  return true;
+}
+
+bool PlatformFile::Seek(int64_t distance, SeekOrigin origin) {
+  if (fd_ < 0) {
+    lastErrno_ = EBADF;
+    return false;
+  }
+  int whence = origin == SeekOrigin::kBegin ? SEEK_SET : origin == SeekOrigin::kCurrent ? SEEK_CUR : SEEK_END;
+  if (::lseek(fd_, static_cast<off_t>(distance), whence) < 0) return Fail();
+  return true;
+}
+
+bool PlatformFile::Tell(uint64_t& out) {
+  if (fd_ < 0) {
+    lastErrno_ = EBADF;
+    return false;
+  }
+  off_t pos = ::lseek(fd_, 0, SEEK_CUR);
+  if (pos < 0) return Fail();
+  out = static_cast<uint64_t>(pos);
+  return true;
+}
+
+bool PlatformFile::Length(uint64_t& out) {
+  if (fd_ < 0) {
+    lastErrno_ = EBADF;
+    return false;
+  }
+  struct stat st;
+  if (::fstat(fd_, &st) != 0) return Fail();
+  out = static_cast<uint64_t>(st.st_size);
+  return true;
+}
+
+bool PlatformFile::Flush() {
+  if (fd_ < 0) {
+    lastErrno_ = EBADF;
+    return false;
+  }
+  if (::fsync(fd_) != 0) return Fail();
+  return true;
+}
+
+bool PlatformFile::Close() {
+  if (fd_ < 0) {
+    lastErrno_ = EBADF;
+    return false;
+  }
+  int fd = fd_;
+  fd_ = -1;
+  // The descriptor is gone after close() even when it reports EINTR, so
+  // retrying could close a descriptor another thread has just been given.
+  if (::close(fd) != 0 && errno != EINTR) return Fail();
+  return true;
+}
+
+void PlatformFile::Abort() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+void SetThreadError(uint32_t code) { threadError = code; }
+uint32_t GetThreadError() { return threadError; }
+
+std::string SystemErrorText(int error) {
+  char buffer[256];
+  // The GNU variant may return a static string instead of filling the buffer.
+  const char* text = ::strerror_r(error, buffer, sizeof buffer);
+  return text != nullptr ? std::string(text) : std::string("error ") + std::to_string(error);
+}
+
+}  // namespace host

@@ -1,0 +1,223 @@
+#include "io/qpx_file_io.h"
+
+#include <cerrno>
+#include <new>
+
+#include "host/host_path.h"
+
+namespace QPXFile {
+namespace {
+
+// The platform's relative move takes a signed 32-bit distance, so larger
+// moves are made in steps of this size.
+constexpr uint64_t kMaxSeekStep = 0x7FFFFFFF;
+
+bool ToHostMode(uint16_t mode, host::FileMode& out) {
+  switch (mode) {
+    case kModeCreate: out = host::FileMode::kCreateWrite; return true;
+    case kModeRead: out = host::FileMode::kReadDenyWrite; return true;
+    case kModeReadWrite: out = host::FileMode::kReadWrite; return true;
+    case kModeReadShared: out = host::FileMode::kReadShared; return true;
+    default: return false;
+  }
+}
+
+}  // namespace
+
+CQPXFileIO::~CQPXFileIO() {
+  // A stream dropped without Close still releases its descriptor.
+  if (file_) file_->Abort();
+}
+
+void CQPXFileIO::SetPlatformError(uint32_t code) {
+  lastError_ = code;
+  systemError_ = file_ ? file_->LastSystemError() : EBADF;
+}
+
+bool CQPXFileIO::Open(const std::u16string& path, uint16_t mode) {
+  if (IsOpen()) return false;
+  host::FileMode hostMode;
+  if (!ToHostMode(mode, hostMode)) return false;
+  size_t slash = path.rfind(u'\\');
+  if (slash == std::u16string::npos || slash + 1 == path.size()) {
+    lastError_ = kErrorBadPath;
+    return false;
+  }
+  std::string hostPath;
+  if (!host::ToHostPath(path, hostPath)) {
+    // Only drive Z: exists; any other path names nothing on this host.
+    lastError_ = kErrorIo;
+    systemError_ = ENOENT;
+    return false;
+  }
+  try {
+    auto file = std::make_unique<host::PlatformFile>();
+    if (!file->Open(hostPath, hostMode)) {
+      lastError_ = kErrorIo;
+      systemError_ = file->LastSystemError();
+      return false;
+    }
+    folder_ = path.substr(0, slash);
+    fileName_ = path.substr(slash + 1);
+    file_ = std::move(file);
+  } catch (const std::bad_alloc&) {
+    lastError_ = kErrorIo;
+    systemError_ = ENOMEM;
+    return false;
+  }
+  mode_ = mode;
+  eof_ = false;
+  lastError_ = kErrorNone;
+  systemError_ = 0;
+  return true;
+}
+
+bool CQPXFileIO::Close() {
+  if (!IsOpen()) {
+    lastError_ = kErrorNotOpen;
+    return true;
+  }
+  if (!file_->Close()) file_->Abort();
+  file_.reset();
+  folder_.clear();
+  fileName_.clear();
+  mode_ = kModeClosed;
+  eof_ = false;
+  lastError_ = kErrorNone;
+  systemError_ = 0;
+  return true;
+}
+
+bool CQPXFileIO::Read(void* buffer, uint32_t length, uint32_t* bytesRead) {
+  if (bytesRead) *bytesRead = 0;
+  if (buffer == nullptr) {
+    lastError_ = kErrorNullBuffer;
+    return false;
+  }
+  if (!IsOpen()) {
+    lastError_ = kErrorNotOpen;
+    return false;
+  }
+  if (mode_ == kModeCreate) {
+    lastError_ = kErrorWrongMode;
+    return false;
+  }
+  uint32_t got = 0;
+  switch (file_->Read(buffer, length, got)) {
+    case host::ReadResult::kData:
+      if (bytesRead) *bytesRead = got;
+      eof_ = false;
+      return true;
+    case host::ReadResult::kEndOfFile:
+      lastError_ = kErrorEndOfFile;
+      eof_ = true;
+      return true;
+    case host::ReadResult::kFailed:
+      break;
+  }
+  SetPlatformError(kErrorIo);
+  return false;
+}
+
+bool CQPXFileIO::Write(const void* buffer, uint32_t length) {
+  if (buffer == nullptr) {
+    lastError_ = kErrorNullBuffer;
+    return false;
+  }
+  if (!IsOpen()) {
+    lastError_ = kErrorNotOpen;
+    return false;
+  }
+  if (mode_ == kModeRead || mode_ == kModeReadShared) {
+    lastError_ = kErrorWrongMode;
+    return false;
+  }
+  if (!file_->Write(buffer, length)) {
+    SetPlatformError(kErrorIo);
+    return false;
+  }
+  return true;
+}
+
+bool CQPXFileIO::Seek(const uint64_t& distance, int origin, bool forward) {
+  if (!IsOpen()) {
+    lastError_ = kErrorNotOpen;
+    return false;
+  }
+  bool moved;
+  switch (origin) {
+    case kSeekBegin: moved = file_->Seek(0, host::SeekOrigin::kBegin); break;
+    case kSeekEnd: moved = file_->Seek(0, host::SeekOrigin::kEnd); break;
+    case kSeekCurrent: moved = true; break;
+    default:
+      lastError_ = kErrorBadOrigin;
+      return false;
+  }
+  // Computed on unsigned values so that a distance beyond the signed range
+  // still ends, one bounded step at a time.
+  uint64_t done = 0;
+  while (moved && done < distance) {
+    uint64_t step = distance - done < kMaxSeekStep ? distance - done : kMaxSeekStep;
+    int64_t signedStep = forward ? static_cast<int64_t>(step) : -static_cast<int64_t>(step);
+    moved = file_->Seek(signedStep, host::SeekOrigin::kCurrent);
+    done += step;
+  }
+  if (!moved) {
+    SetPlatformError(kErrorIo);
+    return false;
+  }
+  eof_ = false;
+  return true;
+}
+
+bool CQPXFileIO::Flush() {
+  if (!IsOpen()) return false;
+  if (!file_->Flush()) {
+    SetPlatformError(kErrorIo);
+    return false;
+  }
+  return true;
+}
+
+bool CQPXFileIO::GetPathName(std::u16string& out) {
+  if (!IsOpen()) {
+    out.clear();
+    return false;
+  }
+  out = folder_ + u'\\' + fileName_;
+  return true;
+}
+
+bool CQPXFileIO::GetLength(uint64_t& out) {
+  if (!IsOpen()) {
+    lastError_ = kErrorNotOpen;
+    return false;
+  }
+  if (!file_->Length(out)) {
+    SetPlatformError(kErrorIo);
+    return false;
+  }
+  return true;
+}
+
+bool CQPXFileIO::GetPosition(uint64_t& out) {
+  if (!IsOpen()) {
+    lastError_ = kErrorNotOpen;
+    return false;
+  }
+  if (!file_->Tell(out)) {
+    SetPlatformError(kErrorIo);
+    return false;
+  }
+  return true;
+}
+
+bool CQPXFileIO::IsEOF() {
+  if (!IsOpen()) {
+    lastError_ = kErrorNotOpen;
+    return false;
+  }
+  return eof_;
+}
+
+}  // namespace QPXFile
