@@ -1,0 +1,140 @@
+#include "host/file.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "host/host_path.h"
+
+namespace {
+
+class PlatformFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (std::filesystem::temp_directory_path() / "tessera-host-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  std::string Path(const char* name) const { return dir_ + "/" + name; }
+  void Put(const char* name, const std::string& content) const {
+    std::ofstream(Path(name), std::ios::binary) << content;
+  }
+
+  std::string dir_;
+};
+
+TEST(HostPath, DriveZMapsToTheHostRoot) {
+  std::string out;
+  ASSERT_TRUE(host::ToHostPath(u"Z:\\home\\me\\a.qpx", out));
+  EXPECT_EQ(out, "/home/me/a.qpx");
+  ASSERT_TRUE(host::ToHostPath(u"z:\\tmp", out));
+  EXPECT_EQ(out, "/tmp");
+  ASSERT_TRUE(host::ToHostPath(u"Z:", out));
+  EXPECT_EQ(out, "/");
+  ASSERT_TRUE(host::ToHostPath(u"Z:\\データ\\表.qpx", out));
+  EXPECT_EQ(out, "/データ/表.qpx");
+  EXPECT_EQ(host::ToEnginePath("/home/me/a.qpx"), u"Z:\\home\\me\\a.qpx");
+  EXPECT_EQ(host::ToEnginePath("/"), u"Z:\\");
+  EXPECT_EQ(host::ToEnginePath("/データ/表.qpx"), u"Z:\\データ\\表.qpx");
+}
+
+TEST(HostPath, PathsThatNameNothingOnTheHostAreRefused) {
+  std::string out = "unchanged";
+  EXPECT_FALSE(host::ToHostPath(u"C:\\Windows\\a.qpx", out));
+  EXPECT_FALSE(host::ToHostPath(u"a.qpx", out));
+  EXPECT_FALSE(host::ToHostPath(u"\\\\server\\share\\a.qpx", out));
+  EXPECT_FALSE(host::ToHostPath(u"Z:relative", out));
+  EXPECT_FALSE(host::ToHostPath(std::u16string(u"Z:\\a\0b", 6), out));
+  EXPECT_FALSE(host::ToHostPath(u"Z:\\a\xD800", out));
+  EXPECT_EQ(out, "unchanged");
+}
+
+TEST(HostPath, RelativeHostPathsAreResolvedAgainstTheCurrentFolder) {
+  std::u16string cwd = host::ToEnginePath(std::filesystem::current_path().string());
+  EXPECT_EQ(host::ToEnginePath("sub/a.qpx"), cwd + u"\\sub\\a.qpx");
+  std::string back;
+  ASSERT_TRUE(host::ToHostPath(host::ToEnginePath("sub/a.qpx"), back));
+  EXPECT_EQ(back, (std::filesystem::current_path() / "sub/a.qpx").string());
+}
+
+TEST_F(PlatformFileTest, CreateTruncatesAndReadWriteNeedsAnExistingFile) {
+  Put("old", "0123456789");
+  host::PlatformFile file;
+  ASSERT_TRUE(file.Open(Path("old"), host::FileMode::kCreateWrite));
+  ASSERT_TRUE(file.Write("ab", 2));
+  ASSERT_TRUE(file.Close());
+  EXPECT_EQ(std::filesystem::file_size(Path("old")), 2u);
+
+  host::PlatformFile missing;
+  EXPECT_FALSE(missing.Open(Path("none"), host::FileMode::kReadWrite));
+  EXPECT_EQ(missing.LastSystemError(), ENOENT);
+  EXPECT_FALSE(std::filesystem::exists(Path("none")));
+}
+
+TEST_F(PlatformFileTest, ReadTellsEndOfFileFromData) {
+  Put("f", "abc");
+  host::PlatformFile file;
+  ASSERT_TRUE(file.Open(Path("f"), host::FileMode::kReadShared));
+  char buffer[8];
+  uint32_t got = 0;
+  EXPECT_EQ(file.Read(buffer, 8, got), host::ReadResult::kData);
+  EXPECT_EQ(got, 3u);
+  EXPECT_EQ(file.Read(buffer, 8, got), host::ReadResult::kEndOfFile);
+  EXPECT_EQ(got, 0u);
+  EXPECT_FALSE(file.Write("x", 1));  // opened for reading only
+}
+
+TEST_F(PlatformFileTest, SeekBeforeTheStartFailsAndPastTheEndIsAllowed) {
+  Put("f", "abc");
+  host::PlatformFile file;
+  ASSERT_TRUE(file.Open(Path("f"), host::FileMode::kReadShared));
+  EXPECT_FALSE(file.Seek(-1, host::SeekOrigin::kBegin));
+  ASSERT_TRUE(file.Seek(10, host::SeekOrigin::kEnd));
+  uint64_t position = 0, length = 0;
+  ASSERT_TRUE(file.Tell(position));
+  ASSERT_TRUE(file.Length(length));
+  EXPECT_EQ(position, 13u);
+  EXPECT_EQ(length, 3u);
+}
+
+TEST_F(PlatformFileTest, ExclusiveModesHoldOffOtherStreams) {
+  Put("f", "abc");
+  host::PlatformFile writer;
+  ASSERT_TRUE(writer.Open(Path("f"), host::FileMode::kReadWrite));
+  host::PlatformFile reader;
+  EXPECT_FALSE(reader.Open(Path("f"), host::FileMode::kReadDenyWrite));
+  host::PlatformFile truncater;
+  EXPECT_FALSE(truncater.Open(Path("f"), host::FileMode::kCreateWrite));
+  EXPECT_EQ(std::filesystem::file_size(Path("f")), 3u);  // a refused create must not truncate
+  host::PlatformFile shared;
+  EXPECT_TRUE(shared.Open(Path("f"), host::FileMode::kReadShared));
+  writer.Close();
+  EXPECT_TRUE(reader.Open(Path("f"), host::FileMode::kReadDenyWrite));
+  host::PlatformFile secondReader;
+  EXPECT_TRUE(secondReader.Open(Path("f"), host::FileMode::kReadDenyWrite));
+}
+
+TEST_F(PlatformFileTest, OnlyRegularFilesOpen) {
+  host::PlatformFile folder;
+  EXPECT_FALSE(folder.Open(dir_, host::FileMode::kReadShared));
+  ASSERT_EQ(::mkfifo(Path("fifo").c_str(), 0600), 0);
+  host::PlatformFile fifo;
+  EXPECT_FALSE(fifo.Open(Path("fifo"), host::FileMode::kReadShared));  // must not block either
+}
+
+TEST(ThreadError, IsKeptPerThread) {
+  host::SetThreadError(5);
+  uint32_t seen = 99;
+  std::thread([&] { seen = host::GetThreadError(); }).join();
+  EXPECT_EQ(seen, 0u);
+  EXPECT_EQ(host::GetThreadError(), 5u);
+}
+
+}  // namespace
