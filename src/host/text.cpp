@@ -13,16 +13,37 @@ namespace {
 // yen sign and break every path.
 constexpr const char* kAnsiCodePage = "CP932";
 
-bool Convert(const char* to, const char* from, const char* in, size_t inBytes, std::string& out) {
-  iconv_t cd = iconv_open(to, from);
+// iconv descriptors are costly to open and a listing converts every name, so
+// each thread keeps one per direction.
+struct Converter {
+  iconv_t cd = reinterpret_cast<iconv_t>(-1);
+  Converter(const char* to, const char* from) : cd(iconv_open(to, from)) {}
+  ~Converter() {
+    if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+  }
+  Converter(const Converter&) = delete;
+  Converter& operator=(const Converter&) = delete;
+};
+
+iconv_t AnsiToUtf16() {
+  thread_local Converter c("UTF-16LE", kAnsiCodePage);
+  return c.cd;
+}
+
+iconv_t Utf16ToAnsi() {
+  thread_local Converter c(kAnsiCodePage, "UTF-16LE");
+  return c.cd;
+}
+
+bool Convert(iconv_t cd, const char* in, size_t inBytes, std::string& out) {
   if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
   std::string result;
   result.resize(inBytes * 4 + 16);
   char* src = const_cast<char*>(in);
   size_t srcLeft = inBytes;
   char* dst = result.data();
   size_t dstLeft = result.size();
-  bool ok = true;
   while (srcLeft > 0) {
     if (iconv(cd, &src, &srcLeft, &dst, &dstLeft) == static_cast<size_t>(-1)) {
       if (errno == E2BIG) {
@@ -32,13 +53,10 @@ bool Convert(const char* to, const char* from, const char* in, size_t inBytes, s
         dstLeft = result.size() - used;
         continue;
       }
-      ok = false;
-      break;
+      return false;
     }
   }
-  if (ok && iconv(cd, nullptr, nullptr, &dst, &dstLeft) == static_cast<size_t>(-1)) ok = false;
-  iconv_close(cd);
-  if (!ok) return false;
+  if (iconv(cd, nullptr, nullptr, &dst, &dstLeft) == static_cast<size_t>(-1)) return false;
   result.resize(static_cast<size_t>(dst - result.data()));
   out = std::move(result);
   return true;
@@ -90,7 +108,7 @@ bool AnsiToWide(std::string_view bytes, std::u16string& out) {
     return true;
   }
   std::string utf16;
-  if (!Convert("UTF-16LE", kAnsiCodePage, bytes.data(), bytes.size(), utf16)) return false;
+  if (!Convert(AnsiToUtf16(), bytes.data(), bytes.size(), utf16)) return false;
   std::u16string result(utf16.size() / 2, u'\0');
   for (size_t i = 0; i < result.size(); ++i) {
     result[i] = static_cast<char16_t>(static_cast<unsigned char>(utf16[2 * i]) |
@@ -117,7 +135,7 @@ bool WideToAnsi(std::u16string_view text, std::string& out) {
     utf16[2 * i] = static_cast<char>(text[i] & 0xFF);
     utf16[2 * i + 1] = static_cast<char>(text[i] >> 8);
   }
-  return Convert(kAnsiCodePage, "UTF-16LE", utf16.data(), utf16.size(), out);
+  return Convert(Utf16ToAnsi(), utf16.data(), utf16.size(), out);
 }
 
 std::string WideToUtf8(std::u16string_view text) {

@@ -1,0 +1,332 @@
+#include "archive/qpx_file.h"
+
+#include <cerrno>
+#include <new>
+
+#include "entry/crc32.h"
+#include "host/string_table.h"
+#include "host/text.h"
+
+namespace QPXFile {
+namespace {
+
+// Shared by every archive object: lookups in archive order then cost one
+// comparison each.
+long g_findHint = 0;
+
+bool LoadText(uint32_t id, std::u16string& out) { return host::LoadString(id, out); }
+
+}  // namespace
+
+CQPXFile::~CQPXFile() {
+  if (IsOpen()) {
+    DetachSections();
+    ReleaseIO(io_);
+    io_ = nullptr;
+  }
+  DiscardEntries();
+}
+
+bool CQPXFile::FailLoad(LoadFailure failure) {
+  error_.failure = failure;
+  return false;
+}
+
+std::unique_ptr<CQPXFileHeader> CQPXFile::NewHeader() const { return std::make_unique<CQPXFileHeader>(); }
+
+CQPXBackupedFileHeader* CQPXFile::NewEntryHeader() const { return new (std::nothrow) CQPXBackupedFileHeader(); }
+
+bool CQPXFile::AcceptsFormatId(const std::u16string&) const { return false; }
+
+bool CQPXFile::Open(const std::u16string& path, uint16_t mode) {
+  error_ = LoadError{};
+  if (IsOpen()) return false;
+  if (mode != kModeCreate && mode != kModeRead && mode != kModeReadWrite) return false;
+  std::unique_ptr<CQPXFileHeader> header;
+  try {
+    header = NewHeader();
+  } catch (const std::bad_alloc&) {
+    return FailLoad(LoadFailure::kOutOfMemory);
+  }
+  CDividedFileIO* io = CreateIO(path, mode);
+  if (io == nullptr || !io->IsOpen()) {
+    ReleaseIO(io);
+    return FailLoad(LoadFailure::kOpenFailed);
+  }
+  header->AttachIO(io);
+  if (!AttachSections(io)) {
+    DetachSections();
+    ReleaseIO(io);
+    return FailLoad(LoadFailure::kOutOfMemory);
+  }
+  io_ = io;
+  openMode_ = mode;
+  path_ = path;
+  header_ = std::move(header);
+  loaded_ = false;
+  return true;
+}
+
+bool CQPXFile::Close() {
+  if (!IsOpen()) return true;
+  DetachSections();
+  if (!ReleaseIO(io_)) return false;
+  io_ = nullptr;
+  DiscardEntries();
+  header_.reset();
+  openMode_ = 0;
+  path_.clear();
+  loaded_ = false;
+  return true;
+}
+
+void CQPXFile::DiscardEntries() {
+  if (ownsEntries_) {
+    for (auto it = entries_.rbegin(); it != entries_.rend(); ++it) delete *it;
+  }
+  entries_.clear();
+}
+
+bool CQPXFile::GetPathName(std::u16string& out) const {
+  out = path_;
+  return true;
+}
+
+CDividedFileIO* CQPXFile::CreateIO(const std::u16string& path, uint16_t mode) {
+  auto* io = new (std::nothrow) CDividedFileIO();
+  if (io == nullptr) return nullptr;
+  if (!io->Open(path, mode)) {
+    error_.systemError = errno;
+    error_.division = io->GetDivisionError();
+    delete io;
+    return nullptr;
+  }
+  return io;
+}
+
+bool CQPXFile::ReleaseIO(CDividedFileIO* io) {
+  if (io == nullptr) return true;
+  if (!io->Close()) return false;
+  delete io;
+  return true;
+}
+
+bool CQPXFile::AttachSections(CDividedFileIO*) { return true; }
+
+bool CQPXFile::HasContent() const { return IsCreateMode() && io_ != nullptr && !entries_.empty(); }
+
+bool CQPXFile::GetVersionText(std::u16string& out) const { return LoadText(VersionTextString(), out); }
+bool CQPXFile::GetCompressionText(std::u16string& out) const { return LoadText(CompressionTextString(), out); }
+bool CQPXFile::GetFormatId(std::u16string& out) const { return LoadText(FormatIdString(), out); }
+
+bool CQPXFile::GetSectionLevel(uint32_t& out) const {
+  out = SectionLevelValue();
+  return true;
+}
+
+bool CQPXFile::GetReservedLevel(uint32_t& out) const {
+  out = 0;
+  return true;
+}
+
+bool CQPXFile::CheckFormatId() {
+  if (!header_) return false;
+  std::u16string id, own;
+  if (!header_->GetFormatId(id)) return false;
+  if (!GetFormatId(own)) return FailLoad(LoadFailure::kStrings);
+  return id == own || AcceptsFormatId(id);
+}
+
+bool CQPXFile::ReadHeader() {
+  if (!header_->IsPositioned() && !header_->MarkStart()) return false;
+  return header_->ReadSection();
+}
+
+bool CQPXFile::Load() {
+  error_ = LoadError{};
+  if (!IsOpen() || IsCreateMode()) return FailLoad(LoadFailure::kNotOpen);
+  if (loaded_) return true;
+  if (!io_->SeekTo(0)) return FailLoad(LoadFailure::kHeader);
+  if (!ReadHeader()) return FailLoad(LoadFailure::kHeader);
+  if (!CheckFormatId()) return error_.failure == LoadFailure::kNone ? FailLoad(LoadFailure::kFormatId) : false;
+  if (!ReadSections()) return error_.failure == LoadFailure::kNone ? FailLoad(LoadFailure::kSection) : false;
+
+  // Every entry takes at least its fixed record bytes, so a count the rest of
+  // the file cannot hold is refused before the table is sized for it.
+  const uint32_t count = header_->GetEntryCount();
+  uint64_t remaining = 0;
+  if (!RemainingBytes(*io_, remaining)) return FailLoad(LoadFailure::kEntryCount);
+  if (static_cast<uint64_t>(count) * CQPXBackupedFileHeader::kFixedSize > remaining) {
+    error_.entryIndex = count;
+    return FailLoad(LoadFailure::kEntryCount);
+  }
+  try {
+    if (entries_.size() < count) {
+      DiscardEntries();
+      entries_.assign(count, nullptr);
+    }
+  } catch (const std::bad_alloc&) {
+    return FailLoad(LoadFailure::kOutOfMemory);
+  }
+  if (!ReadEntries()) return error_.failure == LoadFailure::kNone ? FailLoad(LoadFailure::kEntry) : false;
+  loaded_ = true;
+  return true;
+}
+
+bool CQPXFile::PrepareEntries() {
+  if (!entries_.empty() || !header_ || io_ == nullptr) return true;
+  const uint32_t count = header_->GetEntryCount();
+  try {
+    entries_.reserve(count);
+    for (uint32_t i = 0; i < count; ++i) {
+      auto header = std::unique_ptr<CQPXBackupedFileHeader>(NewEntryHeader());
+      auto data = std::make_unique<CQPXBackupedFileData>();
+      auto entry = std::make_unique<CQPXBackupedFile>();
+      if (!header) throw std::bad_alloc();
+      header->AttachIO(io_);
+      data->AttachIO(io_);
+      entry->Attach(header.release(), data.release());
+      entries_.push_back(entry.release());
+    }
+  } catch (const std::bad_alloc&) {
+    DiscardEntries();
+    return false;
+  }
+  return true;
+}
+
+bool CQPXFile::ReadEntries() {
+  for (uint32_t i = 0; i < entries_.size(); ++i) {
+    uint64_t position = 0;
+    io_->GetPosition(position);
+    error_.entryIndex = i;
+    error_.offset = position;
+    std::unique_ptr<CQPXBackupedFileHeader> header(NewEntryHeader());
+    if (!header) return FailLoad(LoadFailure::kOutOfMemory);
+    header->AttachIO(io_);
+    if (!header->MarkStart() || !header->ReadSection() || !OnReadEntry(i)) return FailLoad(LoadFailure::kEntry);
+
+    std::unique_ptr<CQPXBackupedFileData> data;
+    if (header->IsCompressed())
+      data.reset(new (std::nothrow) CQPXBackupedFileData());
+    else
+      data.reset(new (std::nothrow) CQPXBackupedNoCompressedFileData());
+    auto* entry = new (std::nothrow) CQPXBackupedFile();
+    if (!data || !entry) {
+      delete entry;
+      return FailLoad(LoadFailure::kOutOfMemory);
+    }
+    data->AttachIO(io_);
+    if (!data->SetSize(header->GetDataSize()) || !data->MarkStart() || !data->SeekToEnd()) {
+      delete entry;
+      return FailLoad(LoadFailure::kEntry);
+    }
+    entry->Attach(header.release(), data.release());
+    if (ownsEntries_) delete entries_[i];
+    entries_[i] = entry;
+  }
+  error_.entryIndex = 0;
+  error_.offset = 0;
+  return true;
+}
+
+IQPXBackupedFile* CQPXFile::GetEntry(long index) const {
+  if (index < 0 || static_cast<size_t>(index) >= entries_.size()) return nullptr;
+  return entries_[static_cast<size_t>(index)];
+}
+
+CQPXBackupedFileHeader* CQPXFile::GetEntryHeader(long index) const {
+  IQPXBackupedFile* entry = GetEntry(index);
+  return entry ? entry->GetHeader() : nullptr;
+}
+
+CQPXBackupedFileData* CQPXFile::GetEntryData(long index) const {
+  IQPXBackupedFile* entry = GetEntry(index);
+  return entry ? entry->GetData() : nullptr;
+}
+
+bool CQPXFile::GetEntryPath(std::u16string& out, long index) const {
+  if (!IsOpen()) return false;
+  CQPXBackupedFileHeader* header = GetEntryHeader(index);
+  return header != nullptr && header->GetFullPath(out);
+}
+
+long CQPXFile::FindEntry(const std::u16string& path) const {
+  const long count = GetEntryCount();
+  std::u16string candidate;
+  const long next = g_findHint + 1;
+  if (next >= 0 && next < count && GetEntryPath(candidate, next) && host::EqualsNoCase(candidate, path)) {
+    g_findHint = next;
+    return next;
+  }
+  for (long i = 0; i < count; ++i) {
+    if (!GetEntryPath(candidate, i)) return -1;
+    if (host::EqualsNoCase(candidate, path)) {
+      g_findHint = i;
+      return i;
+    }
+  }
+  return -1;
+}
+
+bool CQPXFile::GetTotalFileSize(uint64_t& out) const {
+  if (!IsOpen()) return false;
+  uint64_t total = 0;
+  for (IQPXBackupedFile* entry : entries_)
+    if (entry && entry->GetHeader()) total += entry->GetHeader()->GetFileSize();
+  out = total;
+  return true;
+}
+
+bool CQPXFile::GetTotalStoredSize(uint64_t& out) const {
+  if (!IsOpen()) return false;
+  uint64_t total = 0;
+  for (IQPXBackupedFile* entry : entries_)
+    if (entry && entry->GetHeader()) total += entry->GetHeader()->GetDataSize();
+  out = total;
+  return true;
+}
+
+bool CQPXFile::RemoveEntry(const std::u16string& name) {
+  const long index = FindEntry(name);
+  if (index < 0) return false;
+  if (!OnRemoveEntry(name, static_cast<uint32_t>(index))) return false;
+  if (ownsEntries_) delete entries_[static_cast<size_t>(index)];
+  entries_.erase(entries_.begin() + index);
+  return true;
+}
+
+uint32_t CQPXFile::ComputeCRC() {
+  if (openMode_ != kModeRead || io_ == nullptr) return 0;
+  uint64_t saved = 0;
+  if (!io_->GetPosition(saved) || !io_->SeekTo(0)) return 0;
+  std::vector<uint8_t> chunk(10240);
+  uint32_t reg = 0xFFFFFFFF;
+  bool any = false;
+  for (;;) {
+    uint32_t got = 0;
+    if (!io_->Read(chunk.data(), static_cast<uint32_t>(chunk.size()), &got)) {
+      io_->SeekTo(saved);
+      return 0;
+    }
+    if (got == 0) break;
+    any = true;
+    reg = Crc32Update(chunk.data(), got, reg);
+  }
+  io_->SeekTo(saved);
+  return any ? reg : 0;
+}
+
+bool CQPXFile::AppendEntry(IQPXBackupedFile* entry) {
+  if (entry == nullptr || !entry->IsValid()) return false;
+  std::u16string path;
+  if (!entry->GetHeader()->GetFullPath(path)) return false;
+  try {
+    entries_.push_back(entry);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace QPXFile

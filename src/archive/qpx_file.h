@@ -1,0 +1,209 @@
+// The archive object: one per open archive file. It owns the byte stream,
+// the header, the list sections and a table of stored entries, and it is what
+// every other subsystem asks for folders, files and entries.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archive/file_header.h"
+#include "entry/backuped_file.h"
+#include "io/divided_file_io.h"
+
+namespace QPXFile {
+
+// What went wrong in the last Open or Load, in terms a message can be made of.
+enum class LoadFailure {
+  kNone,
+  kNotOpen,         // Load on a closed archive or one opened for writing
+  kOpenFailed,      // the file could not be opened (systemError holds errno)
+  kStrings,         // the program's identifier texts are missing
+  kHeader,          // the 168-byte header could not be read
+  kFormatId,        // the header's identifier is not one this class reads
+  kSection,         // a list section is damaged (section, offset)
+  kVolume,          // a following volume is missing or foreign (division, volumePath)
+  kEntryCount,      // more entries than the file can hold
+  kEntry,           // entry `entryIndex` could not be read (offset)
+  kOutOfMemory,
+};
+
+struct LoadError {
+  LoadFailure failure = LoadFailure::kNone;
+  std::u16string section;       // "FileList", "FolderList", "Division_Info", "CategoryInfo"
+  uint64_t offset = 0;          // where the damaged section or entry starts
+  uint32_t entryIndex = 0;      // 0-based
+  DivisionError division = DivisionError::kNone;
+  std::u16string volumePath;    // engine path of the failing volume
+  int systemError = 0;
+};
+
+// The primary interface, shared by every archive class.
+class IQPXFileIO {
+ public:
+  virtual ~IQPXFileIO() = default;
+  virtual bool Open(const std::u16string& path, uint16_t mode) = 0;
+  virtual bool Close() = 0;
+  virtual bool GetPathName(std::u16string& out) const = 0;
+  virtual bool IsOpen() const = 0;
+  virtual bool IsLoaded() const = 0;
+  virtual uint16_t GetOpenMode() const = 0;
+  virtual bool Load() = 0;
+  virtual bool HasContent() const = 0;
+  virtual bool GetVersionText(std::u16string& out) const = 0;
+  virtual bool GetCompressionText(std::u16string& out) const = 0;
+  virtual bool GetFormatId(std::u16string& out) const = 0;
+  virtual bool GetSectionLevel(uint32_t& out) const = 0;
+  virtual bool GetReservedLevel(uint32_t& out) const = 0;
+  virtual CDividedFileIO* CreateIO(const std::u16string& path, uint16_t mode) = 0;
+  virtual bool ReleaseIO(CDividedFileIO* io) = 0;
+  virtual bool CheckFormatId() = 0;
+  virtual bool PrepareEntries() = 0;
+  virtual bool ReadEntries() = 0;
+  virtual bool AttachSections(CDividedFileIO* io) = 0;
+  virtual void DetachSections() = 0;
+  virtual bool WriteSections() = 0;
+  virtual bool ReadSections() = 0;
+  virtual bool OnWriteEntry(CQPXBackupedFileHeader* entryHeader) = 0;
+  virtual bool OnReadEntry(uint32_t index) = 0;
+  virtual bool OnAddEntry(CDividedFileIO* io, uint32_t index, uint64_t position) = 0;
+  virtual bool OnRemoveEntry(const std::u16string& name, uint32_t index) = 0;
+};
+
+class IQPXFileBaseSection {
+ public:
+  virtual ~IQPXFileBaseSection() = default;
+  virtual CQPXFileHeader* GetHeader() const = 0;
+};
+
+class IQPXFileBackupedFileSection {
+ public:
+  virtual ~IQPXFileBackupedFileSection() = default;
+  virtual IQPXBackupedFile* GetEntry(long index) const = 0;
+  virtual CQPXBackupedFileHeader* GetEntryHeader(long index) const = 0;
+  virtual CQPXBackupedFileData* GetEntryData(long index) const = 0;
+  virtual bool GetEntryPath(std::u16string& out, long index) const = 0;
+  virtual long GetEntryCount() const = 0;
+  virtual long FindEntry(const std::u16string& path) const = 0;
+  virtual bool GetTotalFileSize(uint64_t& out) const = 0;
+  virtual bool GetTotalStoredSize(uint64_t& out) const = 0;
+};
+
+// The writing side keeps its place; this program never writes archives, so
+// every writing operation fails.
+class IQPXFileBackup {
+ public:
+  virtual ~IQPXFileBackup() = default;
+  virtual bool Backup() = 0;
+  virtual bool IsCreateMode() const = 0;
+  virtual bool AddEntry(const std::u16string& sourcePath, bool compress) = 0;
+  virtual bool RemoveEntry(const std::u16string& name) = 0;
+};
+
+class IQPXFileRestore {
+ public:
+  virtual ~IQPXFileRestore() = default;
+  virtual bool IsReadMode() const = 0;
+};
+
+// The base archive: a header followed directly by the stored entries.
+class CQPXFile : public IQPXFileIO,
+                 public IQPXFileBaseSection,
+                 public IQPXFileBackupedFileSection,
+                 public IQPXFileBackup,
+                 public IQPXFileRestore {
+ public:
+  CQPXFile() = default;
+  CQPXFile(const CQPXFile&) = delete;
+  CQPXFile& operator=(const CQPXFile&) = delete;
+  ~CQPXFile() override;
+
+  // IQPXFileIO
+  bool Open(const std::u16string& path, uint16_t mode) override;
+  bool Close() override;
+  bool GetPathName(std::u16string& out) const override;
+  bool IsOpen() const override { return openMode_ != 0; }
+  bool IsLoaded() const override { return loaded_; }
+  uint16_t GetOpenMode() const override { return openMode_; }
+  bool Load() override;
+  bool HasContent() const override;
+  bool GetVersionText(std::u16string& out) const override;
+  bool GetCompressionText(std::u16string& out) const override;
+  bool GetFormatId(std::u16string& out) const override;
+  bool GetSectionLevel(uint32_t& out) const override;
+  bool GetReservedLevel(uint32_t& out) const override;
+  CDividedFileIO* CreateIO(const std::u16string& path, uint16_t mode) override;
+  bool ReleaseIO(CDividedFileIO* io) override;
+  bool CheckFormatId() override;
+  bool PrepareEntries() override;
+  bool ReadEntries() override;
+  bool AttachSections(CDividedFileIO* io) override;
+  void DetachSections() override {}
+  bool WriteSections() override { return true; }
+  bool ReadSections() override { return true; }
+  bool OnWriteEntry(CQPXBackupedFileHeader*) override { return true; }
+  bool OnReadEntry(uint32_t) override { return true; }
+  bool OnAddEntry(CDividedFileIO*, uint32_t, uint64_t) override { return true; }
+  bool OnRemoveEntry(const std::u16string&, uint32_t) override { return true; }
+
+  // IQPXFileBaseSection
+  CQPXFileHeader* GetHeader() const override { return header_.get(); }
+
+  // IQPXFileBackupedFileSection
+  IQPXBackupedFile* GetEntry(long index) const override;
+  CQPXBackupedFileHeader* GetEntryHeader(long index) const override;
+  CQPXBackupedFileData* GetEntryData(long index) const override;
+  bool GetEntryPath(std::u16string& out, long index) const override;
+  long GetEntryCount() const override { return static_cast<long>(entries_.size()); }
+  long FindEntry(const std::u16string& path) const override;
+  bool GetTotalFileSize(uint64_t& out) const override;
+  bool GetTotalStoredSize(uint64_t& out) const override;
+
+  // IQPXFileBackup
+  bool Backup() override { return false; }
+  bool IsCreateMode() const override { return openMode_ == kModeCreate; }
+  bool AddEntry(const std::u16string&, bool) override { return false; }
+  bool RemoveEntry(const std::u16string& name) override;
+
+  // IQPXFileRestore
+  bool IsReadMode() const override { return openMode_ == kModeRead; }
+
+  // The CRC-32 register over the whole archive stream (every volume once
+  // loaded), in read mode only; 0 for an empty stream or on failure.
+  uint32_t ComputeCRC();
+  // Appends an entry that someone else owns (the generation-restoring
+  // archive fills its table this way).
+  bool AppendEntry(IQPXBackupedFile* entry);
+
+  CDividedFileIO* GetIO() const { return io_; }
+  const LoadError& GetLoadError() const { return error_; }
+
+ protected:
+  // The header kind of this class.
+  virtual std::unique_ptr<CQPXFileHeader> NewHeader() const;
+  // The entry record kind of this class.
+  virtual CQPXBackupedFileHeader* NewEntryHeader() const;
+  // Identifiers this class accepts besides its own.
+  virtual bool AcceptsFormatId(const std::u16string& id) const;
+  // Ids in the string table of the class constants.
+  virtual uint32_t FormatIdString() const { return 118; }
+  virtual uint32_t VersionTextString() const { return 118; }
+  virtual uint32_t CompressionTextString() const { return 119; }
+  virtual uint32_t SectionLevelValue() const { return 0; }
+
+  bool ReadHeader();
+  void DiscardEntries();
+  bool FailLoad(LoadFailure failure);
+
+  CDividedFileIO* io_ = nullptr;  // owned
+  std::u16string path_;
+  std::vector<IQPXBackupedFile*> entries_;  // owned unless ownsEntries_ is clear; slots may be null
+  bool ownsEntries_ = true;
+  uint16_t openMode_ = 0;  // 0 closed, 1 create, 2 read, 3 read/write
+  std::unique_ptr<CQPXFileHeader> header_;
+  bool loaded_ = false;
+  LoadError error_;
+};
+
+}  // namespace QPXFile

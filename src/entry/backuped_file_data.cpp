@@ -1,0 +1,216 @@
+#include "entry/backuped_file_data.h"
+
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <vector>
+
+#include "entry/crc32.h"
+#include "entry/explode.h"
+
+namespace QPXFile {
+namespace {
+
+constexpr uint32_t kSharedBufferSize = 10 * 1024 * 1024;
+
+// The two extraction buffers are made once and shared by all extractions of
+// the process, so decompressing a file of any size needs no allocation
+// beyond the decoder's work area. The lock keeps two extractions from
+// sharing them at once.
+struct SharedBuffers {
+  std::mutex lock;
+  std::unique_ptr<uint8_t[]> input;
+  std::unique_ptr<uint8_t[]> output;
+  bool Ready() {
+    if (!input) input.reset(new (std::nothrow) uint8_t[kSharedBufferSize]());
+    if (!output) output.reset(new (std::nothrow) uint8_t[kSharedBufferSize]());
+    return input && output;
+  }
+};
+
+SharedBuffers& Buffers() {
+  static SharedBuffers buffers;
+  return buffers;
+}
+
+// State shared by the decoder's callbacks during one extraction.
+struct ExplodeContext {
+  CFileIO* archive;               // source stream, positioned at the section
+  uint64_t remaining;             // section bytes not yet handed to the decoder
+  uint8_t* input;                 // shared input buffer
+  uint32_t inputHeld = 0;         // bytes of input buffered but not handed out
+  uint32_t inputPos = 0;          // next byte to hand out
+  uint8_t* output;                // shared output buffer
+  uint32_t outputHeld = 0;        // bytes waiting to be written
+  CFileIO* destination;
+  const ExtractProgress* progress;
+  uint32_t crc = 0xFFFFFFFF;
+  ExtractFailure failure = ExtractFailure::kNone;  // first failure seen by a callback
+};
+
+bool FlushOutput(ExplodeContext& c) {
+  if (c.outputHeld == 0) return true;
+  if (!c.destination->Write(c.output, c.outputHeld)) return false;
+  c.outputHeld = 0;
+  return true;
+}
+
+unsigned ReadCallback(char* buffer, unsigned* size, void* param) {
+  auto& c = *static_cast<ExplodeContext*>(param);
+  if (c.failure != ExtractFailure::kNone) return 0;
+  if (c.inputPos == c.inputHeld) {
+    if (c.remaining == 0) return 0;
+    const uint32_t want = c.remaining < kSharedBufferSize ? static_cast<uint32_t>(c.remaining) : kSharedBufferSize;
+    uint32_t got = 0;
+    if (!c.archive->Read(c.input, want, &got)) {
+      c.failure = ExtractFailure::kArchiveRead;
+      return 0;
+    }
+    if (got == 0) {
+      c.failure = ExtractFailure::kCutShort;
+      return 0;
+    }
+    c.inputHeld = got;
+    c.inputPos = 0;
+    c.remaining -= got;
+  }
+  uint32_t count = c.inputHeld - c.inputPos;
+  if (count > *size) count = *size;
+  if (*c.progress && !(*c.progress)(count)) {
+    c.failure = ExtractFailure::kCancelled;
+    return 0;
+  }
+  std::memcpy(buffer, c.input + c.inputPos, count);
+  c.inputPos += count;
+  return count;
+}
+
+void WriteCallback(char* buffer, unsigned* size, void* param) {
+  auto& c = *static_cast<ExplodeContext*>(param);
+  const uint32_t count = *size;
+  if (count == 0) return;
+  c.crc = Crc32Update(buffer, count, c.crc);
+  if (c.failure != ExtractFailure::kNone) return;
+  if (c.outputHeld + count > kSharedBufferSize && !FlushOutput(c)) {
+    c.failure = ExtractFailure::kDestination;
+    return;
+  }
+  std::memcpy(c.output + c.outputHeld, buffer, count);
+  c.outputHeld += count;
+}
+
+}  // namespace
+
+bool CQPXBackupedFileData::SeekToEnd() {
+  if (!StreamOpen() || !positioned_ || !sized_) return false;
+  if (start_ + size_ < start_) return false;  // a length no stream can hold
+  return stream_->SeekTo(start_ + size_);
+}
+
+bool CQPXBackupedFileData::GetSize(uint64_t& out) {
+  if (!sized_) return false;
+  out = size_;
+  return true;
+}
+
+bool CQPXBackupedFileData::IsValid() { return StreamOpen() && positioned_ && sized_; }
+
+bool CQPXBackupedFileData::SetSize(uint64_t size) {
+  if (sized_) return false;
+  size_ = size;
+  sized_ = true;
+  return true;
+}
+
+bool CQPXBackupedFileData::BeginExtract(CFileIO& destination) {
+  failure_ = ExtractFailure::kNone;
+  if (!IsValid() || !destination.IsOpen()) return Fail(ExtractFailure::kNotReady);
+  const uint16_t destMode = destination.GetOpenMode();
+  if (destMode == kModeRead || destMode == kModeReadShared || stream_->GetOpenMode() == kModeCreate)
+    return Fail(ExtractFailure::kNotReady);
+  if (!destination.SeekTo(0)) return Fail(ExtractFailure::kDestination);
+  if (!SeekToStart()) return Fail(ExtractFailure::kArchiveRead);
+  return true;
+}
+
+bool CQPXBackupedFileData::Extract(CFileIO& destination, uint32_t& crc, const ExtractProgress& progress) {
+  if (!BeginExtract(destination)) return false;
+  if (size_ == 0) {
+    crc = 0;
+    return true;
+  }
+  std::unique_ptr<uint8_t[]> work(new (std::nothrow) uint8_t[kExplodeWorkAreaSize]);
+  if (!work) return Fail(ExtractFailure::kOutOfMemory);
+
+  SharedBuffers& shared = Buffers();
+  std::lock_guard<std::mutex> hold(shared.lock);
+  if (!shared.Ready()) return Fail(ExtractFailure::kOutOfMemory);
+
+  ExplodeContext c{};
+  c.archive = stream_;
+  c.remaining = size_;
+  c.input = shared.input.get();
+  c.output = shared.output.get();
+  c.destination = &destination;
+  c.progress = &progress;
+  c.crc = 0xFFFFFFFF;
+
+  const int code = DclExplode(ReadCallback, WriteCallback, work.get(), &c);
+  if (c.failure == ExtractFailure::kNone && !FlushOutput(c)) c.failure = ExtractFailure::kDestination;
+  if (c.failure != ExtractFailure::kNone) return Fail(c.failure);
+  if (code != kDclOk) return Fail(ExtractFailure::kBrokenStream);
+  crc = c.crc;
+  return true;
+}
+
+bool CopySectionBytes(CSection& section, uint64_t size, CFileIO& destination, uint32_t& crc,
+                      const ExtractProgress& progress, ExtractFailure& failure) {
+  CFileIO* archive = section.GetIO();
+  if (size == 0) {
+    crc = 0;
+    return true;
+  }
+  std::vector<uint8_t> block;
+  try {
+    block.assign(size < CQPXBackupedNoCompressedFileData::kCopyBlock ? size : CQPXBackupedNoCompressedFileData::kCopyBlock, 0);
+  } catch (const std::bad_alloc&) {
+    failure = ExtractFailure::kOutOfMemory;
+    return false;
+  }
+  uint32_t reg = 0xFFFFFFFF;
+  uint64_t remaining = size;
+  while (remaining > 0) {
+    const uint32_t want = remaining < block.size() ? static_cast<uint32_t>(remaining) : static_cast<uint32_t>(block.size());
+    uint32_t got = 0;
+    if (!archive->Read(block.data(), want, &got)) {
+      failure = ExtractFailure::kArchiveRead;
+      return false;
+    }
+    // A read at the end of the archive succeeds with nothing; without this the
+    // loop would never end on an archive cut short.
+    if (got == 0) {
+      failure = ExtractFailure::kCutShort;
+      return false;
+    }
+    if (progress && !progress(got)) {
+      failure = ExtractFailure::kCancelled;
+      return false;
+    }
+    if (!destination.Write(block.data(), got)) {
+      failure = ExtractFailure::kDestination;
+      return false;
+    }
+    reg = Crc32Update(block.data(), got, reg);
+    remaining -= got;
+  }
+  crc = reg;
+  return true;
+}
+
+bool CQPXBackupedNoCompressedFileData::Extract(CFileIO& destination, uint32_t& crc, const ExtractProgress& progress) {
+  if (!BeginExtract(destination)) return false;
+  return CopySectionBytes(*this, size_, destination, crc, progress, failure_);
+}
+
+}  // namespace QPXFile

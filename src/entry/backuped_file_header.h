@@ -1,0 +1,93 @@
+// The record in front of every stored file: names, sizes, how the data is
+// kept, its CRC-32, times and attributes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "io/section.h"
+
+namespace QPXFile {
+
+// Windows file-attribute bits carried by entries and folders.
+enum : uint32_t {
+  kAttrReadOnly = 0x1,
+  kAttrHidden = 0x2,
+  kAttrSystem = 0x4,
+  kAttrDirectory = 0x10,
+  kAttrArchive = 0x20,
+  kAttrCompressed = 0x800,
+  kAttrEncrypted = 0x4000,
+};
+
+// Format note: an entry record, little-endian, no padding.
+//   0  u32  RecordLength   bytes that follow: 57 + N1 + N2
+//   4  u32  reserved       not interpreted
+//   8  u64  FileSize
+//  16  u64  DataSize       bytes of data right after the record
+//  24  u8   Compressed     non-zero: an implode stream
+//  25  u32  Crc32          register from 0xFFFFFFFF, no final complement
+//  29  u16  N1, then N1 bytes of file name
+//      u16  N2, then N2 bytes of folder (a file in a drive root has "C:")
+//      3 x FILETIME (creation, last access, last write), u32 attributes
+// Names are code page 932 bytes in ANSI archives and UTF-16LE in Unicode ones.
+class CQPXBackupedFileHeader : public CQPXHeader {
+ public:
+  static constexpr uint32_t kFixedSize = 61;  // record bytes besides the two names
+
+  bool SeekToEnd() override;
+  bool GetSize(uint64_t& out) override;
+  bool CanGetSize() override { return loaded_; }
+  bool CheckBody() override { return loaded_; }
+  bool ReadBody(CFileIO& stream) override;
+  bool WriteBody(CFileIO& stream) override;
+  bool ProbeBody(CFileIO& stream) override;
+  // Filling a record from a file on disk belongs to writing archives, which
+  // this program never does.
+  virtual bool SetFromFile(const std::u16string& /*path*/) { return false; }
+  virtual bool GetFileName(std::u16string& out) const;
+  virtual bool GetFolderName(std::u16string& out) const;
+
+  // Folder and file name joined with one backslash.
+  bool GetFullPath(std::u16string& out) const;
+
+  bool IsLoaded() const { return loaded_; }
+  uint32_t GetReserved() const { return reserved_; }
+  uint64_t GetFileSize() const { return fileSize_; }
+  uint64_t GetDataSize() const { return dataSize_; }
+  bool IsCompressed() const { return compressed_ != 0; }
+  uint8_t GetCompressedByte() const { return compressed_; }
+  uint32_t GetCrc32() const { return crc32_; }
+  uint64_t GetCreationTime() const { return creation_; }
+  uint64_t GetLastAccessTime() const { return lastAccess_; }
+  uint64_t GetLastWriteTime() const { return lastWrite_; }
+  uint32_t GetAttributes() const { return attributes_; }
+  bool IsEncrypted() const { return (attributes_ & kAttrEncrypted) != 0; }
+  uint32_t GetRecordSize() const { return totalSize_; }
+
+ protected:
+  // Turns the raw name bytes into wide text; the Unicode record overrides it.
+  virtual bool DecodeName(const std::string& bytes, std::u16string& out) const;
+
+  uint32_t recordLength_ = 0;
+  uint32_t reserved_ = 0;
+  uint64_t fileSize_ = 0;
+  uint64_t dataSize_ = 0;
+  uint8_t compressed_ = 0;
+  uint32_t crc32_ = 0;
+  std::string fileName_;  // raw bytes as stored
+  std::string folder_;    // raw bytes as stored
+  uint64_t creation_ = 0;
+  uint64_t lastAccess_ = 0;
+  uint64_t lastWrite_ = 0;
+  uint32_t attributes_ = 0;
+  uint32_t totalSize_ = 0;  // RecordLength + 4
+  bool loaded_ = false;
+};
+
+class CUQPXBackupedFileHeader : public CQPXBackupedFileHeader {
+ protected:
+  bool DecodeName(const std::string& bytes, std::u16string& out) const override;
+};
+
+}  // namespace QPXFile
