@@ -1,6 +1,7 @@
 #include "io/qpx_file_io.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <new>
 
 #include "host/host_path.h"
@@ -8,9 +9,8 @@
 namespace QPXFile {
 namespace {
 
-// The platform's relative move takes a signed 32-bit distance, so larger
-// moves are made in steps of this size.
-constexpr uint64_t kMaxSeekStep = 0x7FFFFFFF;
+// The largest offset the host's file positions can hold.
+constexpr uint64_t kMaxFilePosition = static_cast<uint64_t>(INT64_MAX);
 
 bool ToHostMode(uint16_t mode, host::FileMode& out) {
   switch (mode) {
@@ -144,25 +144,31 @@ bool CQPXFileIO::Seek(const uint64_t& distance, int origin, bool forward) {
     lastError_ = kErrorNotOpen;
     return false;
   }
-  bool moved;
+  uint64_t from = 0;
+  bool known;
   switch (origin) {
-    case kSeekBegin: moved = file_->Seek(0, host::SeekOrigin::kBegin); break;
-    case kSeekEnd: moved = file_->Seek(0, host::SeekOrigin::kEnd); break;
-    case kSeekCurrent: moved = true; break;
+    case kSeekBegin: known = true; break;
+    case kSeekCurrent: known = file_->Tell(from); break;
+    case kSeekEnd: known = file_->Length(from); break;
     default:
       lastError_ = kErrorBadOrigin;
       return false;
   }
-  // Computed on unsigned values so that a distance beyond the signed range
-  // still ends, one bounded step at a time.
-  uint64_t done = 0;
-  while (moved && done < distance) {
-    uint64_t step = distance - done < kMaxSeekStep ? distance - done : kMaxSeekStep;
-    int64_t signedStep = forward ? static_cast<int64_t>(step) : -static_cast<int64_t>(step);
-    moved = file_->Seek(signedStep, host::SeekOrigin::kCurrent);
-    done += step;
+  if (!known) {
+    SetPlatformError(kErrorIo);
+    return false;
   }
-  if (!moved) {
+  // The host takes a 64-bit offset, so the target is reached in one move
+  // rather than in 32-bit steps; a hostile distance of 2^62 would otherwise
+  // cost two billion calls before failing.
+  uint64_t target;
+  if (forward ? distance > kMaxFilePosition - from : distance > from) {
+    lastError_ = kErrorIo;
+    systemError_ = EINVAL;
+    return false;
+  }
+  target = forward ? from + distance : from - distance;
+  if (!file_->Seek(static_cast<int64_t>(target), host::SeekOrigin::kBegin)) {
     SetPlatformError(kErrorIo);
     return false;
   }
