@@ -49,6 +49,7 @@ void CQPXFileExtend::DetachSections() {
   fileList_.reset();
   folderList_.reset();
   divisionInfo_.reset();
+  pathInformation_.Clear();
 }
 
 bool CQPXFileExtend::ReadListSection(CQPXHeader& section, const char16_t* name) {

@@ -9,6 +9,7 @@
 #include "archive/folder_list.h"
 #include "archive/qpx_file.h"
 #include "io/division_info.h"
+#include "restore/path.h"
 
 namespace QPXFile {
 
@@ -26,6 +27,8 @@ class CQPXFileExtend : public CQPXFile {
   CQPXFileList* GetFileList() const { return fileList_.get(); }
   CQPXFolderList* GetFolderList() const { return folderList_.get(); }
   CQPXDivisionInfo* GetDivisionInfo() const { return divisionInfo_.get(); }
+  // Paths a restore run of this archive leaves out.
+  paths::CPathInformationArray& GetPathInformation() { return pathInformation_; }
 
  protected:
   uint32_t FormatIdString() const override { return 116; }
@@ -46,6 +49,7 @@ class CQPXFileExtend : public CQPXFile {
   std::unique_ptr<CQPXFileList> fileList_;
   std::unique_ptr<CQPXFolderList> folderList_;
   std::unique_ptr<CQPXDivisionInfo> divisionInfo_;
+  paths::CPathInformationArray pathInformation_;
   // Used by the restore driver.
   uint8_t restoreFlagA_ = 0;
   uint8_t restoreFlagB_ = 1;

@@ -46,6 +46,7 @@ struct ExplodeContext {
   CFileIO* destination;
   const ExtractProgress* progress;
   uint32_t crc = 0xFFFFFFFF;
+  bool archiveEnded = false;      // the archive held fewer bytes than the section's length
   ExtractFailure failure = ExtractFailure::kNone;  // first failure seen by a callback
 };
 
@@ -71,6 +72,7 @@ unsigned ReadCallback(char* buffer, unsigned* size, void* param) {
       c.failure = ExtractFailure::kCutShort;
       return 0;
     }
+    if (got < want) c.archiveEnded = true;
     c.inputHeld = got;
     c.inputPos = 0;
     c.remaining -= got;
@@ -159,7 +161,8 @@ bool CQPXBackupedFileData::Extract(CFileIO& destination, uint32_t& crc, const Ex
   const int code = DclExplode(ReadCallback, WriteCallback, work.get(), &c);
   if (c.failure == ExtractFailure::kNone && !FlushOutput(c)) c.failure = ExtractFailure::kDestination;
   if (c.failure != ExtractFailure::kNone) return Fail(c.failure);
-  if (code != kDclOk) return Fail(ExtractFailure::kBrokenStream);
+  // A stream that breaks where the archive file ends was cut short, not damaged.
+  if (code != kDclOk) return Fail(c.archiveEnded ? ExtractFailure::kCutShort : ExtractFailure::kBrokenStream);
   crc = c.crc;
   return true;
 }

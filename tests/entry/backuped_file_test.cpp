@@ -1,0 +1,155 @@
+// Entry records and data sections read from memory.
+#include <gtest/gtest.h>
+
+#include "entry/backuped_file.h"
+#include "support/archive_writer.h"
+#include "support/bytes.h"
+#include "support/memory_io.h"
+
+using namespace QPXFile;
+using testsupport::ByteWriter;
+using testsupport::MemoryIO;
+
+namespace {
+
+// An entry record with the given raw name fields.
+std::vector<uint8_t> Record(const std::string& name, const std::string& folder, uint64_t size, uint64_t dataSize,
+                            uint8_t compressed, uint32_t crc, uint32_t attributes = 0x20) {
+  ByteWriter w;
+  w.U32(static_cast<uint32_t>(57 + name.size() + folder.size())).U32(0).U64(size).U64(dataSize).U8(compressed).U32(crc);
+  w.U16(static_cast<uint16_t>(name.size())).Raw(name).U16(static_cast<uint16_t>(folder.size())).Raw(folder);
+  w.U64(111).U64(222).U64(333).U32(attributes);
+  return w.take();
+}
+
+bool ReadRecord(CQPXBackupedFileHeader& header, MemoryIO& io) {
+  header.AttachIO(&io);
+  return header.PlaceAndRead();
+}
+
+TEST(EntryRecord, ReadsEveryFieldAndJoinsThePath) {
+  MemoryIO io(Record(testsupport::Cp932(u"表.txt"), testsupport::Cp932(u"C:\\ソフト"), 10, 7, 1, 0xABCDEF01, 0x4021));
+  CQPXBackupedFileHeader h;
+  ASSERT_TRUE(ReadRecord(h, io));
+  std::u16string path;
+  ASSERT_TRUE(h.GetFullPath(path));
+  EXPECT_EQ(path, u"C:\\ソフト\\表.txt");
+  EXPECT_EQ(h.GetFileSize(), 10u);
+  EXPECT_EQ(h.GetDataSize(), 7u);
+  EXPECT_TRUE(h.IsCompressed());
+  EXPECT_EQ(h.GetCrc32(), 0xABCDEF01u);
+  EXPECT_EQ(h.GetCreationTime(), 111u);
+  EXPECT_EQ(h.GetLastAccessTime(), 222u);
+  EXPECT_EQ(h.GetLastWriteTime(), 333u);
+  EXPECT_TRUE(h.IsEncrypted());
+  uint64_t size = 0;
+  ASSERT_TRUE(h.GetSize(size));
+  EXPECT_EQ(size, io.bytes().size());
+  uint64_t position = 0;
+  io.GetPosition(position);
+  EXPECT_EQ(position, io.bytes().size());  // the data starts right after the record
+}
+
+TEST(EntryRecord, EmptyNamesParse) {
+  MemoryIO io(Record("", "", 0, 0, 0, 0));
+  CQPXBackupedFileHeader h;
+  ASSERT_TRUE(ReadRecord(h, io));
+  std::u16string name = u"x";
+  ASSERT_TRUE(h.GetFileName(name));
+  EXPECT_TRUE(name.empty());
+}
+
+TEST(EntryRecord, CutShortAnywhereLeavesThePreviousRecord) {
+  const std::vector<uint8_t> good = Record("first.txt", "C:\\A", 1, 1, 0, 5);
+  const std::vector<uint8_t> other = Record("second-name.bin", "C:\\Folder", 9, 9, 1, 6);
+  for (size_t cut = 0; cut < other.size(); ++cut) {
+    std::vector<uint8_t> bytes = good;
+    bytes.insert(bytes.end(), other.begin(), other.begin() + static_cast<long>(cut));
+    MemoryIO io(bytes);
+    CQPXBackupedFileHeader h;
+    ASSERT_TRUE(ReadRecord(h, io));
+    ASSERT_TRUE(io.Seek(good.size(), kSeekBegin, true));
+    ASSERT_TRUE(h.ReadBody(io) == false) << cut;
+    std::u16string path;
+    ASSERT_TRUE(h.GetFullPath(path));
+    EXPECT_EQ(path, u"C:\\A\\first.txt") << cut;
+    EXPECT_EQ(h.GetCrc32(), 5u);
+  }
+}
+
+TEST(EntryRecord, UnicodeNamesWithOddLengthKeepWholeUnits) {
+  std::string name = QPXFile::WideToUtf16Le(u"\U0001F600ab");
+  name.push_back('\x01');  // a stray odd byte
+  MemoryIO io(Record(name, QPXFile::WideToUtf16Le(u"C:"), 0, 0, 0, 0));
+  CUQPXBackupedFileHeader h;
+  ASSERT_TRUE(ReadRecord(h, io));
+  std::u16string path;
+  ASSERT_TRUE(h.GetFullPath(path));
+  EXPECT_EQ(path, u"C:\\\U0001F600ab");
+}
+
+TEST(EntryRecord, UnconvertibleAnsiNameIsAFailureNotGarbage) {
+  MemoryIO io(Record("bad\x83", "C:", 0, 0, 0, 0));
+  CQPXBackupedFileHeader h;
+  ASSERT_TRUE(ReadRecord(h, io));
+  std::u16string path;
+  EXPECT_FALSE(h.GetFullPath(path));
+}
+
+TEST(EntryData, SizeIsSetOnce) {
+  CQPXBackupedFileData data;
+  EXPECT_TRUE(data.SetSize(10));
+  EXPECT_FALSE(data.SetSize(11));
+  uint64_t size = 0;
+  ASSERT_TRUE(data.GetSize(size));
+  EXPECT_EQ(size, 10u);
+}
+
+TEST(EntryData, EmptyEntriesExtractToNothingWithCrcZero) {
+  MemoryIO archive(std::vector<uint8_t>{});
+  for (int kind = 0; kind < 2; ++kind) {
+    std::unique_ptr<CQPXBackupedFileData> data(kind == 0 ? new CQPXBackupedFileData()
+                                                         : new CQPXBackupedNoCompressedFileData());
+    data->AttachIO(&archive);
+    ASSERT_TRUE(data->SetSize(0));
+    ASSERT_TRUE(data->MarkStart());
+    MemoryIO out({}, kModeCreate);
+    uint32_t crc = 123;
+    ASSERT_TRUE(data->Extract(out, crc, {}));
+    EXPECT_EQ(crc, 0u);
+    EXPECT_TRUE(out.bytes().empty());
+  }
+}
+
+TEST(EntryData, ImplodedDataDecodesThroughTheSharedBuffers) {
+  std::vector<uint8_t> text;
+  for (int i = 0; i < 30000; ++i) text.push_back(static_cast<uint8_t>("backup archive "[i % 15]));
+  const std::vector<uint8_t> stream = testsupport::Implode(text.data(), text.size(), testsupport::LiteralMode::Ascii, 2048);
+  std::vector<uint8_t> bytes(5, 0xEE);  // something before the section
+  bytes.insert(bytes.end(), stream.begin(), stream.end());
+  bytes.push_back(0xEE);  // and after it
+  MemoryIO archive(bytes);
+  CQPXBackupedFileData data;
+  data.AttachIO(&archive);
+  ASSERT_TRUE(archive.Seek(5, kSeekBegin, true));
+  ASSERT_TRUE(data.MarkStart());
+  ASSERT_TRUE(data.SetSize(stream.size()));
+  MemoryIO out({}, kModeCreate);
+  uint32_t crc = 0;
+  ASSERT_TRUE(data.Extract(out, crc, {}));
+  EXPECT_EQ(out.bytes(), text);
+  EXPECT_EQ(crc, testsupport::EntryCrc(text.data(), text.size()));
+}
+
+TEST(StoredFile, AttachTakesBothOrNothing) {
+  CQPXBackupedFile entry;
+  auto* header = new CQPXBackupedFileHeader();
+  EXPECT_FALSE(entry.Attach(header, nullptr));
+  EXPECT_FALSE(entry.IsValid());
+  EXPECT_TRUE(entry.Attach(header, new CQPXBackupedNoCompressedFileData()));
+  EXPECT_TRUE(entry.IsValid());
+  entry.Release();
+  EXPECT_FALSE(entry.IsValid());
+}
+
+}  // namespace
