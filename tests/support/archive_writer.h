@@ -14,6 +14,18 @@
 //   spec.volumeSize = 4096;
 //   testsupport::WriteArchive(spec, dir / "set.qpx");    // set.qpx, set.qpx.1, ...
 //
+// Damaged archives, two ways:
+// - in the description: entryCount, an entry's fileSize/dataSize/crc/
+//   compressedByte, the section tags (e.g. tags.folderList = "folderlist"),
+//   divisionFlag/divisionVolumeSize, sectionLevel, a short formatId;
+//   for split sets volumeHeadPatches (a foreign volume: time; a broken chain:
+//   continued) and missingVolumes;
+// - afterwards, with support/corrupt.h on the image or the files, at the
+//   positions ArchiveLayout reports (a list section's tag is at its start + 8,
+//   an entry's DataSize at its record + 16). For a split set, map an archive
+//   position to a file with the volume rule: volume 0 holds [0, S), volume
+//   k >= 1 holds [S + (k-1)(S-12), S + k(S-12)) after its 12-byte head.
+//
 // A description that cannot be written (text the code page cannot hold, a
 // field too long for its width, a volume size too small for the sections)
 // throws std::invalid_argument; a file that cannot be written throws
