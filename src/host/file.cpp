@@ -5,7 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <new>
 #include <cstring>
 
 namespace host {
@@ -102,19 +105,16 @@ bool PlatformFile::Open(const std::string& hostPath, FileMode mode) {
   }
   fd_ = fd;
   lastErrno_ = 0;
+  position_ = 0;
+  cacheStart_ = 0;
+  cacheLength_ = 0;
   return true;
 }
 
-ReadResult PlatformFile::Read(void* buffer, uint32_t length, uint32_t& got) {
+ReadResult PlatformFile::ReadAt(uint8_t* p, uint32_t length, uint32_t& got) {
   got = 0;
-  if (fd_ < 0) {
-    lastErrno_ = EBADF;
-    return ReadResult::kFailed;
-  }
-  if (length == 0) return ReadResult::kData;
-  uint8_t* p = static_cast<uint8_t*>(buffer);
   while (got < length) {
-    ssize_t n = ::read(fd_, p + got, length - got);
+    ssize_t n = ::pread(fd_, p + got, length - got, static_cast<off_t>(position_ + got));
     if (n < 0) {
       if (errno == EINTR) continue;
       Fail();
@@ -126,15 +126,66 @@ ReadResult PlatformFile::Read(void* buffer, uint32_t length, uint32_t& got) {
   return got == 0 ? ReadResult::kEndOfFile : ReadResult::kData;
 }
 
+ReadResult PlatformFile::Read(void* buffer, uint32_t length, uint32_t& got) {
+  got = 0;
+  if (fd_ < 0) {
+    lastErrno_ = EBADF;
+    return ReadResult::kFailed;
+  }
+  if (length == 0) return ReadResult::kData;
+  uint8_t* p = static_cast<uint8_t*>(buffer);
+  while (got < length) {
+    // Serve what the read-ahead block holds at the position.
+    if (position_ >= cacheStart_ && position_ < cacheStart_ + cacheLength_) {
+      const uint32_t offset = static_cast<uint32_t>(position_ - cacheStart_);
+      const uint32_t n = std::min(cacheLength_ - offset, length - got);
+      std::memcpy(p + got, cache_.get() + offset, n);
+      got += n;
+      position_ += n;
+      continue;
+    }
+    const uint32_t want = length - got;
+    if (want >= kReadAhead) {
+      // Large transfers go straight to the caller's buffer.
+      uint32_t n = 0;
+      const ReadResult r = ReadAt(p + got, want, n);
+      if (r == ReadResult::kFailed) return got > 0 ? ReadResult::kData : r;
+      got += n;
+      position_ += n;
+      break;
+    }
+    if (!cache_) {
+      cache_.reset(new (std::nothrow) uint8_t[kReadAhead]);
+      if (!cache_) {
+        uint32_t n = 0;
+        const ReadResult r = ReadAt(p + got, want, n);
+        if (r == ReadResult::kFailed) return got > 0 ? ReadResult::kData : r;
+        got += n;
+        position_ += n;
+        break;
+      }
+    }
+    uint32_t n = 0;
+    cacheStart_ = position_;
+    cacheLength_ = 0;
+    const ReadResult r = ReadAt(cache_.get(), kReadAhead, n);
+    if (r == ReadResult::kFailed) return got > 0 ? ReadResult::kData : r;
+    cacheLength_ = n;
+    if (n == 0) break;
+  }
+  return got == 0 ? ReadResult::kEndOfFile : ReadResult::kData;
+}
+
 bool PlatformFile::Write(const void* buffer, uint32_t length) {
   if (fd_ < 0) {
     lastErrno_ = EBADF;
     return false;
   }
+  cacheLength_ = 0;  // what was read ahead may be overwritten
   const uint8_t* p = static_cast<const uint8_t*>(buffer);
   uint32_t done = 0;
   while (done < length) {
-    ssize_t n = ::write(fd_, p + done, length - done);
+    ssize_t n = ::pwrite(fd_, p + done, length - done, static_cast<off_t>(position_));
     if (n < 0) {
       if (errno == EINTR) continue;
       return Fail();
@@ -144,6 +195,7 @@ bool PlatformFile::Write(const void* buffer, uint32_t length) {
       return false;
     }
     done += static_cast<uint32_t>(n);
+    position_ += static_cast<uint64_t>(n);
   }
   return true;
 }
@@ -153,8 +205,21 @@ bool PlatformFile::Seek(int64_t distance, SeekOrigin origin) {
     lastErrno_ = EBADF;
     return false;
   }
-  int whence = origin == SeekOrigin::kBegin ? SEEK_SET : origin == SeekOrigin::kCurrent ? SEEK_CUR : SEEK_END;
-  if (::lseek(fd_, static_cast<off_t>(distance), whence) < 0) return Fail();
+  int64_t base = 0;
+  if (origin == SeekOrigin::kCurrent) {
+    base = static_cast<int64_t>(position_);
+  } else if (origin == SeekOrigin::kEnd) {
+    uint64_t length = 0;
+    if (!Length(length)) return false;
+    base = static_cast<int64_t>(length);
+  }
+  // The same limits the system's own seek has: no position before 0, none
+  // beyond what an offset can express.
+  if ((distance < 0 && base + distance < 0) || (distance > 0 && base > INT64_MAX - distance)) {
+    lastErrno_ = EINVAL;
+    return false;
+  }
+  position_ = static_cast<uint64_t>(base + distance);
   return true;
 }
 
@@ -163,9 +228,7 @@ bool PlatformFile::Tell(uint64_t& out) {
     lastErrno_ = EBADF;
     return false;
   }
-  off_t pos = ::lseek(fd_, 0, SEEK_CUR);
-  if (pos < 0) return Fail();
-  out = static_cast<uint64_t>(pos);
+  out = position_;
   return true;
 }
 
@@ -196,6 +259,7 @@ bool PlatformFile::Close() {
   }
   int fd = fd_;
   fd_ = -1;
+  cacheLength_ = 0;
   // The descriptor is gone after close() even when it reports EINTR, so
   // retrying could close a descriptor another thread has just been given.
   if (::close(fd) != 0 && errno != EINTR) return Fail();
@@ -205,6 +269,7 @@ bool PlatformFile::Close() {
 void PlatformFile::Abort() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
+  cacheLength_ = 0;
 }
 
 void SetThreadError(uint32_t code) { threadError = code; }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace host {
@@ -63,8 +64,19 @@ class PlatformFile {
  private:
   bool Fail();
 
+  // Small reads (records, names) are served from a read-ahead block, so
+  // walking an archive of many entries costs a few system calls per block
+  // instead of several per entry. The file position is kept here and every
+  // transfer names its offset, so a seek never needs the system.
+  static constexpr uint32_t kReadAhead = 64 * 1024;
+  ReadResult ReadAt(uint8_t* p, uint32_t length, uint32_t& got);
+
   int fd_ = -1;
   int lastErrno_ = 0;
+  uint64_t position_ = 0;                 // where the next read or write happens
+  std::unique_ptr<uint8_t[]> cache_;      // read-ahead block, made on the first small read
+  uint64_t cacheStart_ = 0;               // file offset of cache_[0]
+  uint32_t cacheLength_ = 0;              // valid bytes in cache_
 };
 
 // The platform's per-thread error value, which the split-volume stream sets
