@@ -1,0 +1,109 @@
+// Loads an archive from arbitrary bytes and reads everything it offers:
+// header, lists, entry records and every entry's data.
+//
+// Input: byte 0 picks how many following volume files there are (0 to 3);
+// the remaining bytes are shared out among the first file and those
+// volumes, so split sets with broken heads and chains get explored too.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "archive/qpx_file_extend.h"
+#include "archive/qpx_file_factory.h"
+#include "host/host_path.h"
+
+namespace {
+
+// Keeps nothing and stops an entry after 1 MiB, so an implode stream that
+// expands hugely costs a bounded time per input.
+class BoundedSink : public QPXFile::CFileIO {
+ public:
+  bool Read(void*, uint32_t, uint32_t* got) override {
+    if (got) *got = 0;
+    return false;
+  }
+  bool Write(const void*, uint32_t length) override {
+    written_ += length;
+    return written_ <= (1u << 20);
+  }
+  bool Open(const std::u16string&, uint16_t) override { return true; }
+  bool Close() override { return true; }
+  bool Seek(const uint64_t&, int, bool) override {
+    written_ = 0;
+    return true;
+  }
+  bool Flush() override { return true; }
+  bool GetPathName(std::u16string& out) override {
+    out.clear();
+    return true;
+  }
+  bool IsOpen() override { return true; }
+  uint16_t GetOpenMode() override { return QPXFile::kModeCreate; }
+  bool GetLength(uint64_t& out) override {
+    out = written_;
+    return true;
+  }
+  bool GetPosition(uint64_t& out) override {
+    out = written_;
+    return true;
+  }
+  bool IsEOF() override { return false; }
+  uint32_t GetLastError() override { return 0; }
+
+ private:
+  uint64_t written_ = 0;
+};
+
+void WriteFile(const std::string& path, const uint8_t* data, size_t size) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) return;
+  if (size > 0) std::fwrite(data, 1, size, f);
+  std::fclose(f);
+}
+
+const std::string& Base() {
+  static const std::string base = "/dev/shm/tessera-fuzz-" + std::to_string(::getpid()) + ".qpx";
+  return base;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0) return 0;
+  const unsigned following = data[0] & 3;
+  ++data;
+  --size;
+  const size_t share = size / (following + 1);
+  for (unsigned k = 0; k <= following; ++k) {
+    const size_t begin = k * share;
+    const size_t end = k == following ? size : begin + share;
+    WriteFile(k == 0 ? Base() : Base() + "." + std::to_string(k), data + begin, end - begin);
+  }
+  for (unsigned k = following + 1; k <= 3; ++k) std::remove((Base() + "." + std::to_string(k)).c_str());
+
+  QPXFile::OpenResult result = QPXFile::OpenArchive(host::ToEnginePath(Base()));
+  if (!result.archive) return 0;
+  QPXFile::CQPXFile& archive = *result.archive;
+  std::u16string text;
+  archive.GetHeader()->GetDescription(text);
+  if (auto* extend = dynamic_cast<QPXFile::CQPXFileExtend*>(&archive)) {
+    for (int i = 0; i < extend->GetFolderList()->GetFolderCount(); ++i)
+      extend->GetFolderList()->GetFolder(i, &text, nullptr, nullptr, nullptr, nullptr);
+    for (int i = 0; i < extend->GetFileList()->GetFileCount(); ++i) {
+      extend->GetFileList()->GetFile(i, nullptr, &text, nullptr);
+      std::u16string found;
+      extend->GetFileList()->FindFlaggedAncestor(text + u"\\x", found);
+    }
+  }
+  BoundedSink sink;
+  for (long i = 0; i < archive.GetEntryCount(); ++i) {
+    if (archive.GetEntryPath(text, i)) archive.FindEntry(text);
+    uint32_t crc = 0;
+    archive.GetEntryData(i)->Extract(sink, crc, {});
+  }
+  archive.ComputeCRC();
+  archive.Close();
+  return 0;
+}
