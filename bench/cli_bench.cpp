@@ -79,19 +79,19 @@ const fs::path& ManyEntriesArchive(size_t count) {
   static size_t made = 0;
   if (made == count) return path;
   path = BenchDir() / ("many-" + std::to_string(count) + ".qpx");
-  ArchiveSpec spec;
+  ArchiveSpec plan;
   auto payload = PreparePayload(Bytes("0123456789abcdef"), Method::Stored);
   for (size_t f = 0; f < count / 100; ++f)
-    spec.folders.push_back({u"C:\\Users\\Hanako\\Projects\\フォルダ" + Num(f / 40) + u"\\資料" + Num(f)});
+    plan.folders.push_back({u"C:\\Users\\Hanako\\Projects\\フォルダ" + Num(f / 40) + u"\\資料" + Num(f)});
   for (size_t i = 0; i < count; ++i) {
     EntrySpec e;
-    e.folder = spec.folders[i % spec.folders.size()].path;
+    e.folder = plan.folders[i % plan.folders.size()].path;
     e.name = u"資料-" + Num(i) + u".txt";
     e.payload = payload;
     e.modified = FileTime(2024, 1, 1);
-    spec.entries.push_back(std::move(e));
+    plan.entries.push_back(std::move(e));
   }
-  WriteArchive(spec, path);
+  WriteArchive(plan, path);
   made = count;
   return path;
 }
@@ -143,16 +143,16 @@ const ImplodedSet& OneGibImploded() {
   constexpr size_t kEntries = 128;  // 128 x 8 MiB = 1 GiB of output
   set.payload = PreparePayload(TextBlock(kBlock), Method::Imploded, LiteralMode::Binary, 4096);
   set.path = BenchDir() / "gib-imploded.qpx";
-  ArchiveSpec spec;
-  spec.folders.push_back({u"C:\\Data"});
+  ArchiveSpec plan;
+  plan.folders.push_back({u"C:\\Data"});
   for (size_t i = 0; i < kEntries; ++i) {
     EntrySpec e;
     e.folder = u"C:\\Data";
     e.name = u"part" + Num(i) + u".txt";
     e.payload = set.payload;
-    spec.entries.push_back(std::move(e));
+    plan.entries.push_back(std::move(e));
   }
-  WriteArchive(spec, set.path);
+  WriteArchive(plan, set.path);
   set.totalOutput = static_cast<uint64_t>(kBlock) * kEntries;
   return set;
 }

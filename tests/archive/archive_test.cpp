@@ -28,9 +28,9 @@ class ArchiveTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  fs::path Write(const ArchiveSpec& spec, const std::string& name = "a.qpx") {
+  fs::path Write(const ArchiveSpec& plan, const std::string& name = "a.qpx") {
     fs::path p = dir_ / name;
-    WriteArchive(spec, p, &layout_);
+    WriteArchive(plan, p, &layout_);
     return p;
   }
   static std::u16string Engine(const fs::path& p) { return host::ToEnginePath(p.string()); }
@@ -51,15 +51,15 @@ class ArchiveTest : public ::testing::Test {
   }
 
   static ArchiveSpec Simple(const std::string& formatId) {
-    ArchiveSpec spec;
-    spec.formatId = formatId;
-    spec.folders = {{u"C:\\Data"}, {u"C:\\Data\\Sub"}};
-    spec.fileList = {{u"C:\\Data", 1}};
-    spec.entries.push_back({.folder = u"C:\\Data", .name = u"a.txt", .data = Bytes("hello")});
-    spec.entries.push_back(
+    ArchiveSpec plan;
+    plan.formatId = formatId;
+    plan.folders = {{u"C:\\Data"}, {u"C:\\Data\\Sub"}};
+    plan.fileList = {{u"C:\\Data", 1}};
+    plan.entries.push_back({.folder = u"C:\\Data", .name = u"a.txt", .data = Bytes("hello")});
+    plan.entries.push_back(
         {.folder = u"C:\\Data\\Sub", .name = u"b.bin", .data = NoiseBytes(5000, 3), .method = Method::Imploded});
-    spec.entries.push_back({.folder = u"C:", .name = u"root.txt", .data = {}});
-    return spec;
+    plan.entries.push_back({.folder = u"C:", .name = u"root.txt", .data = {}});
+    return plan;
   }
 
   fs::path dir_;
@@ -77,8 +77,8 @@ TEST_F(ArchiveTest, FactoryPicksTheClassFromTheIdentifier) {
                {"F_QPX2.0", true, true, true}};
   CQPXFileFactory factory;
   for (const Case& c : cases) {
-    ArchiveSpec spec = Simple(c.id);
-    const fs::path p = Write(spec);
+    ArchiveSpec plan = Simple(c.id);
+    const fs::path p = Write(plan);
     std::unique_ptr<CQPXFile> archive(factory.CreateFromFile(Engine(p)));
     ASSERT_NE(archive, nullptr) << c.id;
     EXPECT_FALSE(archive->IsOpen());
@@ -93,10 +93,10 @@ TEST_F(ArchiveTest, FactoryPicksTheClassFromTheIdentifier) {
 TEST_F(ArchiveTest, IdentifiersAreComparedExactly) {
   CQPXFileFactory factory;
   for (const char* id : {"QPX2.0 ", "qpx2.0  ", "QPX2.0\0\0", "QPX4.0  "}) {
-    ArchiveSpec spec = Simple("QPX2.0  ");
-    spec.formatId = std::string(id, 8);
-    spec.layout = Layout::Ansi;
-    const fs::path p = Write(spec);
+    ArchiveSpec plan = Simple("QPX2.0  ");
+    plan.formatId = std::string(id, 8);
+    plan.layout = Layout::Ansi;
+    const fs::path p = Write(plan);
     EXPECT_EQ(factory.CreateFromFile(Engine(p)), nullptr) << id;
   }
   EXPECT_EQ(factory.CreateFromFile(Engine(dir_ / "missing.qpx")), nullptr);
@@ -107,8 +107,8 @@ TEST_F(ArchiveTest, IdentifiersAreComparedExactly) {
 
 TEST_F(ArchiveTest, EveryKindLoadsItsEntriesAndFolders) {
   for (const char* id : {"QPX1.0  ", "QPX2.0  ", "QPX3.0  "}) {
-    ArchiveSpec spec = Simple(id);
-    OpenResult r = OpenPath(Write(spec));
+    ArchiveSpec plan = Simple(id);
+    OpenResult r = OpenPath(Write(plan));
     ASSERT_EQ(r.failure, OpenFailure::kNone) << id;
     CQPXFile& archive = *r.archive;
     EXPECT_TRUE(archive.IsLoaded());
@@ -135,9 +135,9 @@ TEST_F(ArchiveTest, EveryKindLoadsItsEntriesAndFolders) {
 
 TEST_F(ArchiveTest, SectionLevelsSkipTheirSection) {
   for (uint32_t level : {1u, 2u}) {
-    ArchiveSpec spec = Simple("QPX3.0  ");
-    spec.sectionLevel = level;
-    OpenResult r = OpenPath(Write(spec));
+    ArchiveSpec plan = Simple("QPX3.0  ");
+    plan.sectionLevel = level;
+    OpenResult r = OpenPath(Write(plan));
     ASSERT_EQ(r.failure, OpenFailure::kNone) << level;
     auto* extend = dynamic_cast<CUQPXFileExtend*>(r.archive.get());
     EXPECT_EQ(extend->GetFolderList()->GetFolderCount(), level == 1 ? 0 : 2);
@@ -175,9 +175,9 @@ TEST_F(ArchiveTest, OpeningTwiceFailsAndKeepsTheFirst) {
 }
 
 TEST_F(ArchiveTest, FindEntryIgnoresCaseIncludingWideLetters) {
-  ArchiveSpec spec = Simple("QPX3.0  ");
-  spec.entries.push_back({.folder = u"C:\\Ｄａｔａ", .name = u"Ä.txt", .data = Bytes("x")});
-  OpenResult r = OpenPath(Write(spec));
+  ArchiveSpec plan = Simple("QPX3.0  ");
+  plan.entries.push_back({.folder = u"C:\\Ｄａｔａ", .name = u"Ä.txt", .data = Bytes("x")});
+  OpenResult r = OpenPath(Write(plan));
   ASSERT_EQ(r.failure, OpenFailure::kNone);
   EXPECT_EQ(r.archive->FindEntry(u"c:\\data\\SUB\\B.BIN"), 1);
   EXPECT_EQ(r.archive->FindEntry(u"c:\\ｄＡＴＡ\\ä.TXT"), 3);
@@ -186,11 +186,11 @@ TEST_F(ArchiveTest, FindEntryIgnoresCaseIncludingWideLetters) {
 }
 
 TEST_F(ArchiveTest, SplitArchiveReadsAcrossVolumes) {
-  ArchiveSpec spec = Simple("QPX3.0  ");
-  spec.entries.push_back(
+  ArchiveSpec plan = Simple("QPX3.0  ");
+  plan.entries.push_back(
       {.folder = u"C:\\Data", .name = u"big.bin", .data = NoiseBytes(20000, 9), .method = Method::Stored});
-  spec.volumeSize = 1000;
-  const fs::path p = Write(spec);
+  plan.volumeSize = 1000;
+  const fs::path p = Write(plan);
   ASSERT_TRUE(fs::exists(VolumePath(p, 20)));
   OpenResult r = OpenPath(p);
   ASSERT_EQ(r.failure, OpenFailure::kNone) << static_cast<int>(r.load.failure);
@@ -199,32 +199,32 @@ TEST_F(ArchiveTest, SplitArchiveReadsAcrossVolumes) {
   EXPECT_EQ(data[3], NoiseBytes(20000, 9));
   EXPECT_EQ(data[1], NoiseBytes(5000, 3));
   // The archive CRC covers the whole archive, not the volume files.
-  std::vector<uint8_t> image = BuildArchiveImage(spec);
+  std::vector<uint8_t> image = BuildArchiveImage(plan);
   EXPECT_EQ(r.archive->ComputeCRC(), Crc32Update(image.data(), image.size(), 0xFFFFFFFF));
 }
 
 TEST_F(ArchiveTest, BrokenVolumeChainsFailTheLoad) {
-  ArchiveSpec spec = Simple("QPX3.0  ");
-  spec.entries[1].data = NoiseBytes(9000, 4);
-  spec.volumeSize = 2000;
-  spec.missingVolumes = {3};
-  OpenResult r = OpenPath(Write(spec, "missing.qpx"));
+  ArchiveSpec plan = Simple("QPX3.0  ");
+  plan.entries[1].data = NoiseBytes(9000, 4);
+  plan.volumeSize = 2000;
+  plan.missingVolumes = {3};
+  OpenResult r = OpenPath(Write(plan, "missing.qpx"));
   ASSERT_EQ(r.failure, OpenFailure::kLoad);
   EXPECT_EQ(r.load.failure, LoadFailure::kVolume);
   EXPECT_EQ(r.load.division, DivisionError::kVolumeMissing);
   EXPECT_EQ(r.load.volumePath, Engine(VolumePath(dir_ / "missing.qpx", 3)));
 
-  spec.missingVolumes.clear();
-  spec.volumeHeadPatches = {{.volume = 2, .time = 1}};
-  r = OpenPath(Write(spec, "foreign.qpx"));
+  plan.missingVolumes.clear();
+  plan.volumeHeadPatches = {{.volume = 2, .time = 1}};
+  r = OpenPath(Write(plan, "foreign.qpx"));
   ASSERT_EQ(r.failure, OpenFailure::kLoad);
   EXPECT_EQ(r.load.division, DivisionError::kVolumeForeign);
 }
 
 TEST_F(ArchiveTest, DamagedSectionsAreReportedWithTheirPlace) {
-  ArchiveSpec spec = Simple("QPX3.0  ");
-  spec.tags.categoryInfo = "Categoryinfo";
-  OpenResult r = OpenPath(Write(spec));
+  ArchiveSpec plan = Simple("QPX3.0  ");
+  plan.tags.categoryInfo = "Categoryinfo";
+  OpenResult r = OpenPath(Write(plan));
   ASSERT_EQ(r.failure, OpenFailure::kLoad);
   EXPECT_EQ(r.load.failure, LoadFailure::kSection);
   EXPECT_EQ(r.load.section, u"CategoryInfo");
@@ -232,23 +232,23 @@ TEST_F(ArchiveTest, DamagedSectionsAreReportedWithTheirPlace) {
 }
 
 TEST_F(ArchiveTest, EntryCountsBeyondTheFileFailAtOnce) {
-  ArchiveSpec spec = Simple("QPX2.0  ");
-  spec.entryCount = 4000000000u;
-  OpenResult r = OpenPath(Write(spec));
+  ArchiveSpec plan = Simple("QPX2.0  ");
+  plan.entryCount = 4000000000u;
+  OpenResult r = OpenPath(Write(plan));
   ASSERT_EQ(r.failure, OpenFailure::kLoad);
   EXPECT_EQ(r.load.failure, LoadFailure::kEntryCount);
 
-  spec.entryCount = 5;  // two more than present: the walk fails at the fourth
-  r = OpenPath(Write(spec));
+  plan.entryCount = 5;  // two more than present: the walk fails at the fourth
+  r = OpenPath(Write(plan));
   ASSERT_EQ(r.failure, OpenFailure::kLoad);
   EXPECT_EQ(r.load.failure, LoadFailure::kEntry);
   EXPECT_EQ(r.load.entryIndex, 3u);
 }
 
 TEST_F(ArchiveTest, TruncationAnywhereFailsCleanly) {
-  ArchiveSpec spec = Simple("QPX3.0  ");
-  spec.categoryItems = {{u"kind", u"mail", 2}};
-  const std::vector<uint8_t> image = BuildArchiveImage(spec, &layout_);
+  ArchiveSpec plan = Simple("QPX3.0  ");
+  plan.categoryItems = {{u"kind", u"mail", 2}};
+  const std::vector<uint8_t> image = BuildArchiveImage(plan, &layout_);
   const uint64_t lastData = layout_.entries[1].data;
   const fs::path p = dir_ / "cut.qpx";
   for (size_t size = 0; size < image.size(); ++size) {
@@ -270,12 +270,12 @@ TEST_F(ArchiveTest, TruncationAnywhereFailsCleanly) {
 }
 
 TEST_F(ArchiveTest, ExtractReportsWhyItFailed) {
-  ArchiveSpec spec = Simple("QPX3.0  ");
+  ArchiveSpec plan = Simple("QPX3.0  ");
   // The last record claims fewer bytes than its implode stream needs.
-  spec.entries[2].dataSize = 3;
-  spec.entries[2].method = Method::Imploded;
-  spec.entries[2].data = std::vector<uint8_t>(3000, 'a');
-  OpenResult r = OpenPath(Write(spec));
+  plan.entries[2].dataSize = 3;
+  plan.entries[2].method = Method::Imploded;
+  plan.entries[2].data = std::vector<uint8_t>(3000, 'a');
+  OpenResult r = OpenPath(Write(plan));
   ASSERT_EQ(r.failure, OpenFailure::kNone);
   MemoryIO sink({}, kModeCreate);
   uint32_t crc = 0;
@@ -299,9 +299,9 @@ TEST_F(ArchiveTest, ExtractReportsWhyItFailed) {
 }
 
 TEST_F(ArchiveTest, StoredEntryCutShortEndsInsteadOfLooping) {
-  ArchiveSpec spec = Simple("QPX2.0  ");
-  spec.entries[2].data = NoiseBytes(3 * 1024 * 1024 + 17, 5);  // more than one 1 MiB block
-  const fs::path p = Write(spec);
+  ArchiveSpec plan = Simple("QPX2.0  ");
+  plan.entries[2].data = NoiseBytes(3 * 1024 * 1024 + 17, 5);  // more than one 1 MiB block
+  const fs::path p = Write(plan);
   TruncateFile(p, layout_.entries[2].data + 2 * 1024 * 1024);
   OpenResult r = OpenPath(p);
   ASSERT_EQ(r.failure, OpenFailure::kNone);

@@ -79,11 +79,11 @@ EntrySpec Entry(std::u16string folder, std::u16string name, std::vector<uint8_t>
 }
 
 TEST(ArchiveWriterHeader, FieldsLieAtTheirOffsets) {
-  ArchiveSpec spec;
-  spec.creationTime = 0x0123456789ABCDEFull;
-  spec.description = u"説明";
-  spec.entries = {Entry(u"C:", u"a", Bytes("x")), Entry(u"C:", u"b", Bytes("y"))};
-  const std::vector<uint8_t> image = BuildArchiveImage(spec);
+  ArchiveSpec plan;
+  plan.creationTime = 0x0123456789ABCDEFull;
+  plan.description = u"説明";
+  plan.entries = {Entry(u"C:", u"a", Bytes("x")), Entry(u"C:", u"b", Bytes("y"))};
+  const std::vector<uint8_t> image = BuildArchiveImage(plan);
 
   EXPECT_EQ(Text(image, 0, 8), "QPX3.0  ");
   EXPECT_EQ(LoadU32(&image[8]), 4u);
@@ -108,9 +108,9 @@ TEST(ArchiveWriterHeader, EachIdentifierGetsItsOwnConstants) {
       {"F_QPX1.0", 0, "QPX2.0  ", "PKWARE  "}, {"F_QPX2.0", 0, "QPX3.0  ", "NA      "},
   };
   for (const Case& c : cases) {
-    ArchiveSpec spec;
-    spec.formatId = c.id;
-    const std::vector<uint8_t> image = BuildArchiveImage(spec);
+    ArchiveSpec plan;
+    plan.formatId = c.id;
+    const std::vector<uint8_t> image = BuildArchiveImage(plan);
     SCOPED_TRACE(c.id);
     EXPECT_EQ(LoadU32(&image[8]), c.level);
     EXPECT_EQ(Text(image, 24, 8), c.version);
@@ -122,33 +122,33 @@ TEST(ArchiveWriterHeader, EachIdentifierGetsItsOwnConstants) {
 }
 
 TEST(ArchiveWriterHeader, AnsiDescriptionIsCodePageBytesPaddedWithBlanks) {
-  ArchiveSpec spec;
-  spec.formatId = "QPX2.0  ";
-  spec.description = u"ソフト";
-  const std::vector<uint8_t> image = BuildArchiveImage(spec);
+  ArchiveSpec plan;
+  plan.formatId = "QPX2.0  ";
+  plan.description = u"ソフト";
+  const std::vector<uint8_t> image = BuildArchiveImage(plan);
   const std::string expected = Cp932(u"ソフト");
   EXPECT_EQ(Text(image, 40, expected.size()), expected);
   EXPECT_EQ(Text(image, 40 + expected.size(), 128 - expected.size()), std::string(128 - expected.size(), ' '));
 
-  spec.description = std::u16string(65, u'あ');  // 130 bytes
-  EXPECT_THROW(BuildArchiveImage(spec), std::invalid_argument);
+  plan.description = std::u16string(65, u'あ');  // 130 bytes
+  EXPECT_THROW(BuildArchiveImage(plan), std::invalid_argument);
 }
 
 TEST(ArchiveWriterHeader, ShortIdentifierIsNulPaddedSoItStaysDistinct) {
-  ArchiveSpec spec;
-  spec.formatId = "QPX2.0 ";
-  const std::vector<uint8_t> image = BuildArchiveImage(spec);
+  ArchiveSpec plan;
+  plan.formatId = "QPX2.0 ";
+  const std::vector<uint8_t> image = BuildArchiveImage(plan);
   EXPECT_EQ(Text(image, 0, 8), std::string("QPX2.0 \0", 8));
-  spec.formatId = "QPX2.0   ";
-  EXPECT_THROW(BuildArchiveImage(spec), std::invalid_argument);
+  plan.formatId = "QPX2.0   ";
+  EXPECT_THROW(BuildArchiveImage(plan), std::invalid_argument);
 }
 
 // Every list section: L counts exactly the bytes after it, and the next
 // section starts where L says this one ends.
 TEST(ArchiveWriterSections, LengthsCountTheBytesThatFollow) {
-  ArchiveSpec spec = SampleArchive();
+  ArchiveSpec plan = SampleArchive();
   ArchiveLayout layout;
-  const std::vector<uint8_t> image = BuildArchiveImage(spec, &layout);
+  const std::vector<uint8_t> image = BuildArchiveImage(plan, &layout);
   ASSERT_TRUE(layout.fileList && layout.folderList && layout.divisionInfo && layout.categoryInfo);
 
   EXPECT_EQ(*layout.fileList, 168u);
@@ -167,17 +167,17 @@ TEST(ArchiveWriterSections, LengthsCountTheBytesThatFollow) {
     EXPECT_EQ(Text(image, s.at + 8, std::strlen(s.tag)), s.tag);
   }
   EXPECT_EQ(LoadU32(&image[*layout.divisionInfo]), 33u);
-  EXPECT_EQ(LoadU32(&image[*layout.folderList + 18]), spec.folders.size());
+  EXPECT_EQ(LoadU32(&image[*layout.folderList + 18]), plan.folders.size());
 }
 
 TEST(ArchiveWriterSections, UnicodeRecordsFollowTheTables) {
-  ArchiveSpec spec;
-  spec.fileList = {{u"C:\\Work", 1, u"ab"}};
-  spec.folders = {{u"C:\\表", 0x11, 1, 2, 3}};
-  spec.categoryFlag = true;
-  spec.categoryItems = {{u"名前", u"値", 7}};
+  ArchiveSpec plan;
+  plan.fileList = {{u"C:\\Work", 1, u"ab"}};
+  plan.folders = {{u"C:\\表", 0x11, 1, 2, 3}};
+  plan.categoryFlag = true;
+  plan.categoryItems = {{u"名前", u"値", 7}};
   ArchiveLayout layout;
-  const std::vector<uint8_t> image = BuildArchiveImage(spec, &layout);
+  const std::vector<uint8_t> image = BuildArchiveImage(plan, &layout);
 
   const uint8_t* file = &image[*layout.fileList + 20];  // after L, T, tag, N
   EXPECT_EQ(file[0], 1);
@@ -203,12 +203,12 @@ TEST(ArchiveWriterSections, UnicodeRecordsFollowTheTables) {
 }
 
 TEST(ArchiveWriterSections, AnsiPathsCountCodePageBytes) {
-  ArchiveSpec spec;
-  spec.formatId = "QPX2.0  ";
-  spec.fileList = {{u"C:\\ソフト", 1, u"ignored"}};
-  spec.folders = {{u"C:\\ソフト"}};
+  ArchiveSpec plan;
+  plan.formatId = "QPX2.0  ";
+  plan.fileList = {{u"C:\\ソフト", 1, u"ignored"}};
+  plan.folders = {{u"C:\\ソフト"}};
   ArchiveLayout layout;
-  const std::vector<uint8_t> image = BuildArchiveImage(spec, &layout);
+  const std::vector<uint8_t> image = BuildArchiveImage(plan, &layout);
   const std::string path = Cp932(u"C:\\ソフト");
   ASSERT_EQ(path.size(), 9u);  // three double-byte characters, one with a 0x5C trail byte
   EXPECT_EQ(LoadU16(&image[*layout.fileList + 21]), 9u);
@@ -220,11 +220,11 @@ TEST(ArchiveWriterSections, AnsiPathsCountCodePageBytes) {
 
 TEST(ArchiveWriterSections, SectionLevelChoosesTheLists) {
   for (uint32_t level : {0u, 1u, 2u, 3u}) {
-    ArchiveSpec spec;
-    spec.formatId = "QPX2.0  ";
-    spec.sectionLevel = level;
+    ArchiveSpec plan;
+    plan.formatId = "QPX2.0  ";
+    plan.sectionLevel = level;
     ArchiveLayout layout;
-    BuildArchiveImage(spec, &layout);
+    BuildArchiveImage(plan, &layout);
     SCOPED_TRACE(level);
     EXPECT_EQ(layout.fileList.has_value(), level != 0);
     EXPECT_EQ(layout.folderList.has_value(), level != 1);
@@ -240,15 +240,15 @@ TEST(ArchiveWriterSections, SectionLevelChoosesTheLists) {
 }
 
 TEST(ArchiveWriterEntries, RecordFieldsAndCrc) {
-  ArchiveSpec spec;
+  ArchiveSpec plan;
   EntrySpec abc = Entry(u"C:\\Dir", u"abc.txt", Bytes("abc"));
   abc.attributes = 0x21;
   abc.created = 10;
   abc.accessed = 20;
   abc.modified = 30;
-  spec.entries = {abc, Entry(u"C:", u"empty", {})};
+  plan.entries = {abc, Entry(u"C:", u"empty", {})};
   ArchiveLayout layout;
-  const std::vector<uint8_t> image = BuildArchiveImage(spec, &layout);
+  const std::vector<uint8_t> image = BuildArchiveImage(plan, &layout);
   ASSERT_EQ(layout.entries.size(), 2u);
 
   const uint8_t* record = &image[layout.entries[0].record];
@@ -278,11 +278,11 @@ TEST(ArchiveWriterEntries, RecordFieldsAndCrc) {
 }
 
 TEST(ArchiveWriterEntries, EncryptedDataIsKeptAsIs) {
-  ArchiveSpec spec;
-  spec.formatId = "QPX2.0  ";
-  spec.entries = {Entry(u"C:", u"secret", Bytes("\x01\x02raw"), Method::Encrypted)};
+  ArchiveSpec plan;
+  plan.formatId = "QPX2.0  ";
+  plan.entries = {Entry(u"C:", u"secret", Bytes("\x01\x02raw"), Method::Encrypted)};
   ArchiveLayout layout;
-  const std::vector<uint8_t> image = BuildArchiveImage(spec, &layout);
+  const std::vector<uint8_t> image = BuildArchiveImage(plan, &layout);
   const uint8_t* record = &image[layout.entries[0].record];
   EXPECT_EQ(LoadU32(record + 57 + 6 + 2), 0x4020u);
   EXPECT_EQ(record[24], 1);  // repeats the archive's compression option
@@ -290,15 +290,15 @@ TEST(ArchiveWriterEntries, EncryptedDataIsKeptAsIs) {
 }
 
 TEST(ArchiveWriterEntries, OverridesChangeOnlyTheRecord) {
-  ArchiveSpec spec;
+  ArchiveSpec plan;
   EntrySpec entry = Entry(u"C:", u"f", Bytes("hello"));
   entry.dataSize = 1000;
   entry.crc = 0x12345678;
   entry.fileSize = 7;
-  spec.entries = {entry};
-  spec.entryCount = 5;
+  plan.entries = {entry};
+  plan.entryCount = 5;
   ArchiveLayout layout;
-  const std::vector<uint8_t> image = BuildArchiveImage(spec, &layout);
+  const std::vector<uint8_t> image = BuildArchiveImage(plan, &layout);
   EXPECT_EQ(LoadU32(&image[20]), 5u);
   const uint8_t* record = &image[layout.entries[0].record];
   EXPECT_EQ(LoadU64(record + 8), 7u);
@@ -308,12 +308,12 @@ TEST(ArchiveWriterEntries, OverridesChangeOnlyTheRecord) {
 }
 
 TEST(ArchiveWriterEntries, ImplodedSampleEntriesDecodeToTheirFiles) {
-  const ArchiveSpec spec = SampleArchive();
+  const ArchiveSpec plan = SampleArchive();
   ArchiveLayout layout;
-  const std::vector<uint8_t> image = BuildArchiveImage(spec, &layout);
+  const std::vector<uint8_t> image = BuildArchiveImage(plan, &layout);
   int imploded = 0;
-  for (size_t i = 0; i < spec.entries.size(); ++i) {
-    const EntrySpec& entry = spec.entries[i];
+  for (size_t i = 0; i < plan.entries.size(); ++i) {
+    const EntrySpec& entry = plan.entries[i];
     const auto& place = layout.entries[i];
     const uint8_t* record = &image[place.record];
     SCOPED_TRACE(host::WideToUtf8(entry.name));
@@ -368,16 +368,16 @@ TEST(ArchiveWriterEntries, StreamedAndSharedDataMatchInlineData) {
 }
 
 TEST(ArchiveWriterVolumes, SplitSetHoldsTheImageBehindHeads) {
-  ArchiveSpec spec = SampleSplitArchive();
-  const uint64_t s = spec.volumeSize;
+  ArchiveSpec plan = SampleSplitArchive();
+  const uint64_t s = plan.volumeSize;
   ArchiveLayout layout;
-  const std::vector<uint8_t> image = BuildArchiveImage(spec, &layout);
+  const std::vector<uint8_t> image = BuildArchiveImage(plan, &layout);
   EXPECT_EQ(LoadU16(&image[*layout.divisionInfo + 21]), 1u);
   EXPECT_EQ(LoadU64(&image[*layout.divisionInfo + 29]), s);
 
   TempFolder folder;
   const std::filesystem::path first = folder.path() / "set.qpx";
-  WriteArchive(spec, first);
+  WriteArchive(plan, first);
   std::vector<uint8_t> joined = ReadFileBytes(first);
   EXPECT_EQ(joined.size(), s);
   unsigned k = 1;
@@ -391,22 +391,22 @@ TEST(ArchiveWriterVolumes, SplitSetHoldsTheImageBehindHeads) {
     }
     EXPECT_EQ(volume[0], last ? 0 : 1) << "volume " << k;
     EXPECT_EQ(volume[1] | volume[2] | volume[3], 0);
-    EXPECT_EQ(LoadU64(&volume[4]), spec.creationTime);
+    EXPECT_EQ(LoadU64(&volume[4]), plan.creationTime);
     joined.insert(joined.end(), volume.begin() + 12, volume.end());
   }
   EXPECT_GE(k, 4u);
   EXPECT_EQ(joined, image);
 
-  const auto volumes = SplitImage(image, s, spec.creationTime);
+  const auto volumes = SplitImage(image, s, plan.creationTime);
   ASSERT_EQ(volumes.size(), k);
   for (unsigned i = 0; i < k; ++i) EXPECT_EQ(volumes[i], ReadFileBytes(VolumePath(first, i)));
 }
 
 TEST(ArchiveWriterVolumes, SmallSplitArchiveStillHasAFollowingVolume) {
-  ArchiveSpec spec;
-  spec.volumeSize = 1 << 20;
+  ArchiveSpec plan;
+  plan.volumeSize = 1 << 20;
   TempFolder folder;
-  WriteArchive(spec, folder.path() / "one.qpx");
+  WriteArchive(plan, folder.path() / "one.qpx");
   const std::vector<uint8_t> second = ReadFileBytes(folder.path() / "one.qpx.1");
   ASSERT_EQ(second.size(), 12u);
   EXPECT_EQ(second[0], 0);
@@ -414,31 +414,31 @@ TEST(ArchiveWriterVolumes, SmallSplitArchiveStillHasAFollowingVolume) {
 }
 
 TEST(ArchiveWriterVolumes, DamagedSets) {
-  ArchiveSpec spec = SampleSplitArchive();
-  spec.volumeHeadPatches = {{1, std::nullopt, 42u}, {2, 0, std::nullopt}};
-  spec.missingVolumes = {3};
+  ArchiveSpec plan = SampleSplitArchive();
+  plan.volumeHeadPatches = {{1, std::nullopt, 42u}, {2, 0, std::nullopt}};
+  plan.missingVolumes = {3};
   TempFolder folder;
   const std::filesystem::path first = folder.path() / "bad.qpx";
-  WriteArchive(spec, first);
+  WriteArchive(plan, first);
   const std::vector<uint8_t> v1 = ReadFileBytes(VolumePath(first, 1));
   EXPECT_EQ(v1[0], 1);
   EXPECT_EQ(LoadU64(&v1[4]), 42u);
   const std::vector<uint8_t> v2 = ReadFileBytes(VolumePath(first, 2));
   EXPECT_EQ(v2[0], 0);
-  EXPECT_EQ(LoadU64(&v2[4]), spec.creationTime);
+  EXPECT_EQ(LoadU64(&v2[4]), plan.creationTime);
   EXPECT_FALSE(std::filesystem::exists(VolumePath(first, 3)));
   EXPECT_TRUE(std::filesystem::exists(VolumePath(first, 4)));
 
-  spec.volumeHeadPatches = {{40, 0, std::nullopt}};
-  EXPECT_THROW(WriteArchive(spec, first), std::invalid_argument);
+  plan.volumeHeadPatches = {{40, 0, std::nullopt}};
+  EXPECT_THROW(WriteArchive(plan, first), std::invalid_argument);
 }
 
 TEST(ArchiveWriterVolumes, SectionsMustFitTheFirstVolume) {
-  ArchiveSpec spec = SampleArchive();
-  spec.volumeSize = 300;
-  EXPECT_THROW(BuildArchiveImage(spec), std::invalid_argument);
-  spec.volumeSize = 12;
-  EXPECT_THROW(BuildArchiveImage(spec), std::invalid_argument);
+  ArchiveSpec plan = SampleArchive();
+  plan.volumeSize = 300;
+  EXPECT_THROW(BuildArchiveImage(plan), std::invalid_argument);
+  plan.volumeSize = 12;
+  EXPECT_THROW(BuildArchiveImage(plan), std::invalid_argument);
 }
 
 TEST(CorruptHelpers, EditFilesInPlaceAndRefuseOffsetsPastTheEnd) {

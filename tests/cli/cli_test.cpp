@@ -53,9 +53,9 @@ class CliTest : public ::testing::Test {
     return r;
   }
 
-  fs::path Write(const ArchiveSpec& spec, const std::string& name) {
+  fs::path Write(const ArchiveSpec& plan, const std::string& name) {
     fs::path p = dir_ / name;
-    WriteArchive(spec, p, &layout_);
+    WriteArchive(plan, p, &layout_);
     return p;
   }
 
@@ -68,8 +68,8 @@ class CliTest : public ::testing::Test {
 };
 
 TEST_F(CliTest, InfoReportsHeaderFieldsAsJson) {
-  ArchiveSpec spec = SampleArchive();
-  const fs::path archive = Write(spec, "sample.qpx");
+  ArchiveSpec plan = SampleArchive();
+  const fs::path archive = Write(plan, "sample.qpx");
   CliRun r = Cli("info --json " + Q(archive));
   ASSERT_EQ(r.status, 0) << r.err;
   auto j = nlohmann::json::parse(r.out);
@@ -77,8 +77,8 @@ TEST_F(CliTest, InfoReportsHeaderFieldsAsJson) {
   EXPECT_EQ(j["version"], "QPX3.0  ");
   EXPECT_EQ(j["compression"], "PKWARE  ");
   EXPECT_EQ(j["section_level"], 4);
-  EXPECT_EQ(j["creation_time"], spec.creationTime);
-  EXPECT_EQ(j["entry_count"], spec.entries.size());
+  EXPECT_EQ(j["creation_time"], plan.creationTime);
+  EXPECT_EQ(j["entry_count"], plan.entries.size());
   EXPECT_FALSE(j["split"].get<bool>());
   EXPECT_EQ(j["volumes"], 1);
   EXPECT_EQ(j["sections"], nlohmann::json({"Header", "FileList", "FolderList", "Division_Info", "CategoryInfo"}));
@@ -86,24 +86,24 @@ TEST_F(CliTest, InfoReportsHeaderFieldsAsJson) {
 }
 
 TEST_F(CliTest, InfoOfSplitArchiveCountsVolumes) {
-  ArchiveSpec spec = SampleSplitArchive();
-  const fs::path archive = Write(spec, "split.qpx");
+  ArchiveSpec plan = SampleSplitArchive();
+  const fs::path archive = Write(plan, "split.qpx");
   size_t files = 0;
   for (unsigned k = 0; fs::exists(VolumePath(archive, k)); ++k) ++files;
   CliRun r = Cli("info --json " + Q(archive));
   ASSERT_EQ(r.status, 0) << r.err;
   auto j = nlohmann::json::parse(r.out);
   EXPECT_TRUE(j["split"].get<bool>());
-  EXPECT_EQ(j["volume_size"], spec.volumeSize);
+  EXPECT_EQ(j["volume_size"], plan.volumeSize);
   EXPECT_EQ(j["volumes"], files);
   CliRun human = Cli("info " + Q(archive));
   EXPECT_NE(human.out.find("Split:         yes"), std::string::npos);
 }
 
 TEST_F(CliTest, HeaderOnlyArchiveHasNoEntriesOrSections) {
-  ArchiveSpec spec;
-  spec.formatId = "F_QPX2.0";
-  const fs::path archive = Write(spec, "faked.qpx");
+  ArchiveSpec plan;
+  plan.formatId = "F_QPX2.0";
+  const fs::path archive = Write(plan, "faked.qpx");
   CliRun r = Cli("info --json " + Q(archive));
   ASSERT_EQ(r.status, 0) << r.err;
   auto j = nlohmann::json::parse(r.out);
@@ -116,14 +116,14 @@ TEST_F(CliTest, HeaderOnlyArchiveHasNoEntriesOrSections) {
 }
 
 TEST_F(CliTest, ListJsonCarriesEveryEntryAndFolder) {
-  ArchiveSpec spec = SampleArchive();
-  const fs::path archive = Write(spec, "sample.qpx");
+  ArchiveSpec plan = SampleArchive();
+  const fs::path archive = Write(plan, "sample.qpx");
   CliRun r = Cli("list --json " + Q(archive));
   ASSERT_EQ(r.status, 0) << r.err;
   auto j = nlohmann::json::parse(r.out);
-  ASSERT_EQ(j["entries"].size(), spec.entries.size());
-  for (size_t i = 0; i < spec.entries.size(); ++i) {
-    const EntrySpec& e = spec.entries[i];
+  ASSERT_EQ(j["entries"].size(), plan.entries.size());
+  for (size_t i = 0; i < plan.entries.size(); ++i) {
+    const EntrySpec& e = plan.entries[i];
     const auto& got = j["entries"][i];
     EXPECT_EQ(got["size"], e.data.size());
     EXPECT_EQ(got["crc32"], EntryCrc(e.data.data(), e.data.size()));
@@ -131,38 +131,38 @@ TEST_F(CliTest, ListJsonCarriesEveryEntryAndFolder) {
     EXPECT_EQ(got["modified"], e.modified);
     EXPECT_EQ(got["attributes"].get<uint32_t>() & 0x7, e.attributes & 0x7);
   }
-  ASSERT_EQ(j["folders"].size(), spec.folders.size());
+  ASSERT_EQ(j["folders"].size(), plan.folders.size());
   EXPECT_EQ(j["folders"][0]["path"], "C:\\Users\\Hanako\\Documents");
   // Names with 0x5C trail bytes in code page 932 survive whole.
   EXPECT_NE(r.out.find("C:\\\\Users\\\\Hanako\\\\Documents\\\\ソフト"), std::string::npos);
 }
 
 TEST_F(CliTest, ListHumanShowsOneLinePerEntryThenTotals) {
-  ArchiveSpec spec = SampleAnsiArchive();
-  const fs::path archive = Write(spec, "ansi.qpx");
+  ArchiveSpec plan = SampleAnsiArchive();
+  const fs::path archive = Write(plan, "ansi.qpx");
   CliRun r = Cli("list " + Q(archive));
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("D:\\共有\\経理\\表計算\\予算.csv"), std::string::npos);
-  EXPECT_NE(r.out.find(std::to_string(spec.entries.size()) + " files"), std::string::npos);
+  EXPECT_NE(r.out.find(std::to_string(plan.entries.size()) + " files"), std::string::npos);
   EXPECT_NE(r.out.find("imploded"), std::string::npos);
 }
 
 TEST_F(CliTest, TestPassesIntactArchives) {
-  for (const ArchiveSpec& spec : {SampleArchive(), SampleAnsiArchive(), SampleSplitArchive()}) {
-    const fs::path archive = Write(spec, "ok.qpx");
+  for (const ArchiveSpec& plan : {SampleArchive(), SampleAnsiArchive(), SampleSplitArchive()}) {
+    const fs::path archive = Write(plan, "ok.qpx");
     CliRun r = Cli("test " + Q(archive));
     EXPECT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_NE(r.out.find(std::to_string(spec.entries.size()) + " entries tested, 0 damaged"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(std::to_string(plan.entries.size()) + " entries tested, 0 damaged"), std::string::npos) << r.out;
   }
 }
 
 TEST_F(CliTest, TestNamesEachDamagedEntry) {
-  ArchiveSpec spec = SampleArchive();
-  spec.entries[0].crc = 0x12345678;                // CRC in the record is wrong
-  const fs::path archive = Write(spec, "bad.qpx");
+  ArchiveSpec plan = SampleArchive();
+  plan.entries[0].crc = 0x12345678;                // CRC in the record is wrong
+  const fs::path archive = Write(plan, "bad.qpx");
   // Break the implode stream of the first imploded entry in its middle.
   size_t imploded = 0;
-  while (spec.entries[imploded].method != Method::Imploded) ++imploded;
+  while (plan.entries[imploded].method != Method::Imploded) ++imploded;
   const auto& place = layout_.entries[imploded];
   OverwriteBytes(archive, place.data + 2, std::vector<uint8_t>(place.dataSize - 2, 0xFF));
   CliRun r = Cli("test " + Q(archive));
@@ -173,8 +173,8 @@ TEST_F(CliTest, TestNamesEachDamagedEntry) {
 }
 
 TEST_F(CliTest, TestReportsDataCutShortAtTheEnd) {
-  ArchiveSpec spec = SampleArchive();
-  const fs::path archive = Write(spec, "cut.qpx");
+  ArchiveSpec plan = SampleArchive();
+  const fs::path archive = Write(plan, "cut.qpx");
   TruncateFile(archive, layout_.entries.back().data + 1);
   CliRun r = Cli("test " + Q(archive));
   EXPECT_EQ(r.status, 1) << r.out << r.err;
@@ -196,9 +196,9 @@ TEST_F(CliTest, UnreadableArchivesFailWithOneLineNamingTheFile) {
 }
 
 TEST_F(CliTest, DamagedSectionIsNamedWithItsOffset) {
-  ArchiveSpec spec = SampleArchive();
-  spec.tags.folderList = "folderlist";
-  const fs::path archive = Write(spec, "tag.qpx");
+  ArchiveSpec plan = SampleArchive();
+  plan.tags.folderList = "folderlist";
+  const fs::path archive = Write(plan, "tag.qpx");
   CliRun r = Cli("list " + Q(archive));
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err, "tessera-cli: " + archive.string() + ": section FolderList damaged at offset " +
@@ -206,16 +206,16 @@ TEST_F(CliTest, DamagedSectionIsNamedWithItsOffset) {
 }
 
 TEST_F(CliTest, MissingAndForeignVolumesAreNamed) {
-  ArchiveSpec spec = SampleSplitArchive();
-  spec.missingVolumes = {2};
-  fs::path archive = Write(spec, "gap.qpx");
+  ArchiveSpec plan = SampleSplitArchive();
+  plan.missingVolumes = {2};
+  fs::path archive = Write(plan, "gap.qpx");
   CliRun r = Cli("test " + Q(archive));
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err, "tessera-cli: " + archive.string() + ": volume " + VolumePath(archive, 2).string() + " missing\n");
 
-  spec = SampleSplitArchive();
-  spec.volumeHeadPatches = {{.volume = 1, .time = spec.creationTime + 1}};
-  archive = Write(spec, "foreign.qpx");
+  plan = SampleSplitArchive();
+  plan.volumeHeadPatches = {{.volume = 1, .time = plan.creationTime + 1}};
+  archive = Write(plan, "foreign.qpx");
   r = Cli("info " + Q(archive));
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err, "tessera-cli: " + archive.string() + ": volume " + VolumePath(archive, 1).string() +
@@ -223,8 +223,8 @@ TEST_F(CliTest, MissingAndForeignVolumesAreNamed) {
 }
 
 TEST_F(CliTest, EntryRecordCutShortIsNumbered) {
-  ArchiveSpec spec = SampleArchive();
-  const fs::path archive = Write(spec, "rec.qpx");
+  ArchiveSpec plan = SampleArchive();
+  const fs::path archive = Write(plan, "rec.qpx");
   TruncateFile(archive, layout_.entries[2].record + 20);
   CliRun r = Cli("list " + Q(archive));
   EXPECT_EQ(r.status, 2);

@@ -91,10 +91,10 @@ std::vector<uint8_t> EndList(ByteWriter& out) {
 // Format note, file list: L, T, "FileList", N, then N records. ANSI record:
 // flag, n, n path bytes. Unicode record: flag, a, path (UTF-16LE), b, second
 // string (UTF-16LE).
-std::vector<uint8_t> FileListSection(const ArchiveSpec& spec, bool unicode) {
-  ByteWriter out = BeginList(spec.tags.fileList);
-  out.U32(static_cast<uint32_t>(spec.fileList.size()));
-  for (const FileListRecord& record : spec.fileList) {
+std::vector<uint8_t> FileListSection(const ArchiveSpec& plan, bool unicode) {
+  ByteWriter out = BeginList(plan.tags.fileList);
+  out.U32(static_cast<uint32_t>(plan.fileList.size()));
+  for (const FileListRecord& record : plan.fileList) {
     out.U8(record.flag);
     LengthPrefixed(out, record.path, unicode, "file list path");
     if (unicode) LengthPrefixed(out, record.second, true, "file list second string");
@@ -104,10 +104,10 @@ std::vector<uint8_t> FileListSection(const ArchiveSpec& spec, bool unicode) {
 
 // Format note, folder list: L, T, "FolderList", N, then N records of n, the
 // path, attributes and the creation, last-access and last-write times.
-std::vector<uint8_t> FolderListSection(const ArchiveSpec& spec, bool unicode) {
-  ByteWriter out = BeginList(spec.tags.folderList);
-  out.U32(static_cast<uint32_t>(spec.folders.size()));
-  for (const FolderSpec& folder : spec.folders) {
+std::vector<uint8_t> FolderListSection(const ArchiveSpec& plan, bool unicode) {
+  ByteWriter out = BeginList(plan.tags.folderList);
+  out.U32(static_cast<uint32_t>(plan.folders.size()));
+  for (const FolderSpec& folder : plan.folders) {
     LengthPrefixed(out, folder.path, unicode, "folder path");
     out.U32(folder.attributes).U64(folder.created).U64(folder.accessed).U64(folder.modified);
   }
@@ -116,21 +116,21 @@ std::vector<uint8_t> FolderListSection(const ArchiveSpec& spec, bool unicode) {
 
 // Format note, division info: L (33), T (13), "Division_Info", a 16-bit split
 // flag, six unused bytes (written as zero) and the 64-bit volume size.
-std::vector<uint8_t> DivisionInfoSection(const ArchiveSpec& spec) {
-  const bool split = spec.volumeSize != 0;
-  ByteWriter out = BeginList(spec.tags.divisionInfo);
-  out.U16(spec.divisionFlag.value_or(split ? 1 : 0));
+std::vector<uint8_t> DivisionInfoSection(const ArchiveSpec& plan) {
+  const bool split = plan.volumeSize != 0;
+  ByteWriter out = BeginList(plan.tags.divisionInfo);
+  out.U16(plan.divisionFlag.value_or(split ? 1 : 0));
   for (int i = 0; i < 6; ++i) out.U8(0);
-  out.U64(spec.divisionVolumeSize.value_or(spec.volumeSize));
+  out.U64(plan.divisionVolumeSize.value_or(plan.volumeSize));
   return EndList(out);
 }
 
 // Format note, category info: L, T, "CategoryInfo", a flag byte, N, then N
 // items of a, name, b, value (both UTF-16LE) and a 16-bit code.
-std::vector<uint8_t> CategoryInfoSection(const ArchiveSpec& spec) {
-  ByteWriter out = BeginList(spec.tags.categoryInfo);
-  out.U8(spec.categoryFlag ? 1 : 0).U32(static_cast<uint32_t>(spec.categoryItems.size()));
-  for (const CategoryItem& item : spec.categoryItems) {
+std::vector<uint8_t> CategoryInfoSection(const ArchiveSpec& plan) {
+  ByteWriter out = BeginList(plan.tags.categoryInfo);
+  out.U8(plan.categoryFlag ? 1 : 0).U32(static_cast<uint32_t>(plan.categoryItems.size()));
+  for (const CategoryItem& item : plan.categoryItems) {
     LengthPrefixed(out, item.name, true, "category name");
     LengthPrefixed(out, item.value, true, "category value");
     out.U16(item.code);
@@ -321,7 +321,7 @@ void EmitStreamedEntry(const EntrySpec& entry, bool unicode, Sink& sink, Archive
   }
 }
 
-void EmitEntry(const ArchiveSpec& spec, const EntrySpec& entry, bool unicode, Sink& sink,
+void EmitEntry(const ArchiveSpec& plan, const EntrySpec& entry, bool unicode, Sink& sink,
                ArchiveLayout::EntryPlace& place) {
   place.record = sink.Position();
   if (entry.source) {
@@ -338,7 +338,7 @@ void EmitEntry(const ArchiveSpec& spec, const EntrySpec& entry, bool unicode, Si
   uint8_t compressed = payload->compressed ? 1 : 0;
   if (entry.method == Method::Encrypted && !entry.payload) {
     attributes |= kEncryptedAttribute;
-    compressed = spec.compressionOption ? 1 : 0;
+    compressed = plan.compressionOption ? 1 : 0;
   }
   sink.Append(EntryRecord(entry, unicode, payload->fileSize, payload->bytes.size(), compressed, payload->crc,
                           attributes));
@@ -347,22 +347,22 @@ void EmitEntry(const ArchiveSpec& spec, const EntrySpec& entry, bool unicode, Si
   sink.Append(payload->bytes);
 }
 
-void Emit(const ArchiveSpec& spec, Sink& sink, ArchiveLayout* layout) {
-  if (spec.volumeSize != 0 && spec.volumeSize <= kVolumeHeadSize) Refuse("volume size must exceed 12 bytes");
-  const KindDefaults defaults = DefaultsFor(spec.formatId);
-  const Layout kind = spec.layout.value_or(defaults.layout);
+void Emit(const ArchiveSpec& plan, Sink& sink, ArchiveLayout* layout) {
+  if (plan.volumeSize != 0 && plan.volumeSize <= kVolumeHeadSize) Refuse("volume size must exceed 12 bytes");
+  const KindDefaults defaults = DefaultsFor(plan.formatId);
+  const Layout kind = plan.layout.value_or(defaults.layout);
   const bool unicode = kind == Layout::Unicode;
-  const uint32_t level = spec.sectionLevel.value_or(defaults.sectionLevel);
-  const uint32_t entryCount = spec.entryCount.value_or(static_cast<uint32_t>(spec.entries.size()));
+  const uint32_t level = plan.sectionLevel.value_or(defaults.sectionLevel);
+  const uint32_t entryCount = plan.entryCount.value_or(static_cast<uint32_t>(plan.entries.size()));
 
   // Format note, header (168 bytes): FormatId, SectionLevel, CreationTime
   // (low word first), EntryCount, VersionText, CompressionText, Description.
   ByteWriter header;
-  FixedText(header, spec.formatId, "format identifier");
-  header.U32(level).U64(spec.creationTime).U32(entryCount);
-  FixedText(header, spec.versionText.value_or(defaults.versionText), "version text");
-  FixedText(header, spec.compressionText.value_or(defaults.compressionText), "compression text");
-  Description(header, spec.description, spec.layout ? unicode : defaults.unicodeDescription);
+  FixedText(header, plan.formatId, "format identifier");
+  header.U32(level).U64(plan.creationTime).U32(entryCount);
+  FixedText(header, plan.versionText.value_or(defaults.versionText), "version text");
+  FixedText(header, plan.compressionText.value_or(defaults.compressionText), "compression text");
+  Description(header, plan.description, plan.layout ? unicode : defaults.unicodeDescription);
   sink.Append(header.bytes());
 
   ArchiveLayout local;
@@ -371,31 +371,31 @@ void Emit(const ArchiveSpec& spec, Sink& sink, ArchiveLayout* layout) {
   if (kind != Layout::HeaderOnly) {
     if (level != 0) {
       where.fileList = sink.Position();
-      sink.Append(FileListSection(spec, unicode));
+      sink.Append(FileListSection(plan, unicode));
     }
     if (level != 1) {
       where.folderList = sink.Position();
-      sink.Append(FolderListSection(spec, unicode));
+      sink.Append(FolderListSection(plan, unicode));
     }
     if (level != 2) {
       where.divisionInfo = sink.Position();
-      sink.Append(DivisionInfoSection(spec));
+      sink.Append(DivisionInfoSection(plan));
     }
     if (unicode) {
       where.categoryInfo = sink.Position();
-      sink.Append(CategoryInfoSection(spec));
+      sink.Append(CategoryInfoSection(plan));
     }
   }
   where.entriesStart = sink.Position();
   // The reader maps the volumes only after the division info, so every
   // section must be readable from the first file.
-  if (spec.volumeSize != 0 && where.entriesStart > spec.volumeSize)
+  if (plan.volumeSize != 0 && where.entriesStart > plan.volumeSize)
     Refuse("the header and the list sections do not fit in the first volume");
 
-  if (layout != nullptr) where.entries.resize(spec.entries.size());
+  if (layout != nullptr) where.entries.resize(plan.entries.size());
   ArchiveLayout::EntryPlace scratch;
-  for (size_t i = 0; i < spec.entries.size(); ++i)
-    EmitEntry(spec, spec.entries[i], unicode, sink, layout != nullptr ? where.entries[i] : scratch);
+  for (size_t i = 0; i < plan.entries.size(); ++i)
+    EmitEntry(plan, plan.entries[i], unicode, sink, layout != nullptr ? where.entries[i] : scratch);
   where.size = sink.Position();
 }
 
@@ -425,21 +425,21 @@ std::shared_ptr<const EntryPayload> PreparePayload(const std::vector<uint8_t>& d
   return payload;
 }
 
-std::vector<uint8_t> BuildArchiveImage(const ArchiveSpec& spec, ArchiveLayout* layout) {
+std::vector<uint8_t> BuildArchiveImage(const ArchiveSpec& plan, ArchiveLayout* layout) {
   std::vector<uint8_t> image;
   MemorySink sink(image);
-  Emit(spec, sink, layout);
+  Emit(plan, sink, layout);
   return image;
 }
 
-void WriteArchive(const ArchiveSpec& spec, const std::filesystem::path& firstVolume, ArchiveLayout* layout) {
+void WriteArchive(const ArchiveSpec& plan, const std::filesystem::path& firstVolume, ArchiveLayout* layout) {
   unsigned files = 0;
   {
-    VolumeSink sink(firstVolume, spec.volumeSize, spec.creationTime);
-    Emit(spec, sink, layout);
+    VolumeSink sink(firstVolume, plan.volumeSize, plan.creationTime);
+    Emit(plan, sink, layout);
     files = sink.Finish();
   }
-  for (const VolumeHeadPatch& patch : spec.volumeHeadPatches) {
+  for (const VolumeHeadPatch& patch : plan.volumeHeadPatches) {
     if (patch.volume == 0 || patch.volume >= files) Refuse("head patch for a volume that was not written");
     const std::filesystem::path path = VolumePath(firstVolume, patch.volume);
     if (patch.continued) OverwriteInFile(path, 0, &*patch.continued, 1);
@@ -448,7 +448,7 @@ void WriteArchive(const ArchiveSpec& spec, const std::filesystem::path& firstVol
       OverwriteInFile(path, 4, head.data() + 4, 8);
     }
   }
-  for (unsigned k : spec.missingVolumes) {
+  for (unsigned k : plan.missingVolumes) {
     if (k == 0 || k >= files) Refuse("missing volume that was not written");
     std::filesystem::remove(VolumePath(firstVolume, k));
   }

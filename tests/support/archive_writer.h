@@ -4,15 +4,15 @@
 // readers are tested on what this produces.
 //
 // Example:
-//   testsupport::ArchiveSpec spec;                       // "QPX3.0  " by default
-//   spec.folders.push_back({u"C:\\Data"});
-//   spec.fileList.push_back({u"C:\\Data", 1});
-//   spec.entries.push_back({.folder = u"C:\\Data", .name = u"a.txt", .data = testsupport::Bytes("hello")});
-//   spec.entries.push_back({.folder = u"C:\\Data", .name = u"b.bin", .data = big,
+//   testsupport::ArchiveSpec plan;                       // "QPX3.0  " by default
+//   plan.folders.push_back({u"C:\\Data"});
+//   plan.fileList.push_back({u"C:\\Data", 1});
+//   plan.entries.push_back({.folder = u"C:\\Data", .name = u"a.txt", .data = testsupport::Bytes("hello")});
+//   plan.entries.push_back({.folder = u"C:\\Data", .name = u"b.bin", .data = big,
 //                           .method = testsupport::Method::Imploded});
-//   std::vector<uint8_t> image = testsupport::BuildArchiveImage(spec);
-//   spec.volumeSize = 4096;
-//   testsupport::WriteArchive(spec, dir / "set.qpx");    // set.qpx, set.qpx.1, ...
+//   std::vector<uint8_t> image = testsupport::BuildArchiveImage(plan);
+//   plan.volumeSize = 4096;
+//   testsupport::WriteArchive(plan, dir / "set.qpx");    // set.qpx, set.qpx.1, ...
 //
 // Damaged archives, two ways:
 // - in the description: entryCount, an entry's fileSize/dataSize/crc/
@@ -183,13 +183,13 @@ struct ArchiveLayout {
 
 // The archive as one byte stream, never split (volumeSize only shapes the
 // division info). `layout`, when given, receives the section positions.
-std::vector<uint8_t> BuildArchiveImage(const ArchiveSpec& spec, ArchiveLayout* layout = nullptr);
+std::vector<uint8_t> BuildArchiveImage(const ArchiveSpec& plan, ArchiveLayout* layout = nullptr);
 
 // Writes the archive to `firstVolume`, or to the volumes P, P.1, P.2 ... when
-// spec.volumeSize is set. Streams entry by entry: only one entry's data is in
+// plan.volumeSize is set. Streams entry by entry: only one entry's data is in
 // memory at a time (one chunk for a ChunkSource). A split archive always has
 // at least one following volume, the last with continued = 0.
-void WriteArchive(const ArchiveSpec& spec, const std::filesystem::path& firstVolume,
+void WriteArchive(const ArchiveSpec& plan, const std::filesystem::path& firstVolume,
                   ArchiveLayout* layout = nullptr);
 
 // Cuts an image into volume files' contents the way WriteArchive does (heads

@@ -83,12 +83,12 @@ ArchiveSpec SampleArchive() {
   const uint64_t made = FileTime(2021, 4, 1, 9, 0);
   const uint64_t edited = FileTime(2023, 6, 1, 18, 45, 30);
 
-  ArchiveSpec spec;
-  spec.formatId = "QPX3.0  ";
-  spec.creationTime = FileTime(2023, 6, 2, 3, 0);
-  spec.description = u"ドキュメントの定期バックアップ";
-  spec.fileList = {{docs, 1, u""}};
-  spec.folders = {
+  ArchiveSpec plan;
+  plan.formatId = "QPX3.0  ";
+  plan.creationTime = FileTime(2023, 6, 2, 3, 0);
+  plan.description = u"ドキュメントの定期バックアップ";
+  plan.fileList = {{docs, 1, u""}};
+  plan.folders = {
       Folder(docs, made, edited),
       Folder(photos, made, FileTime(2023, 5, 3, 12, 0)),
       Folder(photos + u"\\旅行 2023", FileTime(2023, 5, 3, 12, 0), FileTime(2023, 5, 3, 12, 0)),
@@ -108,7 +108,7 @@ ArchiveSpec SampleArchive() {
   const std::vector<uint8_t> budget =
       Repeat(Cp932Bytes(u"日付,項目,金額\r\n2023/05/01,食費,3200\r\n2023/05/02,交通費,640\r\n"), 30);
 
-  spec.entries = {
+  plan.entries = {
       File(docs, u"readme.txt", Bytes("Backup of Hanako's documents.\r\n"), Method::Stored, kArchive | kReadOnly,
            made, made),
       File(docs, u"買い物メモ.txt", memo, Method::Imploded, kArchive, made, edited),
@@ -119,14 +119,14 @@ ArchiveSpec SampleArchive() {
       File(software, u"ツール.dll", ProgramLikeBytes(8192), Method::Imploded, kArchive | kReadOnly, made, made),
       File(sheets, u"家計簿.csv", budget, Method::Imploded, kArchive, made, edited),
   };
-  spec.entries[1].literal = LiteralMode::Ascii;
-  spec.entries[4].literal = LiteralMode::Ascii;
-  spec.entries[4].dictionary = 2048;
-  spec.entries[6].dictionary = 1024;
+  plan.entries[1].literal = LiteralMode::Ascii;
+  plan.entries[4].literal = LiteralMode::Ascii;
+  plan.entries[4].dictionary = 2048;
+  plan.entries[6].dictionary = 1024;
 
-  spec.categoryFlag = true;
-  spec.categoryItems = {{u"バックアップ名", u"毎日のバックアップ", 1}, {u"コンピューター名", u"HANAKO-PC", 2}};
-  return spec;
+  plan.categoryFlag = true;
+  plan.categoryItems = {{u"バックアップ名", u"毎日のバックアップ", 1}, {u"コンピューター名", u"HANAKO-PC", 2}};
+  return plan;
 }
 
 ArchiveSpec SampleAnsiArchive() {
@@ -137,18 +137,18 @@ ArchiveSpec SampleAnsiArchive() {
   const uint64_t made = FileTime(2008, 11, 20, 10, 15);
   const uint64_t edited = FileTime(2009, 3, 31, 17, 5, 12);
 
-  ArchiveSpec spec;
-  spec.formatId = "QPX2.0  ";
-  spec.creationTime = FileTime(2009, 4, 1, 2, 30);
-  spec.description = u"共有フォルダ";
-  spec.fileList = {{root, 1, u""}};
-  spec.folders = {
+  ArchiveSpec plan;
+  plan.formatId = "QPX2.0  ";
+  plan.creationTime = FileTime(2009, 4, 1, 2, 30);
+  plan.description = u"共有フォルダ";
+  plan.fileList = {{root, 1, u""}};
+  plan.folders = {
       Folder(root, made, edited),
       Folder(accounts, made, edited),
       Folder(sheets, made, edited),
       Folder(software, made, made, kDirectory | kReadOnly),
   };
-  spec.entries = {
+  plan.entries = {
       File(root, u"はじめに.txt", Cp932Bytes(u"このフォルダは毎晩バックアップされます。\r\n"), Method::Stored,
            kArchive, made, made),
       File(sheets, u"予算.csv", Repeat(Cp932Bytes(u"部署,予算\r\n営業,1200000\r\n開発,3400000\r\n"), 25),
@@ -157,17 +157,17 @@ ArchiveSpec SampleAnsiArchive() {
            Method::Imploded, kArchive | kHidden, made, edited),
       File(software, u"setup.bin", ProgramLikeBytes(4096), Method::Stored, kArchive | kReadOnly, made, made),
   };
-  spec.entries[2].literal = LiteralMode::Ascii;
-  return spec;
+  plan.entries[2].literal = LiteralMode::Ascii;
+  return plan;
 }
 
 ArchiveSpec SampleSplitArchive() {
-  ArchiveSpec spec = SampleArchive();
-  EntrySpec large = File(spec.folders[1].path, u"パノラマ.bmp", NoiseBytes(20000, 99), Method::Stored, kArchive,
+  ArchiveSpec plan = SampleArchive();
+  EntrySpec large = File(plan.folders[1].path, u"パノラマ.bmp", NoiseBytes(20000, 99), Method::Stored, kArchive,
                          FileTime(2023, 5, 4, 8, 0), FileTime(2023, 5, 4, 8, 0));
-  spec.entries.insert(spec.entries.begin() + 4, std::move(large));
-  spec.volumeSize = 4096;
-  return spec;
+  plan.entries.insert(plan.entries.begin() + 4, std::move(large));
+  plan.volumeSize = 4096;
+  return plan;
 }
 
 }  // namespace testsupport

@@ -9,11 +9,11 @@
 
 namespace {
 
-void Write(const testsupport::ArchiveSpec& spec, const std::filesystem::path& path) {
-  testsupport::WriteArchive(spec, path);
+void Write(const testsupport::ArchiveSpec& plan, const std::filesystem::path& path) {
+  testsupport::WriteArchive(plan, path);
   for (unsigned k = 0;; ++k) {
     const std::filesystem::path volume = testsupport::VolumePath(path, k);
-    if (!std::filesystem::exists(volume) || (k > 0 && spec.volumeSize == 0)) break;
+    if (!std::filesystem::exists(volume) || (k > 0 && plan.volumeSize == 0)) break;
     std::printf("%s\n", volume.c_str());
   }
 }
