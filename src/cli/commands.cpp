@@ -39,6 +39,13 @@ std::vector<std::string> SectionsPresent(const CQPXFile& archive) {
   return sections;
 }
 
+// The description field is blank-padded to its width; JSON keeps it exact,
+// a person reading the summary does not need the padding.
+std::u16string TrimBlanks(std::u16string text) {
+  while (!text.empty() && text.back() == u' ') text.pop_back();
+  return text;
+}
+
 std::string FieldText(bool ok, const std::u16string& text) { return ok ? Utf8(text) : std::string("?"); }
 
 struct SplitFacts {
@@ -98,7 +105,7 @@ int RunInfo(const std::string& path, bool json) {
             << "Section level: " << header.GetSectionLevel() << "\n"
             << "Created:       " << FormatFileTime(header.GetCreationTime()) << "\n"
             << "Entries:       " << header.GetEntryCount() << "\n"
-            << "Description:   " << FieldText(haveDescription, description) << "\n"
+            << "Description:   " << FieldText(haveDescription, TrimBlanks(description)) << "\n"
             << "Sections:      " << sectionText << "\n"
             << "Split:         " << (split.split ? "yes" : "no") << "\n";
   if (split.split) {
