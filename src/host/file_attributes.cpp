@@ -168,15 +168,23 @@ bool SetFileAttributes(std::u16string_view path, uint32_t attributes, uint32_t* 
   const bool folder = S_ISDIR(st.st_mode);
   uint32_t kept = 0;
 
+  uint32_t ntfsBits;
+  const bool ntfs = ReadNtfsAttributes(hostPath, ntfsBits);
+
   if (!folder) {
     mode_t mode = st.st_mode & 07777;
     mode_t wanted = (attributes & kAttributeReadOnly) ? (mode & ~mode_t{0222}) : (mode | S_IWUSR | DefaultWriteBits());
-    if (wanted != mode && ::chmod(hostPath.c_str(), wanted) != 0) return false;
-    kept |= attributes & kAttributeReadOnly;
+    if (wanted == mode || ::chmod(hostPath.c_str(), wanted) == 0) {
+      kept |= attributes & kAttributeReadOnly;
+    } else if (errno != EPERM && errno != EOPNOTSUPP) {
+      return false;
+    }
+    // Drivers without a permission model (FAT through FUSE, ntfs-3g mounted
+    // without permission mapping) refuse the change: on NTFS the attribute
+    // word below still keeps read-only; elsewhere it is reported as lost.
   }
 
-  uint32_t ntfsBits;
-  if (ReadNtfsAttributes(hostPath, ntfsBits)) {
+  if (ntfs) {
     uint32_t updated = (ntfsBits & ~kManagedNtfsBits) | (attributes & kManagedNtfsBits);
     // NTFS keeps "normal" only as the word of a file with no other bit; a
     // file whose last bit is cleared gets it back, as Windows does.

@@ -79,7 +79,9 @@ bool DeleteFile(std::u16string_view path);
 // Windows and would make the folder unusable for a later restore here, it is
 // kept only in the NTFS attribute. Hidden, system and archive are kept on NTFS
 // through ntfs-3g, read-modify-write, so bits this function does not manage
-// survive. Compression and encryption are never set here (see SetCompression).
+// survive. A file system that refuses permission changes keeps read-only only
+// in the NTFS attribute, if at all. Compression and encryption are never set
+// here (see SetCompression).
 // `applied`, when given, receives the requested bits that were kept; the
 // directory and normal bits count as kept when they describe the path. Fails
 // when the path is missing or a symbolic link, or the host refuses.
