@@ -1,0 +1,174 @@
+// The backup-management file beside the archives of one incremental backup
+// set: which archive holds each generation, and in which generations every
+// folder and file was stored or removed. The viewer only reads it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "io/buffering_file_io.h"
+
+namespace QPMFile {
+
+// Kept for the shape of the class family; the viewer never updates a file.
+class CSafetyFileUpdate {
+ public:
+  virtual ~CSafetyFileUpdate() = default;
+};
+
+// Kind of an update that removed the object in its generation.
+constexpr uint16_t kKindRemoved = 3;
+// Kind a rebuild writes: the object's data is in that generation's archive.
+constexpr uint16_t kKindStored = 1;
+
+struct CQPMUpdateContents {
+  uint16_t Generation = 0;  // index into the archives table
+  uint16_t Kind = 0;
+};
+
+struct CQPMQPXFileInfo {
+  uint16_t Generation = 0;  // as written; callers use the record's position
+  std::u16string Path;      // drive-rooted once loaded
+  uint32_t Crc32 = 0;
+  uint64_t CreationTime = 0;
+};
+
+struct CQPMFolderInfo {
+  std::u16string Path;
+  std::vector<CQPMUpdateContents> Updates;  // ascending Generation
+  std::u16string ExtraText;
+};
+
+struct CQPMFileInfo {
+  std::u16string Path;
+  std::vector<CQPMUpdateContents> Updates;  // ascending Generation
+};
+
+class CQPMExtendHeaderBase {
+ public:
+  explicit CQPMExtendHeaderBase(std::u16string name) : Name(std::move(name)) {}
+  virtual ~CQPMExtendHeaderBase() = default;
+  std::u16string Name;
+};
+
+class CQPMExHeaderDefaultCompressInfo : public CQPMExtendHeaderBase {
+ public:
+  CQPMExHeaderDefaultCompressInfo() : CQPMExtendHeaderBase(u"DefaultCompressInfo") {}
+  bool Compress = false;
+};
+
+struct CQPMExHeaderDefaultCategoryItemInfo {
+  std::u16string Name, Value;
+  uint16_t Code = 0;
+};
+
+class CQPMExHeaderDefaultCategoryInfo : public CQPMExtendHeaderBase {
+ public:
+  CQPMExHeaderDefaultCategoryInfo() : CQPMExtendHeaderBase(u"DefaultCategoryInfo") {}
+  bool Enabled = false;
+  std::vector<std::unique_ptr<CQPMExHeaderDefaultCategoryItemInfo>> Items;
+};
+
+// The 32 header bytes as read.
+struct CQPMHeader {
+  uint32_t Checksum = 0;   // 0: not set
+  uint32_t Unnamed4 = 0;   // carried, not interpreted
+  std::u16string Version;  // the 20-byte text, padding included
+  uint32_t Unnamed28 = 0;  // carried, not interpreted
+};
+
+// How the version text steers the parser.
+struct CQPMTraits {
+  bool WideCounts = false;        // 32-bit folder and file table counts
+  bool FolderExtraText = false;   // folder records carry a second text
+  bool HasCategoryBlock = false;  // a category block follows the compress block
+  bool Utf16Strings = false;      // counted texts are UTF-16LE, else ANSI
+};
+
+// Traits of one of the four known version texts; false for any other text.
+bool TraitsForVersion(std::u16string_view version, CQPMTraits& out);
+
+// The CRC-32 register (preset 0xFFFFFFFF, no final complement) over the
+// stream from `start` to its end, read in 10240-byte chunks; the stream's
+// position is restored. 0 for an empty stream or when it cannot be read.
+uint32_t ComputeStreamChecksum(QPXFile::CFileIO& stream, uint64_t start);
+
+// A lookup position kept between searches of one table, because callers ask
+// for paths in nearly the order the table stores them.
+struct RecordCursor {
+  long position = 0;
+  bool followScanHits = false;  // a hit found by the full scan becomes the position
+};
+
+// Why the last Load or RebuildFromArchive failed.
+enum class QPMFailure {
+  kNone,
+  kNotOpen,       // no reader, or a reader in create mode
+  kRead,          // a short read: the file ends inside a field
+  kVersion,       // the version text is not one of the four
+  kChecksum,      // stored checksum differs (versions after 1.0)
+  kCount,         // a count or text length beyond the bytes left in the file
+  kText,          // text that does not convert (odd UTF-16 length, bad ANSI)
+  kPath,          // a record path that is not drive-rooted, or an archive path that cannot be resolved
+  kUpdates,       // a generation beyond the archives table, out of order, or a removal first
+  kBlock,         // wrong block name or bad Compress byte
+  kArchive,       // rebuild: the archive cannot be opened, loaded or read
+  kOutOfMemory,
+};
+
+class CQPMFile : public CSafetyFileUpdate {
+ public:
+  CQPMFile();
+  ~CQPMFile() override;
+  CQPMFile(const CQPMFile&) = delete;
+  CQPMFile& operator=(const CQPMFile&) = delete;
+
+  bool Open(const std::u16string& path);
+  bool Load();
+  bool RebuildFromArchive(const std::u16string& archivePath);
+  // Closes and frees the reader.
+  void Reset();
+
+  std::u16string GetManagementPath() const;
+  const CQPMHeader& GetHeader() const { return header_; }
+  const std::u16string& GetVersionText() const { return header_.Version; }
+  const CQPMTraits& GetTraits() const { return traits_; }
+  QPMFailure GetLastFailure() const { return failure_; }
+  bool HasReader() const { return reader_ != nullptr; }
+
+  long GetArchiveCount() const { return static_cast<long>(archives_.size()); }
+  const CQPMQPXFileInfo* GetArchive(long generation) const;
+  // table is 0 or 1 (folder table 1 or 2, file table 1 or 2).
+  const std::vector<std::unique_ptr<CQPMFolderInfo>>& GetFolderTable(int table) const { return folders_[table & 1]; }
+  const std::vector<std::unique_ptr<CQPMFileInfo>>& GetFileTable(int table) const { return files_[table & 1]; }
+  const CQPMExHeaderDefaultCompressInfo& GetCompressInfo() const { return compress_; }
+  const CQPMExHeaderDefaultCategoryInfo& GetCategoryInfo() const { return category_; }
+
+  long FindFolderRecord(int table, std::u16string_view path, RecordCursor& cursor) const;
+  long FindFileRecord(int table, std::u16string_view path, RecordCursor& cursor) const;
+
+ private:
+  bool Fail(QPMFailure failure);
+  void ClearContent();
+  bool ParseBody();
+  bool ReadText(std::u16string& out, bool ansiOnly);
+  bool ReadUpdates(std::vector<CQPMUpdateContents>& out);
+  bool ResolveArchivePath(std::u16string& path) const;
+  template <class Record>
+  bool ReadTable(std::vector<std::unique_ptr<Record>>& table);
+
+  CQPMHeader header_;
+  CQPMTraits traits_;
+  std::vector<std::unique_ptr<CQPMQPXFileInfo>> archives_;  // position = generation
+  std::vector<std::unique_ptr<CQPMFolderInfo>> folders_[2];
+  std::vector<std::unique_ptr<CQPMFileInfo>> files_[2];
+  CQPMExHeaderDefaultCompressInfo compress_;
+  CQPMExHeaderDefaultCategoryInfo category_;
+  std::unique_ptr<QPXFile::CBufferingFileIO> reader_;  // open from Open until Reset
+  std::u16string path_;
+  QPMFailure failure_ = QPMFailure::kNone;
+};
+
+}  // namespace QPMFile
