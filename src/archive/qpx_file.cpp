@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <new>
 
-#include "entry/crc32.h"
+#include "entry/stream_crc.h"
 #include "host/string_table.h"
 #include "host/text.h"
 
@@ -298,23 +298,7 @@ bool CQPXFile::RemoveEntry(const std::u16string& name) {
 
 uint32_t CQPXFile::ComputeCRC() {
   if (openMode_ != kModeRead || io_ == nullptr) return 0;
-  uint64_t saved = 0;
-  if (!io_->GetPosition(saved) || !io_->SeekTo(0)) return 0;
-  std::vector<uint8_t> chunk(10240);
-  uint32_t reg = 0xFFFFFFFF;
-  bool any = false;
-  for (;;) {
-    uint32_t got = 0;
-    if (!io_->Read(chunk.data(), static_cast<uint32_t>(chunk.size()), &got)) {
-      io_->SeekTo(saved);
-      return 0;
-    }
-    if (got == 0) break;
-    any = true;
-    reg = Crc32Update(chunk.data(), got, reg);
-  }
-  io_->SeekTo(saved);
-  return any ? reg : 0;
+  return Crc32OverStream(*io_, 0);
 }
 
 bool CQPXFile::AppendEntry(IQPXBackupedFile* entry) {

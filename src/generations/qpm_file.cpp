@@ -21,7 +21,7 @@
 
 #include "archive/qpx_file_extend.h"
 #include "archive/qpx_file_factory.h"
-#include "entry/crc32.h"
+#include "entry/stream_crc.h"
 #include "host/text.h"
 #include "io/section.h"
 #include "restore/path_helpers.h"
@@ -30,7 +30,6 @@ namespace QPMFile {
 
 namespace {
 
-constexpr uint32_t kChecksumChunk = 10240;
 constexpr uint32_t kHeaderSize = 32;
 
 struct VersionRow {
@@ -79,29 +78,6 @@ bool TraitsForVersion(std::u16string_view version, CQPMTraits& out) {
     }
   }
   return false;
-}
-
-uint32_t ComputeStreamChecksum(QPXFile::CFileIO& stream, uint64_t start) {
-  uint64_t length = 0, saved = 0;
-  if (!stream.GetLength(length) || length == 0 || !stream.GetPosition(saved)) return 0;
-  uint32_t reg = 0xFFFFFFFFu;
-  if (start < length) {
-    if (!stream.SeekTo(start)) return 0;
-    std::vector<uint8_t> chunk(kChecksumChunk);
-    uint64_t left = length - start;
-    while (left > 0) {
-      const uint32_t want = left < kChecksumChunk ? static_cast<uint32_t>(left) : kChecksumChunk;
-      uint32_t got = 0;
-      if (!stream.Read(chunk.data(), want, &got) || got == 0) {
-        stream.SeekTo(saved);
-        return 0;
-      }
-      reg = QPXFile::Crc32Update(chunk.data(), got, reg);
-      left -= got;
-    }
-  }
-  stream.SeekTo(saved);
-  return reg;
 }
 
 CQPMFile::CQPMFile() { header_.Version = kVersions[3].text; }
@@ -296,7 +272,7 @@ bool CQPMFile::Load() {
   if (!reader_ || !reader_->IsOpen() || reader_->GetOpenMode() == QPXFile::kModeCreate)
     return Fail(QPMFailure::kNotOpen);
   if (!reader_->SeekTo(0)) return Fail(QPMFailure::kRead);
-  const uint32_t computed = ComputeStreamChecksum(*reader_, 4);
+  const uint32_t computed = QPXFile::Crc32OverStream(*reader_, 4);
   if (!reader_->SeekTo(0)) return Fail(QPMFailure::kRead);
 
   uint8_t raw[kHeaderSize];

@@ -90,10 +90,6 @@ struct CQPMTraits {
 // Traits of one of the four known version texts; false for any other text.
 bool TraitsForVersion(std::u16string_view version, CQPMTraits& out);
 
-// The CRC-32 register (preset 0xFFFFFFFF, no final complement) over the
-// stream from `start` to its end, read in 10240-byte chunks; the stream's
-// position is restored. 0 for an empty stream or when it cannot be read.
-uint32_t ComputeStreamChecksum(QPXFile::CFileIO& stream, uint64_t start);
 
 // A lookup position kept between searches of one table, because callers ask
 // for paths in nearly the order the table stores them.
