@@ -5,20 +5,10 @@
 #include <cstdint>
 #include <string>
 
+#include "host/file_attributes.h"
 #include "io/section.h"
 
 namespace QPXFile {
-
-// Windows file-attribute bits carried by entries and folders.
-enum : uint32_t {
-  kAttrReadOnly = 0x1,
-  kAttrHidden = 0x2,
-  kAttrSystem = 0x4,
-  kAttrDirectory = 0x10,
-  kAttrArchive = 0x20,
-  kAttrCompressed = 0x800,
-  kAttrEncrypted = 0x4000,
-};
 
 // Format note: an entry record, little-endian, no padding.
 //   0  u32  RecordLength   bytes that follow: 57 + N1 + N2
@@ -62,7 +52,7 @@ class CQPXBackupedFileHeader : public CQPXHeader {
   uint64_t GetLastAccessTime() const { return lastAccess_; }
   uint64_t GetLastWriteTime() const { return lastWrite_; }
   uint32_t GetAttributes() const { return attributes_; }
-  bool IsEncrypted() const { return (attributes_ & kAttrEncrypted) != 0; }
+  bool IsEncrypted() const { return (attributes_ & host::kAttributeEncrypted) != 0; }
   uint32_t GetRecordSize() const { return totalSize_; }
 
  protected:
