@@ -106,9 +106,10 @@ CDividedFileIO* CQPXFile::CreateIO(const std::u16string& path, uint16_t mode) {
 
 bool CQPXFile::ReleaseIO(CDividedFileIO* io) {
   if (io == nullptr) return true;
-  if (!io->Close()) return false;
+  // The stream is gone either way; the result says whether it closed cleanly.
+  const bool closed = io->Close();
   delete io;
-  return true;
+  return closed;
 }
 
 bool CQPXFile::AttachSections(CDividedFileIO*) { return true; }

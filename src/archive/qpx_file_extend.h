@@ -29,6 +29,12 @@ class CQPXFileExtend : public CQPXFile {
   CQPXDivisionInfo* GetDivisionInfo() const { return divisionInfo_.get(); }
   // Paths a restore run of this archive leaves out.
   paths::CPathInformationArray& GetPathInformation() { return pathInformation_; }
+  const paths::CPathInformationArray& GetPathInformation() const { return pathInformation_; }
+
+  // The folder-aware run: leaves out what the path-information list names
+  // and restores the folders' attributes and times.
+  bool Restore(const RestoreEventCallback& events, const ExtractProgress& progress,
+               const RestoreTarget& target) override;
 
  protected:
   uint32_t FormatIdString() const override { return 116; }

@@ -21,7 +21,9 @@ int OpenFlags(FileMode mode) {
     case FileMode::kCreateWrite:
       // Truncation waits until the lock is held, so a file that another
       // stream holds exclusively is never emptied underneath it.
-      return O_WRONLY | O_CREAT;
+      // A restore never writes through a link left at the target: the link
+      // could point anywhere outside the folder the user chose.
+      return O_WRONLY | O_CREAT | O_NOFOLLOW;
     case FileMode::kReadWrite:
       return O_RDWR;
     case FileMode::kReadDenyWrite:

@@ -112,8 +112,9 @@ void CDividedFileIO::Fail(DivisionError error, int volume, const std::u16string&
   divisionSystemError_ = systemError;
 }
 
-void CDividedFileIO::CloseVolumes() {
-  for (size_t i = volumes_.size(); i-- > 0;) volumes_[i]->Close();
+bool CDividedFileIO::CloseVolumes() {
+  bool closed = true;
+  for (size_t i = volumes_.size(); i-- > 0;) closed = volumes_[i]->Close() && closed;
   volumes_.clear();
   split_ = false;
   current_ = -1;
@@ -121,6 +122,7 @@ void CDividedFileIO::CloseVolumes() {
   followingStart_ = 0;
   mode_ = kModeClosed;
   firstPath_.clear();
+  return closed;
 }
 
 bool CDividedFileIO::Open(const std::u16string& path, uint16_t mode) {
@@ -158,8 +160,7 @@ bool CDividedFileIO::Close() {
     last.SetHead(head);
     last.WriteHead();
   }
-  CloseVolumes();
-  return true;
+  return CloseVolumes();
 }
 
 bool CDividedFileIO::SetupDivision(const QPXVolumeHead& headTemplate, uint64_t volumeSize) {
@@ -459,6 +460,11 @@ bool CDividedFileIO::IsEOF() {
 uint32_t CDividedFileIO::GetLastError() {
   if (volumes_.empty()) return kErrorNone;
   return volumes_[current_]->GetLastError();
+}
+
+int CDividedFileIO::GetSystemError() const {
+  if (current_ < 0 || static_cast<size_t>(current_) >= volumes_.size()) return 0;
+  return volumes_[current_]->GetSystemError();
 }
 
 }  // namespace QPXFile

@@ -98,6 +98,8 @@ class CDividedFileIO : public CFileIO {
   bool GetPosition(uint64_t& out) override;
   bool IsEOF() override;
   uint32_t GetLastError() override;
+  // errno behind the current volume's last failure, 0 when none is known.
+  int GetSystemError() const;
 
   // Called once the division info says the archive is split. Reading, it
   // opens and checks P.1, P.2, ... until a head says no volume follows; any
@@ -126,7 +128,7 @@ class CDividedFileIO : public CFileIO {
   bool OpenFollowingVolumes();
   bool AppendWriteVolume();
   void Fail(DivisionError error, int volume, const std::u16string& path, int systemError);
-  void CloseVolumes();
+  bool CloseVolumes();
 
   std::vector<std::unique_ptr<CDividedFileIOElement>> volumes_;  // index = volume number
   QPXVolumeHead template_;        // continued 1 and the archive's creation time

@@ -77,7 +77,14 @@ bool CQPXFileIO::Close() {
     lastError_ = kErrorNotOpen;
     return true;
   }
-  if (!file_->Close()) file_->Abort();
+  // A written file whose close fails (a network share flushing late, a full
+  // disk) may not hold what was written, so that is reported; for a file
+  // that was only read nothing is lost.
+  bool closed = true;
+  if (!file_->Close()) {
+    file_->Abort();
+    closed = mode_ != kModeCreate && mode_ != kModeReadWrite;
+  }
   file_.reset();
   folder_.clear();
   fileName_.clear();
@@ -85,7 +92,7 @@ bool CQPXFileIO::Close() {
   eof_ = false;
   lastError_ = kErrorNone;
   systemError_ = 0;
-  return true;
+  return closed;
 }
 
 bool CQPXFileIO::Read(void* buffer, uint32_t length, uint32_t* bytesRead) {

@@ -1,0 +1,655 @@
+#include "restore/restore_driver.h"
+
+#include <cerrno>
+#include <new>
+
+#include "archive/qpx_file.h"
+#include "archive/qpx_file_extend.h"
+#include "host/file_attributes.h"
+#include "host/text.h"
+#include "host/volume.h"
+#include "restore/path_helpers.h"
+
+namespace QPXFile {
+
+namespace {
+
+constexpr size_t kMaxPathLength = 256;          // paths must stay shorter than this
+constexpr size_t kLongFolderLength = 247;       // beyond this a folder is "too long" when it fails
+constexpr int kMaxFolderDepth = 1024;           // guards the recursive folder creation
+
+std::u16string_view WithoutTrailingSeparators(std::u16string_view path) {
+  while (!path.empty() && path.back() == u'\\') path.remove_suffix(1);
+  return path;
+}
+
+bool IsDrive(std::u16string_view piece) {
+  if (piece.size() != 2 || piece[1] != u':') return false;
+  const char16_t c = piece[0];
+  return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
+}
+
+// The folder holding `path`, or empty when `path` is a drive or has no folder.
+std::u16string ParentOf(std::u16string_view path) {
+  std::u16string_view trimmed = WithoutTrailingSeparators(path);
+  size_t cut = trimmed.rfind(u'\\');
+  if (cut == std::u16string_view::npos) return {};
+  return std::u16string(trimmed.substr(0, cut));
+}
+
+bool ExistsAsFolder(std::u16string_view path) {
+  // A link standing for a folder is followed: a user's destination may well
+  // be reached through one, and the host refuses to write through links only
+  // at the final component of a file.
+  host::PathKind kind = host::GetPathKind(path);
+  return kind == host::PathKind::kFolder || kind == host::PathKind::kSymbolicLink;
+}
+
+// Creates `path` and every missing folder above it.
+bool EnsureFolder(std::u16string_view path, int depth = 0) {
+  if (path.empty() || depth > kMaxFolderDepth) return false;
+  host::PathKind kind = host::GetPathKind(path);
+  if (kind == host::PathKind::kFolder || kind == host::PathKind::kSymbolicLink) return true;
+  if (kind != host::PathKind::kMissing) return false;
+  std::u16string parent = ParentOf(path);
+  if (parent.empty()) return false;  // a drive that is not there
+  if (!EnsureFolder(parent, depth + 1)) return false;
+  return host::CreateFolder(path) != host::CreateFolderResult::kFailed;
+}
+
+bool IsDestinationDiskFull(int systemError) { return systemError == ENOSPC || systemError == EDQUOT; }
+
+// What the host knows of the volume that will hold `path`.
+bool VolumeKind(std::u16string_view path, host::FileSystemKind& kind) {
+  host::VolumeFacts facts;
+  if (!host::GetVolumeFacts(path, facts)) return false;
+  kind = facts.kind;
+  return true;
+}
+
+}  // namespace
+
+// ---- Names and destinations
+
+bool IsSafeName(std::u16string_view name) {
+  if (name.empty() || name == u"." || name == u"..") return false;
+  for (char16_t c : name) {
+    if (c < 0x20) return false;
+    switch (c) {
+      case u'\\':
+      case u'/':
+      case u':':
+      case u'*':
+      case u'?':
+      case u'"':
+      case u'<':
+      case u'>':
+      case u'|':
+        return false;
+      default:
+        break;
+    }
+  }
+  return true;
+}
+
+bool IsSafeRelativeFolder(std::u16string_view relativeFolder) {
+  if (!relativeFolder.empty() && relativeFolder.front() == u'\\') relativeFolder.remove_prefix(1);
+  if (relativeFolder.empty()) return true;
+  for (;;) {
+    size_t cut = relativeFolder.find(u'\\');
+    if (!IsSafeName(relativeFolder.substr(0, cut))) return false;
+    if (cut == std::u16string_view::npos) return true;
+    relativeFolder.remove_prefix(cut + 1);
+  }
+}
+
+bool IsSafeStoredFolder(std::u16string_view folder) {
+  if (folder.size() < 2 || !IsDrive(folder.substr(0, 2))) return false;
+  std::u16string_view rest = folder.substr(2);
+  if (rest.empty() || rest == u"\\") return true;
+  if (rest.front() != u'\\') return false;
+  if (rest.size() > 1 && rest.back() == u'\\') rest.remove_suffix(1);
+  return IsSafeRelativeFolder(rest);
+}
+
+std::u16string MapToDestination(const RestoreTarget& target, const std::u16string& storedFolder) {
+  if (!target.hasDestinationRoot) return storedFolder;
+  std::u16string_view root = WithoutTrailingSeparators(target.destinationRoot);
+  std::u16string_view shown = WithoutTrailingSeparators(target.shownFolder);
+  std::u16string_view folder = WithoutTrailingSeparators(storedFolder);
+  if (root.empty() || shown.empty()) return {};
+  // The shown folder is replaced only as a whole leading part of the stored
+  // folder: "C:\Data" must not turn "C:\Database" or "D:\x\C:\Data" into a
+  // destination.
+  if (!host::StartsWithNoCase(folder, shown)) return {};
+  if (folder.size() > shown.size() && folder[shown.size()] != u'\\') return {};
+  std::u16string out(root);
+  out.append(folder.substr(shown.size()));
+  if (out.size() == 2 && out[1] == u':') out.push_back(u'\\');
+  return out;
+}
+
+// ---- CQPXFile_RestoreImplement
+
+CQPXFile_RestoreImplement::CQPXFile_RestoreImplement(CQPXFile& archive, RestoreEventCallback events,
+                                                     RestoreTarget target, ExtractProgress progress)
+    : archive_(archive), events_(std::move(events)), target_(std::move(target)), progress_(std::move(progress)) {}
+
+CQPXFile_RestoreImplement::~CQPXFile_RestoreImplement() = default;
+
+bool CQPXFile_RestoreImplement::Run() {
+  try {
+    return Prepare() && RestoreAll() && Finish();
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+bool CQPXFile_RestoreImplement::Prepare() {
+  if (!archive_.Load()) return false;
+  count_ = archive_.GetEntryCount();
+  return Notify(kEventRunStarted, nullptr, -1);
+}
+
+bool CQPXFile_RestoreImplement::RestoreAll() {
+  for (long i = 0; i < count_; ++i) {
+    if (!RestoreEntry(i)) return false;
+  }
+  return true;
+}
+
+bool CQPXFile_RestoreImplement::Finish() {
+  Notify(kEventRunEnded, nullptr, -1);
+  return true;
+}
+
+bool CQPXFile_RestoreImplement::RestoreEntry(long index) {
+  CRestoreFile_Implement worker(*this, index);
+  return worker.RunPhases();
+}
+
+bool CQPXFile_RestoreImplement::Notify(int event, const std::u16string* text, long index, ExtractFailure failure,
+                                       int systemError) {
+  // Without a listener nobody can agree to anything, so every question is
+  // answered the careful way.
+  if (!events_) return false;
+  RestoreEventRecord record;
+  record.lastIndex = EntriesToRestore() - 1;
+  if (text != nullptr) record.text = *text;
+  record.position = index >= 0 ? PositionOf(index) : -1;
+  RestoreEvent event_args;
+  event_args.code = event;
+  event_args.text = text;
+  event_args.entry = index >= 0 ? archive_.GetEntryHeader(index) : nullptr;
+  event_args.record = &record;
+  event_args.position = &record.position;
+  event_args.extractFailure = failure;
+  event_args.systemError = systemError;
+  return events_(event_args);
+}
+
+// ---- CQPXFolderList_DataChange
+
+bool CQPXFolderList_DataChange::Init(const CQPXFolderList* list) {
+  table_.Clear();
+  index_.clear();
+  if (list != nullptr && !list->CopyFolders(table_)) return false;
+  const int count = table_.GetCount();
+  replaced_.assign(count, false);
+  handled_.assign(count, false);
+  index_.reserve(count);
+  for (int i = 0; i < count; ++i) index_.emplace(host::FoldCase(table_.paths[i]), i);
+  return true;
+}
+
+int CQPXFolderList_DataChange::Find(std::u16string_view path) const {
+  auto it = index_.find(host::FoldCase(WithoutTrailingSeparators(path)));
+  if (it == index_.end()) {
+    // Drive roots are kept as "C:\" in some lists and "C:" in others.
+    it = index_.find(host::FoldCase(path));
+    if (it == index_.end()) return -1;
+  }
+  return it->second;
+}
+
+void CQPXFolderList_DataChange::Replace(int index, const std::u16string& path) {
+  auto old = index_.find(host::FoldCase(table_.paths[index]));
+  if (old != index_.end() && old->second == index) index_.erase(old);
+  table_.paths[index] = path;
+  table_.pathLengths[index] = static_cast<uint16_t>(path.size() > 0xFFFF ? 0xFFFF : path.size());
+  replaced_[index] = true;
+  index_.emplace(host::FoldCase(path), index);
+}
+
+// ---- CQPXFileExtend_RestoreImplement
+
+CQPXFileExtend_RestoreImplement::CQPXFileExtend_RestoreImplement(CQPXFileExtend& archive,
+                                                                 RestoreEventCallback events, RestoreTarget target,
+                                                                 ExtractProgress progress)
+    : CQPXFile_RestoreImplement(archive, std::move(events), std::move(target), std::move(progress)),
+      pathInformation_(archive.GetPathInformation()) {}
+
+CQPXFileExtend& CQPXFileExtend_RestoreImplement::GetExtendArchive() const {
+  return static_cast<CQPXFileExtend&>(archive_);
+}
+
+bool CQPXFileExtend_RestoreImplement::Prepare() {
+  if (!archive_.Load()) return false;
+  count_ = archive_.GetEntryCount();
+  excluded_.assign(static_cast<size_t>(count_), false);
+  excludedCount_ = 0;
+  excludedMet_ = 0;
+  if (pathInformation_.GetCount() > 0) {
+    std::u16string path;
+    for (long i = 0; i < count_; ++i) {
+      const CQPXBackupedFileHeader* header = archive_.GetEntryHeader(i);
+      // An entry whose names cannot be read is not left out here; phase 1
+      // reports it.
+      if (header == nullptr || !header->GetFullPath(path)) continue;
+      if (pathInformation_.Matches(path)) {
+        excluded_[i] = true;
+        ++excludedCount_;
+      }
+    }
+  }
+  if (!folders_.Init(GetExtendArchive().GetFolderList())) return false;
+  return Notify(kEventRunStarted, nullptr, -1);
+}
+
+bool CQPXFileExtend_RestoreImplement::IsExcluded(long index) const {
+  return index >= 0 && static_cast<size_t>(index) < excluded_.size() && excluded_[index];
+}
+
+bool CQPXFileExtend_RestoreImplement::RestoreEntry(long index) {
+  if (IsExcluded(index)) {
+    ++excludedMet_;
+    return true;
+  }
+  CRestoreFileExtend_Implement worker(*this, index);
+  return worker.RunPhases();
+}
+
+bool CQPXFileExtend_RestoreImplement::CreateFolderChain(const std::u16string& path) { return EnsureFolder(path); }
+
+bool CQPXFileExtend_RestoreImplement::Finish() {
+  // Folders without files are restored too; each folder of the list that no
+  // entry has brought into the run yet is made now.
+  std::u16string_view root = WithoutTrailingSeparators(target_.destinationRoot);
+  std::u16string_view shown = WithoutTrailingSeparators(target_.shownFolder);
+  for (int i = 0; i < folders_.GetCount(); ++i) {
+    if (folders_.IsHandled(i)) continue;
+    const std::u16string stored = folders_.GetPath(i);
+    if (pathInformation_.Matches(stored) || pathInformation_.Matches(stored + u"\\")) continue;
+    std::u16string destination = stored;
+    bool safe;
+    if (target_.hasDestinationRoot) {
+      destination = MapToDestination(target_, stored);
+      // Folders outside the shown folder are not part of this restore, and
+      // the destination the user picked keeps its own attributes.
+      if (destination.empty() || host::EqualsNoCase(WithoutTrailingSeparators(destination), root)) continue;
+      safe = IsSafeRelativeFolder(WithoutTrailingSeparators(stored).substr(shown.size()));
+    } else {
+      safe = IsSafeStoredFolder(stored);
+    }
+    if (!safe) {
+      Notify(kEventFolderFailed, &stored, -1);
+      continue;
+    }
+    folders_.MarkHandled(i);
+    if (destination != stored) folders_.Replace(i, destination);
+    if (destination.size() >= kMaxPathLength || !CreateFolderChain(destination)) {
+      if (destination.size() > kLongFolderLength) Notify(kEventFolderTooLong, nullptr, -1);
+      Notify(kEventFolderNotCreated, nullptr, -1);
+      return false;
+    }
+  }
+  RestoreFolderAttributes();
+  Notify(kEventRunEnded, nullptr, -1);
+  return true;
+}
+
+bool CQPXFileExtend_RestoreImplement::RestoreFolderAttributes() {
+  bool all = true;
+  for (int i = 0; i < folders_.GetCount(); ++i) {
+    if (!folders_.IsHandled(i)) continue;
+    if (!RestoreOneFolder(i)) {
+      all = false;
+      const std::u16string path = folders_.GetPath(i);
+      Notify(kEventFolderFailed, &path, -1);
+    }
+  }
+  return all;
+}
+
+bool CQPXFileExtend_RestoreImplement::RestoreOneFolder(int index) {
+  const std::u16string path = folders_.GetPath(index);
+  const uint32_t attributes = folders_.GetAttributes(index);
+  if (!host::SetFileAttributes(path, host::kAttributeDirectory)) return false;
+  bool network = false;
+  const bool networkKnown = host::IsNetworkDrive(path, network);
+  if (!(networkKnown && network)) {
+    if (!host::SetFileTimes(path, folders_.GetCreationTime(index), folders_.GetLastAccessTime(index),
+                            folders_.GetLastWriteTime(index)))
+      return false;
+  }
+  if (attributes & host::kAttributeEncrypted) {
+    // No host file system here can encrypt a folder, NTFS through its Linux
+    // drivers included, so the user is asked whether to go on without.
+    if (host::EncryptFolder(path) != host::EncryptionResult::kNotSupportedOnPlatform ||
+        !Notify(kEventEncryptedFolderOffNtfs, &path, -1))
+      return false;
+  }
+  if (attributes & host::kAttributeCompressed) {
+    host::FileSystemKind kind;
+    host::CompressionResult result = host::CompressionResult::kNotSupported;
+    if (VolumeKind(path, kind) && kind == host::FileSystemKind::kNtfs) result = host::SetCompression(path, true);
+    if (result == host::CompressionResult::kFailed) return false;
+    if (result == host::CompressionResult::kNotSupported && !Notify(kEventCompressedFolderOffNtfs, &path, -1))
+      return false;
+  }
+  return host::SetFileAttributes(path, attributes);
+}
+
+// ---- CRestoreFile_Implement
+
+CRestoreFile_Implement::CRestoreFile_Implement(CQPXFile_RestoreImplement& run, long index)
+    : run_(run), index_(index) {}
+
+CRestoreFile_Implement::~CRestoreFile_Implement() {
+  if (output_ != nullptr) run_.GetArchive().ReleaseIO(output_);
+}
+
+CQPXBackupedFileHeader* CRestoreFile_Implement::Header() const { return run_.GetArchive().GetEntryHeader(index_); }
+
+bool CRestoreFile_Implement::RunPhases() {
+  int step = Phase1();
+  if (step == kStepSkip) return true;
+  if (step == kStepStop) return false;
+  step = Phase2();
+  if (step == kStepSkip) return true;
+  if (step == kStepStop) return false;
+  return Phase3() != kStepStop;
+}
+
+int CRestoreFile_Implement::Phase1() {
+  int step = BeforeRestore();
+  if (step == kStepSkip || step == kStepStop) return step;
+  return MakeDestination();
+}
+
+bool CRestoreFile_Implement::NamesAreSafe() const {
+  if (!IsSafeName(fileName_)) return false;
+  const RestoreTarget& target = run_.GetTarget();
+  if (!target.hasDestinationRoot) return IsSafeStoredFolder(folderName_);
+  // Only what lands below the destination matters; a folder outside the
+  // shown folder is refused later as having no destination.
+  std::u16string_view shown = WithoutTrailingSeparators(target.shownFolder);
+  std::u16string_view folder = WithoutTrailingSeparators(folderName_);
+  if (!host::StartsWithNoCase(folder, shown)) return true;
+  return IsSafeRelativeFolder(folder.substr(shown.size()));
+}
+
+int CRestoreFile_Implement::MakeDestination() {
+  CQPXBackupedFileHeader* header = Header();
+  if (header == nullptr || !header->GetFileName(fileName_) || !header->GetFolderName(folderName_))
+    return Notify(kEventNamesUnreadable, nullptr) ? kStepSkip : kStepStop;
+  if (!NamesAreSafe()) {
+    const std::u16string stored = paths::Join(folderName_, fileName_);
+    return Notify(kEventNamesUnreadable, &stored) ? kStepSkip : kStepStop;
+  }
+  std::u16string folder;
+  if (!GetDestinationFolder(folder) || folder.empty()) {
+    Notify(kEventFolderNotCreated, nullptr);
+    return kStepStop;
+  }
+  if (folder.size() >= kMaxPathLength) {
+    Notify(kEventFolderTooLong, nullptr);
+    return kStepStop;
+  }
+  if (!ExistsAsFolder(folder)) {
+    if (host::IsDrivePresent(std::u16string_view(folder).substr(0, 2)) != host::DrivePresence::kPresent) {
+      Notify(kEventNoDrive, nullptr);
+      return kStepStop;
+    }
+    if (!CreateFolder(folder)) {
+      Notify(kEventFolderNotCreated, nullptr);
+      return kStepStop;
+    }
+  }
+  if (BuildDestinationPath(folder)) return kStepGoOn;
+  return Ask(kEventPathTooLong, kStepSkip);
+}
+
+bool CRestoreFile_Implement::BuildDestinationPath(const std::u16string& folder) {
+  destinationPath_ = paths::Join(folder, fileName_);
+  return destinationPath_.size() < kMaxPathLength;
+}
+
+bool CRestoreFile_Implement::GetDestinationFolder(std::u16string& out) {
+  out = MapToDestination(run_.GetTarget(), folderName_);
+  return true;
+}
+
+bool CRestoreFile_Implement::CreateFolder(const std::u16string& path) { return EnsureFolder(path); }
+
+int CRestoreFile_Implement::Phase2() {
+  if (!Notify(kEventRestoring, &destinationPath_)) return kStepStop;
+  int step = CheckFreeSpace();
+  if (step != kStepGoOn) return step;
+  step = CheckExisting();
+  if (step != kStepGoOn) return step;
+  step = CheckFileSystemLimit();
+  if (step != kStepGoOn) return step;
+  step = CreateOutput();
+  if (step != kStepGoOn) return step;
+  step = WriteAndVerify();
+  switch (step) {
+    case kStepGoOn:
+    case kStepSkip:
+    case kStepStop:
+      return step;
+    case kStepCrcDiffers:
+      return Ask(kEventCrcDiffers, kStepSkip);
+    default:
+      break;
+  }
+  const CQPXBackupedFileHeader* header = Header();
+  if (header != nullptr && (header->GetAttributes() & host::kAttributeEncrypted))
+    return Ask(kEventEncryptedImport, kStepSkip);
+  if (writeFailure_ == ExtractFailure::kDestination) {
+    // A file cut short by the destination is of no use and only takes the
+    // space the next files need; it is removed and the failure reported.
+    if (output_ != nullptr) {
+      run_.GetArchive().ReleaseIO(output_);
+      output_ = nullptr;
+    }
+    host::DeleteFile(destinationPath_);
+    const int event = IsDestinationDiskFull(writeError_) ? kEventNoSpace : kEventCannotCreate;
+    return Notify(event, &destinationPath_, writeFailure_, writeError_) ? kStepSkip : kStepStop;
+  }
+  return Notify(kEventExtractFailed, &destinationPath_, writeFailure_, writeError_) ? kStepSkip : kStepStop;
+}
+
+int CRestoreFile_Implement::CheckFreeSpace() {
+  const CQPXBackupedFileHeader* header = Header();
+  host::DiskSpace space;
+  if (header == nullptr || !host::GetDiskSpace(destinationPath_, space)) return kStepGoOn;
+  if (header->GetFileSize() > space.freeBytes) return Ask(kEventNoSpace, kStepSkip);
+  return kStepGoOn;
+}
+
+int CRestoreFile_Implement::CheckExisting() {
+  // A link left where the file goes counts as an existing file; overwriting
+  // removes the link, never what it points at.
+  if (!host::PathExists(destinationPath_)) return kStepGoOn;
+  if (!Notify(kEventFileExists, &destinationPath_)) return kStepSkip;
+  // A folder or device in the way stays; creating the output then fails and
+  // is reported.
+  host::DeleteFile(destinationPath_);
+  return kStepGoOn;
+}
+
+int CRestoreFile_Implement::CheckFileSystemLimit() {
+  const CQPXBackupedFileHeader* header = Header();
+  if (header == nullptr || (header->GetFileSize() >> 32) == 0) return kStepGoOn;
+  // The limit is FAT's. The local file systems of this host (ext4, XFS,
+  // tmpfs...) and network shares hold such files, so only FAT and volumes
+  // that cannot be inspected are refused.
+  host::FileSystemKind kind;
+  if (VolumeKind(destinationPath_, kind) && kind != host::FileSystemKind::kFat) return kStepGoOn;
+  return Ask(kEventTooLargeOffNtfs, kStepSkip);
+}
+
+int CRestoreFile_Implement::CreateOutput() {
+  output_ = run_.GetArchive().CreateIO(destinationPath_, kModeCreate);
+  if (output_ != nullptr) return kStepGoOn;
+  return Notify(kEventCannotCreate, &destinationPath_, ExtractFailure::kNone,
+                run_.GetArchive().GetLoadError().systemError)
+             ? kStepSkip
+             : kStepStop;
+}
+
+bool CRestoreFile_Implement::CloseOutput() {
+  if (output_ == nullptr) return true;
+  CDividedFileIO* output = output_;
+  output_ = nullptr;
+  return run_.GetArchive().ReleaseIO(output);
+}
+
+int CRestoreFile_Implement::WriteAndVerify() {
+  if (output_ == nullptr) return kStepFailed;
+  const CQPXBackupedFileHeader* header = Header();
+  CQPXBackupedFileData* data = run_.GetArchive().GetEntryData(index_);
+  if (header == nullptr || data == nullptr) {
+    writeFailure_ = ExtractFailure::kNotReady;
+    return kStepFailed;
+  }
+  if (header->GetAttributes() & host::kAttributeEncrypted) {
+    CloseOutput();
+    host::FileSystemKind kind;
+    if (VolumeKind(destinationPath_, kind) && kind != host::FileSystemKind::kNtfs) {
+      host::DeleteFile(destinationPath_);
+      return Ask(kEventEncryptedOffNtfs, kStepSkip);
+    }
+    // The host cannot import a raw encrypted stream; the empty file made for
+    // it would look like a restored file, so it goes too.
+    host::ImportEncryptedRaw(destinationPath_, [](uint8_t*, uint32_t& length) {
+      length = 0;
+      return false;
+    });
+    host::DeleteFile(destinationPath_);
+    return kStepFailed;
+  }
+  uint32_t crc = 0;
+  if (!data->Extract(*output_, crc, run_.GetProgress())) {
+    writeFailure_ = data->GetLastFailure();
+    if (writeFailure_ == ExtractFailure::kDestination) writeError_ = output_->GetSystemError();
+    return kStepFailed;
+  }
+  return crc == header->GetCrc32() ? kStepGoOn : kStepCrcDiffers;
+}
+
+int CRestoreFile_Implement::Phase3() {
+  if (!CloseOutput() && !Notify(kEventCannotCreate, &destinationPath_)) return kStepStop;
+  if (!ApplyAttributes() && !Notify(kEventAttributesFailed, &destinationPath_)) return kStepStop;
+  return Notify(kEventEntryDone, &destinationPath_) ? kStepGoOn : kStepStop;
+}
+
+bool CRestoreFile_Implement::SetTimesAndAttributes() {
+  const CQPXBackupedFileHeader* header = Header();
+  if (header == nullptr) return false;
+  if (!host::SetFileAttributes(destinationPath_, host::kAttributeNormal)) return false;
+  const uint32_t attributes = header->GetAttributes();
+  if (attributes & host::kAttributeCompressed) {
+    host::FileSystemKind kind;
+    host::CompressionResult result = host::CompressionResult::kNotSupported;
+    if (VolumeKind(destinationPath_, kind) && kind == host::FileSystemKind::kNtfs)
+      result = host::SetCompression(destinationPath_, true);
+    if (result == host::CompressionResult::kFailed) return false;
+    if (result == host::CompressionResult::kNotSupported && !Notify(kEventCompressedOffNtfs, &destinationPath_))
+      return false;
+  }
+  if (!host::SetFileTimes(destinationPath_, header->GetCreationTime(), header->GetLastAccessTime(),
+                          header->GetLastWriteTime()))
+    return false;
+  return host::SetFileAttributes(destinationPath_, attributes);
+}
+
+// ---- CRestoreFileExtend_Implement
+
+CRestoreFileExtend_Implement::CRestoreFileExtend_Implement(CQPXFileExtend_RestoreImplement& run, long index)
+    : CRestoreFile_Implement(run, index), extendRun_(run) {}
+
+void CRestoreFileExtend_Implement::Record(const std::u16string& destination, const std::u16string& stored) {
+  CQPXFolderList_DataChange& folders = extendRun_.GetFolders();
+  if (folders.Find(destination) >= 0) return;
+  int index = folders.Find(stored);
+  if (index < 0) return;
+  folders.MarkHandled(index);
+  folders.Replace(index, destination);
+}
+
+bool CRestoreFileExtend_Implement::GetDestinationFolder(std::u16string& out) {
+  const RestoreTarget& target = run_.GetTarget();
+  out = MapToDestination(target, folderName_);
+  if (!target.hasDestinationRoot || out.empty()) return true;
+  // The folder the user chose to restore into keeps its own attributes and
+  // times; only folders made below it stand for stored ones.
+  if (host::EqualsNoCase(WithoutTrailingSeparators(out), WithoutTrailingSeparators(target.destinationRoot)))
+    return true;
+  Record(out, folderName_);
+  return true;
+}
+
+bool CRestoreFileExtend_Implement::CreateMapped(const std::u16string& destination, const std::u16string& stored,
+                                                int depth) {
+  if (destination.empty() || depth > kMaxFolderDepth) return false;
+  if (ExistsAsFolder(destination)) return true;
+  if (host::CreateFolder(destination) != host::CreateFolderResult::kFailed) return true;
+  std::u16string parent = ParentOf(destination);
+  if (parent.empty() || host::GetPathKind(parent) != host::PathKind::kMissing) return false;
+  const RestoreTarget& target = run_.GetTarget();
+  std::u16string_view root = WithoutTrailingSeparators(target.destinationRoot);
+  if (paths::IsBelow(root, parent)) {
+    // A parent below the destination stands for the stored folder above the
+    // entry's one, which the run then gives its attributes.
+    std::u16string storedParent = ParentOf(stored);
+    if (!CreateMapped(parent, storedParent, depth + 1)) return false;
+    if (!storedParent.empty()) Record(parent, storedParent);
+  } else if (!EnsureFolder(parent)) {
+    return false;
+  }
+  return host::CreateFolder(destination) != host::CreateFolderResult::kFailed;
+}
+
+bool CRestoreFileExtend_Implement::CreateFolder(const std::u16string& path) {
+  const RestoreTarget& target = run_.GetTarget();
+  if (target.hasDestinationRoot) return CreateMapped(path, folderName_, 0);
+  // Back to the original place: every stored folder about to be made for
+  // this entry is given its attributes later.
+  CQPXFolderList_DataChange& folders = extendRun_.GetFolders();
+  std::u16string walk = path;
+  for (int depth = 0; !walk.empty() && depth <= kMaxFolderDepth && !ExistsAsFolder(walk); ++depth) {
+    int index = folders.Find(walk);
+    if (index >= 0) folders.MarkHandled(index);
+    walk = ParentOf(walk);
+  }
+  return EnsureFolder(path);
+}
+
+// ---- The archives' entry points
+
+bool CQPXFile::Restore(const RestoreEventCallback& events, const ExtractProgress& progress,
+                       const RestoreTarget& target) {
+  CQPXFile_RestoreImplement run(*this, events, target, progress);
+  return run.Run();
+}
+
+bool CQPXFileExtend::Restore(const RestoreEventCallback& events, const ExtractProgress& progress,
+                             const RestoreTarget& target) {
+  CQPXFileExtend_RestoreImplement run(*this, events, target, progress);
+  return run.Run();
+}
+
+}  // namespace QPXFile
