@@ -174,14 +174,21 @@ bool SetFileAttributes(std::u16string_view path, uint32_t attributes, uint32_t* 
   if (!folder) {
     mode_t mode = st.st_mode & 07777;
     mode_t wanted = (attributes & kAttributeReadOnly) ? (mode & ~mode_t{0222}) : (mode | S_IWUSR | DefaultWriteBits());
-    if (wanted == mode || ::chmod(hostPath.c_str(), wanted) == 0) {
+    if (wanted == mode) {
       kept |= attributes & kAttributeReadOnly;
-    } else if (errno != EPERM && errno != EOPNOTSUPP) {
+    } else if (::chmod(hostPath.c_str(), wanted) == 0) {
+      // ntfs-3g without permission mapping answers success and keeps the
+      // mode it invents, so only the mode read back tells.
+      struct stat after;
+      if (::lstat(hostPath.c_str(), &after) == 0 && ((after.st_mode & 0222) == 0) == ((wanted & 0222) == 0))
+        kept |= attributes & kAttributeReadOnly;
+    } else if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS) {
       return false;
     }
-    // Drivers without a permission model (FAT through FUSE, ntfs-3g mounted
-    // without permission mapping) refuse the change: on NTFS the attribute
-    // word below still keeps read-only; elsewhere it is reported as lost.
+    // Drivers without a permission model (fusefat has no chmod at all,
+    // ntfs-3g without permission mapping ignores it) lose the change: on NTFS
+    // the attribute word below still keeps read-only; elsewhere it is
+    // reported as lost.
   }
 
   if (ntfs) {
@@ -209,12 +216,13 @@ bool GetFileAttributes(std::u16string_view path, uint32_t& attributes) {
   uint32_t bits = 0;
   uint32_t ntfsBits;
   if (ReadNtfsAttributes(hostPath, ntfsBits)) bits = ntfsBits;
+  // A file is read-only when its mode or its NTFS word says so: ntfs-3g
+  // without permission mapping shows every file writable whatever the word
+  // holds, and SetFileAttributes clears both when it clears the bit.
   if (S_ISDIR(st.st_mode)) {
     bits |= kAttributeDirectory;
   } else if ((st.st_mode & 0222) == 0) {
     bits |= kAttributeReadOnly;
-  } else {
-    bits &= ~kAttributeReadOnly;
   }
   if (bits == 0) bits = kAttributeNormal;
   attributes = bits;

@@ -87,8 +87,9 @@ bool DeleteFile(std::u16string_view path);
 // when the path is missing or a symbolic link, or the host refuses.
 bool SetFileAttributes(std::u16string_view path, uint32_t attributes, uint32_t* applied = nullptr);
 
-// The attributes as the host shows them: read-only from the permission bits
-// (for files), the directory bit, and on ntfs-3g the stored NTFS bits.
+// The attributes as the host shows them: the directory bit, on ntfs-3g the
+// stored NTFS bits, and for files read-only also when the permission bits
+// allow no writing.
 bool GetFileAttributes(std::u16string_view path, uint32_t& attributes);
 
 // ---- Times

@@ -166,7 +166,9 @@ bool GetDiskSpace(std::u16string_view path, DiskSpace& out) {
   std::string hostPath, realPath;
   if (!ToHostPath(path, hostPath) || !NearestExistingPath(hostPath, realPath)) return false;
   Space space;
-  if (!QuerySpace(realPath, space)) return false;
+  // A driver that keeps no count (fusefat reports zero blocks) says nothing
+  // about free space; "0 free" would turn every file away.
+  if (!QuerySpace(realPath, space) || space.total == 0) return false;
   out.totalBytes = space.total;
   out.freeBytes = space.free;
   out.usedBytes = space.total - space.free;
@@ -211,7 +213,9 @@ FileSystemKind ClassifyFileSystem(std::string_view typeName, bool ntfsAttributeS
   if (IsOneOf(typeName, {"ntfs3", "ntfs"})) return FileSystemKind::kNtfs;
   // A FUSE type is whatever the mounting program calls itself, so only the
   // attribute interface that the restore relies on makes it NTFS.
-  if (IsOneOf(typeName, {"fuseblk", "fuse.ntfs-3g", "fuse.lowntfs-3g", "fuse.ntfs"}))
+  // ntfs-3g names its mount "fuseblk" on a block device and plain "fuse" on
+  // an image file.
+  if (IsOneOf(typeName, {"fuseblk", "fuse", "fuse.ntfs-3g", "fuse.lowntfs-3g", "fuse.ntfs"}))
     return ntfsAttributeSeen ? FileSystemKind::kNtfs : FileSystemKind::kOther;
   if (IsOneOf(typeName, {"vfat", "msdos", "fat", "fuse.fusefat"})) return FileSystemKind::kFat;
   if (IsOneOf(typeName, {"nfs", "nfs4", "cifs", "smb3", "smbfs", "fuse.sshfs"})) return FileSystemKind::kNetwork;

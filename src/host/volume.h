@@ -39,7 +39,9 @@ struct DiskSpace {
   uint64_t freeBytes = 0;  // all free bytes, including those reserved for root
 };
 // Space of the volume that holds `path` (an engine path, usually a target
-// folder). Fails for a path off drive Z: or when the host refuses.
+// folder). Fails for a path off drive Z:, when the host refuses, or when the
+// volume reports no size at all (some FUSE drivers), whose free space is
+// then unknown rather than zero.
 bool GetDiskSpace(std::u16string_view path, DiskSpace& out);
 
 enum class FileSystemKind {
@@ -55,7 +57,7 @@ struct VolumeFacts {
   std::string typeName;    // as the mount table names it: "ext4", "fuseblk"
   std::string mountPoint;  // host path of the mount that holds the path
   bool remote = false;     // kind == kNetwork
-  uint64_t totalBytes = 0;
+  uint64_t totalBytes = 0;  // both 0 when the volume reports no size
   uint64_t freeBytes = 0;
 };
 // Fails for a path off drive Z:, when the mount table cannot be read or names

@@ -124,6 +124,8 @@ TEST(MountTable, FuseBlockMountIsNtfsOnlyWithItsAttribute) {
   EXPECT_EQ(host::ClassifyFileSystem("ntfs3", false), FileSystemKind::kNtfs);
   EXPECT_EQ(host::ClassifyFileSystem("fuseblk", true), FileSystemKind::kNtfs);
   EXPECT_EQ(host::ClassifyFileSystem("fuseblk", false), FileSystemKind::kOther);
+  EXPECT_EQ(host::ClassifyFileSystem("fuse", true), FileSystemKind::kNtfs);  // ntfs-3g on an image file
+  EXPECT_EQ(host::ClassifyFileSystem("fuse", false), FileSystemKind::kOther);
   EXPECT_EQ(host::ClassifyFileSystem("fuse.ntfs-3g", false), FileSystemKind::kOther);
   // The attribute does not turn other FUSE file systems into NTFS.
   EXPECT_EQ(host::ClassifyFileSystem("fuse.sshfs", true), FileSystemKind::kNetwork);
