@@ -7,6 +7,10 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev
+  # Real volumes for the host and restore tests: NTFS and FAT32 images
+  # mounted through FUSE (fuse3 also stands in for the fuse package fusefat
+  # asks for).
+  ntfs-3g dosfstools fusefat fuse3
 )
 
 missing=()
