@@ -547,6 +547,13 @@ int CRestoreFile_Implement::WriteAndVerify() {
     if (writeFailure_ == ExtractFailure::kDestination) writeError_ = output_->GetSystemError();
     return kStepFailed;
   }
+  // The CRC covers only what the data held; a file shorter or longer than
+  // its record says is not the file that was backed up.
+  uint64_t written = 0;
+  if (!output_->GetPosition(written) || written != header->GetFileSize()) {
+    writeFailure_ = written < header->GetFileSize() ? ExtractFailure::kCutShort : ExtractFailure::kBrokenStream;
+    return kStepFailed;
+  }
   return crc == header->GetCrc32() ? kStepGoOn : kStepCrcDiffers;
 }
 

@@ -1,0 +1,480 @@
+#include "restore/restore_driver.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+
+#include "archive/qpx_file_extend.h"
+#include "archive/qpx_file_factory.h"
+#include "host/file_attributes.h"
+#include "host/host_path.h"
+#include "support/archive_writer.h"
+#include "support/bytes.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace QPXFile;
+using testsupport::ArchiveSpec;
+using testsupport::EntrySpec;
+using testsupport::Method;
+
+constexpr uint64_t kTime1 = 132000000000000000ull;  // 2019-04-14
+constexpr uint64_t kTime2 = 132100000000000000ull;
+constexpr uint64_t kTime3 = 132200000000000000ull;
+
+std::vector<uint8_t> Text(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+
+std::vector<uint8_t> Repeating(size_t n) {
+  std::vector<uint8_t> out(n);
+  for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>("restore driver "[i % 15] + (i / 4096));
+  return out;
+}
+
+struct Seen {
+  int code;
+  std::string text;  // host form, empty when the event had none
+  long position;
+  long lastIndex;
+  bool hadEntry;
+};
+
+class RestoreDriverTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/tessera_restore_XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    root_ = pattern;
+    fs::create_directory(root_ / "src");
+    fs::create_directory(root_ / "out");
+  }
+  void TearDown() override {
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(root_, ec); it != fs::recursive_directory_iterator(); ++it)
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add | fs::perm_options::nofollow, ec);
+    fs::remove_all(root_, ec);
+  }
+
+  static std::u16string Engine(const fs::path& p) { return host::ToEnginePath(p.string()); }
+
+  std::unique_ptr<CQPXFile> Open(const ArchiveSpec& plan) {
+    testsupport::WriteArchive(plan, root_ / "src" / "set.qpx");
+    OpenResult opened = OpenArchive(Engine(root_ / "src" / "set.qpx"));
+    EXPECT_EQ(opened.failure, OpenFailure::kNone);
+    return std::move(opened.archive);
+  }
+
+  RestoreEventCallback Recorder() {
+    return [this](const RestoreEvent& e) {
+      std::string text;
+      if (e.text != nullptr) {
+        if (!host::ToHostPath(*e.text, text)) text = "(engine) " + std::string(e.text->begin(), e.text->end());
+      }
+      seen_.push_back({e.code, text, e.record ? e.record->position : -2, e.record ? e.record->lastIndex : -2,
+                       e.entry != nullptr});
+      auto it = answers_.find(e.code);
+      return it == answers_.end() ? true : it->second;
+    };
+  }
+
+  // Restores the whole archive into out/ as a selection made in `shown`.
+  bool RestoreInto(CQPXFile& archive, const std::u16string& shown, const fs::path& destination) {
+    RestoreTarget target{true, Engine(destination), shown};
+    return archive.Restore(Recorder(), {}, target);
+  }
+  bool RestoreInto(CQPXFile& archive, const std::u16string& shown) {
+    return RestoreInto(archive, shown, root_ / "out");
+  }
+
+  std::vector<int> Codes() const {
+    std::vector<int> out;
+    for (const Seen& s : seen_) out.push_back(s.code);
+    return out;
+  }
+  const Seen* First(int code) const {
+    for (const Seen& s : seen_)
+      if (s.code == code) return &s;
+    return nullptr;
+  }
+  static std::vector<uint8_t> ReadFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+  }
+  static timespec ModifiedTime(const fs::path& p) {
+    struct stat st {};
+    EXPECT_EQ(::lstat(p.c_str(), &st), 0) << p;
+    return st.st_mtim;
+  }
+  static bool SameTime(const timespec& a, uint64_t fileTime) {
+    timespec b = host::FileTimeToTimespec(fileTime);
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+  }
+
+  fs::path root_;
+  std::vector<Seen> seen_;
+  std::map<int, bool> answers_;
+};
+
+ArchiveSpec DataSet() {
+  ArchiveSpec plan;
+  plan.folders.push_back({u"C:\\Data", 0x10, kTime1, kTime1, kTime1});
+  plan.folders.push_back({u"C:\\Data\\Sub", 0x10, kTime2, kTime2, kTime2});
+  plan.folders.push_back({u"C:\\Data\\Empty", 0x10, kTime3, kTime3, kTime3});
+  plan.entries.push_back({.folder = u"C:\\Data", .name = u"a.txt", .data = Text("hello"), .modified = kTime1});
+  plan.entries.push_back({.folder = u"C:\\Data",
+                          .name = u"b.bin",
+                          .data = Repeating(100000),
+                          .method = Method::Imploded,
+                          .modified = kTime2});
+  plan.entries.push_back({.folder = u"C:\\Data\\Sub",
+                          .name = u"c.txt",
+                          .data = Text("read only"),
+                          .attributes = 0x21,
+                          .accessed = kTime2,
+                          .modified = kTime3});
+  return plan;
+}
+
+TEST_F(RestoreDriverTest, RestoresFilesFoldersTimesAndAttributesBelowTheDestination) {
+  ArchiveSpec plan = DataSet();
+  auto archive = Open(plan);
+  ASSERT_TRUE(archive);
+  const timespec outBefore = ModifiedTime(root_ / "out");
+  ASSERT_TRUE(RestoreInto(*archive, u"c:\\data"));  // the shown folder may differ in case
+
+  const fs::path out = root_ / "out";
+  EXPECT_EQ(ReadFile(out / "a.txt"), Text("hello"));
+  EXPECT_EQ(ReadFile(out / "b.bin"), Repeating(100000));
+  EXPECT_EQ(ReadFile(out / "Sub" / "c.txt"), Text("read only"));
+  EXPECT_TRUE(fs::is_directory(out / "Empty"));  // a folder without files is made too
+
+  EXPECT_TRUE(SameTime(ModifiedTime(out / "a.txt"), kTime1));
+  EXPECT_TRUE(SameTime(ModifiedTime(out / "Sub" / "c.txt"), kTime3));
+  EXPECT_EQ(fs::status(out / "Sub" / "c.txt").permissions() & fs::perms::owner_write, fs::perms::none);
+  EXPECT_NE(fs::status(out / "a.txt").permissions() & fs::perms::owner_write, fs::perms::none);
+  EXPECT_TRUE(SameTime(ModifiedTime(out / "Sub"), kTime2));
+  EXPECT_TRUE(SameTime(ModifiedTime(out / "Empty"), kTime3));
+  // The folder the user chose keeps its own times.
+  const timespec outAfter = ModifiedTime(out);
+  EXPECT_FALSE(SameTime(outAfter, kTime1));
+  (void)outBefore;
+
+  EXPECT_EQ(Codes(), (std::vector<int>{1, 2, 3, 2, 3, 2, 3, 4}));
+  EXPECT_EQ(seen_[0].lastIndex, 2);
+  EXPECT_EQ(seen_[0].position, -1);
+  EXPECT_FALSE(seen_[0].hadEntry);
+  EXPECT_EQ(seen_[5].position, 2);
+  EXPECT_TRUE(seen_[5].hadEntry);
+  EXPECT_EQ(seen_[5].text, (out / "Sub" / "c.txt").string());
+}
+
+TEST_F(RestoreDriverTest, RestoresToTheOriginalPlaceWithoutADestination) {
+  const fs::path home = root_ / "home";
+  const std::u16string folder = Engine(home / "docs");
+  ArchiveSpec plan;
+  plan.folders.push_back({Engine(home), 0x10, kTime1, kTime1, kTime1});
+  plan.folders.push_back({folder, 0x10, kTime2, kTime2, kTime2});
+  plan.folders.push_back({folder + u"\\empty", 0x10, kTime3, kTime3, kTime3});
+  plan.entries.push_back({.folder = folder, .name = u"x.txt", .data = Text("x"), .modified = kTime3});
+  auto archive = Open(plan);
+  ASSERT_TRUE(archive);
+  ASSERT_TRUE(archive->Restore(Recorder(), {}, RestoreTarget{}));
+  EXPECT_EQ(ReadFile(home / "docs" / "x.txt"), Text("x"));
+  EXPECT_TRUE(fs::is_directory(home / "docs" / "empty"));
+  // Folders made for the entry and by the folder pass get their times.
+  EXPECT_TRUE(SameTime(ModifiedTime(home / "docs"), kTime2));
+  EXPECT_TRUE(SameTime(ModifiedTime(home), kTime1));
+  EXPECT_TRUE(SameTime(ModifiedTime(home / "docs" / "empty"), kTime3));
+}
+
+TEST_F(RestoreDriverTest, AMissingDriveStopsTheRun) {
+  ArchiveSpec plan = DataSet();
+  auto archive = Open(plan);
+  ASSERT_TRUE(archive);
+  EXPECT_FALSE(archive->Restore(Recorder(), {}, RestoreTarget{}));
+  EXPECT_EQ(Codes(), (std::vector<int>{1, 266}));
+}
+
+TEST(RestoreDestinationRule, ReplacesTheShownFolderOnlyAsALeadingComponentPrefix) {
+  RestoreTarget t{true, u"Z:\\out", u"C:\\Data"};
+  EXPECT_EQ(MapToDestination(t, u"C:\\Data"), u"Z:\\out");
+  EXPECT_EQ(MapToDestination(t, u"c:\\DATA\\Sub\\x"), u"Z:\\out\\Sub\\x");
+  EXPECT_EQ(MapToDestination(t, u"C:\\Data\\"), u"Z:\\out");
+  EXPECT_EQ(MapToDestination(t, u"C:\\Database"), u"");
+  EXPECT_EQ(MapToDestination(t, u"D:\\x\\C:\\Data"), u"");
+  EXPECT_EQ(MapToDestination(t, u"C:\\Other"), u"");
+  // Every occurrence is not replaced, only the leading one.
+  EXPECT_EQ(MapToDestination(t, u"C:\\Data\\C:\\Data"), u"Z:\\out\\C:\\Data");
+
+  RestoreTarget drive{true, u"Z:\\out\\", u"C:\\"};
+  EXPECT_EQ(MapToDestination(drive, u"C:"), u"Z:\\out");
+  EXPECT_EQ(MapToDestination(drive, u"C:\\Users"), u"Z:\\out\\Users");
+  RestoreTarget toRoot{true, u"Z:\\", u"C:\\Data"};
+  EXPECT_EQ(MapToDestination(toRoot, u"C:\\Data"), u"Z:\\");
+
+  RestoreTarget original;
+  EXPECT_EQ(MapToDestination(original, u"C:\\Data"), u"C:\\Data");
+}
+
+TEST(RestoreNames, RefusesNamesThatCouldLeaveTheDestination) {
+  EXPECT_TRUE(IsSafeName(u"report.doc"));
+  EXPECT_TRUE(IsSafeName(u"..."));
+  EXPECT_TRUE(IsSafeName(u"\u8868"));
+  for (std::u16string bad : {u"", u".", u"..", u"a\\b", u"a/b", u"c:", u"a*", u"a?", u"a\"", u"a<", u"a>", u"a|"})
+    EXPECT_FALSE(IsSafeName(bad)) << std::string(bad.begin(), bad.end());
+  EXPECT_FALSE(IsSafeName(std::u16string(u"a\0b", 3)));
+  EXPECT_FALSE(IsSafeName(u"a\tb"));
+
+  EXPECT_TRUE(IsSafeRelativeFolder(u""));
+  EXPECT_TRUE(IsSafeRelativeFolder(u"\\a\\b"));
+  EXPECT_FALSE(IsSafeRelativeFolder(u"\\a\\..\\b"));
+  EXPECT_FALSE(IsSafeRelativeFolder(u"\\a\\\\b"));
+
+  EXPECT_TRUE(IsSafeStoredFolder(u"C:"));
+  EXPECT_TRUE(IsSafeStoredFolder(u"C:\\"));
+  EXPECT_TRUE(IsSafeStoredFolder(u"C:\\Users\\me\\"));
+  EXPECT_FALSE(IsSafeStoredFolder(u"C:\\Users\\..\\..\\etc"));
+  EXPECT_FALSE(IsSafeStoredFolder(u"\\\\server\\share"));
+  EXPECT_FALSE(IsSafeStoredFolder(u"Cx\\a"));
+  EXPECT_FALSE(IsSafeStoredFolder(u"C:a"));
+}
+
+TEST_F(RestoreDriverTest, UnsafeNamesAreReportedAndNeverWritten) {
+  ArchiveSpec plan;
+  plan.folders.push_back({u"C:\\Data"});
+  plan.entries.push_back({.folder = u"C:\\Data\\..\\..", .name = u"escape.txt", .data = Text("no")});
+  plan.entries.push_back({.folder = u"C:\\Data", .name = u"..", .data = Text("no")});
+  plan.entries.push_back({.folder = u"C:\\Data", .name = u"a/b", .data = Text("no")});
+  plan.entries.push_back({.folder = u"C:\\Data", .name = u"ok.txt", .data = Text("yes")});
+  auto archive = Open(plan);
+  ASSERT_TRUE(archive);
+  fs::create_directories(root_ / "out" / "deep");
+  ASSERT_TRUE(RestoreInto(*archive, u"C:\\Data", root_ / "out" / "deep"));
+  EXPECT_EQ(Codes(), (std::vector<int>{1, 257, 257, 257, 2, 3, 4}));
+  EXPECT_EQ(First(257)->position, 0);
+  EXPECT_EQ(ReadFile(root_ / "out" / "deep" / "ok.txt"), Text("yes"));
+  EXPECT_FALSE(fs::exists(root_ / "escape.txt"));
+  EXPECT_FALSE(fs::exists(root_ / "out" / "escape.txt"));
+  EXPECT_FALSE(fs::exists(root_ / "out" / "deep" / "a"));
+
+  // Answered false, the first unsafe entry stops the run: no folder pass, no end.
+  seen_.clear();
+  answers_[257] = false;
+  EXPECT_FALSE(RestoreInto(*archive, u"C:\\Data", root_ / "out" / "deep"));
+  EXPECT_EQ(Codes(), (std::vector<int>{1, 257}));
+}
+
+TEST_F(RestoreDriverTest, ExistingFilesAndLinksAreReplacedOnlyWhenTheUserAgrees) {
+  ArchiveSpec plan;
+  plan.folders.push_back({u"C:\\Data"});
+  plan.entries.push_back({.folder = u"C:\\Data", .name = u"a.txt", .data = Text("new")});
+  plan.entries.push_back({.folder = u"C:\\Data", .name = u"link.txt", .data = Text("new link")});
+  auto archive = Open(plan);
+  ASSERT_TRUE(archive);
+  const fs::path out = root_ / "out";
+  std::ofstream(out / "a.txt") << "old";
+  std::ofstream(root_ / "elsewhere.txt") << "keep me";
+  fs::create_symlink(root_ / "elsewhere.txt", out / "link.txt");
+
+  answers_[265] = false;
+  ASSERT_TRUE(RestoreInto(*archive, u"C:\\Data"));
+  EXPECT_EQ(Codes(), (std::vector<int>{1, 2, 265, 2, 265, 4}));
+  EXPECT_EQ(ReadFile(out / "a.txt"), Text("old"));
+  EXPECT_TRUE(fs::is_symlink(out / "link.txt"));
+
+  seen_.clear();
+  answers_[265] = true;
+  ASSERT_TRUE(RestoreInto(*archive, u"C:\\Data"));
+  EXPECT_EQ(Codes(), (std::vector<int>{1, 2, 265, 3, 2, 265, 3, 4}));
+  EXPECT_EQ(ReadFile(out / "a.txt"), Text("new"));
+  EXPECT_FALSE(fs::is_symlink(out / "link.txt"));
+  EXPECT_EQ(ReadFile(out / "link.txt"), Text("new link"));
+  EXPECT_EQ(ReadFile(root_ / "elsewhere.txt"), Text("keep me"));
+}
+
+TEST_F(RestoreDriverTest, PathLengthLimits) {
+  // The destination below is padded so that the folder or the file path has
+  // exactly the length the test needs, counted in the engine form.
+  auto padded = [this](size_t length) {
+    std::u16string base = Engine(root_ / "out") + u"\\";
+    EXPECT_LT(base.size() + 2, length);
+    std::u16string folder = base + std::u16string(length - base.size(), u'd');
+    return folder;
+  };
+  ArchiveSpec plan;
+  plan.folders.push_back({u"C:\\Data"});
+  plan.entries.push_back({.folder = u"C:\\Data", .name = u"f", .data = Text("1")});
+  auto archive = Open(plan);
+  ASSERT_TRUE(archive);
+
+  for (size_t length : {255u, 256u}) {
+    seen_.clear();
+    std::u16string folder = padded(length);
+    std::string host;
+    ASSERT_TRUE(host::ToHostPath(folder, host));
+    bool ran = RestoreInto(*archive, u"C:\\Data", host);
+    if (length == 255) {
+      EXPECT_TRUE(ran);
+      EXPECT_EQ(Codes(), (std::vector<int>{1, 263, 4})) << "a 255-character folder, a 257-character file";
+    } else {
+      EXPECT_FALSE(ran);
+      EXPECT_EQ(Codes(), (std::vector<int>{1, 262}));
+    }
+  }
+  // A file path of 255 characters is written; 256 is refused and skipped.
+  for (size_t length : {255u, 256u}) {
+    seen_.clear();
+    std::u16string folder = padded(length - 2);
+    std::string host;
+    ASSERT_TRUE(host::ToHostPath(folder, host));
+    fs::remove_all(host);
+    ArchiveSpec named = plan;
+    named.entries[0].name = length == 255 ? u"f" : u"ff";
+    auto second = Open(named);
+    ASSERT_TRUE(second);
+    EXPECT_TRUE(RestoreInto(*second, u"C:\\Data", host));
+    if (length == 255) {
+      EXPECT_EQ(Codes(), (std::vector<int>{1, 2, 3, 4}));
+      EXPECT_TRUE(fs::exists(fs::path(host) / "f"));
+    } else {
+      EXPECT_EQ(Codes(), (std::vector<int>{1, 263, 4}));
+      EXPECT_FALSE(fs::exists(fs::path(host) / "ff"));
+    }
+  }
+}
+
+TEST_F(RestoreDriverTest, ExcludedEntriesAndFoldersAreLeftOutSilently) {
+  ArchiveSpec plan = DataSet();
+  plan.folders.push_back({u"C:\\Data\\Sub\\Deeper"});
+  plan.entries.push_back({.folder = u"C:\\Data", .name = u"z.txt", .data = Text("z")});
+  auto archive = Open(plan);
+  ASSERT_TRUE(archive);
+  auto* extend = dynamic_cast<CQPXFileExtend*>(archive.get());
+  ASSERT_NE(extend, nullptr);
+  extend->GetPathInformation().Add(u"c:\\data\\A.TXT", paths::CPathInformation::kFile);
+  extend->GetPathInformation().Add(u"C:\\Data\\Sub", paths::CPathInformation::kFolder);
+  ASSERT_TRUE(RestoreInto(*archive, u"C:\\Data"));
+
+  EXPECT_EQ(Codes(), (std::vector<int>{1, 2, 3, 2, 3, 4}));
+  EXPECT_EQ(seen_[0].lastIndex, 1);
+  EXPECT_EQ(seen_[1].position, 0);  // b.bin, the entry after the left-out a.txt
+  EXPECT_EQ(seen_[3].position, 1);  // z.txt, after the left-out c.txt
+  EXPECT_FALSE(fs::exists(root_ / "out" / "a.txt"));
+  EXPECT_FALSE(fs::exists(root_ / "out" / "Sub"));
+  EXPECT_TRUE(fs::exists(root_ / "out" / "Empty"));
+}
+
+TEST_F(RestoreDriverTest, DamagedContentsAreReportedWithTheirAnswers) {
+  ArchiveSpec plan;
+  plan.folders.push_back({u"C:\\Data"});
+  EntrySpec wrongCrc{.folder = u"C:\\Data", .name = u"crc.txt", .data = Text("data"), .modified = kTime1};
+  wrongCrc.crc = 0x12345678;
+  EntrySpec broken{.folder = u"C:\\Data", .name = u"broken.bin", .data = Repeating(5000), .method = Method::Imploded};
+  broken.fileSize = 6000;  // the stream ends before the size the record claims
+  plan.entries.push_back(wrongCrc);
+  plan.entries.push_back(broken);
+  plan.entries.push_back({.folder = u"C:\\Data", .name = u"good.txt", .data = Text("good")});
+  auto archive = Open(plan);
+  ASSERT_TRUE(archive);
+  ASSERT_TRUE(RestoreInto(*archive, u"C:\\Data"));
+  EXPECT_EQ(Codes(), (std::vector<int>{1, 2, 260, 2, 273, 2, 3, 4}));
+  // A file whose check failed stays, without its times.
+  EXPECT_EQ(ReadFile(root_ / "out" / "crc.txt"), Text("data"));
+  EXPECT_FALSE(SameTime(ModifiedTime(root_ / "out" / "crc.txt"), kTime1));
+  EXPECT_EQ(ReadFile(root_ / "out" / "good.txt"), Text("good"));
+
+  seen_.clear();
+  answers_[260] = false;
+  answers_[265] = true;
+  EXPECT_FALSE(RestoreInto(*archive, u"C:\\Data"));
+  EXPECT_EQ(Codes(), (std::vector<int>{1, 2, 265, 260}));
+}
+
+TEST_F(RestoreDriverTest, StoppingSkipsTheFolderPassAndTheEnd) {
+  ArchiveSpec plan = DataSet();
+  auto archive = Open(plan);
+  ASSERT_TRUE(archive);
+  answers_[2] = false;
+  EXPECT_FALSE(RestoreInto(*archive, u"C:\\Data"));
+  EXPECT_EQ(Codes(), (std::vector<int>{1, 2}));
+  EXPECT_FALSE(fs::exists(root_ / "out" / "Empty"));
+
+  seen_.clear();
+  answers_.clear();
+  answers_[1] = false;
+  EXPECT_FALSE(RestoreInto(*archive, u"C:\\Data"));
+  EXPECT_EQ(Codes(), (std::vector<int>{1}));
+
+  // Without a listener nothing is agreed to, so nothing is written.
+  EXPECT_FALSE(archive->Restore(nullptr, {}, RestoreTarget{true, Engine(root_ / "out"), u"C:\\Data"}));
+  EXPECT_FALSE(fs::exists(root_ / "out" / "a.txt"));
+}
+
+TEST_F(RestoreDriverTest, EntriesOutsideTheShownFolderHaveNoDestination) {
+  ArchiveSpec plan = DataSet();
+  auto archive = Open(plan);
+  ASSERT_TRUE(archive);
+  EXPECT_FALSE(RestoreInto(*archive, u"C:\\Dat"));
+  EXPECT_EQ(Codes(), (std::vector<int>{1, 258}));
+}
+
+TEST_F(RestoreDriverTest, FileSystemRulesOnTheMachinesOwnDisk) {
+  ArchiveSpec plan;
+  plan.folders.push_back({u"C:\\Data"});
+  EntrySpec big{.folder = u"C:\\Data", .name = u"big.bin", .data = Text("short")};
+  big.fileSize = 1ull << 32;  // claims 4 GiB; only FAT refuses that
+  EntrySpec encrypted{.folder = u"C:\\Data", .name = u"secret.bin", .data = Text("raw"),
+                      .method = Method::Encrypted};
+  EntrySpec compressed{.folder = u"C:\\Data", .name = u"packed.txt", .data = Text("packed"),
+                       .attributes = 0x820, .modified = kTime2};
+  plan.entries.push_back(big);
+  plan.entries.push_back(encrypted);
+  plan.entries.push_back(compressed);
+  auto archive = Open(plan);
+  ASSERT_TRUE(archive);
+  ASSERT_TRUE(RestoreInto(*archive, u"C:\\Data"));
+  // The 4 GiB entry is written until its data runs out; the encrypted one
+  // cannot live off NTFS and its file is removed; compression is asked about.
+  EXPECT_EQ(Codes(), (std::vector<int>{1, 2, 273, 2, 267, 2, 268, 3, 4}));
+  EXPECT_FALSE(fs::exists(root_ / "out" / "secret.bin"));
+  EXPECT_EQ(ReadFile(root_ / "out" / "packed.txt"), Text("packed"));
+  EXPECT_TRUE(SameTime(ModifiedTime(root_ / "out" / "packed.txt"), kTime2));
+
+  // Refusing to go on without compression fails the attribute step.
+  seen_.clear();
+  answers_[265] = true;
+  answers_[268] = false;
+  ASSERT_TRUE(RestoreInto(*archive, u"C:\\Data"));
+  EXPECT_EQ(Codes(), (std::vector<int>{1, 2, 265, 273, 2, 267, 2, 265, 268, 261, 3, 4}));
+}
+
+TEST_F(RestoreDriverTest, AFolderInTheWayOfAFileIsReported) {
+  ArchiveSpec plan;
+  plan.folders.push_back({u"C:\\Data"});
+  plan.entries.push_back({.folder = u"C:\\Data", .name = u"taken", .data = Text("x")});
+  plan.entries.push_back({.folder = u"C:\\Data", .name = u"next", .data = Text("y")});
+  auto archive = Open(plan);
+  ASSERT_TRUE(archive);
+  fs::create_directory(root_ / "out" / "taken");
+  ASSERT_TRUE(RestoreInto(*archive, u"C:\\Data"));
+  EXPECT_EQ(Codes(), (std::vector<int>{1, 2, 265, 259, 2, 3, 4}));
+  EXPECT_TRUE(fs::is_directory(root_ / "out" / "taken"));
+  EXPECT_EQ(ReadFile(root_ / "out" / "next"), Text("y"));
+}
+
+TEST_F(RestoreDriverTest, AFileWhereAFolderMustGoStopsTheRun) {
+  ArchiveSpec plan = DataSet();
+  auto archive = Open(plan);
+  ASSERT_TRUE(archive);
+  std::ofstream(root_ / "out" / "Sub") << "in the way";
+  EXPECT_FALSE(RestoreInto(*archive, u"C:\\Data"));
+  EXPECT_EQ(Codes(), (std::vector<int>{1, 2, 3, 2, 3, 258}));
+}
+
+}  // namespace
