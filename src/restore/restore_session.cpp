@@ -1,0 +1,309 @@
+#include "restore/restore_session.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "host/host_path.h"
+#include "host/string_table.h"
+#include "host/text.h"
+
+namespace QPXFile {
+namespace {
+
+// The questions the desktop program asks, with the log lines it writes.
+struct QuestionRow {
+  int event;
+  uint32_t question;
+  bool information;
+  uint32_t continueLog;
+  uint32_t stopLog;
+  bool aboutText;  // the question names the event's path, else the entry's file name
+  bool problem;    // the entry is not restored, or not completely
+};
+
+constexpr QuestionRow kQuestions[] = {
+    {kEventNamesUnreadable, 187, false, 191, 192, true, true},
+    {kEventCannotCreate, 210, true, 211, 211, false, true},
+    {kEventCrcDiffers, 216, true, 236, 218, false, true},
+    {kEventPathTooLong, 201, true, 202, 203, true, true},
+    {kEventEncryptedOffNtfs, 225, true, 225, 225, false, true},
+    // The compressed bit is an attribute Linux file systems do not keep; the
+    // file itself is whole.
+    {kEventCompressedOffNtfs, 226, true, 226, 226, false, false},
+    {kEventEncryptedFolderOffNtfs, 227, true, 227, 227, true, false},
+    {kEventCompressedFolderOffNtfs, 228, true, 228, 228, true, false},
+    {kEventEncryptedImport, 229, true, 230, 231, false, true},
+    {kEventExtractFailed, 212, true, 213, 213, false, true},
+    {kEventTooLargeOffNtfs, 214, true, 215, 215, false, true},
+    {kEventNoSpace, 243, true, 244, 244, false, true},
+};
+// Attributes not restored: the wording depends on whether the file is encrypted.
+constexpr QuestionRow kAttributesEncrypted = {kEventAttributesFailed, 219, true, 221, 223, false, true};
+constexpr QuestionRow kAttributesPlain = {kEventAttributesFailed, 220, true, 222, 224, false, true};
+
+const QuestionRow* FindQuestion(const RestoreEvent& event) {
+  if (event.code == kEventAttributesFailed)
+    return event.entry != nullptr && event.entry->IsEncrypted() ? &kAttributesEncrypted : &kAttributesPlain;
+  for (const QuestionRow& row : kQuestions)
+    if (row.event == event.code) return &row;
+  return nullptr;
+}
+
+// Events about one stored file, as opposed to the run's and the folders'.
+bool IsEntryEvent(int code) {
+  switch (code) {
+    case kEventRestoring:
+    case kEventEntryDone:
+    case kEventNamesUnreadable:
+    case kEventCannotCreate:
+    case kEventCrcDiffers:
+    case kEventAttributesFailed:
+    case kEventPathTooLong:
+    case kEventFileExists:
+    case kEventEncryptedOffNtfs:
+    case kEventCompressedOffNtfs:
+    case kEventEncryptedImport:
+    case kEventExtractFailed:
+    case kEventTooLargeOffNtfs:
+    case kEventNoSpace:
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::u16string Text(uint32_t id) {
+  std::u16string out;
+  host::LoadString(id, out);
+  return out;
+}
+
+}  // namespace
+
+CRestoreSession::CRestoreSession(IRestoreUser& user, CLogger& log) : user_(user), log_(log) {}
+
+void CRestoreSession::Reset(std::u16string archivePath, uint64_t totalBytes) {
+  archivePath_ = std::move(archivePath);
+  answersForAll_.clear();
+  cancelRequested_.store(false);
+  stopped_ = false;
+  halted_ = false;
+  counts_ = RestoreCounts{};
+  progress_ = RestoreProgressState{};
+  progress_.totalBytes = totalBytes;
+  finishedBytes_ = 0;
+  entry_ = EntryState{};
+  log_.Clear();
+}
+
+RestoreEventCallback CRestoreSession::Events() {
+  return [this](const RestoreEvent& event) { return OnEvent(event); };
+}
+
+ExtractProgress CRestoreSession::Progress() {
+  return [this](uint64_t bytes) { return OnProgress(bytes); };
+}
+
+std::u16string CRestoreSession::Shown(const std::u16string* text) const {
+  if (text == nullptr) return {};
+  std::string hostPath;
+  if (host::ToHostPath(*text, hostPath)) return host::Utf8ToWide(hostPath);
+  return *text;
+}
+
+void CRestoreSession::LogFile(uint32_t id, const std::u16string& text) { log_.Add(CFileLog(text, id)); }
+
+void CRestoreSession::Cancel() {
+  cancelRequested_.store(true);
+  if (stopped_) return;
+  stopped_ = true;
+  log_.Add(CMessageLog(178));
+}
+
+bool CRestoreSession::OnEvent(const RestoreEvent& event) {
+  if (cancelRequested_.load()) Cancel();
+  if (stopped_) return false;
+  Follow(event);
+  switch (event.code) {
+    case kEventRunStarted:
+      LogFile(186, Shown(&archivePath_));
+      return true;
+    case kEventRestoring:
+      progress_.currentFile = Shown(event.text);
+      UpdateProgress(true);
+      return true;
+    case kEventEntryDone:
+      entry_.done = true;
+      return true;
+    case kEventRunEnded:
+      FinishEntry();
+      LogFile(232, Shown(&archivePath_));
+      return true;
+    case kEventFolderNotCreated:
+      return Fatal(event, 199, 200, false);
+    case kEventFolderTooLong:
+      return Fatal(event, 193, 194, true);
+    case kEventNoDrive:
+      return Fatal(event, 197, 198, false);
+    case kEventFolderFailed:
+      ++counts_.foldersFailed;
+      LogFile(235, Shown(event.text));
+      return true;
+    case kEventFileExists:
+      return ExistingFile(event);
+    default:
+      if (FindQuestion(event) != nullptr) return Question(event);
+      return true;  // an event this side has nothing to say about
+  }
+}
+
+bool CRestoreSession::Fatal(const RestoreEvent& event, uint32_t noticeId, uint32_t logId, bool withPath) {
+  if (IsEntryEvent(event.code) || event.entry != nullptr) entry_.problem = true;
+  user_.ShowError(RestoreNotice{event.code, noticeId, Text(noticeId)});
+  LogFile(logId, withPath ? Shown(event.text) : std::u16string());
+  halted_ = true;
+  return false;
+}
+
+bool CRestoreSession::Question(const RestoreEvent& event) {
+  const QuestionRow& row = *FindQuestion(event);
+  if (row.problem) entry_.problem = true;
+  const std::u16string path = Shown(event.text);
+  std::u16string subject = path;
+  if (!row.aboutText) {
+    // Without its name the file cannot be put to the user.
+    if (event.entry == nullptr || !event.entry->GetFileName(subject)) {
+      halted_ = true;
+      return false;
+    }
+  }
+
+  bool proceed = HasAnswerForAll(event.code);
+  if (!proceed) {
+    RestoreQuestion question;
+    question.event = event.code;
+    question.messageId = row.question;
+    question.message = FormatWithText(Text(row.question), subject);
+    question.subject = subject;
+    question.information = row.information;
+    const RestoreChoice choice = user_.Ask(question);
+    if (choice == kChoiceContinueAll) answersForAll_[event.code] = true;
+    proceed = choice == kChoiceContinue || choice == kChoiceContinueAll;
+  }
+  if (!proceed) {
+    LogFile(row.stopLog, path);
+    Cancel();
+    return false;
+  }
+  LogFile(row.continueLog, path);
+  // Every such answer passes over the rest of the file or comes after its
+  // contents were written; either way its bytes count as done.
+  if (IsEntryEvent(event.code)) PassOver();
+  if (cancelRequested_.load()) Cancel();
+  return !stopped_;
+}
+
+bool CRestoreSession::ExistingFile(const RestoreEvent& event) {
+  const std::u16string path = Shown(event.text);
+  RestoreChoice choice = kChoiceOverwriteAll;
+  if (!HasAnswerForAll(kEventFileExists)) {
+    RestoreQuestion question;
+    question.event = kEventFileExists;
+    question.messageId = 205;
+    question.message = FormatWithText(Text(205), path);
+    question.subject = path;
+    question.choices[0] = kChoiceOverwrite;
+    question.choices[1] = kChoiceOverwriteAll;
+    question.choices[2] = kChoiceSkip;
+    choice = user_.Ask(question);
+    if (choice == kChoiceOverwriteAll) answersForAll_[kEventFileExists] = true;
+  }
+  if (choice == kChoiceOverwrite || choice == kChoiceOverwriteAll) {
+    LogFile(204, path);
+    if (cancelRequested_.load()) Cancel();
+    return !stopped_;
+  }
+  // Skipping one file is no reason to stop the run.
+  entry_.skippedExisting = true;
+  PassOver();
+  LogFile(209, path);
+  return false;
+}
+
+void CRestoreSession::Follow(const RestoreEvent& event) {
+  if (!IsEntryEvent(event.code)) return;
+  long position = -1;
+  if (event.position != nullptr)
+    position = *event.position;
+  else if (event.record != nullptr)
+    position = event.record->position;
+  // Positions tell entries apart; an event without one belongs to the entry
+  // whose record it carries.
+  if (entry_.tracked && position == entry_.position && (position >= 0 || event.entry == entry_.header)) return;
+  FinishEntry();
+  entry_.position = position;
+  entry_.header = event.entry;
+  entry_.fileSize = event.entry != nullptr ? event.entry->GetFileSize() : 0;
+  entry_.tracked = true;
+}
+
+void CRestoreSession::FinishEntry() {
+  if (!entry_.tracked) return;
+  if (entry_.done) {
+    ++counts_.restored;
+    if (entry_.problem) ++counts_.incomplete;
+  } else if (entry_.skippedExisting) {
+    ++counts_.skipped;
+  } else {
+    ++counts_.failed;
+  }
+  finishedBytes_ += entry_.fileSize;
+  entry_ = EntryState{};
+  UpdateProgress(false);
+}
+
+void CRestoreSession::PassOver() {
+  if (!entry_.tracked) return;
+  entry_.written = entry_.fileSize;
+  UpdateProgress(false);
+}
+
+bool CRestoreSession::OnProgress(uint64_t bytes) {
+  if (cancelRequested_.load()) Cancel();
+  if (stopped_) return false;
+  if (entry_.tracked) {
+    entry_.written = entry_.fileSize - entry_.written < bytes ? entry_.fileSize : entry_.written + bytes;
+    UpdateProgress(false);
+  }
+  return true;
+}
+
+void CRestoreSession::UpdateProgress(bool fileChanged) {
+  const uint64_t total = progress_.totalBytes;
+  uint64_t done = finishedBytes_ + entry_.written;
+  if (done < finishedBytes_ || done > total) done = total;  // a record that claims more than the total
+  progress_.doneBytes = std::max(progress_.doneBytes, done);
+  unsigned percent = 0;
+  if (total > 0) {
+    const uint64_t d = progress_.doneBytes;
+    percent = static_cast<unsigned>(total <= std::numeric_limits<uint64_t>::max() / 100 ? d * 100 / total
+                                                                                         : d / (total / 100));
+  }
+  const bool grew = percent > progress_.percent;
+  if (grew) progress_.percent = percent;
+  if (grew || fileChanged) user_.ShowProgress(progress_);
+}
+
+void CRestoreSession::EndRun(bool succeeded) {
+  FinishEntry();
+  if (!succeeded) halted_ = true;
+}
+
+CRestoreSession::Outcome CRestoreSession::GetOutcome() const {
+  if (stopped_ || halted_) return Outcome::kStopped;
+  if (counts_.skipped > 0 || counts_.failed > 0 || counts_.incomplete > 0 || counts_.foldersFailed > 0)
+    return Outcome::kIncomplete;
+  return Outcome::kComplete;
+}
+
+}  // namespace QPXFile

@@ -1,0 +1,330 @@
+// The user's side of a restore: a scripted user answers the questions, the
+// events come as the driver sends them, and the log, the answers and the
+// counts are checked.
+#include "restore/restore_session.h"
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "host/string_table.h"
+
+using namespace QPXFile;
+
+namespace {
+
+// An entry record with just what the session reads from it.
+class Record : public CQPXBackupedFileHeader {
+ public:
+  Record(std::string name, uint64_t size, uint32_t attributes = 0x20) {
+    fileName_ = std::move(name);
+    fileSize_ = size;
+    dataSize_ = size;
+    attributes_ = attributes;
+    loaded_ = true;
+  }
+};
+
+// A record whose name cannot be decoded.
+class Nameless : public Record {
+ public:
+  Nameless() : Record("x", 1) {}
+  bool GetFileName(std::u16string&) const override { return false; }
+};
+
+class ScriptedUser : public IRestoreUser {
+ public:
+  RestoreChoice Ask(const RestoreQuestion& q) override {
+    questions.push_back(q);
+    if (script.empty()) {
+      ADD_FAILURE() << "unexpected question for event " << q.event;
+      return kChoiceNone;
+    }
+    RestoreChoice c = script.front();
+    script.pop_front();
+    if (cancelWhileAsking != nullptr) cancelWhileAsking->RequestCancel();
+    return c;
+  }
+  void ShowError(const RestoreNotice& n) override { notices.push_back(n); }
+  void ShowProgress(const RestoreProgressState& s) override { progress.push_back(s); }
+
+  std::deque<RestoreChoice> script;
+  std::vector<RestoreQuestion> questions;
+  std::vector<RestoreNotice> notices;
+  std::vector<RestoreProgressState> progress;
+  CRestoreSession* cancelWhileAsking = nullptr;
+};
+
+// Log entries as (message id, subject); message lines have subject "*".
+using Line = std::pair<uint32_t, std::u16string>;
+
+class RestoreSessionTest : public ::testing::Test {
+ protected:
+  RestoreSessionTest() : session_(user_, log_) { session_.Reset(u"Z:\\backups\\week.qpx", 1000); }
+
+  // Sends an event as the driver fills it.
+  bool Send(int code, const std::u16string* text = nullptr, const CQPXBackupedFileHeader* entry = nullptr,
+            long position = -1) {
+    record_.lastIndex = 9;
+    record_.text = text ? *text : std::u16string();
+    record_.position = position;
+    position_ = position;
+    RestoreEvent e;
+    e.code = code;
+    e.text = text;
+    e.entry = entry;
+    e.record = &record_;
+    e.position = &position_;
+    return session_.Events()(e);
+  }
+  // An entry restored without trouble.
+  void Restored(const Record& r, long position, const std::u16string& path) {
+    EXPECT_TRUE(Send(kEventRestoring, &path, &r, position));
+    EXPECT_TRUE(session_.Progress()(r.GetFileSize()));
+    EXPECT_TRUE(Send(kEventEntryDone, &path, &r, position));
+  }
+
+  std::vector<Line> Lines() const {
+    std::vector<Line> out;
+    for (size_t i = 0; i < log_.GetCount(); ++i) {
+      if (auto* f = dynamic_cast<const CFileLog*>(&log_.GetAt(i)))
+        out.emplace_back(f->GetMessageId(), f->GetSubject());
+      else
+        out.emplace_back(0, u"*");
+    }
+    return out;
+  }
+
+  ScriptedUser user_;
+  CLogger log_;
+  CRestoreSession session_;
+  RestoreEventRecord record_;
+  long position_ = -1;
+  const std::u16string pathA_ = u"Z:\\out\\Docs\\a.txt";
+  const std::u16string pathB_ = u"Z:\\out\\Docs\\b.txt";
+  const std::u16string pathC_ = u"Z:\\out\\Docs\\c.txt";
+};
+
+TEST_F(RestoreSessionTest, RunIsLoggedWithHostPathsAndEachEntryCounted) {
+  Record a("a.txt", 100), b("b.txt", 200), c("c.txt", 300);
+  ASSERT_TRUE(Send(kEventRunStarted));
+  Restored(a, 0, pathA_);
+  // An existing file skipped: the run goes on.
+  ASSERT_TRUE(Send(kEventRestoring, &pathB_, &b, 1));
+  user_.script = {kChoiceSkip};
+  EXPECT_FALSE(Send(kEventFileExists, &pathB_, &b, 1));
+  // Damaged contents passed over.
+  ASSERT_TRUE(Send(kEventRestoring, &pathC_, &c, 2));
+  user_.script = {kChoiceContinue};
+  EXPECT_TRUE(Send(kEventExtractFailed, &pathC_, &c, 2));
+  Send(kEventRunEnded);
+  session_.EndRun(true);
+
+  EXPECT_EQ(Lines(), (std::vector<Line>{{186, u"/backups/week.qpx"},
+                                        {209, u"/out/Docs/b.txt"},
+                                        {213, u"/out/Docs/c.txt"},
+                                        {232, u"/backups/week.qpx"}}));
+  const RestoreCounts& n = session_.GetCounts();
+  EXPECT_EQ(n.restored, 1);
+  EXPECT_EQ(n.skipped, 1);
+  EXPECT_EQ(n.failed, 1);
+  EXPECT_EQ(n.incomplete, 0);
+  EXPECT_EQ(session_.GetOutcome(), CRestoreSession::Outcome::kIncomplete);
+  // Passed-over files count as done: the progress still reaches the end.
+  EXPECT_EQ(session_.GetProgressState().percent, 60u);
+  EXPECT_EQ(session_.GetProgressState().doneBytes, 600u);
+}
+
+TEST_F(RestoreSessionTest, QuestionsOfferTheDesktopChoicesAboutTheRightSubject) {
+  Record a("a.txt", 10), enc("secret.doc", 10, 0x4020);
+  user_.script = {kChoiceContinue, kChoiceContinue, kChoiceOverwrite, kChoiceContinue, kChoiceContinue};
+  EXPECT_TRUE(Send(kEventPathTooLong, &pathA_, &a, 0));
+  EXPECT_TRUE(Send(kEventExtractFailed, &pathB_, &a, 1));
+  EXPECT_TRUE(Send(kEventFileExists, &pathC_, &a, 2));
+  EXPECT_TRUE(Send(kEventAttributesFailed, &pathA_, &enc, 3));
+  EXPECT_TRUE(Send(kEventAttributesFailed, &pathB_, &a, 4));
+  ASSERT_EQ(user_.questions.size(), 5u);
+
+  const RestoreQuestion& tooLong = user_.questions[0];
+  EXPECT_EQ(tooLong.messageId, 201u);
+  EXPECT_EQ(tooLong.subject, u"/out/Docs/a.txt");
+  EXPECT_NE(tooLong.message.find(u"/out/Docs/a.txt"), std::u16string::npos);
+  EXPECT_EQ(tooLong.message.find(u"Z:"), std::u16string::npos);
+  EXPECT_TRUE(tooLong.information);
+  EXPECT_EQ(tooLong.choices[0], kChoiceContinue);
+  EXPECT_EQ(tooLong.choices[1], kChoiceContinueAll);
+  EXPECT_EQ(tooLong.choices[2], kChoiceStop);
+  // Damaged contents are put to the user by file name, logged by path.
+  EXPECT_EQ(user_.questions[1].subject, u"a.txt");
+  const RestoreQuestion& exists = user_.questions[2];
+  EXPECT_TRUE(exists.IsExistingFile());
+  EXPECT_EQ(exists.messageId, 205u);
+  EXPECT_FALSE(exists.information);
+  EXPECT_EQ(exists.choices[0], kChoiceOverwrite);
+  EXPECT_EQ(exists.choices[1], kChoiceOverwriteAll);
+  EXPECT_EQ(exists.choices[2], kChoiceSkip);
+  // Attributes: encrypted files have their own wording.
+  EXPECT_EQ(user_.questions[3].messageId, 219u);
+  EXPECT_EQ(user_.questions[4].messageId, 220u);
+  EXPECT_EQ(Lines(), (std::vector<Line>{{202, u"/out/Docs/a.txt"},
+                                        {213, u"/out/Docs/b.txt"},
+                                        {204, u"/out/Docs/c.txt"},
+                                        {221, u"/out/Docs/a.txt"},
+                                        {222, u"/out/Docs/b.txt"}}));
+}
+
+TEST_F(RestoreSessionTest, AnAnswerForAllHoldsForItsEventOnly) {
+  Record r("a.txt", 1);
+  user_.script = {kChoiceContinueAll};
+  EXPECT_TRUE(Send(kEventCannotCreate, &pathA_, &r, 0));
+  EXPECT_TRUE(Send(kEventCannotCreate, &pathB_, &r, 1));
+  EXPECT_TRUE(Send(kEventCannotCreate, &pathC_, &r, 2));
+  EXPECT_EQ(user_.questions.size(), 1u);
+  EXPECT_TRUE(session_.HasAnswerForAll(kEventCannotCreate));
+  // Another code still asks.
+  user_.script = {kChoiceContinue};
+  EXPECT_TRUE(Send(kEventCrcDiffers, &pathA_, &r, 3));
+  EXPECT_EQ(user_.questions.size(), 2u);
+  EXPECT_EQ(Lines(), (std::vector<Line>{{211, u"/out/Docs/a.txt"},
+                                        {211, u"/out/Docs/b.txt"},
+                                        {211, u"/out/Docs/c.txt"},
+                                        {236, u"/out/Docs/a.txt"}}));
+
+  // Overwriting all is remembered the same way; skipping is never remembered.
+  user_.script = {kChoiceSkip, kChoiceOverwriteAll};
+  EXPECT_FALSE(Send(kEventFileExists, &pathA_, &r, 4));
+  EXPECT_TRUE(Send(kEventFileExists, &pathB_, &r, 5));
+  EXPECT_TRUE(Send(kEventFileExists, &pathC_, &r, 6));
+  EXPECT_EQ(user_.questions.size(), 4u);
+
+  // A new restore forgets the answers and the log.
+  session_.Reset(u"Z:\\b.qpx", 0);
+  EXPECT_FALSE(session_.HasAnswerForAll(kEventCannotCreate));
+  EXPECT_EQ(log_.GetCount(), 0u);
+}
+
+TEST_F(RestoreSessionTest, StoppingAnswersEveryLaterEventWithoutAsking) {
+  Record r("a.txt", 50);
+  ASSERT_TRUE(Send(kEventRunStarted));
+  ASSERT_TRUE(Send(kEventRestoring, &pathA_, &r, 0));
+  user_.script = {kChoiceStop};
+  EXPECT_FALSE(Send(kEventCrcDiffers, &pathA_, &r, 0));
+  EXPECT_TRUE(session_.IsStopped());
+  EXPECT_FALSE(Send(kEventEntryDone, &pathA_, &r, 0));
+  EXPECT_FALSE(Send(kEventExtractFailed, &pathB_, &r, 1));
+  EXPECT_FALSE(Send(kEventRunEnded));
+  EXPECT_FALSE(session_.Progress()(1));
+  session_.EndRun(false);
+  EXPECT_EQ(user_.questions.size(), 1u);
+  EXPECT_EQ(Lines(), (std::vector<Line>{{186, u"/backups/week.qpx"}, {218, u"/out/Docs/a.txt"}, {0, u"*"}}));
+  EXPECT_EQ(session_.GetOutcome(), CRestoreSession::Outcome::kStopped);
+  EXPECT_EQ(session_.GetCounts().failed, 1);
+}
+
+TEST_F(RestoreSessionTest, ClosingAQuestionStopsButClosingTheExistingFileQuestionSkips) {
+  Record r("a.txt", 1);
+  user_.script = {kChoiceNone};
+  EXPECT_FALSE(Send(kEventFileExists, &pathA_, &r, 0));
+  EXPECT_FALSE(session_.IsStopped());
+  user_.script = {kChoiceNone};
+  EXPECT_FALSE(Send(kEventNamesUnreadable, nullptr, &r, 1));
+  EXPECT_TRUE(session_.IsStopped());
+  EXPECT_EQ(Lines(), (std::vector<Line>{{209, u"/out/Docs/a.txt"}, {192, u""}, {0, u"*"}}));
+}
+
+TEST_F(RestoreSessionTest, FatalEventsNotifyLogAndEndTheRun) {
+  EXPECT_FALSE(Send(kEventFolderTooLong, &pathA_));
+  // The folder pass sends 258 right after 262; both reach the user.
+  EXPECT_FALSE(Send(kEventFolderNotCreated));
+  ASSERT_EQ(user_.notices.size(), 2u);
+  EXPECT_EQ(user_.notices[0].messageId, 193u);
+  EXPECT_EQ(user_.notices[1].messageId, 199u);
+  std::u16string text;
+  ASSERT_TRUE(host::LoadString(199, text));
+  EXPECT_EQ(user_.notices[1].message, text);
+  EXPECT_EQ(Lines(), (std::vector<Line>{{194, u"/out/Docs/a.txt"}, {200, u""}}));
+  EXPECT_EQ(session_.GetOutcome(), CRestoreSession::Outcome::kStopped);
+  EXPECT_TRUE(user_.questions.empty());
+}
+
+TEST_F(RestoreSessionTest, AFileWithoutItsNameCannotBePutToTheUser) {
+  Nameless r;
+  EXPECT_FALSE(Send(kEventExtractFailed, &pathA_, &r, 0));
+  EXPECT_TRUE(user_.questions.empty());
+  EXPECT_EQ(session_.GetOutcome(), CRestoreSession::Outcome::kStopped);
+}
+
+TEST_F(RestoreSessionTest, PartlyRestoredEntriesAndFoldersAreTold) {
+  Record r("a.txt", 1);
+  user_.script = {kChoiceContinue};
+  ASSERT_TRUE(Send(kEventRestoring, &pathA_, &r, 0));
+  ASSERT_TRUE(Send(kEventAttributesFailed, &pathA_, &r, 0));
+  ASSERT_TRUE(Send(kEventEntryDone, &pathA_, &r, 0));
+  const std::u16string folder = u"Z:\\out\\Docs";
+  EXPECT_TRUE(Send(kEventFolderFailed, &folder));
+  EXPECT_TRUE(Send(kEventRunEnded));
+  session_.EndRun(true);
+  EXPECT_EQ(session_.GetCounts().restored, 1);
+  EXPECT_EQ(session_.GetCounts().incomplete, 1);
+  EXPECT_EQ(session_.GetCounts().foldersFailed, 1);
+  EXPECT_EQ(Lines()[1], (Line{235, u"/out/Docs"}));
+  EXPECT_EQ(session_.GetOutcome(), CRestoreSession::Outcome::kIncomplete);
+}
+
+TEST_F(RestoreSessionTest, CleanRunIsComplete) {
+  Record a("a.txt", 400), b("b.txt", 600);
+  ASSERT_TRUE(Send(kEventRunStarted));
+  Restored(a, 0, pathA_);
+  Restored(b, 1, pathB_);
+  ASSERT_TRUE(Send(kEventRunEnded));
+  session_.EndRun(true);
+  EXPECT_EQ(session_.GetOutcome(), CRestoreSession::Outcome::kComplete);
+  EXPECT_EQ(session_.GetCounts().restored, 2);
+  EXPECT_EQ(session_.GetProgressState().percent, 100u);
+}
+
+TEST_F(RestoreSessionTest, ProgressGrowsWithTheBytesAndNamesTheCurrentFile) {
+  Record a("a.txt", 500), b("b.txt", 500);
+  ASSERT_TRUE(Send(kEventRestoring, &pathA_, &a, 0));
+  ASSERT_FALSE(user_.progress.empty());
+  EXPECT_EQ(user_.progress.back().currentFile, u"/out/Docs/a.txt");
+  EXPECT_TRUE(session_.Progress()(250));
+  EXPECT_EQ(user_.progress.back().percent, 25u);
+  // A record claiming less than the stream delivers never pushes the
+  // progress past the entry's share.
+  EXPECT_TRUE(session_.Progress()(10000));
+  EXPECT_EQ(user_.progress.back().doneBytes, 500u);
+  const size_t shown = user_.progress.size();
+  EXPECT_TRUE(session_.Progress()(1));  // no growth: nothing new to show
+  EXPECT_EQ(user_.progress.size(), shown);
+  ASSERT_TRUE(Send(kEventEntryDone, &pathA_, &a, 0));
+  ASSERT_TRUE(Send(kEventRestoring, &pathB_, &b, 1));
+  EXPECT_EQ(user_.progress.back().currentFile, u"/out/Docs/b.txt");
+  unsigned last = 0;
+  for (const RestoreProgressState& s : user_.progress) {
+    EXPECT_GE(s.percent, last);
+    last = s.percent;
+  }
+}
+
+TEST_F(RestoreSessionTest, ACancelRequestStopsAtTheNextCallbackAndIsLoggedOnce) {
+  Record r("a.txt", 100);
+  ASSERT_TRUE(Send(kEventRestoring, &pathA_, &r, 0));
+  session_.RequestCancel();
+  session_.RequestCancel();
+  EXPECT_FALSE(session_.Progress()(10));
+  EXPECT_FALSE(Send(kEventExtractFailed, &pathA_, &r, 0));
+  EXPECT_EQ(Lines(), (std::vector<Line>{{0, u"*"}}));
+  EXPECT_TRUE(user_.questions.empty());
+
+  // A cancel while a question is open wins over its "continue".
+  session_.Reset(u"Z:\\a.qpx", 100);
+  user_.cancelWhileAsking = &session_;
+  user_.script = {kChoiceContinue};
+  EXPECT_FALSE(Send(kEventNoSpace, &pathA_, &r, 0));
+  EXPECT_EQ(Lines(), (std::vector<Line>{{244, u"/out/Docs/a.txt"}, {0, u"*"}}));
+}
+
+}  // namespace
