@@ -67,6 +67,14 @@ bool VolumeKind(std::u16string_view path, host::FileSystemKind& kind) {
   return true;
 }
 
+// Compression is asked of NTFS only; anywhere else it counts as not
+// supported, which the caller turns into a question.
+host::CompressionResult CompressOnNtfs(std::u16string_view path) {
+  host::FileSystemKind kind;
+  if (!VolumeKind(path, kind) || kind != host::FileSystemKind::kNtfs) return host::CompressionResult::kNotSupported;
+  return host::SetCompression(path, true);
+}
+
 }  // namespace
 
 // ---- Names and destinations
@@ -341,9 +349,7 @@ bool CQPXFileExtend_RestoreImplement::RestoreOneFolder(int index) {
       return false;
   }
   if (attributes & host::kAttributeCompressed) {
-    host::FileSystemKind kind;
-    host::CompressionResult result = host::CompressionResult::kNotSupported;
-    if (VolumeKind(path, kind) && kind == host::FileSystemKind::kNtfs) result = host::SetCompression(path, true);
+    const host::CompressionResult result = CompressOnNtfs(path);
     if (result == host::CompressionResult::kFailed) return false;
     if (result == host::CompressionResult::kNotSupported && !Notify(kEventCompressedFolderOffNtfs, &path, -1))
       return false;
@@ -569,10 +575,7 @@ bool CRestoreFile_Implement::SetTimesAndAttributes() {
   if (!host::SetFileAttributes(destinationPath_, host::kAttributeNormal)) return false;
   const uint32_t attributes = header->GetAttributes();
   if (attributes & host::kAttributeCompressed) {
-    host::FileSystemKind kind;
-    host::CompressionResult result = host::CompressionResult::kNotSupported;
-    if (VolumeKind(destinationPath_, kind) && kind == host::FileSystemKind::kNtfs)
-      result = host::SetCompression(destinationPath_, true);
+    const host::CompressionResult result = CompressOnNtfs(destinationPath_);
     if (result == host::CompressionResult::kFailed) return false;
     if (result == host::CompressionResult::kNotSupported && !Notify(kEventCompressedOffNtfs, &destinationPath_))
       return false;
