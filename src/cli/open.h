@@ -13,7 +13,7 @@ namespace cli {
 enum : int {
   kExitOk = 0,
   kExitDamaged = 1,   // test found damaged entries; extract skipped or failed some
-  kExitFailed = 2,    // the archive cannot be read, or the arguments are wrong
+  kExitFailed = 2,    // the archive cannot be read, the arguments are wrong, or extract stopped
 };
 
 // Opens and loads the archive at `hostPath`. On failure prints one line to

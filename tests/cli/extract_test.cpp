@@ -1,0 +1,317 @@
+// tessera-cli extract on real archives: what lands on disk, the log it prints
+// and saves, how it answers questions with and without a terminal, and its
+// exit statuses.
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "host/text.h"
+#include "support/archive_writer.h"
+#include "support/corrupt.h"
+#include "support/samples.h"
+
+namespace fs = std::filesystem;
+using namespace testsupport;
+
+namespace {
+
+struct CliRun {
+  int status = -1;
+  std::string out, err;
+};
+
+std::string ReadAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+std::vector<uint8_t> Contents(const fs::path& p) { return ReadFileBytes(p); }
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
+  return n;
+}
+
+// Wordings of log lines, without their paths.
+const std::string kStarted = "の復元処理を開始しました。";
+const std::string kEnded = "の復元処理が終了しました。";
+const std::string kOverwritten = "を上書きしました。";
+const std::string kSkipped = "をスキップしました。";
+const std::string kCancelled = "復元処理が中止されました。";
+const std::string kCheckFailed = "の復元後のチェックに失敗しました。";  // CRC differs, continued
+const std::string kCheckStopped = "の復元後のチェックに失敗したため、復元を中止しました。";
+const std::string kDamaged = "バックアップデータが壊れている可能性があります。";
+
+class ExtractTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("tessera-extract-" + std::to_string(::getpid()) + "-" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    dest_ = dir_ / "out";
+  }
+  void TearDown() override {
+    // Restored read-only files and folders must not keep the folder from going.
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(dir_, ec); it != fs::recursive_directory_iterator(); ++it)
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(dir_, ec);
+  }
+
+  CliRun Cli(const std::string& args) {
+    const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
+    std::string command = std::string("timeout 60 '") + TESSERA_CLI + "' " + args + " >'" + out.string() + "' 2>'" +
+                          err.string() + "' </dev/null";
+    CliRun r;
+    const int raw = std::system(command.c_str());
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.out = ReadAll(out);
+    r.err = ReadAll(err);
+    return r;
+  }
+
+  // The command on a terminal (through script(1)), fed `input`; what the
+  // terminal showed comes back in `out`.
+  CliRun OnTerminal(const std::string& args, const std::string& input) {
+    const fs::path in = dir_ / "input", shown = dir_ / "terminal", status = dir_ / "status";
+    std::ofstream(in) << input;
+    const std::string inner = std::string("'") + TESSERA_CLI + "' " + args + "; echo $? >'" + status.string() + "'";
+    std::string quoted;
+    for (char c : inner) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    const std::string command = "timeout 60 script -qec '" + quoted + "' /dev/null <'" + in.string() + "' >'" +
+                                shown.string() + "' 2>&1";
+    std::system(command.c_str());
+    CliRun r;
+    const std::string code = ReadAll(status);
+    r.status = code.empty() ? -1 : std::stoi(code);
+    r.out = ReadAll(shown);
+    return r;
+  }
+
+  fs::path Write(const ArchiveSpec& plan, const std::string& name = "backup.qpx") {
+    fs::path p = dir_ / name;
+    WriteArchive(plan, p, &layout_);
+    return p;
+  }
+
+  static std::string Q(const fs::path& p) { return "'" + p.string() + "'"; }
+
+  // Two drives, nested folders, an empty folder, a read-only file and an
+  // imploded one, a file in a drive root.
+  static ArchiveSpec Plan() {
+    ArchiveSpec plan;
+    plan.folders = {{u"C:\\Data", 0x10, 0, 0, FileTime(2022, 1, 2)},
+                    {u"C:\\Data\\Sub", 0x10, 0, 0, FileTime(2022, 3, 4)},
+                    {u"C:\\Data\\Empty", 0x10},
+                    {u"D:\\Work", 0x10}};
+    plan.fileList = {{u"C:\\Data", 1}, {u"D:\\Work", 1}};
+    plan.entries = {
+        {.folder = u"C:\\Data", .name = u"a.txt", .data = Bytes("alpha"), .modified = FileTime(2021, 5, 6)},
+        {.folder = u"C:\\Data\\Sub", .name = u"表.bin", .data = NoiseBytes(5000, 1), .method = Method::Imploded},
+        {.folder = u"C:\\Data\\Sub", .name = u"ro.txt", .data = Bytes("read only"), .attributes = 0x21},
+        {.folder = u"C:", .name = u"root.txt", .data = Bytes("root")},
+        {.folder = u"D:\\Work", .name = u"w.txt", .data = Bytes("work")},
+    };
+    return plan;
+  }
+
+  fs::path dir_, dest_;
+  ArchiveLayout layout_;
+};
+
+TEST_F(ExtractTest, WithoutPathsEveryDriveGoesBelowItsLetter) {
+  const ArchiveSpec plan = Plan();
+  const fs::path archive = Write(plan);
+  CliRun r = Cli("extract " + Q(archive) + " " + Q(dest_));
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(Contents(dest_ / "C" / "Data" / "a.txt"), plan.entries[0].data);
+  EXPECT_EQ(Contents(dest_ / "C" / "Data" / "Sub" / "表.bin"), plan.entries[1].data);
+  EXPECT_EQ(Contents(dest_ / "C" / "root.txt"), plan.entries[3].data);
+  EXPECT_EQ(Contents(dest_ / "D" / "Work" / "w.txt"), plan.entries[4].data);
+  EXPECT_TRUE(fs::is_directory(dest_ / "C" / "Data" / "Empty"));
+  // Times and the read-only attribute come back.
+  struct stat st {};
+  ASSERT_EQ(::stat((dest_ / "C" / "Data" / "a.txt").c_str(), &st), 0);
+  EXPECT_EQ(static_cast<uint64_t>(st.st_mtim.tv_sec), (FileTime(2021, 5, 6) - 116444736000000000ull) / 10000000u);
+  EXPECT_EQ(fs::status(dest_ / "C" / "Data" / "Sub" / "ro.txt").permissions() & fs::perms::owner_write,
+            fs::perms::none);
+
+  // One run per drive, each logged with the archive's host path.
+  EXPECT_EQ(Count(r.out, archive.string() + " " + kStarted), 2u) << r.out;
+  EXPECT_EQ(Count(r.out, archive.string() + " " + kEnded), 2u);
+  EXPECT_EQ(r.out.find("Z:"), std::string::npos) << r.out;
+  EXPECT_EQ(r.err.find("Z:"), std::string::npos) << r.err;
+  // Standard error is no terminal here: no progress line.
+  EXPECT_EQ(r.err.find('\r'), std::string::npos);
+  EXPECT_NE(r.err.find("5 restored, 0 skipped, 0 failed"), std::string::npos) << r.err;
+}
+
+TEST_F(ExtractTest, ChosenFoldersAndFilesLandUnderTheirOwnNames) {
+  const ArchiveSpec plan = Plan();
+  const fs::path archive = Write(plan);
+  CliRun r = Cli("extract " + Q(archive) + " " + Q(dest_) + " 'c:\\DATA\\sub' 'C:\\data\\A.TXT' 'd:/work/'");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(Contents(dest_ / "Sub" / "表.bin"), plan.entries[1].data);
+  EXPECT_EQ(Contents(dest_ / "a.txt"), plan.entries[0].data);
+  EXPECT_EQ(Contents(dest_ / "Work" / "w.txt"), plan.entries[4].data);
+  EXPECT_FALSE(fs::exists(dest_ / "Data"));
+  EXPECT_FALSE(fs::exists(dest_ / "root.txt"));
+  // The chosen folder gets its stored times; the destination keeps its own.
+  struct stat st {};
+  ASSERT_EQ(::stat((dest_ / "Sub").c_str(), &st), 0);
+  EXPECT_EQ(static_cast<uint64_t>(st.st_mtim.tv_sec), (FileTime(2022, 3, 4) - 116444736000000000ull) / 10000000u);
+
+  // A drive named alone goes below its letter.
+  r = Cli("extract " + Q(archive) + " " + Q(dir_ / "drive") + " 'd:'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(fs::is_regular_file(dir_ / "drive" / "D" / "Work" / "w.txt"));
+}
+
+TEST_F(ExtractTest, APathNotInTheArchiveRestoresNothing) {
+  const fs::path archive = Write(Plan());
+  CliRun r = Cli("extract " + Q(archive) + " " + Q(dest_) + " 'C:\\Data' 'C:\\Dat'");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "tessera-cli: " + archive.string() + ": nothing is stored at C:\\Dat\n");
+  EXPECT_FALSE(fs::exists(dest_));
+  EXPECT_TRUE(r.out.empty());
+}
+
+TEST_F(ExtractTest, ExistingFilesAreSkippedUnlessOverwriteIsGiven) {
+  const ArchiveSpec plan = Plan();
+  const fs::path archive = Write(plan);
+  const std::string args = "extract " + Q(archive) + " " + Q(dest_) + " 'C:\\Data\\Sub'";
+  ASSERT_EQ(Cli(args).status, 0);
+  const fs::path changed = dest_ / "Sub" / "表.bin";
+  WriteFileBytes(changed, Bytes("mine"));
+
+  // Without a terminal and without options an existing file is left alone.
+  for (const char* option : {"", " --skip-existing"}) {
+    CliRun r = Cli(args + option);
+    EXPECT_EQ(r.status, 1) << option << r.err;
+    EXPECT_EQ(Contents(changed), Bytes("mine"));
+    EXPECT_NE(r.out.find(changed.string() + "　" + kSkipped), std::string::npos) << r.out;
+    EXPECT_EQ(Count(r.out, kSkipped), 2u) << r.out;
+    EXPECT_NE(r.err.find("0 restored, 2 skipped, 0 failed"), std::string::npos) << r.err;
+  }
+
+  // Overwriting replaces the read-only file as well.
+  CliRun r = Cli(args + " --overwrite");
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(Contents(changed), plan.entries[1].data);
+  EXPECT_EQ(Contents(dest_ / "Sub" / "ro.txt"), plan.entries[2].data);
+  EXPECT_EQ(Count(r.out, kOverwritten), 2u) << r.out;
+
+  EXPECT_EQ(Cli(args + " --overwrite --skip-existing").status, 2);
+}
+
+TEST_F(ExtractTest, ADamagedEntryStopsTheRunUnlessYesContinues) {
+  ArchiveSpec plan = Plan();
+  plan.entries[0].crc = 0x12345678;  // a.txt: its contents do not give the recorded CRC
+  const fs::path archive = Write(plan);
+  const std::string args = "extract " + Q(archive) + " " + Q(dest_) + " 'C:\\Data'";
+
+  CliRun stopped = Cli(args);
+  EXPECT_EQ(stopped.status, 2) << stopped.out << stopped.err;
+  EXPECT_NE(stopped.err.find("no terminal to ask"), std::string::npos) << stopped.err;
+  EXPECT_NE(stopped.out.find((dest_ / "Data" / "a.txt").string() + "　" + kCheckStopped), std::string::npos)
+      << stopped.out;
+  EXPECT_NE(stopped.out.find(kCancelled), std::string::npos);
+  EXPECT_EQ(stopped.out.find(kEnded), std::string::npos);
+  EXPECT_FALSE(fs::exists(dest_ / "Data" / "Sub" / "表.bin")) << "the run went on after stopping";
+
+  fs::remove_all(dest_);
+  CliRun yes = Cli(args + " --yes");
+  EXPECT_EQ(yes.status, 1) << yes.out << yes.err;
+  EXPECT_NE(yes.out.find(kCheckFailed), std::string::npos) << yes.out;
+  EXPECT_NE(yes.out.find(kEnded), std::string::npos);
+  EXPECT_EQ(Contents(dest_ / "Data" / "Sub" / "表.bin"), plan.entries[1].data);
+  EXPECT_NE(yes.err.find("2 restored, 0 skipped, 1 failed"), std::string::npos) << yes.err;
+}
+
+TEST_F(ExtractTest, BrokenCompressedDataIsPassedOverWithYes) {
+  ArchiveSpec plan = Plan();
+  const fs::path archive = Write(plan);
+  const auto& place = layout_.entries[1];  // the imploded entry
+  OverwriteBytes(archive, place.data + 2, std::vector<uint8_t>(place.dataSize - 2, 0xFF));
+  CliRun r = Cli("extract --yes " + Q(archive) + " " + Q(dest_));
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_NE(r.out.find(kDamaged), std::string::npos) << r.out;
+  EXPECT_EQ(Contents(dest_ / "D" / "Work" / "w.txt"), plan.entries[4].data);
+  EXPECT_NE(r.err.find("4 restored, 0 skipped, 1 failed"), std::string::npos) << r.err;
+}
+
+TEST_F(ExtractTest, LogFileHoldsThePrintedLinesInCodePage932WithCrLf) {
+  const fs::path archive = Write(Plan());
+  const std::string args = "extract " + Q(archive) + " " + Q(dest_) + " 'C:\\Data\\Sub'";
+  ASSERT_EQ(Cli(args).status, 0);
+  const fs::path logFile = dir_ / "restore.log";
+  CliRun r = Cli(args + " --quiet --log " + Q(logFile));
+  ASSERT_EQ(r.status, 1) << r.err;
+  EXPECT_TRUE(r.err.empty()) << r.err;
+  ASSERT_EQ(Count(r.out, "\n"), 4u) << r.out;
+  std::u16string expected = host::Utf8ToWide(r.out);
+  for (size_t at = expected.find(u'\n'); at != std::u16string::npos; at = expected.find(u'\n', at + 2))
+    expected.replace(at, 1, u"\r\n");
+  std::string bytes;
+  ASSERT_TRUE(host::WideToAnsi(expected, bytes));
+  EXPECT_EQ(ReadAll(logFile), bytes);
+
+  // A log that cannot be written is an error of its own.
+  r = Cli(args + " --quiet --log " + Q(dir_ / "no" / "such" / "folder.log"));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("folder.log: "), std::string::npos) << r.err;
+}
+
+TEST_F(ExtractTest, ADestinationThatCannotBeMadeStopsBeforeAnything) {
+  const fs::path archive = Write(Plan());
+  const fs::path blocker = dir_ / "file";
+  std::ofstream(blocker) << "x";
+  CliRun r = Cli("extract " + Q(archive) + " " + Q(blocker / "out"));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err.find("tessera-cli: " + (blocker / "out").string() + ": "), 0u) << r.err;
+  r = Cli("extract " + Q(archive) + " " + Q(blocker));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find(": not a folder"), std::string::npos) << r.err;
+
+  EXPECT_EQ(Cli("extract " + Q(dir_ / "none.qpx") + " " + Q(dest_)).status, 2);
+  EXPECT_FALSE(fs::exists(dest_));
+}
+
+TEST_F(ExtractTest, OnATerminalTheQuestionsAreAsked) {
+  if (std::system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "script(1) is not installed";
+  ArchiveSpec plan = Plan();
+  plan.entries[1].crc = 1;  // 表.bin: CRC differs
+  const fs::path archive = Write(plan);
+  const std::string args = "extract " + Q(archive) + " " + Q(dest_) + " 'C:\\Data'";
+  ASSERT_EQ(Cli(args + " --yes").status, 1);
+  WriteFileBytes(dest_ / "Data" / "a.txt", Bytes("mine"));
+
+  // Skip the existing a.txt; an unknown key asks again; overwrite 表.bin's
+  // old copy, then continue after its check fails; overwrite all the rest.
+  CliRun r = OnTerminal(args + " --quiet", "s\nx\ny\nc\na\n");
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_NE(r.out.find("上書き(Y) / すべて上書き(A) / スキップ(S): "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("継続(C) / すべて継続(A) / 復元を中止(E): "), std::string::npos) << r.out;
+  EXPECT_EQ(Contents(dest_ / "Data" / "a.txt"), Bytes("mine"));
+  EXPECT_NE(r.out.find(kCheckFailed), std::string::npos) << r.out;
+  EXPECT_EQ(Count(r.out, kOverwritten), 2u) << r.out;
+
+  // The end of the input closes a question, which stops the run.
+  fs::remove(dest_ / "Data" / "Sub" / "表.bin");
+  r = OnTerminal(args + " --quiet --overwrite", "");
+  EXPECT_EQ(r.status, 2) << r.out;
+  EXPECT_NE(r.out.find(kCancelled), std::string::npos) << r.out;
+}
+
+}  // namespace
