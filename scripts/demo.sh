@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds Tessera, makes a small sample archive with the test-support writer
-# and shows what tessera-cli reads from it.
+# Builds Tessera, makes a small sample archive with the test-support writer,
+# shows what tessera-cli reads from it and restores it into a temporary folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,3 +26,14 @@ for archive in "$out"/sample.qpx "$out"/sample-split.qpx; do
   echo "== tessera-cli test $archive"
   "$cli" test "$archive"
 done
+
+restored=$(mktemp -d "${TMPDIR:-/tmp}/tessera-demo.XXXXXX")
+echo
+echo "== tessera-cli extract $out/sample.qpx $restored"
+"$cli" extract "$out"/sample.qpx "$restored"
+echo
+echo "== tessera-cli extract $out/sample-split.qpx $restored/photos 'c:\\users\\hanako\\documents\\写真'"
+"$cli" extract "$out"/sample-split.qpx "$restored"/photos 'c:\users\hanako\documents\写真'
+echo
+echo "== restored files (left in $restored)"
+(cd "$restored" && find . -type f -printf '%10s  %TY-%Tm-%Td %TH:%TM  %P\n' | sort -k4)
