@@ -397,7 +397,8 @@ int RunExtract(const ExtractOptions& options) {
       break;
   }
   if (unplaced > 0)
-    PrintError(options.archive, Plural(unplaced, "entries") + " stored without a drive were not restored");
+    PrintError(options.archive, std::to_string(unplaced) + (unplaced == 1 ? " entry" : " entries") +
+                                    " stored without a drive in its folder not restored");
   if (!options.quiet) {
     std::string summary = Plural(counts.restored, "restored") + ", " + Plural(counts.skipped, "skipped") + ", " +
                           Plural(counts.failed + unplaced, "failed");

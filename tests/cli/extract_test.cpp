@@ -251,6 +251,17 @@ TEST_F(ExtractTest, BrokenCompressedDataIsPassedOverWithYes) {
   EXPECT_NE(r.err.find("4 restored, 0 skipped, 1 failed"), std::string::npos) << r.err;
 }
 
+TEST_F(ExtractTest, AnEntryOnNoDriveIsReportedNotDropped) {
+  ArchiveSpec plan = Plan();
+  plan.entries.push_back({.folder = u"Loose", .name = u"x.txt", .data = Bytes("x")});
+  const fs::path archive = Write(plan);
+  CliRun r = Cli("extract " + Q(archive) + " " + Q(dest_));
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("1 entry stored without a drive in its folder not restored"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("5 restored, 0 skipped, 1 failed"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(dest_ / "Loose"));
+}
+
 TEST_F(ExtractTest, LogFileHoldsThePrintedLinesInCodePage932WithCrLf) {
   const fs::path archive = Write(Plan());
   const std::string args = "extract " + Q(archive) + " " + Q(dest_) + " 'C:\\Data\\Sub'";
