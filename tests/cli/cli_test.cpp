@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "cli/cli_fixture.h"
 #include "support/archive_writer.h"
 #include "support/corrupt.h"
 #include "support/samples.h"
@@ -19,52 +20,14 @@ using namespace testsupport;
 
 namespace {
 
-struct CliRun {
-  int status = -1;
-  std::string out, err;
-};
+using clitest::CliRun;
+using clitest::Q;
 
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-class CliTest : public ::testing::Test {
+class CliTest : public clitest::CliFixture {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("tessera-cli-" + std::to_string(::getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  CliRun Cli(const std::string& args) {
-    const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
-    const std::string command = std::string("timeout 60 '") + TESSERA_CLI + "' " + args + " >'" + out.string() +
-                                "' 2>'" + err.string() + "' </dev/null";
-    CliRun r;
-    const int raw = std::system(command.c_str());
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.out = ReadAll(out);
-    r.err = ReadAll(err);
-    return r;
-  }
-
-  fs::path Write(const ArchiveSpec& plan, const std::string& name) {
-    fs::path p = dir_ / name;
-    WriteArchive(plan, p, &layout_);
-    return p;
-  }
-
-  static std::string Q(const fs::path& p) { return "'" + p.string() + "'"; }
+  CliTest() : CliFixture("tessera-cli-") {}
 
   static size_t Lines(const std::string& text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
-
-  fs::path dir_;
-  ArchiveLayout layout_;
 };
 
 TEST_F(CliTest, InfoReportsHeaderFieldsAsJson) {

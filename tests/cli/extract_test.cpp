@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "host/text.h"
+#include "cli/cli_fixture.h"
 #include "support/archive_writer.h"
 #include "support/corrupt.h"
 #include "support/samples.h"
@@ -22,17 +23,9 @@ using namespace testsupport;
 
 namespace {
 
-struct CliRun {
-  int status = -1;
-  std::string out, err;
-};
-
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using clitest::CliRun;
+using clitest::Q;
+using clitest::ReadAll;
 
 std::vector<uint8_t> Contents(const fs::path& p) { return ReadFileBytes(p); }
 
@@ -52,33 +45,13 @@ const std::string kCheckFailed = "の復元後のチェックに失敗しまし�
 const std::string kCheckStopped = "の復元後のチェックに失敗したため、復元を中止しました。";
 const std::string kDamaged = "バックアップデータが壊れている可能性があります。";
 
-class ExtractTest : public ::testing::Test {
+class ExtractTest : public clitest::CliFixture {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("tessera-extract-" + std::to_string(::getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    dest_ = dir_ / "out";
-  }
-  void TearDown() override {
-    // Restored read-only files and folders must not keep the folder from going.
-    std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(dir_, ec); it != fs::recursive_directory_iterator(); ++it)
-      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(dir_, ec);
-  }
+  ExtractTest() : CliFixture("tessera-extract-") {}
 
-  CliRun Cli(const std::string& args) {
-    const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
-    std::string command = std::string("timeout 60 '") + TESSERA_CLI + "' " + args + " >'" + out.string() + "' 2>'" +
-                          err.string() + "' </dev/null";
-    CliRun r;
-    const int raw = std::system(command.c_str());
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.out = ReadAll(out);
-    r.err = ReadAll(err);
-    return r;
+  void SetUp() override {
+    CliFixture::SetUp();
+    dest_ = dir_ / "out";
   }
 
   // The command on a terminal (through script(1)), fed `input`; what the
@@ -100,12 +73,8 @@ class ExtractTest : public ::testing::Test {
   }
 
   fs::path Write(const ArchiveSpec& plan, const std::string& name = "backup.qpx") {
-    fs::path p = dir_ / name;
-    WriteArchive(plan, p, &layout_);
-    return p;
+    return CliFixture::Write(plan, name);
   }
-
-  static std::string Q(const fs::path& p) { return "'" + p.string() + "'"; }
 
   // Two drives, nested folders, an empty folder, a read-only file and an
   // imploded one, a file in a drive root.
@@ -126,8 +95,7 @@ class ExtractTest : public ::testing::Test {
     return plan;
   }
 
-  fs::path dir_, dest_;
-  ArchiveLayout layout_;
+  fs::path dest_;
 };
 
 TEST_F(ExtractTest, WithoutPathsEveryDriveGoesBelowItsLetter) {
