@@ -22,6 +22,7 @@
 #include "host/file_attributes.h"
 #include "host/host_path.h"
 #include "restore/restore_driver.h"
+#include "restore/event_recorder.h"
 #include "support/archive_writer.h"
 #include "support/mounted_volume.h"
 
@@ -96,11 +97,6 @@ void ExpectWriteTime(VolumeKind kind, const fs::path& p, uint64_t expected) {
   }
 }
 
-struct Seen {
-  int code;
-  std::string text;  // host form; empty when the event had none
-};
-
 class RealFsRestoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -125,30 +121,16 @@ class RealFsRestoreTest : public ::testing::Test {
   bool Restore(CQPXFile& archive, const MountedVolume& volume, const ExtractProgress& progress = {}) {
     seen_.clear();
     RestoreTarget target{true, volume.EnginePath("out"), u"C:\\Data"};
-    return archive.Restore(
-        [this](const RestoreEvent& e) {
-          std::string text;
-          if (e.text != nullptr && !host::ToHostPath(*e.text, text)) text = "(unmappable)";
-          seen_.push_back({e.code, text});
-          auto it = answers_.find(e.code);
-          return it == answers_.end() ? true : it->second;
-        },
-        progress, target);
+    return archive.Restore(events_.Callback(), progress, target);
   }
 
-  std::vector<int> Codes() const {
-    std::vector<int> out;
-    for (const Seen& s : seen_) out.push_back(s.code);
-    return out;
-  }
-  bool Reported(int code, const fs::path& p) const {
-    return std::any_of(seen_.begin(), seen_.end(),
-                       [&](const Seen& s) { return s.code == code && s.text == p.string(); });
-  }
+  std::vector<int> Codes() const { return events_.Codes(); }
+  bool Reported(int code, const fs::path& p) const { return events_.Reported(code, p); }
 
   fs::path archiveDir_;  // on the machine's own disk, never on the volume under test
-  std::vector<Seen> seen_;
-  std::map<int, bool> answers_;
+  restoretest::EventRecorder events_;
+  std::vector<restoretest::SeenEvent>& seen_ = events_.seen;
+  std::map<int, bool>& answers_ = events_.answers;
 };
 
 // ---- A whole archive onto each kind of volume

@@ -14,6 +14,7 @@
 #include "archive/qpx_file_factory.h"
 #include "host/file_attributes.h"
 #include "host/host_path.h"
+#include "restore/event_recorder.h"
 #include "support/archive_writer.h"
 #include "support/bytes.h"
 
@@ -36,14 +37,6 @@ std::vector<uint8_t> Repeating(size_t n) {
   for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>("restore driver "[i % 15] + (i / 4096));
   return out;
 }
-
-struct Seen {
-  int code;
-  std::string text;  // host form, empty when the event had none
-  long position;
-  long lastIndex;
-  bool hadEntry;
-};
 
 class RestoreDriverTest : public ::testing::Test {
  protected:
@@ -70,38 +63,17 @@ class RestoreDriverTest : public ::testing::Test {
     return std::move(opened.archive);
   }
 
-  RestoreEventCallback Recorder() {
-    return [this](const RestoreEvent& e) {
-      std::string text;
-      if (e.text != nullptr) {
-        if (!host::ToHostPath(*e.text, text)) text = "(engine) " + std::string(e.text->begin(), e.text->end());
-      }
-      seen_.push_back({e.code, text, e.record ? e.record->position : -2, e.record ? e.record->lastIndex : -2,
-                       e.entry != nullptr});
-      auto it = answers_.find(e.code);
-      return it == answers_.end() ? true : it->second;
-    };
-  }
-
   // Restores the whole archive into out/ as a selection made in `shown`.
   bool RestoreInto(CQPXFile& archive, const std::u16string& shown, const fs::path& destination) {
     RestoreTarget target{true, Engine(destination), shown};
-    return archive.Restore(Recorder(), {}, target);
+    return archive.Restore(events_.Callback(), {}, target);
   }
   bool RestoreInto(CQPXFile& archive, const std::u16string& shown) {
     return RestoreInto(archive, shown, root_ / "out");
   }
 
-  std::vector<int> Codes() const {
-    std::vector<int> out;
-    for (const Seen& s : seen_) out.push_back(s.code);
-    return out;
-  }
-  const Seen* First(int code) const {
-    for (const Seen& s : seen_)
-      if (s.code == code) return &s;
-    return nullptr;
-  }
+  std::vector<int> Codes() const { return events_.Codes(); }
+  const restoretest::SeenEvent* First(int code) const { return events_.First(code); }
   static std::vector<uint8_t> ReadFile(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
@@ -117,8 +89,9 @@ class RestoreDriverTest : public ::testing::Test {
   }
 
   fs::path root_;
-  std::vector<Seen> seen_;
-  std::map<int, bool> answers_;
+  restoretest::EventRecorder events_;
+  std::vector<restoretest::SeenEvent>& seen_ = events_.seen;
+  std::map<int, bool>& answers_ = events_.answers;
 };
 
 ArchiveSpec DataSet() {
@@ -184,7 +157,7 @@ TEST_F(RestoreDriverTest, RestoresToTheOriginalPlaceWithoutADestination) {
   plan.entries.push_back({.folder = folder, .name = u"x.txt", .data = Text("x"), .modified = kTime3});
   auto archive = Open(plan);
   ASSERT_TRUE(archive);
-  ASSERT_TRUE(archive->Restore(Recorder(), {}, RestoreTarget{}));
+  ASSERT_TRUE(archive->Restore(events_.Callback(), {}, RestoreTarget{}));
   EXPECT_EQ(ReadFile(home / "docs" / "x.txt"), Text("x"));
   EXPECT_TRUE(fs::is_directory(home / "docs" / "empty"));
   // Folders made for the entry and by the folder pass get their times.
@@ -197,7 +170,7 @@ TEST_F(RestoreDriverTest, AMissingDriveStopsTheRun) {
   ArchiveSpec plan = DataSet();
   auto archive = Open(plan);
   ASSERT_TRUE(archive);
-  EXPECT_FALSE(archive->Restore(Recorder(), {}, RestoreTarget{}));
+  EXPECT_FALSE(archive->Restore(events_.Callback(), {}, RestoreTarget{}));
   EXPECT_EQ(Codes(), (std::vector<int>{1, 266}));
 }
 
