@@ -1,0 +1,69 @@
+#include "generations/incremental_restore_archive.h"
+
+#include <new>
+
+#include "archive/qpx_file_extend.h"
+#include "entry/backuped_file.h"
+#include "generations/restore_tree.h"
+#include "host/string_table.h"
+#include "restore/path_helpers.h"
+
+namespace IncrementalBackup {
+
+std::u16string RestoreArchiveName(std::u16string_view managementPath, long generation) {
+  std::u16string pattern;
+  if (!host::LoadString(157, pattern)) pattern = u"%s(%d)";
+  const std::u16string name = paths::NamePart(managementPath);
+  const std::u16string number = [generation] {
+    const std::string digits = std::to_string(generation + 1);
+    return std::u16string(digits.begin(), digits.end());
+  }();
+  std::u16string out;
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    if (pattern[i] == u'%' && i + 1 < pattern.size()) {
+      const char16_t kind = pattern[i + 1];
+      if (kind == u's' || kind == u'd' || kind == u'%') {
+        out += kind == u's' ? name : kind == u'd' ? number : u"%";
+        ++i;
+        continue;
+      }
+    }
+    out.push_back(pattern[i]);
+  }
+  return out;
+}
+
+bool CRegisterToQPXOperator::VisitFile(CFSFile&, CIncrementalRestoreTreeFileData& data) {
+  if (!data.IsChecked()) return true;
+  QPXFile::IQPXBackupedFile* entry = data.GetCurrentEntry();
+  // A checked file whose archive lacks its entry cannot be restored as asked.
+  if (entry == nullptr) return false;
+  return archive_.AddStoredEntry(entry);
+}
+
+bool CRegisterToQPXOperator::VisitFolder(CFolder& folder, CIncrementalRestoreTreeFolderData& data) {
+  // A folder no record names has no attributes to give; its checked
+  // children still enter the archive.
+  if (!data.IsChecked() || data.IsAncestorOnly()) return true;
+  CAttributes a;
+  if (!data.GetCurrentAttributes(a)) a = CAttributes();
+  return archive_.AddFolder(folder.GetPath(), a.Attributes, a.CreationTime, a.LastAccessTime, a.LastWriteTime);
+}
+
+std::unique_ptr<CIncrementalRestoreQPXFileExtend> CIncrementalRestoreQPXFileExtendCreator::CreateRestoreArchive()
+    const {
+  try {
+    auto archive = std::make_unique<CIncrementalRestoreQPXFileExtend>();
+    if (!lookup_ || !tree_ || lookup_->GetGenerationCount() <= 0) return nullptr;
+    QPXFile::CQPXFile* first = lookup_->GetGenerationArchive(0);
+    if (auto* extend = dynamic_cast<QPXFile::CQPXFileExtend*>(first)) archive->LendFileList(extend->GetFileList());
+    CRegisterToQPXOperator op(*archive);
+    if (!tree_->Traverse(op)) return nullptr;
+    archive->SetName(RestoreArchiveName(lookup_->GetManagement().GetManagementPath(), selected_));
+    return archive;
+  } catch (const std::exception&) {
+    return nullptr;
+  }
+}
+
+}  // namespace IncrementalBackup

@@ -1,0 +1,842 @@
+#include "generations/restore_tree.h"
+
+#include <algorithm>
+#include <functional>
+#include <new>
+#include <stdexcept>
+#include <thread>
+#include <unordered_map>
+#include <utility>
+
+#include "entry/backuped_file.h"
+#include "entry/backuped_file_header.h"
+#include "host/text.h"
+
+namespace IncrementalBackup {
+
+// ---------------------------------------------------------------------------
+// Generation selection and payloads
+
+bool CGenerationInfo::SelectGeneration(long g) {
+  if (!HasUpdates() || g < 0) return false;
+  const Updates& u = *updates_;
+  int32_t applying = -1;
+  for (size_t i = 0; i < u.size(); ++i) {
+    if (u[i].Generation < g) {
+      // Of several updates with one generation the first applies, whether g
+      // is that generation or a later one.
+      if (applying < 0 || u[static_cast<size_t>(applying)].Generation != u[i].Generation)
+        applying = static_cast<int32_t>(i);
+      continue;
+    }
+    if (u[i].Generation == g) applying = static_cast<int32_t>(i);
+    break;
+  }
+  selected_ = static_cast<int32_t>(g);
+  applying_ = applying;
+  exists_ = applying >= 0 && u[static_cast<size_t>(applying)].Kind != QPMFile::kKindRemoved;
+  return true;
+}
+
+QPXFile::IQPXBackupedFile* CIncrementalRestoreTreeFileData::GetCurrentEntry() const {
+  const int32_t i = generation_.GetApplyingIndex();
+  if (!Exists() || i < 0) return nullptr;
+  return GetEntry(static_cast<uint32_t>(i));
+}
+
+uint64_t CIncrementalRestoreTreeFileData::GetFileSize() const {
+  const QPXFile::IQPXBackupedFile* entry = GetCurrentEntry();
+  const QPXFile::CQPXBackupedFileHeader* header = entry ? entry->GetHeader() : nullptr;
+  return header ? header->GetFileSize() : 0;
+}
+
+uint64_t CIncrementalRestoreTreeFileData::GetStoredSize() const {
+  const QPXFile::IQPXBackupedFile* entry = GetCurrentEntry();
+  const QPXFile::CQPXBackupedFileHeader* header = entry ? entry->GetHeader() : nullptr;
+  return header ? header->GetDataSize() : 0;
+}
+
+bool CIncrementalRestoreTreeFolderData::GetCurrentAttributes(CAttributes& out) const {
+  const int32_t i = generation_.GetApplyingIndex();
+  if (!Exists() || i < 0 || static_cast<uint32_t>(i) >= attributes_.size()) return false;
+  out = attributes_[static_cast<uint32_t>(i)];
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Nodes
+
+bool CFSObject::Exists() const {
+  return IsFolder() ? static_cast<const CFolder*>(this)->GetData().Exists()
+                    : static_cast<const CFSFile*>(this)->GetData().Exists();
+}
+
+std::u16string CFSObject::GetPath() const {
+  size_t length = 0;
+  for (const CFSObject* n = this; n; n = n->parent_) length += n->name_.size() + 1;
+  std::u16string out(length - 1, u'\\');
+  size_t end = out.size();
+  for (const CFSObject* n = this; n; n = n->parent_) {
+    end -= n->name_.size();
+    std::copy(n->name_.begin(), n->name_.end(), out.begin() + static_cast<std::ptrdiff_t>(end));
+    if (end > 0) --end;
+  }
+  return out;
+}
+
+CFSFile::CFSFile(std::u16string name, CFolder* parent) : CFSObject(std::move(name), parent) {
+  if (parent_) registered_ = parent_->AddChild(this);
+}
+
+CFSFile::~CFSFile() {
+  if (registered_ && parent_) parent_->RemoveChild(this);
+}
+
+CFolder::CFolder(std::u16string name, CFolder* parent) : CFSObject(std::move(name), parent) {
+  if (parent_) registered_ = parent_->AddChild(this);
+}
+
+CFolder::~CFolder() {
+  // Children are detached before they are destroyed, so no child searches
+  // its parent's arrays and no destructor recurses into a grandchild.
+  std::vector<CFolder*> pending;
+  auto strip = [&pending](CFolder& f) {
+    for (CFSFile* file : f.files_) {
+      file->registered_ = false;
+      delete file;
+    }
+    f.files_.clear();
+    for (CFolder* sub : f.folders_) {
+      sub->registered_ = false;
+      pending.push_back(sub);
+    }
+    f.folders_.clear();
+  };
+  strip(*this);
+  while (!pending.empty()) {
+    CFolder* f = pending.back();
+    pending.pop_back();
+    strip(*f);
+    delete f;
+  }
+  if (registered_ && parent_) parent_->RemoveChild(this);
+}
+
+bool CFolder::RemoveChild(CFSObject* child) {
+  auto detach = [child](auto& array) {
+    for (size_t i = array.size(); i-- > 0;) {
+      if (static_cast<CFSObject*>(array[i]) == child) {
+        array.erase(array.begin() + static_cast<std::ptrdiff_t>(i));
+        child->registered_ = false;
+        return true;
+      }
+    }
+    return false;
+  };
+  return child->IsFolder() ? detach(folders_) : detach(files_);
+}
+
+bool CFolder::AddChild(CFSObject* child) {
+  if (child->IsFolder()) folders_.push_back(static_cast<CFolder*>(child));
+  else files_.push_back(static_cast<CFSFile*>(child));
+  return true;
+}
+
+CFSFile* CFolder::AddFile(std::u16string name) { return new CFSFile(std::move(name), this); }
+CFolder* CFolder::AddFolder(std::u16string name) { return new CFolder(std::move(name), this); }
+
+CFSFile* CFolder::FindFile(std::u16string_view name) const {
+  for (size_t i = files_.size(); i-- > 0;)
+    if (host::EqualsNoCase(files_[i]->GetName(), name)) return files_[i];
+  return nullptr;
+}
+
+CFolder* CFolder::FindFolder(std::u16string_view name) const {
+  for (size_t i = folders_.size(); i-- > 0;)
+    if (host::EqualsNoCase(folders_[i]->GetName(), name)) return folders_[i];
+  return nullptr;
+}
+
+CFSObject* CFolder::FindChild(std::u16string_view name) const {
+  if (CFSFile* f = FindFile(name)) return f;
+  return FindFolder(name);
+}
+
+bool CFolder::HasExistingChild() const {
+  for (const CFSFile* f : files_)
+    if (f->GetData().Exists()) return true;
+  for (const CFolder* f : folders_)
+    if (f->GetData().Exists()) return true;
+  return false;
+}
+
+namespace {
+
+// Splits a path the way the path class does: at every backslash, keeping
+// empty inner components and dropping one trailing empty component.
+class PathPieces {
+ public:
+  explicit PathPieces(std::u16string_view path) : rest_(path), more_(!path.empty()) {}
+  bool Next(std::u16string_view& piece) {
+    if (!more_) return false;
+    const size_t cut = rest_.find(u'\\');
+    piece = rest_.substr(0, cut);
+    if (cut == std::u16string_view::npos) {
+      more_ = false;
+    } else {
+      rest_ = rest_.substr(cut + 1);
+      more_ = !rest_.empty();
+    }
+    return true;
+  }
+  bool HasMore() const { return more_; }
+
+ private:
+  std::u16string_view rest_;
+  bool more_;
+};
+
+// Post-order over the folders below and including `top`, without recursion.
+template <class Fn>
+void ForEachFolderBottomUp(CFolder& top, Fn&& fn) {
+  std::vector<std::pair<CFolder*, size_t>> stack;
+  stack.emplace_back(&top, 0);
+  while (!stack.empty()) {
+    CFolder* f = stack.back().first;
+    size_t& next = stack.back().second;
+    if (next < f->GetFolders().size()) {
+      CFolder* sub = f->GetFolders()[next++];
+      stack.emplace_back(sub, 0);
+    } else {
+      stack.pop_back();
+      fn(*f);
+    }
+  }
+}
+
+// Pre-order over the folders strictly below `top`.
+template <class Fn>
+void ForEachFolderBelow(CFolder& top, Fn&& fn) {
+  std::vector<CFolder*> stack(top.GetFolders().rbegin(), top.GetFolders().rend());
+  while (!stack.empty()) {
+    CFolder* f = stack.back();
+    stack.pop_back();
+    fn(*f);
+    stack.insert(stack.end(), f->GetFolders().rbegin(), f->GetFolders().rend());
+  }
+}
+
+}  // namespace
+
+CFSTree::~CFSTree() {
+  while (!roots_.empty()) {
+    CFolder* root = roots_.back();
+    roots_.pop_back();
+    delete root;
+  }
+}
+
+CFolder* CFSTree::AddRoot(std::u16string name) {
+  roots_.reserve(roots_.size() + 1);
+  CFolder* root = new CFolder(std::move(name), nullptr);
+  roots_.push_back(root);
+  return root;
+}
+
+CFolder* CFSTree::FindRoot(std::u16string_view name) const {
+  for (size_t i = roots_.size(); i-- > 0;)
+    if (host::EqualsNoCase(roots_[i]->GetName(), name)) return roots_[i];
+  return nullptr;
+}
+
+CFSObject* CFSTree::Find(std::u16string_view path) const {
+  PathPieces pieces(path);
+  std::u16string_view piece;
+  if (!pieces.Next(piece)) return nullptr;
+  CFSObject* node = FindRoot(piece);
+  while (node && pieces.Next(piece)) {
+    if (!node->IsFolder()) return nullptr;
+    node = static_cast<CFolder*>(node)->FindChild(piece);
+  }
+  return node;
+}
+
+bool CFSTree::Traverse(CFSTreeOperator& op) const {
+  std::vector<std::pair<CFolder*, size_t>> stack;
+  auto enter = [&](CFolder& f) {
+    for (CFSFile* file : f.GetFiles())
+      if (!op.VisitFile(*file, file->GetData())) return false;
+    stack.emplace_back(&f, 0);
+    return true;
+  };
+  for (CFolder* root : roots_) {
+    if (!enter(*root)) return false;
+    while (!stack.empty()) {
+      CFolder* f = stack.back().first;
+      size_t& next = stack.back().second;
+      if (next >= f->GetFolders().size()) {
+        stack.pop_back();
+        continue;
+      }
+      CFolder* sub = f->GetFolders()[next++];
+      if (!op.VisitFolder(*sub, sub->GetData())) return false;
+      if (!enter(*sub)) return false;
+    }
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Visitors
+
+bool CRegisterOperator::VisitFolder(CFolder& folder, CIncrementalRestoreTreeFolderData& data) {
+  if (!data.Exists()) return true;
+  return sink_.InsertFolderPath(folder.GetPath());
+}
+
+bool CSwitchGenerationOperator::Select(CFSObject& node, CGenerationInfo& info) {
+  if (generation_ < 0) return false;
+  // Nothing recorded to select from: an ancestor-only folder (settled from
+  // its children later) or a record without updates, which never exists.
+  if (!info.HasUpdates()) return true;
+  const bool before = info.Exists();
+  if (!info.SelectGeneration(generation_)) return false;
+  if (receiver_ && before != info.Exists()) {
+    if (info.Exists()) receiver_->FolderAdded(node.GetPath(), node.IsFolder()
+                                                                  ? static_cast<CFolder&>(node).GetData().IsChecked()
+                                                                  : static_cast<CFSFile&>(node).GetData().IsChecked());
+    else receiver_->FolderRemoved(node.GetPath());
+  }
+  return true;
+}
+
+bool CSwitchGenerationOperator::VisitFile(CFSFile& file, CIncrementalRestoreTreeFileData& data) {
+  return Select(file, data.generation_);
+}
+
+bool CSwitchGenerationOperator::VisitFolder(CFolder& folder, CIncrementalRestoreTreeFolderData& data) {
+  return Select(folder, data.generation_);
+}
+
+// ---------------------------------------------------------------------------
+// Building
+
+namespace {
+
+uint64_t FoldedHash(std::u16string_view name) {
+  return std::hash<std::u16string>{}(host::FoldCase(name));
+}
+
+// Child lookup for folders with many children; the plain backwards search
+// is kept for the rest. The answer is the plain search's: the last file of
+// the name, else the last folder. Names are keyed by the hash of their
+// folded text; two different names under one hash send that name back to
+// the plain search.
+class ChildIndex {
+ public:
+  explicit ChildIndex(const CFolder& folder) {
+    map_.reserve(folder.GetFiles().size() + folder.GetFolders().size());
+    for (CFSFile* f : folder.GetFiles()) Note(f);
+    for (CFolder* f : folder.GetFolders()) Note(f);
+  }
+  void Note(CFSObject* child) {
+    Slot& s = map_[FoldedHash(child->GetName())];
+    const CFSObject* known = s.file ? static_cast<const CFSObject*>(s.file) : s.folder;
+    if (known && !host::EqualsNoCase(known->GetName(), child->GetName())) s.collided = true;
+    if (child->IsFolder()) s.folder = static_cast<CFolder*>(child);
+    else s.file = static_cast<CFSFile*>(child);
+  }
+  // False when the index cannot tell; `out` is then to be searched plainly.
+  bool Find(std::u16string_view name, bool foldersOnly, CFSObject*& out) const {
+    out = nullptr;
+    auto it = map_.find(FoldedHash(name));
+    if (it == map_.end()) return true;
+    const Slot& s = it->second;
+    if (s.collided) return false;
+    const CFSObject* known = s.file ? static_cast<const CFSObject*>(s.file) : s.folder;
+    if (!host::EqualsNoCase(known->GetName(), name)) return true;
+    out = foldersOnly ? static_cast<CFSObject*>(s.folder) : s.file ? static_cast<CFSObject*>(s.file) : s.folder;
+    return true;
+  }
+
+ private:
+  struct Slot {
+    CFSFile* file = nullptr;
+    CFolder* folder = nullptr;
+    bool collided = false;
+  };
+  std::unordered_map<uint64_t, Slot> map_;
+};
+
+// Lookup of a record by path, ignoring case, table 1 before table 2. A
+// table with paths that differ from the tree's only by case would make
+// every lookup a scan of both tables, so after a few scans an index of the
+// folded paths takes over (collisions fall back to the scan).
+template <class Record>
+class RecordFinder {
+ public:
+  using Table = std::vector<std::unique_ptr<Record>>;
+  RecordFinder(const Table& t1, const Table& t2) : tables_{&t1, &t2} {}
+
+  const Record* Find(std::u16string_view path) {
+    if (++lookups_ > kScansBeforeIndex) {
+      if (!indexed_) BuildIndex();
+      auto it = index_.find(FoldedHash(path));
+      if (it == index_.end()) return nullptr;
+      if (!it->second.collided)
+        return host::EqualsNoCase(it->second.first->Path, path) ? it->second.first : nullptr;
+    }
+    for (int t = 0; t < 2; ++t) {
+      for (const auto& r : *tables_[t])
+        if (host::EqualsNoCase(r->Path, path)) return r.get();
+    }
+    return nullptr;
+  }
+
+ private:
+  static constexpr int kScansBeforeIndex = 32;
+
+  void BuildIndex() {
+    for (int t = 0; t < 2; ++t) {
+      for (const auto& r : *tables_[t]) {
+        auto [it, added] = index_.try_emplace(FoldedHash(r->Path), Slot{r.get(), false});
+        if (!added && !host::EqualsNoCase(it->second.first->Path, r->Path)) it->second.collided = true;
+      }
+    }
+    indexed_ = true;
+  }
+
+  struct Slot {
+    const Record* first;  // in table order
+    bool collided;
+  };
+  const Table* tables_[2];
+  std::unordered_map<uint64_t, Slot> index_;
+  bool indexed_ = false;
+  int lookups_ = 0;
+};
+
+enum class Outcome { kAdded, kSkipped, kFailed };
+
+}  // namespace
+
+class CIncrementalRestoreQPXFileExtendCreator::BuildState {
+ public:
+  BuildState(CIncrementalRestoreQPXFileExtendCreator& creator, const IGenerationLookup& lookup)
+      : creator_(creator),
+        lookup_(lookup),
+        qpm_(lookup.GetManagement()),
+        generationCount_(lookup.GetGenerationCount()),
+        folderRecords_(qpm_.GetFolderTable(0), qpm_.GetFolderTable(1)),
+        fileRecords_(qpm_.GetFileTable(0), qpm_.GetFileTable(1)) {}
+
+  Outcome RegisterFolder(const QPMFile::CQPMFolderInfo& r) {
+    const std::u16string_view path = r.Path;
+    std::u16string_view parentText, name;
+    Split(path, parentText, name);
+    if (name.empty()) return Outcome::kSkipped;
+    CFolder* node = nullptr;
+    const QPMFile::CQPMFolderInfo* record = &r;
+    if (folderCacheNode_ && parentText == folderCache_) {
+      node = NewFolder(*folderCacheNode_, name);
+    } else {
+      CFSObject* found = nullptr;
+      const Outcome walked = Walk(path, true, found);
+      if (walked != Outcome::kAdded) return walked;
+      node = static_cast<CFolder*>(found);
+      if (node->GetPath() != path) {
+        record = folderRecords_.Find(node->GetPath());
+        if (!record) return Outcome::kFailed;
+      }
+    }
+    folderCache_.assign(path);
+    folderCache_.push_back(u'\\');
+    folderCacheNode_ = node;
+    return FillFolder(*node, *record, path) ? Outcome::kAdded : Outcome::kFailed;
+  }
+
+  Outcome RegisterFile(const QPMFile::CQPMFileInfo& r) {
+    const std::u16string_view path = r.Path;
+    std::u16string_view parentText, name;
+    Split(path, parentText, name);
+    if (name.empty()) return Outcome::kSkipped;
+    CFSFile* node = nullptr;
+    const QPMFile::CQPMFileInfo* record = &r;
+    if (fileCacheNode_ && parentText == fileCache_) {
+      node = NewFile(*fileCacheNode_, name);
+    } else {
+      CFSObject* found = nullptr;
+      const Outcome walked = Walk(path, false, found);
+      if (walked != Outcome::kAdded) return walked;
+      node = static_cast<CFSFile*>(found);
+      if (node->GetPath() != path) {
+        record = fileRecords_.Find(node->GetPath());
+        if (!record) return Outcome::kFailed;
+      }
+      fileCache_.assign(node->GetParent()->GetPath());
+      fileCache_.push_back(u'\\');
+      fileCacheNode_ = node->GetParent();
+    }
+    return FillFile(*node, *record, path) ? Outcome::kAdded : Outcome::kFailed;
+  }
+
+ private:
+  static constexpr size_t kIndexedChildren = 48;
+
+  static void Split(std::u16string_view path, std::u16string_view& parentText, std::u16string_view& name) {
+    const size_t cut = path.rfind(u'\\');
+    parentText = cut == std::u16string_view::npos ? std::u16string_view() : path.substr(0, cut + 1);
+    name = cut == std::u16string_view::npos ? path : path.substr(cut + 1);
+  }
+
+  bool GenerationOk(const QPMFile::CQPMUpdateContents& u) const { return u.Generation < generationCount_; }
+
+  ChildIndex* IndexOf(const CFolder& folder) {
+    auto it = indexes_.find(&folder);
+    if (it != indexes_.end()) return it->second.get();
+    if (folder.GetFiles().size() + folder.GetFolders().size() < kIndexedChildren) return nullptr;
+    auto index = std::make_unique<ChildIndex>(folder);
+    ChildIndex* raw = index.get();
+    indexes_.emplace(&folder, std::move(index));
+    return raw;
+  }
+
+  CFSObject* Lookup(CFolder& folder, std::u16string_view name, bool foldersOnly) {
+    CFSObject* found = nullptr;
+    if (ChildIndex* index = IndexOf(folder); index && index->Find(name, foldersOnly, found)) return found;
+    return foldersOnly ? folder.FindFolder(name) : folder.FindChild(name);
+  }
+  CFSFile* LookupFile(CFolder& folder, std::u16string_view name) {
+    CFSObject* found = nullptr;
+    if (ChildIndex* index = IndexOf(folder); index && index->Find(name, false, found))
+      return found && !found->IsFolder() ? static_cast<CFSFile*>(found) : nullptr;
+    return folder.FindFile(name);
+  }
+
+  void Noted(CFolder& parent, CFSObject* child) {
+    auto it = indexes_.find(&parent);
+    if (it != indexes_.end()) it->second->Note(child);
+  }
+  CFolder* NewFolder(CFolder& parent, std::u16string_view name) {
+    CFolder* f = parent.AddFolder(std::u16string(name));
+    Noted(parent, f);
+    return f;
+  }
+  CFSFile* NewFile(CFolder& parent, std::u16string_view name) {
+    CFSFile* f = parent.AddFile(std::u16string(name));
+    Noted(parent, f);
+    return f;
+  }
+
+  // Finds or makes the nodes along `path`; the last component becomes a
+  // folder or a file as asked. A record that meets a node of the other kind
+  // is skipped.
+  Outcome Walk(std::u16string_view path, bool asFolder, CFSObject*& out) {
+    PathPieces pieces(path);
+    std::u16string_view piece;
+    if (!pieces.Next(piece) || piece.size() < 2 || piece.back() != u':') return Outcome::kFailed;
+    CFSTree& tree = *creator_.tree_;
+    CFolder* folder = tree.FindRoot(piece);
+    if (!folder) folder = tree.AddRoot(std::u16string(piece));
+    if (!pieces.HasMore()) {
+      if (!asFolder) return Outcome::kSkipped;
+      out = folder;
+      return Outcome::kAdded;
+    }
+    while (pieces.Next(piece)) {
+      if (pieces.HasMore()) {
+        CFolder* next = static_cast<CFolder*>(Lookup(*folder, piece, true));
+        if (!next) {
+          if (LookupFile(*folder, piece)) return Outcome::kSkipped;
+          next = NewFolder(*folder, piece);
+        }
+        folder = next;
+        continue;
+      }
+      CFSObject* node = Lookup(*folder, piece, false);
+      if (!node) node = asFolder ? static_cast<CFSObject*>(NewFolder(*folder, piece)) : NewFile(*folder, piece);
+      if (node->IsFolder() != asFolder) return Outcome::kSkipped;
+      out = node;
+    }
+    return Outcome::kAdded;
+  }
+
+  bool FillFolder(CFolder& node, const QPMFile::CQPMFolderInfo& record, std::u16string_view path) {
+    CIncrementalRestoreTreeFolderData& d = node.GetData();
+    const auto& updates = record.Updates;
+    d.generation_.Attach(&updates);
+    d.generation_.SelectGeneration(0);
+    d.attributes_.Reset(static_cast<uint32_t>(updates.size()));
+    for (uint32_t i = 0; i < updates.size(); ++i) {
+      const QPMFile::CQPMUpdateContents& u = updates[i];
+      if (!GenerationOk(u)) return false;
+      if (u.Kind == QPMFile::kKindRemoved) {
+        if (i == 0) return false;
+        d.attributes_[i] = d.attributes_[i - 1];
+      } else if (!lookup_.GetFolderAttributes(u.Generation, path, d.attributes_[i])) {
+        return false;
+      }
+    }
+    d.checked_ = false;
+    d.generation_.SelectGeneration(creator_.selected_);
+    return true;
+  }
+
+  bool FillFile(CFSFile& node, const QPMFile::CQPMFileInfo& record, std::u16string_view path) {
+    CIncrementalRestoreTreeFileData& d = node.GetData();
+    const auto& updates = record.Updates;
+    d.generation_.Attach(&updates);
+    d.entries_.Reset(static_cast<uint32_t>(updates.size()));
+    for (uint32_t i = 0; i < updates.size(); ++i) {
+      const QPMFile::CQPMUpdateContents& u = updates[i];
+      if (!GenerationOk(u)) return false;
+      d.entries_[i] = u.Kind == QPMFile::kKindRemoved ? nullptr : lookup_.FindGenerationEntry(u.Generation, path);
+    }
+    d.checked_ = false;
+    // A record without updates names a file that no generation holds.
+    if (!d.generation_.SelectGeneration(creator_.selected_)) d.generation_.SetExists(false);
+    return true;
+  }
+
+  CIncrementalRestoreQPXFileExtendCreator& creator_;
+  const IGenerationLookup& lookup_;
+  const QPMFile::CQPMFile& qpm_;
+  long generationCount_;
+  RecordFinder<QPMFile::CQPMFolderInfo> folderRecords_;
+  RecordFinder<QPMFile::CQPMFileInfo> fileRecords_;
+  std::u16string folderCache_, fileCache_;
+  CFolder* folderCacheNode_ = nullptr;
+  CFolder* fileCacheNode_ = nullptr;
+  std::unordered_map<const CFolder*, std::unique_ptr<ChildIndex>> indexes_;
+};
+
+CIncrementalRestoreQPXFileExtendCreator::CIncrementalRestoreQPXFileExtendCreator() = default;
+CIncrementalRestoreQPXFileExtendCreator::~CIncrementalRestoreQPXFileExtendCreator() = default;
+
+bool CIncrementalRestoreQPXFileExtendCreator::Build(const IGenerationLookup& lookup) {
+  bool ok = false;
+  try {
+    lookup_ = &lookup;
+    tree_ = std::make_unique<CFSTree>();
+    notify_ = false;
+    if (selected_ < 0 || selected_ >= lookup.GetGenerationCount()) selected_ = 0;
+    BuildState state(*this, lookup);
+    ok = RunBuild(lookup, state);
+  } catch (const std::exception&) {
+    // Allocation failure, or a lookup refusing a generation.
+    ok = false;
+  }
+  if (!ok) {
+    tree_.reset();
+    totalFileSize_ = totalStoredSize_ = 0;
+    checkedFiles_ = checkedFolders_ = 0;
+    Error(158);
+    return false;
+  }
+  return true;
+}
+
+bool CIncrementalRestoreQPXFileExtendCreator::RunBuild(const IGenerationLookup& lookup, BuildState& state) {
+  const QPMFile::CQPMFile& qpm = lookup.GetManagement();
+  if (sink_) {
+    sink_->ClearError();
+    sink_->ClearMessage();
+    uint64_t total = 0;
+    for (int t = 0; t < 2; ++t) total += qpm.GetFolderTable(t).size() + qpm.GetFileTable(t).size();
+    sink_->SetTotal(static_cast<int32_t>(std::min<uint64_t>(total, INT32_MAX)));
+    sink_->SetCurrent(0);
+  }
+  int32_t current = 0;
+  auto step = [&] {
+    if (sink_ && current < INT32_MAX) sink_->SetCurrent(++current);
+    std::this_thread::yield();
+  };
+
+  Message(159);
+  for (int t = 0; t < 2; ++t) {
+    for (const auto& r : qpm.GetFolderTable(t)) {
+      if (state.RegisterFolder(*r) == Outcome::kFailed) return false;
+      step();
+    }
+  }
+  Message(160);
+  for (int t = 0; t < 2; ++t) {
+    for (const auto& r : qpm.GetFileTable(t)) {
+      if (state.RegisterFile(*r) == Outcome::kFailed) return false;
+      step();
+    }
+  }
+  RecalcTotals();
+  notify_ = true;
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Generations and totals
+
+bool CIncrementalRestoreQPXFileExtendCreator::SwitchGeneration(long g, CRecieveIncrementalRestoreTreeChange* receiver) {
+  if (!tree_) return false;
+  selected_ = g;
+  CSwitchGenerationOperator op(g, receiver);
+  if (!tree_->Traverse(op)) return false;
+  SettleAncestorOnlyFolders(receiver);
+  if (!RecalcTotals()) return false;
+  if (receiver) receiver->Prune();
+  return true;
+}
+
+void CIncrementalRestoreQPXFileExtendCreator::SettleAncestorOnlyFolders(
+    CRecieveIncrementalRestoreTreeChange* receiver) {
+  if (!tree_) return;
+  for (CFolder* root : tree_->GetRoots()) {
+    ForEachFolderBottomUp(*root, [&](CFolder& f) {
+      CIncrementalRestoreTreeFolderData& d = f.GetData();
+      if (!f.GetParent() || !d.IsAncestorOnly()) return;
+      const bool before = d.Exists();
+      d.generation_.SetExists(f.HasExistingChild());
+      if (!receiver || before == d.Exists()) return;
+      if (d.Exists()) receiver->FolderAdded(f.GetPath(), d.IsChecked());
+      else receiver->FolderRemoved(f.GetPath());
+    });
+  }
+}
+
+bool CIncrementalRestoreQPXFileExtendCreator::RecalcTotals() {
+  totalFileSize_ = totalStoredSize_ = 0;
+  checkedFiles_ = checkedFolders_ = 0;
+  if (!tree_) return true;
+  for (CFolder* root : tree_->GetRoots()) {
+    ForEachFolderBottomUp(*root, [](CFolder& f) {
+      CIncrementalRestoreTreeFolderData& d = f.GetData();
+      d.fileSize_ = d.storedSize_ = 0;
+      d.checkedFiles_ = d.checkedFolders_ = 0;
+      bool anyExists = false;
+      for (const CFSFile* file : f.GetFiles()) {
+        const CIncrementalRestoreTreeFileData& fd = file->GetData();
+        anyExists = anyExists || fd.Exists();
+        if (!fd.IsChecked()) continue;
+        ++d.checkedFiles_;
+        d.fileSize_ += fd.GetFileSize();
+        d.storedSize_ += fd.GetStoredSize();
+      }
+      for (const CFolder* sub : f.GetFolders()) {
+        const CIncrementalRestoreTreeFolderData& sd = sub->GetData();
+        anyExists = anyExists || sd.Exists();
+        if (!sd.IsChecked()) continue;
+        d.checkedFiles_ += sd.checkedFiles_;
+        d.fileSize_ += sd.fileSize_;
+        d.storedSize_ += sd.storedSize_;
+        d.checkedFolders_ += 1 + sd.checkedFolders_;
+      }
+      if (f.GetParent() && d.IsAncestorOnly()) d.generation_.SetExists(anyExists);
+      if (d.checkedFiles_ != 0) d.checked_ = true;
+      else if (d.checkedFolders_ != 0 || anyExists) d.checked_ = d.checkedFolders_ != 0;
+    });
+
+    // Roots are never switched; their presence follows their children.
+    CIncrementalRestoreTreeFolderData& rd = root->GetData();
+    bool checkedChild = false;
+    for (const CFSFile* file : root->GetFiles()) checkedChild = checkedChild || file->GetData().IsChecked();
+    for (const CFolder* sub : root->GetFolders()) checkedChild = checkedChild || sub->GetData().IsChecked();
+    if (checkedChild) {
+      rd.generation_.SetExists(true);
+      rd.checked_ = true;
+    } else {
+      rd.generation_.SetExists(root->HasExistingChild());
+      rd.checked_ = false;
+    }
+    totalFileSize_ += rd.GetTotalFileSize();
+    totalStoredSize_ += rd.GetTotalStoredSize();
+    checkedFiles_ += rd.GetCheckedFileCount();
+    checkedFolders_ += rd.GetCheckedFolderCount();
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Check marks
+
+void CIncrementalRestoreQPXFileExtendCreator::ChildFolderChecked(CFolder* folder) {
+  for (; folder; folder = folder->GetParent()) {
+    CIncrementalRestoreTreeFolderData& d = folder->GetData();
+    ++d.checkedFolders_;
+    if (d.checked_) return;
+    d.checked_ = true;
+    if (!notify_) return;
+  }
+}
+
+void CIncrementalRestoreQPXFileExtendCreator::ChildFolderUnchecked(CFolder* folder) {
+  for (; folder; folder = folder->GetParent()) {
+    CIncrementalRestoreTreeFolderData& d = folder->GetData();
+    --d.checkedFolders_;
+    if (d.checkedFiles_ != 0 || d.checkedFolders_ != 0 || !d.checked_) return;
+    d.checked_ = false;
+    if (!notify_) return;
+  }
+}
+
+void CIncrementalRestoreQPXFileExtendCreator::FileCheckChanged(CFSFile& file) {
+  const CIncrementalRestoreTreeFileData& fd = file.GetData();
+  // Only a present file counts.
+  if (!fd.Exists()) return;
+  const bool checking = fd.checked_;
+  const uint64_t size = fd.GetFileSize(), stored = fd.GetStoredSize();
+  for (CFolder* a = file.GetParent(); a; a = a->GetParent()) {
+    CIncrementalRestoreTreeFolderData& d = a->GetData();
+    if (checking) {
+      d.fileSize_ += size;
+      d.storedSize_ += stored;
+      if (++d.checkedFiles_ == 1) {
+        d.checked_ = true;
+        if (notify_) ChildFolderChecked(a->GetParent());
+      }
+    } else {
+      d.fileSize_ -= size;
+      d.storedSize_ -= stored;
+      if (--d.checkedFiles_ == 0) {
+        d.checked_ = false;
+        if (notify_) ChildFolderUnchecked(a->GetParent());
+      }
+    }
+  }
+}
+
+void CIncrementalRestoreQPXFileExtendCreator::SetFolderChecked(CFolder& folder, bool state) {
+  auto mark = [this, state](CFolder& f) {
+    f.GetData().checked_ = state;
+    if (state) ChildFolderChecked(f.GetParent());
+    else ChildFolderUnchecked(f.GetParent());
+  };
+  mark(folder);
+  notify_ = false;
+  for (CFSFile* file : folder.GetFiles()) file->GetData().checked_ = state;
+  ForEachFolderBelow(folder, [&](CFolder& f) {
+    mark(f);
+    for (CFSFile* file : f.GetFiles()) file->GetData().checked_ = state;
+  });
+  // A subfolder's report may have unchecked a folder above it; the subtree
+  // ends as asked.
+  folder.GetData().checked_ = state;
+  ForEachFolderBelow(folder, [state](CFolder& f) { f.GetData().checked_ = state; });
+}
+
+void CIncrementalRestoreQPXFileExtendCreator::SetChecked(std::u16string_view path, bool state) {
+  if (!tree_) return;
+  CFSObject* node = tree_->Find(path);
+  if (!node) return;
+  const bool saved = notify_;
+  notify_ = true;
+  if (node->IsFolder()) {
+    SetFolderChecked(*static_cast<CFolder*>(node), state);
+  } else {
+    CFSFile& file = *static_cast<CFSFile*>(node);
+    if (file.GetData().checked_ != state) {
+      file.GetData().checked_ = state;
+      FileCheckChanged(file);
+    }
+  }
+  notify_ = saved;
+}
+
+}  // namespace IncrementalBackup
