@@ -1,0 +1,137 @@
+#include "generations/incremental_manager.h"
+
+#include <new>
+#include <stdexcept>
+
+#include "archive/qpx_file_extend.h"
+#include "archive/qpx_file_factory.h"
+
+namespace IncrementalBackup {
+
+CIncrementalManager::CIncrementalManager() = default;
+
+CIncrementalManager::~CIncrementalManager() { Reset(); }
+
+void CIncrementalManager::ReportError(int32_t id) {
+  lastError_ = id;
+  Error(id);
+  if (user_) user_->Error(id);
+}
+
+bool CIncrementalManager::Rebuild(const std::u16string& archivePath) {
+  // The damaged file's reader is of no further use; after the rebuild the
+  // management path is the one the file would have beside the archive.
+  management_.Reset();
+  if (!management_.RebuildFromArchive(archivePath)) {
+    ReportError(ManagerText::kRebuildFailed);
+    return false;
+  }
+  rebuilt_ = true;
+  return true;
+}
+
+bool CIncrementalManager::LoadGenerations(const std::u16string& archivePath, const std::u16string& managementPath) {
+  Reset();
+  rebuilt_ = false;
+  lastError_ = -1;
+
+  Message(ManagerText::kReadingManagement);
+  if (!CanContinue()) return false;
+
+  if (!management_.Open(managementPath)) {
+    if (user_) user_->Notice(ManagerText::kNoManagement);
+    if (!Rebuild(archivePath)) return false;
+  } else if (!management_.Load() || management_.GetArchiveCount() == 0) {
+    // A file that lists no archive leaves nothing to show, so it is offered
+    // the same rebuild as a damaged one.
+    if (user_ == nullptr || !user_->AskYesNo(ManagerText::kDamagedRebuild)) {
+      ReportError(ManagerText::kLoadCancelled);
+      return false;
+    }
+    Message(ManagerText::kRebuilding);
+    if (!Rebuild(archivePath)) return false;
+  }
+
+  Message(ManagerText::kUpdatingVersion);
+  for (long i = 0; i < management_.GetArchiveCount(); ++i) {
+    Message(ManagerText::kReadingGeneration);
+    if (!CanContinue()) return false;
+    if (!OpenGeneration(*management_.GetArchive(i))) {
+      if (lastError_ == -1) ReportError(ManagerText::kGenerationFailed);
+      return false;
+    }
+  }
+
+  try {
+    if (errorHistory_)
+      errorHistory_->RemoveAll();
+    else
+      errorHistory_ = std::make_unique<QPXFile::CErrorHistory>();
+  } catch (const std::bad_alloc&) {
+    ReportError(ManagerText::kNoErrorHistory);
+    return false;
+  }
+  return true;
+}
+
+bool CIncrementalManager::OpenGeneration(const QPMFile::CQPMQPXFileInfo& record) {
+  try {
+    QPXFile::CQPXFileFactory factory;
+    std::unique_ptr<QPXFile::CQPXFile> archive(factory.CreateFromFile(record.Path));
+    if (!archive) return false;
+    if (!archive->Open(record.Path, QPXFile::kModeRead) || !archive->Load()) return false;
+    if (archive->GetHeader() == nullptr || archive->GetHeader()->GetCreationTime() != record.CreationTime) {
+      ReportError(ManagerText::kOverwritten);
+      return false;
+    }
+    archives_.push_back(std::move(archive));
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+void CIncrementalManager::CheckGeneration(long generation) const {
+  if (generation < 0 || generation >= GetGenerationCount())
+    throw std::out_of_range("generation " + std::to_string(generation) + " of " +
+                            std::to_string(GetGenerationCount()));
+}
+
+QPXFile::CQPXFile* CIncrementalManager::GetGenerationArchive(long generation) const {
+  if (generation < 0 || generation >= GetGenerationCount()) return nullptr;
+  return archives_[static_cast<size_t>(generation)].get();
+}
+
+QPXFile::IQPXBackupedFile* CIncrementalManager::FindGenerationEntry(long generation,
+                                                                   std::u16string_view fullPath) const {
+  CheckGeneration(generation);
+  QPXFile::CQPXFile* archive = archives_[static_cast<size_t>(generation)].get();
+  if (archive == nullptr) return nullptr;
+  const long index = archive->FindEntry(std::u16string(fullPath));
+  if (index < 0) return nullptr;
+  return archive->GetEntry(index);
+}
+
+bool CIncrementalManager::GetFolderAttributes(long generation, std::u16string_view folderPath,
+                                              CAttributes& out) const {
+  CheckGeneration(generation);
+  auto* archive = dynamic_cast<QPXFile::CQPXFileExtend*>(archives_[static_cast<size_t>(generation)].get());
+  if (archive == nullptr || archive->GetFolderList() == nullptr) return false;
+  const QPXFile::CQPXFolderList& folders = *archive->GetFolderList();
+  const int index = folders.FindFolder(folderPath);
+  if (index < 0) return false;
+  CAttributes found;
+  if (!folders.GetFolder(index, nullptr, &found.CreationTime, &found.Attributes, &found.LastAccessTime,
+                         &found.LastWriteTime))
+    return false;
+  out = found;
+  return true;
+}
+
+void CIncrementalManager::Reset() {
+  archives_.clear();
+  management_.Reset();
+  errorHistory_.reset();
+}
+
+}  // namespace IncrementalBackup

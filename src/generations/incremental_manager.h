@@ -1,0 +1,108 @@
+// The generation manager: turns a management file into the open archives of
+// every generation of a backup set, checks that each archive is the one that
+// was recorded, and answers the merged tree's lookups.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "archive/qpx_file.h"
+#include "generations/generation_lookup.h"
+#include "generations/inf_item.h"
+#include "generations/progress.h"
+#include "generations/qpm_file.h"
+#include "restore/error_history.h"
+
+namespace IncrementalBackup {
+
+// String-table ids the manager reports or asks with.
+namespace ManagerText {
+constexpr int32_t kReadingManagement = 129;  // message
+constexpr int32_t kReadingGeneration = 131;  // message
+constexpr int32_t kGenerationFailed = 133;   // error
+constexpr int32_t kNoErrorHistory = 135;     // error
+constexpr int32_t kOverwritten = 136;        // error: creation time differs from the record
+constexpr int32_t kDamagedRebuild = 139;     // yes/no question
+constexpr int32_t kLoadCancelled = 140;      // error: the user declined the rebuild
+constexpr int32_t kRebuilding = 141;         // message
+constexpr int32_t kRebuildFailed = 142;      // error
+constexpr int32_t kUpdatingVersion = 143;    // message
+constexpr int32_t kNoManagement = 247;       // notice (OK/Cancel, answer ignored)
+}  // namespace ManagerText
+
+// What the manager asks of the person in front of it. The desktop program
+// answers with message boxes (silent in quiet mode), the command-line tool on
+// the terminal. Every id is a string-table number.
+class IManagerUser {
+ public:
+  virtual ~IManagerUser() = default;
+  // A notice the load goes on after, whatever the answer (247).
+  virtual void Notice(int32_t id) = 0;
+  // A yes/no question (139); true only for Yes.
+  virtual bool AskYesNo(int32_t id) = 0;
+  // An error that ends the load; it is also set on the progress sink.
+  virtual void Error(int32_t id) = 0;
+};
+
+class CIncrementalManager : public CProgressInformable, public IGenerationLookup {
+ public:
+  CIncrementalManager();
+  ~CIncrementalManager() override;
+  CIncrementalManager(const CIncrementalManager&) = delete;
+  CIncrementalManager& operator=(const CIncrementalManager&) = delete;
+
+  // Not owned; null: no questions (a damaged file is then not rebuilt) and no notices.
+  void SetUser(IManagerUser* user) { user_ = user; }
+  IManagerUser* GetUser() const { return user_; }
+
+  // Loads the management file at `managementPath` (engine path), or rebuilds
+  // it from the archive the user opened when it is missing, or damaged and
+  // the user agrees, then opens every generation archive it lists. On failure
+  // the cause has been reported (GetLastError) and the archives opened so far
+  // stay until Reset.
+  bool LoadGenerations(const std::u16string& archivePath, const std::u16string& managementPath);
+  // Opens, loads and checks one generation's archive and appends it.
+  bool OpenGeneration(const QPMFile::CQPMQPXFileInfo& record);
+
+  // IGenerationLookup. The generation count is the number of archives
+  // opened: after a successful load, the size of the archives table.
+  const QPMFile::CQPMFile& GetManagement() const override { return management_; }
+  long GetGenerationCount() const override { return static_cast<long>(archives_.size()); }
+  QPXFile::CQPXFile* GetGenerationArchive(long generation) const override;
+  QPXFile::IQPXBackupedFile* FindGenerationEntry(long generation, std::u16string_view fullPath) const override;
+  bool GetFolderAttributes(long generation, std::u16string_view folderPath, CAttributes& out) const override;
+
+  // Closes every archive and the management file and drops the error
+  // history; the management content and the INF items stay.
+  void Reset();
+
+  // Null until a load succeeds.
+  QPXFile::CErrorHistory* GetErrorHistory() const { return errorHistory_.get(); }
+  // Fills the INF items from generation 0; false when there is none.
+  bool CollectINFItems() { return INFFile::CollectINFItems(GetGenerationArchive(0), management_, infItems_); }
+  const INFFile::CINFItemArray& GetINFItems() const { return infItems_; }
+  INFFile::CINFItemArray& GetINFItems() { return infItems_; }
+
+  // The management data was made from the opened archive alone (one generation).
+  bool IsRebuilt() const { return rebuilt_; }
+  // The last error this manager reported, or -1.
+  int32_t GetLastError() const { return lastError_; }
+
+ private:
+  void ReportError(int32_t id);
+  bool Rebuild(const std::u16string& archivePath);
+  void CheckGeneration(long generation) const;
+
+  IManagerUser* user_ = nullptr;
+  QPMFile::CQPMFile management_;
+  std::vector<std::unique_ptr<QPXFile::CQPXFile>> archives_;  // position = generation
+  std::unique_ptr<QPXFile::CErrorHistory> errorHistory_;
+  INFFile::CINFItemArray infItems_;
+  bool rebuilt_ = false;
+  int32_t lastError_ = -1;
+};
+
+}  // namespace IncrementalBackup
