@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "generations/generation_lookup.h"
+#include "generations/incremental_restore_archive.h"
 #include "generations/progress.h"
 #include "generations/qpm_file.h"
 

@@ -1,0 +1,503 @@
+// The merged tree of a backup set: which node shows what in each
+// generation, what a switch reports, check marks with their totals, folders
+// no record names, and management files meant to break the build.
+#include "generations/restore_tree.h"
+
+#include <algorithm>
+#include <random>
+
+#include "entry/backuped_file.h"
+#include "generation_set.h"
+#include "host/text.h"
+#include "support/samples.h"
+
+using namespace IncrementalBackup;
+using namespace testsupport;
+using gentest::FakeLookup;
+namespace fs = std::filesystem;
+
+namespace {
+
+using Updates = std::vector<QPMFile::CQPMUpdateContents>;
+
+struct Selected {
+  bool exists;
+  int32_t applying;
+};
+
+Selected Select(const Updates& u, long g) {
+  CGenerationInfo info;
+  info.Attach(&u);
+  EXPECT_TRUE(info.SelectGeneration(g));
+  return {info.Exists(), info.GetApplyingIndex()};
+}
+
+TEST(GenerationSelection, LatestUpdateAtOrBeforeTheGenerationApplies) {
+  const Updates removedIn2{{0, 1}, {2, 3}};
+  EXPECT_TRUE(Select(removedIn2, 0).exists);
+  EXPECT_TRUE(Select(removedIn2, 1).exists);
+  EXPECT_EQ(Select(removedIn2, 1).applying, 0);
+  EXPECT_FALSE(Select(removedIn2, 2).exists);
+  EXPECT_FALSE(Select(removedIn2, 5).exists);
+
+  const Updates firstIn3{{3, 1}};
+  for (long g : {0, 1, 2}) {
+    EXPECT_FALSE(Select(firstIn3, g).exists);
+    EXPECT_EQ(Select(firstIn3, g).applying, -1);
+  }
+  EXPECT_TRUE(Select(firstIn3, 3).exists);
+
+  const Updates storedTwice{{0, 1}, {2, 1}};
+  EXPECT_EQ(Select(storedTwice, 1).applying, 0);
+  EXPECT_EQ(Select(storedTwice, 2).applying, 1);
+  EXPECT_EQ(Select(storedTwice, 7).applying, 1);
+
+  const Updates removedAndBack{{0, 1}, {1, 3}, {3, 1}};
+  EXPECT_FALSE(Select(removedAndBack, 2).exists);
+  EXPECT_TRUE(Select(removedAndBack, 3).exists);
+}
+
+TEST(GenerationSelection, OfTwoUpdatesInOneGenerationTheFirstApplies) {
+  const Updates stored_then_removed{{1, 1}, {1, 3}};
+  EXPECT_EQ(Select(stored_then_removed, 1).applying, 0);
+  EXPECT_TRUE(Select(stored_then_removed, 1).exists);
+  // Also when a later generation is selected.
+  EXPECT_EQ(Select(stored_then_removed, 2).applying, 0);
+  const Updates removed_then_stored{{0, 1}, {1, 3}, {1, 1}};
+  EXPECT_FALSE(Select(removed_then_stored, 1).exists);
+  EXPECT_FALSE(Select(removed_then_stored, 4).exists);
+}
+
+TEST(GenerationSelection, NothingToSelectChangesNothing) {
+  CGenerationInfo info;
+  EXPECT_FALSE(info.SelectGeneration(0));
+  const Updates none;
+  info.Attach(&none);
+  EXPECT_FALSE(info.SelectGeneration(0));
+  const Updates one{{0, 1}};
+  info.Attach(&one);
+  EXPECT_FALSE(info.SelectGeneration(-1));
+  EXPECT_EQ(info.GetSelectedGeneration(), -1);
+  EXPECT_TRUE(info.Exists());
+}
+
+struct Call {
+  std::string kind;
+  std::u16string path;
+  bool checked = false;
+  bool operator==(const Call&) const = default;
+};
+
+class Recorder : public CRecieveIncrementalRestoreTreeChange {
+ public:
+  void FolderAdded(const std::u16string& path, bool checked) override { calls.push_back({"added", path, checked}); }
+  void FolderRemoved(const std::u16string& path) override { calls.push_back({"removed", path}); }
+  void Prune() override { calls.push_back({"prune", u""}); }
+  bool Has(const Call& c) const { return std::find(calls.begin(), calls.end(), c) != calls.end(); }
+  std::vector<Call> calls;
+};
+
+// Four generations:
+//   C:\Data\keep.txt   stored in 0
+//   C:\Data\gone.txt   stored in 0, removed in 2
+//   C:\Data\twice.txt  stored in 0 and 2
+//   C:\Data\late.txt   first stored in 3
+//   C:\Data\dup.txt    stored and removed in 1
+//   C:\Data\Old        stored in 0, removed in 2, with o.txt likewise
+//   C:\Deep\a\b\c.txt  stored in 0, removed in 1; no record for its folders
+class RestoreTreeTest : public gentest::GenerationTest {
+ protected:
+  void SetUp() override {
+    GenerationTest::SetUp();
+    std::vector<ArchiveSpec> archives(4);
+    for (size_t g = 0; g < 4; ++g) {
+      archives[g].creationTime += g;
+      archives[g].folders = {{u"C:\\Data", 0x10, 100 + g, 0, 0}};
+    }
+    archives[0].folders.push_back({u"C:\\Data\\Old", 0x12, 7, 8, 9});
+    archives[0].entries = {{.folder = u"C:\\Data", .name = u"keep.txt", .data = Bytes("k0")},
+                           {.folder = u"C:\\Data", .name = u"gone.txt", .data = Bytes("gone")},
+                           {.folder = u"C:\\Data", .name = u"twice.txt", .data = Bytes("t0")},
+                           {.folder = u"C:\\Data\\Old", .name = u"o.txt", .data = Bytes("old")},
+                           {.folder = u"C:\\Deep\\a\\b", .name = u"c.txt", .data = Bytes("deep")}};
+    archives[1].entries = {{.folder = u"C:\\Data", .name = u"dup.txt", .data = Bytes("dup")}};
+    archives[2].entries = {{.folder = u"C:\\Data", .name = u"twice.txt", .data = Bytes("t2 longer")}};
+    archives[3].entries = {{.folder = u"C:\\Data", .name = u"late.txt", .data = Bytes("late!")}};
+
+    ManagementSpec plan;
+    plan.folders1 = {{u"C:\\Data", {{0, 1}, {1, 1}, {2, 1}, {3, 1}}}, {u"C:\\Data\\Old", {{0, 1}, {2, 3}}}};
+    plan.files1 = {{u"C:\\Data\\keep.txt", {{0, 1}}},
+                   {u"C:\\Data\\gone.txt", {{0, 1}, {2, 3}}},
+                   {u"C:\\Data\\twice.txt", {{0, 1}, {2, 1}}},
+                   {u"C:\\Data\\Old\\o.txt", {{0, 1}, {2, 3}}},
+                   {u"C:\\Deep\\a\\b\\c.txt", {{0, 1}, {1, 3}}}};
+    plan.files2 = {{u"C:\\Data\\late.txt", {{3, 1}}}, {u"C:\\Data\\dup.txt", {{1, 1}, {1, 3}}}};
+    WriteSet(plan, archives, lookup_);
+    ASSERT_FALSE(HasFatalFailure());
+    creator_.SetProgressInfo(&progress_);
+    ASSERT_TRUE(creator_.Build(lookup_));
+  }
+
+  CFSTree& Tree() { return *creator_.GetTree(); }
+  CFSFile& File(std::u16string_view path) {
+    CFSObject* node = Tree().Find(path);
+    EXPECT_TRUE(node && !node->IsFolder()) << host::WideToUtf8(path);
+    return *static_cast<CFSFile*>(node);
+  }
+  CFolder& Folder(std::u16string_view path) {
+    CFSObject* node = Tree().Find(path);
+    EXPECT_TRUE(node && node->IsFolder()) << host::WideToUtf8(path);
+    return *static_cast<CFolder*>(node);
+  }
+  bool Present(std::u16string_view path) { return Tree().Find(path)->Exists(); }
+  QPXFile::IQPXBackupedFile* StoredIn(long g, std::u16string_view path) {
+    return lookup_.FindGenerationEntry(g, path);
+  }
+
+  FakeLookup lookup_;
+  CProgressInfo progress_;
+  CIncrementalRestoreQPXFileExtendCreator creator_;
+};
+
+TEST_F(RestoreTreeTest, BuildReportsItsStepsAndHoldsEveryRecordedPath) {
+  EXPECT_EQ(progress_.GetTotal(), 9);
+  EXPECT_EQ(progress_.GetCurrent(), 9);
+  EXPECT_EQ(progress_.GetMessageId(), 160);
+  EXPECT_FALSE(progress_.HasError());
+  EXPECT_TRUE(creator_.IsNotifying());
+  ASSERT_EQ(Tree().GetRoots().size(), 1u);
+  const CFolder& data = Folder(u"c:\\DATA");
+  EXPECT_EQ(data.GetFiles().size(), 5u);
+  EXPECT_EQ(data.GetFolders().size(), 1u);
+  EXPECT_EQ(File(u"C:\\Data\\Old\\o.txt").GetPath(), u"C:\\Data\\Old\\o.txt");
+  EXPECT_EQ(Tree().Find(u"C:\\Data\\keep.txt\\x"), nullptr);
+  EXPECT_EQ(Tree().Find(u"D:"), nullptr);
+}
+
+TEST_F(RestoreTreeTest, EachGenerationShowsTheEntryOfItsLatestRecord) {
+  struct Expect {
+    long g;
+    bool keep, gone, late, dup;
+    long twiceFrom;
+  };
+  for (const Expect& e : {Expect{0, true, true, false, false, 0}, Expect{1, true, true, false, true, 0},
+                          Expect{2, true, false, false, true, 2}, Expect{3, true, false, true, true, 2}}) {
+    SCOPED_TRACE(e.g);
+    ASSERT_TRUE(creator_.SwitchGeneration(e.g));
+    EXPECT_EQ(creator_.GetSelectedGeneration(), e.g);
+    EXPECT_EQ(Present(u"C:\\Data\\keep.txt"), e.keep);
+    EXPECT_EQ(File(u"C:\\Data\\keep.txt").GetData().GetCurrentEntry(), StoredIn(0, u"C:\\Data\\keep.txt"));
+    EXPECT_EQ(Present(u"C:\\Data\\gone.txt"), e.gone);
+    EXPECT_EQ(Present(u"C:\\Data\\late.txt"), e.late);
+    EXPECT_EQ(Present(u"C:\\Data\\dup.txt"), e.dup);
+    const CIncrementalRestoreTreeFileData& twice = File(u"C:\\Data\\twice.txt").GetData();
+    EXPECT_EQ(twice.GetCurrentEntry(), StoredIn(e.twiceFrom, u"C:\\Data\\twice.txt"));
+    EXPECT_EQ(twice.GetFileSize(), e.twiceFrom == 0 ? 2u : 9u);
+    // The folder shows its attributes of the applying generation.
+    CAttributes a;
+    ASSERT_TRUE(Folder(u"C:\\Data").GetData().GetCurrentAttributes(a));
+    EXPECT_EQ(a.CreationTime, 100u + e.g);
+    EXPECT_EQ(Present(u"C:\\Data\\Old"), e.g < 2);
+  }
+  // An absent file shows no data.
+  EXPECT_EQ(File(u"C:\\Data\\gone.txt").GetData().GetFileSize(), 0u);
+  EXPECT_EQ(File(u"C:\\Data\\gone.txt").GetData().GetCurrentEntry(), nullptr);
+  CAttributes removed;
+  ASSERT_TRUE(creator_.SwitchGeneration(0));
+  ASSERT_TRUE(Folder(u"C:\\Data\\Old").GetData().GetCurrentAttributes(removed));
+  EXPECT_EQ(removed.Attributes, 0x12u);
+}
+
+TEST_F(RestoreTreeTest, SwitchTellsTheReceiverWhatAppearedAndWhatWent) {
+  creator_.SetChecked(u"C:\\Data\\Old", true);
+  creator_.RecalcTotals();
+  Recorder r;
+  ASSERT_TRUE(creator_.SwitchGeneration(2, &r));
+  EXPECT_TRUE(r.Has({"removed", u"C:\\Data\\Old"}));
+  EXPECT_TRUE(r.Has({"removed", u"C:\\Data\\gone.txt"}));
+  EXPECT_TRUE(r.Has({"added", u"C:\\Data\\dup.txt", false}));
+  EXPECT_FALSE(r.Has({"removed", u"C:\\Data\\keep.txt"}));
+  EXPECT_EQ(r.calls.back(), (Call{"prune", u""}));
+  EXPECT_EQ(std::count(r.calls.begin(), r.calls.end(), Call{"prune", u""}), 1);
+
+  r.calls.clear();
+  ASSERT_TRUE(creator_.SwitchGeneration(0, &r));
+  // The folder comes back with its check mark.
+  EXPECT_TRUE(r.Has({"added", u"C:\\Data\\Old", true}));
+  EXPECT_TRUE(r.Has({"removed", u"C:\\Data\\dup.txt"}));
+  // No change, no call.
+  r.calls.clear();
+  ASSERT_TRUE(creator_.SwitchGeneration(0, &r));
+  EXPECT_EQ(r.calls, (std::vector<Call>{{"prune", u""}}));
+}
+
+TEST_F(RestoreTreeTest, CheckingAFileChecksEveryAncestorWithItsSizes) {
+  const uint64_t size = 3, stored = File(u"C:\\Data\\Old\\o.txt").GetData().GetStoredSize();
+  ASSERT_FALSE(Folder(u"C:\\Data").GetData().IsChecked());
+  creator_.SetChecked(u"C:\\Data\\Old\\o.txt", true);
+  for (const char16_t* path : {u"C:\\Data\\Old", u"C:\\Data", u"C:"}) {
+    SCOPED_TRACE(host::WideToUtf8(path));
+    const CIncrementalRestoreTreeFolderData& d = Folder(path).GetData();
+    EXPECT_TRUE(d.IsChecked());
+    EXPECT_EQ(d.GetTotalFileSize(), size);
+    EXPECT_EQ(d.GetTotalStoredSize(), stored);
+    EXPECT_EQ(d.GetCheckedFileCount(), 1);
+  }
+  // The creator's totals follow at the next recalculation.
+  EXPECT_EQ(creator_.GetCheckedFileCount(), 0);
+  ASSERT_TRUE(creator_.RecalcTotals());
+  EXPECT_EQ(creator_.GetCheckedFileCount(), 1);
+  EXPECT_EQ(creator_.GetTotalFileSize(), size);
+  EXPECT_EQ(creator_.GetCheckedFolderCount(), 2);  // Data and Old; the drive is no folder of its own
+
+  creator_.SetChecked(u"C:\\Data\\Old\\o.txt", false);
+  EXPECT_FALSE(Folder(u"C:\\Data\\Old").GetData().IsChecked());
+  EXPECT_FALSE(Folder(u"C:\\Data").GetData().IsChecked());
+  EXPECT_EQ(Folder(u"C:\\Data").GetData().GetTotalFileSize(), 0u);
+  ASSERT_TRUE(creator_.RecalcTotals());
+  EXPECT_EQ(creator_.GetCheckedFileCount(), 0);
+  EXPECT_EQ(creator_.GetCheckedFolderCount(), 0);
+}
+
+TEST_F(RestoreTreeTest, CheckingAFolderChecksItsSubtreeAndTotalsCountPresentFilesOnly) {
+  creator_.SetChecked(u"C:\\data", true);
+  EXPECT_TRUE(File(u"C:\\Data\\late.txt").GetData().GetCheckedFlag());
+  EXPECT_FALSE(File(u"C:\\Data\\late.txt").GetData().IsChecked());  // absent in 0
+  EXPECT_TRUE(Folder(u"C:\\Data\\Old").GetData().IsChecked());
+  ASSERT_TRUE(creator_.RecalcTotals());
+  EXPECT_EQ(creator_.GetCheckedFileCount(), 4);  // keep, gone, twice, o.txt
+  EXPECT_EQ(creator_.GetTotalFileSize(), 2u + 4u + 2u + 3u);
+  ASSERT_TRUE(creator_.SwitchGeneration(3));
+  EXPECT_EQ(creator_.GetCheckedFileCount(), 4);  // keep, twice, late, dup
+  EXPECT_EQ(creator_.GetTotalFileSize(), 2u + 9u + 5u + 3u);
+  EXPECT_EQ(creator_.GetCheckedFolderCount(), 1);  // Old is gone
+
+  creator_.SetChecked(u"C:\\Data", false);
+  ASSERT_TRUE(creator_.RecalcTotals());
+  EXPECT_EQ(creator_.GetCheckedFileCount(), 0);
+  EXPECT_FALSE(Folder(u"C:\\Data").GetData().IsChecked());
+  // A path that names nothing changes nothing.
+  creator_.SetChecked(u"C:\\Nowhere\\x", true);
+  EXPECT_TRUE(creator_.IsNotifying());
+}
+
+// The tree makes C:\Deep, C:\Deep\a and C:\Deep\a\b for c.txt although no
+// record names them; they follow c.txt in and out of the generations.
+TEST_F(RestoreTreeTest, FoldersNoRecordNamesFollowTheirChildren) {
+  EXPECT_TRUE(Folder(u"C:\\Deep\\a").GetData().IsAncestorOnly());
+  EXPECT_FALSE(Folder(u"C:\\Data").GetData().IsAncestorOnly());
+  EXPECT_TRUE(Present(u"C:\\Deep\\a\\b"));
+  Recorder r;
+  ASSERT_TRUE(creator_.SwitchGeneration(1, &r));
+  for (const char16_t* path : {u"C:\\Deep", u"C:\\Deep\\a", u"C:\\Deep\\a\\b"}) {
+    EXPECT_FALSE(Present(path)) << host::WideToUtf8(path);
+    EXPECT_TRUE(r.Has({"removed", path})) << host::WideToUtf8(path);
+  }
+  r.calls.clear();
+  ASSERT_TRUE(creator_.SwitchGeneration(0, &r));
+  EXPECT_TRUE(r.Has({"added", u"C:\\Deep", false}));
+  EXPECT_TRUE(Present(u"C:\\Deep\\a"));
+
+  creator_.SetChecked(u"C:\\Deep", true);
+  ASSERT_TRUE(creator_.RecalcTotals());
+  EXPECT_EQ(creator_.GetCheckedFileCount(), 1);
+  EXPECT_TRUE(Folder(u"C:\\Deep\\a\\b").GetData().IsChecked());
+}
+
+class FolderSink : public IRestoreTreeFolderSink {
+ public:
+  bool InsertFolderPath(const std::u16string& path) override {
+    paths.push_back(path);
+    return path != refuse;
+  }
+  std::vector<std::u16string> paths;
+  std::u16string refuse;
+};
+
+TEST_F(RestoreTreeTest, TraversalVisitsFilesBeforeSubfoldersAndNeverTheRoots) {
+  ASSERT_TRUE(creator_.SwitchGeneration(2));
+  FolderSink sink;
+  CRegisterOperator op(sink);
+  ASSERT_TRUE(Tree().Traverse(op));
+  // Old is absent in 2, and so are the Deep folders.
+  EXPECT_EQ(sink.paths, (std::vector<std::u16string>{u"C:\\Data"}));
+
+  ASSERT_TRUE(creator_.SwitchGeneration(0));
+  sink.paths.clear();
+  sink.refuse = u"C:\\Data";
+  EXPECT_FALSE(Tree().Traverse(op));
+  EXPECT_EQ(sink.paths, (std::vector<std::u16string>{u"C:\\Data"}));
+}
+
+// ---------------------------------------------------------------------------
+// Management files that must not break the build
+
+class HostileTreeTest : public gentest::GenerationTest {
+ protected:
+  bool Build(const ManagementSpec& plan) {
+    lookup_.anyFolder = true;
+    LoadManagement(plan, lookup_);
+    if (HasFatalFailure()) return false;
+    creator_.SetProgressInfo(&progress_);
+    return creator_.Build(lookup_);
+  }
+  FakeLookup lookup_;
+  CProgressInfo progress_;
+  CIncrementalRestoreQPXFileExtendCreator creator_;
+};
+
+TEST_F(HostileTreeTest, ThousandsOfComponentsCostNoStack) {
+  std::u16string deep = u"C:";
+  for (int i = 0; i < 12000; ++i) deep += u"\\d";
+  ManagementSpec plan;
+  plan.archives = gentest::PlaceholderArchives(2);
+  plan.folders1 = {{deep, {{0, 1}}}};
+  plan.files1 = {{deep + u"\\f.txt", {{0, 1}, {1, 3}}}, {deep + u"\\d\\g.txt", {{1, 1}}}};
+  ASSERT_TRUE(Build(plan));
+  CFSObject* file = creator_.GetTree()->Find(deep + u"\\f.txt");
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(file->GetPath(), deep + u"\\f.txt");
+  creator_.SetChecked(u"C:\\d", true);
+  ASSERT_TRUE(creator_.RecalcTotals());
+  EXPECT_EQ(creator_.GetCheckedFileCount(), 1);
+  Recorder r;
+  ASSERT_TRUE(creator_.SwitchGeneration(1, &r));
+  EXPECT_EQ(creator_.GetCheckedFileCount(), 1);  // g.txt
+  // A checked file without an entry stops the archive, nothing else.
+  EXPECT_EQ(creator_.CreateRestoreArchive(), nullptr);
+  ASSERT_TRUE(creator_.Build(lookup_));  // rebuilding frees the deep tree
+}
+
+TEST_F(HostileTreeTest, RecordsMeetingANodeOfTheOtherKindAreSkipped) {
+  ManagementSpec plan;
+  plan.archives = gentest::PlaceholderArchives(1);
+  // Folders are registered before files.
+  plan.folders1 = {{u"C:\\x", {{0, 1}}}};
+  plan.folders2 = {{u"C:\\y\\z", {{0, 1}}}};
+  plan.files1 = {{u"C:\\x", {{0, 1}}},            // a folder already
+                 {u"C:\\Y", {{0, 1}}},            // likewise, made as z's parent
+                 {u"C:", {{0, 1}}},                // the drive itself
+                 {u"C:\\f.txt", {{0, 1}}},
+                 {u"C:\\f.txt\\below", {{0, 1}}},  // a file as a folder
+                 {u"C:\\x\\in.txt", {{0, 1}}}};
+  ASSERT_TRUE(Build(plan));
+  CFSTree& tree = *creator_.GetTree();
+  EXPECT_TRUE(tree.Find(u"C:\\x")->IsFolder());
+  EXPECT_TRUE(tree.Find(u"C:\\y")->IsFolder());
+  EXPECT_NE(tree.Find(u"C:\\y\\z"), nullptr);
+  EXPECT_NE(tree.Find(u"C:\\X\\IN.TXT"), nullptr);
+  EXPECT_EQ(tree.Find(u"C:\\f.txt\\below"), nullptr);
+  const CFolder& root = *tree.GetRoots()[0];
+  EXPECT_EQ(root.GetFolders().size(), 2u);
+  ASSERT_EQ(root.GetFiles().size(), 1u);
+  EXPECT_EQ(root.GetFiles()[0]->GetName(), u"f.txt");
+}
+
+TEST_F(HostileTreeTest, AGenerationBeyondTheOpenedArchivesFailsTheBuild) {
+  ManagementSpec plan;
+  plan.archives = gentest::PlaceholderArchives(3);
+  plan.files1 = {{u"C:\\a.txt", {{0, 1}, {2, 1}}}};
+  lookup_.anyFolder = true;
+  LoadManagement(plan, lookup_);
+  lookup_.count = 2;  // the third archive did not open
+  creator_.SetProgressInfo(&progress_);
+  EXPECT_FALSE(creator_.Build(lookup_));
+  EXPECT_EQ(progress_.GetErrorId(), 158);
+  EXPECT_EQ(creator_.GetTree(), nullptr);
+  EXPECT_FALSE(creator_.SwitchGeneration(0));
+  EXPECT_EQ(creator_.CreateRestoreArchive(), nullptr);
+}
+
+TEST_F(HostileTreeTest, AFolderWithoutAttributesFailsTheBuild) {
+  ManagementSpec plan;
+  plan.archives = gentest::PlaceholderArchives(1);
+  plan.folders1 = {{u"C:\\a", {{0, 1}}}};
+  LoadManagement(plan, lookup_);
+  creator_.SetProgressInfo(&progress_);
+  EXPECT_FALSE(creator_.Build(lookup_));  // anyFolder is off
+  EXPECT_EQ(progress_.GetErrorId(), 158);
+}
+
+TEST_F(HostileTreeTest, RecordsWithoutUpdatesNeitherExistNorStopASwitch) {
+  ManagementSpec plan;
+  plan.archives = gentest::PlaceholderArchives(2);
+  plan.folders1 = {{u"C:\\empty", {}}, {u"C:\\empty\\sub", {{1, 1}}}};
+  plan.files1 = {{u"C:\\nothing.txt", {}}};
+  ASSERT_TRUE(Build(plan));
+  CFSTree& tree = *creator_.GetTree();
+  EXPECT_FALSE(tree.Find(u"C:\\nothing.txt")->Exists());
+  EXPECT_FALSE(tree.Find(u"C:\\empty")->Exists());
+  ASSERT_TRUE(creator_.SwitchGeneration(1));
+  EXPECT_TRUE(tree.Find(u"C:\\empty")->Exists());
+  EXPECT_FALSE(tree.Find(u"C:\\nothing.txt")->Exists());
+}
+
+// Paths that differ only by case meet one node; its record is the one whose
+// path is the node's.
+TEST_F(HostileTreeTest, PathsDifferingInCaseShareANodeAndItsRecord) {
+  ManagementSpec plan;
+  plan.archives = gentest::PlaceholderArchives(3);
+  plan.folders1 = {{u"C:\\Data", {{0, 1}}}};
+  plan.folders2 = {{u"C:\\DATA", {{2, 1}}}};
+  plan.files1 = {{u"C:\\Data\\a.txt", {{0, 1}}}};
+  plan.files2 = {{u"c:\\data\\A.TXT", {{2, 1}}}};
+  for (int i = 0; i < 100; ++i) plan.files2.push_back({u"C:\\DATA\\A.txt", {{1, 1}}});
+  ASSERT_TRUE(Build(plan));
+  const CFolder* data = static_cast<CFolder*>(creator_.GetTree()->Find(u"C:\\data"));
+  ASSERT_NE(data, nullptr);
+  ASSERT_EQ(data->GetFiles().size(), 1u);
+  EXPECT_EQ(data->GetFiles()[0]->GetData().GetGeneration().GetUpdates(), &lookup_.qpm.GetFileTable(0)[0]->Updates);
+  EXPECT_EQ(data->GetData().GetGeneration().GetUpdates(), &lookup_.qpm.GetFolderTable(0)[0]->Updates);
+}
+
+// Many siblings registered out of order take the slow path every time; the
+// index behind it must find what the plain search finds.
+TEST_F(HostileTreeTest, ManySiblingsInAnyOrderEachGetOneNode) {
+  ManagementSpec plan;
+  plan.archives = gentest::PlaceholderArchives(1);
+  std::vector<std::u16string> names;
+  for (int i = 0; i < 3000; ++i) {
+    const std::string n = "n" + std::to_string(i);
+    names.emplace_back(n.begin(), n.end());
+  }
+  std::mt19937 rng(7);
+  std::shuffle(names.begin(), names.end(), rng);
+  for (const auto& n : names) plan.folders1.push_back({u"C:\\big\\" + n, {{0, 1}}});
+  std::shuffle(names.begin(), names.end(), rng);
+  // A file beside each folder and one inside it, the table jumping between folders.
+  for (const auto& n : names) {
+    plan.files1.push_back({u"C:\\big\\" + n + u".txt", {{0, 1}}});
+    plan.files1.push_back({u"C:\\big\\" + n + u"\\in.txt", {{0, 1}}});
+  }
+  // The same folders again in other case: no new nodes.
+  for (int i = 0; i < 50; ++i) plan.folders2.push_back({u"C:\\BIG\\" + names[i], {{0, 1}}});
+  ASSERT_TRUE(Build(plan));
+  const CFolder* big = static_cast<CFolder*>(creator_.GetTree()->Find(u"C:\\big"));
+  ASSERT_NE(big, nullptr);
+  EXPECT_EQ(big->GetFolders().size(), 3000u);
+  EXPECT_EQ(big->GetFiles().size(), 3000u);
+  for (const CFolder* f : big->GetFolders()) ASSERT_EQ(f->GetFiles().size(), 1u) << host::WideToUtf8(f->GetName());
+}
+
+TEST(RestoreTreeNodes, StayCompact) {
+  // Every file record costs one of these plus its slot in the folder.
+  EXPECT_LE(sizeof(CFSFile), 112u);
+  EXPECT_LE(sizeof(CIncrementalRestoreTreeFileData), 48u);
+}
+
+TEST(RestoreTreeNodes, ADestroyedChildLeavesItsParent) {
+  CFSTree tree;
+  CFolder* root = tree.AddRoot(u"C:");
+  CFolder* sub = root->AddFolder(u"a");
+  CFSFile* file = sub->AddFile(u"f");
+  EXPECT_TRUE(file->IsRegistered());
+  delete file;
+  EXPECT_TRUE(sub->GetFiles().empty());
+  sub->AddFile(u"g");
+  delete sub;
+  EXPECT_TRUE(root->GetFolders().empty());
+  EXPECT_EQ(tree.Find(u"C:\\a"), nullptr);
+  EXPECT_EQ(tree.Find(u"c:\\"), root);
+}
+
+}  // namespace
