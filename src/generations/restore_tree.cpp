@@ -302,10 +302,14 @@ bool CSwitchGenerationOperator::Select(CFSObject& node, CGenerationInfo& info) {
   const bool before = info.Exists();
   if (!info.SelectGeneration(generation_)) return false;
   if (receiver_ && before != info.Exists()) {
-    if (info.Exists()) receiver_->FolderAdded(node.GetPath(), node.IsFolder()
-                                                                  ? static_cast<CFolder&>(node).GetData().IsChecked()
-                                                                  : static_cast<CFSFile&>(node).GetData().IsChecked());
-    else receiver_->FolderRemoved(node.GetPath());
+    // Files are reported too; the receiver tells them from folders.
+    if (!info.Exists()) {
+      receiver_->FolderRemoved(node.GetPath());
+    } else {
+      const bool checked = node.IsFolder() ? static_cast<CFolder&>(node).GetData().IsChecked()
+                                           : static_cast<CFSFile&>(node).GetData().IsChecked();
+      receiver_->FolderAdded(node.GetPath(), checked);
+    }
   }
   return true;
 }
@@ -417,6 +421,8 @@ class RecordFinder {
 };
 
 enum class Outcome { kAdded, kSkipped, kFailed };
+
+constexpr uint32_t kRecordsPerYield = 256;
 
 }  // namespace
 
@@ -647,9 +653,16 @@ bool CIncrementalRestoreQPXFileExtendCreator::RunBuild(const IGenerationLookup& 
     sink_->SetCurrent(0);
   }
   int32_t current = 0;
+  uint32_t sinceYield = 0;
   auto step = [&] {
     if (sink_ && current < INT32_MAX) sink_->SetCurrent(++current);
-    std::this_thread::yield();
+    // Other threads (the progress display) get the processor regularly; a
+    // yield after every record would hand it to every busy process on the
+    // machine a million times.
+    if (++sinceYield == kRecordsPerYield) {
+      sinceYield = 0;
+      std::this_thread::yield();
+    }
   };
 
   Message(159);

@@ -29,7 +29,6 @@ namespace IncrementalBackup {
 
 class CFolder;
 class CFSFile;
-class CIncrementalRestoreQPXFileExtend;
 
 // An array of trivially copyable elements that keeps a single element in
 // place; almost every node has exactly one update.
