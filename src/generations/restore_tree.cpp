@@ -534,6 +534,15 @@ class CIncrementalRestoreQPXFileExtendCreator::BuildState {
     return f;
   }
 
+  // Any first component ending in a colon makes a root, so a hostile file
+  // can make very many; they are found by hash like a big folder's children.
+  CFolder* FindRoot(const CFSTree& tree, std::u16string_view name) const {
+    auto it = roots_.find(FoldedHash(name));
+    if (it == roots_.end()) return nullptr;
+    if (it->second.collided) return tree.FindRoot(name);
+    return host::EqualsNoCase(it->second.last->GetName(), name) ? it->second.last : nullptr;
+  }
+
   // Finds or makes the nodes along `path`; the last component becomes a
   // folder or a file as asked. A record that meets a node of the other kind
   // is skipped.
@@ -542,8 +551,13 @@ class CIncrementalRestoreQPXFileExtendCreator::BuildState {
     std::u16string_view piece;
     if (!pieces.Next(piece) || piece.size() < 2 || piece.back() != u':') return Outcome::kFailed;
     CFSTree& tree = *creator_.tree_;
-    CFolder* folder = tree.FindRoot(piece);
-    if (!folder) folder = tree.AddRoot(std::u16string(piece));
+    CFolder* folder = FindRoot(tree, piece);
+    if (!folder) {
+      folder = tree.AddRoot(std::u16string(piece));
+      RootSlot& slot = roots_[FoldedHash(piece)];
+      if (slot.last && !host::EqualsNoCase(slot.last->GetName(), piece)) slot.collided = true;
+      slot.last = folder;
+    }
     if (!pieces.HasMore()) {
       if (!asFolder) return Outcome::kSkipped;
       out = folder;
@@ -614,6 +628,11 @@ class CIncrementalRestoreQPXFileExtendCreator::BuildState {
   CFolder* folderCacheNode_ = nullptr;
   CFolder* fileCacheNode_ = nullptr;
   std::unordered_map<const CFolder*, std::unique_ptr<ChildIndex>> indexes_;
+  struct RootSlot {
+    CFolder* last = nullptr;
+    bool collided = false;
+  };
+  std::unordered_map<uint64_t, RootSlot> roots_;
 };
 
 CIncrementalRestoreQPXFileExtendCreator::CIncrementalRestoreQPXFileExtendCreator() = default;

@@ -479,6 +479,21 @@ TEST_F(HostileTreeTest, ManySiblingsInAnyOrderEachGetOneNode) {
   for (const CFolder* f : big->GetFolders()) ASSERT_EQ(f->GetFiles().size(), 1u) << host::WideToUtf8(f->GetName());
 }
 
+TEST_F(HostileTreeTest, AnyNumberOfDrivesEachGetOneRoot) {
+  ManagementSpec plan;
+  plan.archives = gentest::PlaceholderArchives(1);
+  for (int i = 0; i < 2000; ++i) {
+    const std::string root = "r" + std::to_string(i) + ":";
+    plan.files1.push_back({std::u16string(root.begin(), root.end()) + u"\\a.txt", {{0, 1}}});
+    plan.files2.push_back({u"R" + std::u16string(root.begin() + 1, root.end()) + u"\\b.txt", {{0, 1}}});
+  }
+  ASSERT_TRUE(Build(plan));
+  const CFSTree& tree = *creator_.GetTree();
+  ASSERT_EQ(tree.GetRoots().size(), 2000u);
+  EXPECT_EQ(tree.GetRoots()[1234]->GetFiles().size(), 2u);
+  EXPECT_NE(tree.Find(u"R77:\\A.TXT"), nullptr);
+}
+
 TEST(RestoreTreeNodes, StayCompact) {
   // Every file record costs one of these plus its slot in the folder.
   EXPECT_LE(sizeof(CFSFile), 112u);
