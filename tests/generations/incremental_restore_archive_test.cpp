@@ -8,6 +8,7 @@
 
 #include "entry/backuped_file.h"
 #include "generation_set.h"
+#include "generations/incremental_manager.h"
 #include "generations/restore_tree.h"
 
 using namespace IncrementalBackup;
@@ -188,6 +189,38 @@ TEST_F(RestoreArchiveTest, RestoresThroughTheDriverAsTheSelectedGenerationStood)
   EXPECT_EQ(Contents(dest / "Deep" / "x" / "y.txt"), "deep");
   EXPECT_FALSE(fs::exists(dest / "Data" / "gone.txt"));
   EXPECT_FALSE(fs::exists(dest / "Ghost"));
+}
+
+// The same set through the generation manager instead of the test lookup.
+TEST_F(RestoreArchiveTest, BuildsFromTheGenerationManager) {
+  CIncrementalManager manager;
+  ASSERT_TRUE(manager.LoadGenerations(Engine("backup.qpx"), Engine("backup.qpm"))) << manager.GetLastError();
+  CIncrementalRestoreQPXFileExtendCreator creator;
+  ASSERT_TRUE(creator.Build(manager));
+  creator.SetChecked(u"C:\\Data", true);
+  ASSERT_TRUE(creator.SwitchGeneration(2));
+  auto archive = creator.CreateRestoreArchive();
+  ASSERT_NE(archive, nullptr);
+  EXPECT_EQ(EntryPaths(*archive),
+            (Paths{u"C:\\Data\\a.txt", u"C:\\Data\\b.txt", u"C:\\Data\\Sub\\s.txt", u"C:\\Data\\Went\\kept.txt"}));
+  EXPECT_EQ(archive->GetEntry(1), manager.FindGenerationEntry(2, u"C:\\Data\\b.txt"));
+}
+
+// Without a management file the manager makes one generation from the
+// archive that was opened; its tree holds that archive's folders and files.
+TEST_F(RestoreArchiveTest, BuildsFromAManagementRebuiltFromOneArchive) {
+  fs::remove(dir_ / "backup.qpm");
+  CIncrementalManager manager;
+  ASSERT_TRUE(manager.LoadGenerations(Engine("backup.qpx"), Engine("backup.qpm"))) << manager.GetLastError();
+  ASSERT_TRUE(manager.IsRebuilt());
+  CIncrementalRestoreQPXFileExtendCreator creator;
+  ASSERT_TRUE(creator.Build(manager));
+  creator.SetChecked(u"C:", true);
+  creator.RecalcTotals();
+  EXPECT_EQ(creator.GetCheckedFileCount(), 6);
+  auto archive = creator.CreateRestoreArchive();
+  ASSERT_NE(archive, nullptr);
+  EXPECT_EQ(archive->GetEntryCount(), 6);
 }
 
 }  // namespace
