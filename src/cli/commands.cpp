@@ -7,6 +7,7 @@
 
 #include "archive/qpx_file_extend.h"
 #include "cli/format.h"
+#include "cli/listing.h"
 #include "cli/open.h"
 #include "io/null_file_io.h"
 
@@ -17,11 +18,6 @@ using QPXFile::CQPXBackupedFileHeader;
 using QPXFile::CQPXFile;
 using QPXFile::CQPXFileExtend;
 using QPXFile::CUQPXFileExtend;
-
-const char* MethodName(const CQPXBackupedFileHeader& h) {
-  if (h.IsEncrypted()) return "encrypted";
-  return h.IsCompressed() ? "imploded" : "stored";
-}
 
 // The sections an archive of this kind and level holds, in file order.
 std::vector<std::string> SectionsPresent(const CQPXFile& archive) {
@@ -66,6 +62,67 @@ SplitFacts SplitOf(const CQPXFile& archive) {
 }
 
 }  // namespace
+
+const char* MethodName(const CQPXBackupedFileHeader& h) {
+  if (h.IsEncrypted()) return "encrypted";
+  return h.IsCompressed() ? "imploded" : "stored";
+}
+
+nlohmann::json EntryJson(const std::u16string& path, const CQPXBackupedFileHeader& h) {
+  return {{"path", Utf8(path)},         {"size", h.GetFileSize()},
+          {"stored", h.GetDataSize()},  {"method", MethodName(h)},
+          {"crc32", h.GetCrc32()},      {"attributes", h.GetAttributes()},
+          {"created", h.GetCreationTime()}, {"accessed", h.GetLastAccessTime()},
+          {"modified", h.GetLastWriteTime()}};
+}
+
+nlohmann::json FolderJson(const std::u16string& path, uint32_t attributes, uint64_t created, uint64_t accessed,
+                          uint64_t modified) {
+  return {{"path", Utf8(path)}, {"attributes", attributes}, {"created", created},
+          {"accessed", accessed}, {"modified", modified}};
+}
+
+std::string EntryLineHead(const CQPXBackupedFileHeader& h) {
+  char line[128];
+  std::snprintf(line, sizeof line, "%14" PRIu64 " %14" PRIu64 "  %-9s  %-19s  ", h.GetFileSize(), h.GetDataSize(),
+                MethodName(h), FormatFileTime(h.GetLastWriteTime()).c_str());
+  return line;
+}
+
+std::string CheckEntry(CQPXBackupedFileHeader& h, QPXFile::CQPXBackupedFileData& data) {
+  QPXFile::CNullFileIO sink;
+  const QPXFile::ExtractProgress noProgress;
+  uint32_t crc = 0;
+  if (h.IsEncrypted()) {
+    // The raw export is kept as is and carries no checked CRC: reading it
+    // whole is the test.
+    QPXFile::ExtractFailure failure = QPXFile::ExtractFailure::kNone;
+    if (data.SeekToStart() && QPXFile::CopySectionBytes(data, h.GetDataSize(), sink, crc, noProgress, failure))
+      return {};
+    return failure == QPXFile::ExtractFailure::kCutShort ? "data cut short" : "data cannot be read";
+  }
+  if (!data.Extract(sink, crc, noProgress)) {
+    switch (data.GetLastFailure()) {
+      case QPXFile::ExtractFailure::kCutShort:
+        return "data cut short";
+      case QPXFile::ExtractFailure::kBrokenStream:
+        return "compressed data damaged";
+      case QPXFile::ExtractFailure::kOutOfMemory:
+        return "not enough memory";
+      default:
+        return "data cannot be read";
+    }
+  }
+  if (sink.WrittenLength() != h.GetFileSize())
+    return "size differs: the record says " + std::to_string(h.GetFileSize()) + " bytes, the data holds " +
+           std::to_string(sink.WrittenLength());
+  if (crc != h.GetCrc32()) {
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "CRC differs: the record says %08X, the data gives %08X", h.GetCrc32(), crc);
+    return buf;
+  }
+  return {};
+}
 
 int RunInfo(const std::string& path, bool json) {
   std::unique_ptr<CQPXFile> archive = OpenForCommand(path);
@@ -131,11 +188,7 @@ int RunList(const std::string& path, bool json) {
     for (long i = 0; i < count; ++i) {
       const CQPXBackupedFileHeader* h = archive->GetEntryHeader(i);
       if (h == nullptr || !h->GetFullPath(fullPath)) fullPath.clear();
-      nlohmann::json e = {{"path", Utf8(fullPath)},      {"size", h->GetFileSize()},
-                          {"stored", h->GetDataSize()},  {"method", MethodName(*h)},
-                          {"crc32", h->GetCrc32()},      {"attributes", h->GetAttributes()},
-                          {"created", h->GetCreationTime()}, {"accessed", h->GetLastAccessTime()},
-                          {"modified", h->GetLastWriteTime()}};
+      nlohmann::json e = EntryJson(fullPath, *h);
       if (i > 0) out += ',';
       out += e.dump();
       if (out.size() > (1u << 20)) {
@@ -149,8 +202,7 @@ int RunList(const std::string& path, bool json) {
       uint32_t attributes = 0;
       uint64_t created = 0, accessed = 0, modified = 0;
       folders->GetFolder(i, &folderPath, &created, &attributes, &accessed, &modified);
-      nlohmann::json f = {{"path", Utf8(folderPath)}, {"attributes", attributes}, {"created", created},
-                          {"accessed", accessed},     {"modified", modified}};
+      nlohmann::json f = FolderJson(folderPath, attributes, created, accessed, modified);
       if (i > 0) out += ',';
       out += f.dump();
       if (out.size() > (1u << 20)) {
@@ -171,9 +223,7 @@ int RunList(const std::string& path, bool json) {
   for (long i = 0; i < count; ++i) {
     const CQPXBackupedFileHeader* h = archive->GetEntryHeader(i);
     if (h == nullptr || !h->GetFullPath(fullPath)) fullPath = u"?";
-    std::snprintf(line, sizeof line, "%14" PRIu64 " %14" PRIu64 "  %-9s  %-19s  ", h->GetFileSize(), h->GetDataSize(),
-                  MethodName(*h), FormatFileTime(h->GetLastWriteTime()).c_str());
-    out += line;
+    out += EntryLineHead(*h);
     out += Utf8(fullPath);
     out += '\n';
     totalSize += h->GetFileSize();
@@ -206,49 +256,12 @@ int RunTest(const std::string& path) {
   if (!archive) return kExitFailed;
   const long count = archive->GetEntryCount();
   long damaged = 0;
-  QPXFile::CNullFileIO sink;
-  const QPXFile::ExtractProgress noProgress;
   std::u16string fullPath;
   for (long i = 0; i < count; ++i) {
     CQPXBackupedFileHeader* h = archive->GetEntryHeader(i);
     QPXFile::CQPXBackupedFileData* data = archive->GetEntryData(i);
     if (h == nullptr || !h->GetFullPath(fullPath)) fullPath = u"entry " + std::u16string(1, u'?');
-    std::string problem;
-    sink.Rewind();
-    uint32_t crc = 0;
-    bool ok;
-    if (h->IsEncrypted()) {
-      // The raw export is kept as is and carries no checked CRC: reading it
-      // whole is the test.
-      QPXFile::ExtractFailure failure = QPXFile::ExtractFailure::kNone;
-      ok = data->SeekToStart() && QPXFile::CopySectionBytes(*data, h->GetDataSize(), sink, crc, noProgress, failure);
-      if (!ok) problem = failure == QPXFile::ExtractFailure::kCutShort ? "data cut short" : "data cannot be read";
-    } else {
-      ok = data->Extract(sink, crc, noProgress);
-      if (!ok) {
-        switch (data->GetLastFailure()) {
-          case QPXFile::ExtractFailure::kCutShort:
-            problem = "data cut short";
-            break;
-          case QPXFile::ExtractFailure::kBrokenStream:
-            problem = "compressed data damaged";
-            break;
-          case QPXFile::ExtractFailure::kOutOfMemory:
-            problem = "not enough memory";
-            break;
-          default:
-            problem = "data cannot be read";
-            break;
-        }
-      } else if (sink.WrittenLength() != h->GetFileSize()) {
-        problem = "size differs: the record says " + std::to_string(h->GetFileSize()) + " bytes, the data holds " +
-                  std::to_string(sink.WrittenLength());
-      } else if (crc != h->GetCrc32()) {
-        char buf[96];
-        std::snprintf(buf, sizeof buf, "CRC differs: the record says %08X, the data gives %08X", h->GetCrc32(), crc);
-        problem = buf;
-      }
-    }
+    const std::string problem = CheckEntry(*h, *data);
     if (!problem.empty()) {
       ++damaged;
       std::cout << "DAMAGED  " << Utf8(fullPath) << ": " << problem << "\n";
