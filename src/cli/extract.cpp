@@ -16,6 +16,8 @@
 
 #include "archive/qpx_file_extend.h"
 #include "archive/restore_selection.h"
+#include "generations/incremental_restore_archive.h"
+#include "cli/backup_set.h"
 #include "cli/commands.h"
 #include "cli/format.h"
 #include "cli/open.h"
@@ -299,40 +301,27 @@ bool MakeFolders(const std::u16string& path, std::string& why, bool isDestinatio
 
 std::string Plural(long n, const char* word) { return std::to_string(n) + " " + word; }
 
-}  // namespace
-
-int RunExtract(const ExtractOptions& options) {
-  std::unique_ptr<QPXFile::CQPXFile> archive = OpenForCommand(options.archive);
-  if (!archive) return kExitFailed;
-  auto* source = dynamic_cast<QPXFile::CQPXFileExtend*>(archive.get());
-  if (source == nullptr) {
-    PrintError(options.archive, "archives of this kind cannot be extracted");
-    return kExitFailed;
-  }
+// The runs of a plain extract: the chosen parts of the one archive named.
+bool PlanArchiveRuns(const ExtractOptions& options, QPXFile::CQPXFileExtend& source, const std::u16string& destination,
+                     std::vector<Run>& runs, long& unplaced) {
   const std::u16string archivePath = host::ToEnginePath(options.archive);
-  const std::u16string destination = WithoutTrailingSeparators(host::ToEnginePath(options.destination));
-
-  std::vector<Run> runs;
   long selected = 0;
   auto add = [&](std::u16string_view path, QPXFile::RestoreTarget target) {
     Run run{std::make_unique<CRestoreSelectionQPXFileExtend>(), std::move(target)};
     run.selection->SetName(archivePath);
-    if (!QPXFile::SelectFromArchive(*source, path, *run.selection)) return false;
+    if (!QPXFile::SelectFromArchive(source, path, *run.selection)) return false;
     selected += run.selection->GetEntryCount();
     runs.push_back(std::move(run));
     return true;
   };
   if (options.paths.empty()) {
-    for (char16_t letter : DrivesOf(*source)) {
+    for (char16_t letter : DrivesOf(source)) {
       const std::u16string drive{letter, u':'};
       add(drive, DriveTarget(destination, drive));
     }
   } else {
     for (const std::string& argument : options.paths) {
-      std::u16string path = host::Utf8ToWide(argument);
-      for (char16_t& c : path)
-        if (c == u'/') c = u'\\';
-      path = WithoutTrailingSeparators(path);
+      const std::u16string path = StoredPathArgument(argument);
       // The chosen item lands in the destination under its own name: the
       // folder it was chosen in is its parent. A drive stands for its letter.
       QPXFile::RestoreTarget target =
@@ -340,13 +329,103 @@ int RunExtract(const ExtractOptions& options) {
                         : QPXFile::RestoreTarget{true, destination, paths::FolderPart(path)};
       if (!add(path, std::move(target))) {
         PrintError(options.archive, "nothing is stored at " + argument);
-        return kExitFailed;
+        return false;
       }
     }
   }
   // Entries stored without a drive in their folder belong to no drive and
   // would be lost without a word.
-  const long unplaced = options.paths.empty() ? source->GetEntryCount() - selected : 0;
+  unplaced = options.paths.empty() ? source.GetEntryCount() - selected : 0;
+  return true;
+}
+
+// The checked files whose generation archive lacks their entry: the reason
+// a generation-restoring archive cannot be made.
+void ReportGaps(const LoadedSet& set, const std::string& archive) {
+  struct GapFinder : IncrementalBackup::CFSTreeOperator {
+    bool VisitFile(IncrementalBackup::CFSFile& file, IncrementalBackup::CIncrementalRestoreTreeFileData& data) override {
+      if (data.IsChecked() && data.GetCurrentEntry() == nullptr) gaps.push_back(&file);
+      return true;
+    }
+    bool VisitFolder(IncrementalBackup::CFolder&, IncrementalBackup::CIncrementalRestoreTreeFolderData&) override {
+      return true;
+    }
+    std::vector<const IncrementalBackup::CFSFile*> gaps;
+  } finder;
+  set.Tree().Traverse(finder);
+  for (const IncrementalBackup::CFSFile* file : finder.gaps)
+    PrintError(archive, Utf8(file->GetPath()) + " is missing from " +
+                            set.ArchiveText(SourceGeneration(file->GetData().GetGeneration())));
+  if (finder.gaps.empty()) PrintError(archive, "the generation cannot be prepared for restoring");
+}
+
+// The runs of a generation's extract: for each chosen node (or each drive)
+// the tree is checked there alone and a generation-restoring archive made of
+// it, as the desktop program restores a marked selection.
+bool PlanGenerationRuns(const ExtractOptions& options, LoadedSet& set, const std::u16string& destination,
+                        std::vector<Run>& runs) {
+  IncrementalBackup::CIncrementalRestoreQPXFileExtendCreator& creator = set.Creator();
+  auto add = [&](const std::u16string& path, QPXFile::RestoreTarget target) {
+    creator.SetChecked(path, true);
+    creator.RecalcTotals();
+    std::unique_ptr<IncrementalBackup::CIncrementalRestoreQPXFileExtend> archive = creator.CreateRestoreArchive();
+    if (!archive) ReportGaps(set, options.archive);
+    creator.SetChecked(path, false);
+    creator.RecalcTotals();
+    if (!archive) return false;
+    runs.push_back(Run{std::move(archive), std::move(target)});
+    return true;
+  };
+  if (options.paths.empty()) {
+    for (const IncrementalBackup::CFolder* root : set.Tree().GetRoots()) {
+      if (!root->Exists() || !IsDrive(root->GetName())) continue;
+      if (!add(root->GetName(), DriveTarget(destination, root->GetName()))) return false;
+    }
+    return true;
+  }
+  for (const std::string& argument : options.paths) {
+    const IncrementalBackup::CFSObject* node = set.Tree().Find(StoredPathArgument(argument));
+    if (node == nullptr || !node->Exists()) {
+      PrintError(options.archive,
+                 "nothing is stored at " + argument + " in generation " + std::to_string(options.generation));
+      return false;
+    }
+    const std::u16string path = node->GetPath();
+    QPXFile::RestoreTarget target = IsDrive(path) ? DriveTarget(destination, path)
+                                                  : QPXFile::RestoreTarget{true, destination, paths::FolderPart(path)};
+    if (!add(path, std::move(target))) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int RunExtract(const ExtractOptions& options) {
+  const std::u16string destination = WithoutTrailingSeparators(host::ToEnginePath(options.destination));
+  // The set (or the archive) lends its entries to the runs: declared first,
+  // it goes last.
+  std::unique_ptr<LoadedSet> set;
+  std::unique_ptr<QPXFile::CQPXFile> archive;
+  std::vector<Run> runs;
+  long unplaced = 0;
+  std::u16string restoredName;
+  if (options.generation != 0) {
+    set = OpenSet(options.archive, options.rebuildDamaged);
+    if (!set || !SelectGeneration(*set, options.archive, options.generation)) return kExitFailed;
+    if (!PlanGenerationRuns(options, *set, destination, runs)) return kExitFailed;
+    restoredName = IncrementalBackup::RestoreArchiveName(host::ToEnginePath(set->ManagementText()),
+                                                         options.generation - 1);
+  } else {
+    archive = OpenForCommand(options.archive);
+    if (!archive) return kExitFailed;
+    auto* source = dynamic_cast<QPXFile::CQPXFileExtend*>(archive.get());
+    if (source == nullptr) {
+      PrintError(options.archive, "archives of this kind cannot be extracted");
+      return kExitFailed;
+    }
+    if (!PlanArchiveRuns(options, *source, destination, runs, unplaced)) return kExitFailed;
+    restoredName = host::ToEnginePath(options.archive);
+  }
 
   std::string why;
   if (!MakeFolders(destination, why)) {
@@ -363,7 +442,7 @@ int RunExtract(const ExtractOptions& options) {
   CommandLineUser user(options);
   QPXFile::CLogger log;
   CRestoreSession session(user, log);
-  session.Reset(archivePath, total);
+  session.Reset(restoredName, total);
   {
     InterruptScope interrupt(session);
     for (Run& run : runs) {

@@ -2,6 +2,7 @@
 #include <CLI/CLI.hpp>
 #include <iostream>
 
+#include "cli/backup_set.h"
 #include "cli/commands.h"
 #include "cli/open.h"
 
@@ -13,6 +14,17 @@ int main(int argc, char** argv) {
 
   std::string archive;
   bool json = false;
+  cli::SetOptions set;
+
+  // What every command over a backup set offers.
+  const char* kRebuildHelp =
+      "Rebuild a damaged management file from ARCHIVE alone (one generation) without asking";
+  auto generationOption = [&](CLI::App* command, long& generation, bool& rebuild) {
+    command->add_option("--generation", generation, "Show generation N of the backup set ARCHIVE belongs to (1 = first)")
+        ->type_name("N")
+        ->check(CLI::PositiveNumber);
+    command->add_flag("--rebuild-damaged", rebuild, kRebuildHelp);
+  };
 
   CLI::App* info = app.add_subcommand("info", "Show the archive's header, sections and volumes");
   info->add_option("ARCHIVE", archive, "Archive file (.qpx or .qpi)")->required();
@@ -21,9 +33,11 @@ int main(int argc, char** argv) {
   CLI::App* list = app.add_subcommand("list", "List the archive's entries and folders");
   list->add_option("ARCHIVE", archive, "Archive file (.qpx or .qpi)")->required();
   list->add_flag("--json", json, "Print JSON");
+  generationOption(list, set.generation, set.rebuildDamaged);
 
   CLI::App* test = app.add_subcommand("test", "Decode every entry and check its CRC-32");
   test->add_option("ARCHIVE", archive, "Archive file (.qpx or .qpi)")->required();
+  generationOption(test, set.generation, set.rebuildDamaged);
 
   cli::ExtractOptions extract;
   CLI::App* extractCommand =
@@ -42,6 +56,29 @@ int main(int argc, char** argv) {
   extractCommand->add_option("--log", extract.logFile, "Save the restore log to FILE (code page 932, CR LF)")
       ->type_name("FILE");
   extractCommand->add_flag("--quiet", extract.quiet, "No progress and no summary on standard error");
+  generationOption(extractCommand, extract.generation, extract.rebuildDamaged);
+
+  CLI::App* generations =
+      app.add_subcommand("generations", "List the generations of the backup set ARCHIVE belongs to");
+  generations->add_option("ARCHIVE", archive, "The set's .qpx or any of its .qpi")->required();
+  generations->add_flag("--json", json, "Print JSON");
+  generations->add_flag("--rebuild-damaged", set.rebuildDamaged, kRebuildHelp);
+
+  std::string storedPath;
+  CLI::App* history = app.add_subcommand("history", "Show every generation's state of one stored file or folder");
+  history->add_option("ARCHIVE", archive, "The set's .qpx or any of its .qpi")->required();
+  history->add_option("PATH", storedPath, "Stored file or folder, such as 'C:\\Users\\me\\a.txt' (any case)")
+      ->required();
+  history->add_flag("--json", json, "Print JSON");
+  history->add_flag("--rebuild-damaged", set.rebuildDamaged, kRebuildHelp);
+
+  long from = 0, to = 0;
+  CLI::App* diff = app.add_subcommand("diff", "Show what changed between generations N and M");
+  diff->add_option("ARCHIVE", archive, "The set's .qpx or any of its .qpi")->required();
+  diff->add_option("N", from, "Generation (1 = first)")->required()->check(CLI::PositiveNumber);
+  diff->add_option("M", to, "Generation (1 = first)")->required()->check(CLI::PositiveNumber);
+  diff->add_flag("--json", json, "Print JSON");
+  diff->add_flag("--rebuild-damaged", set.rebuildDamaged, kRebuildHelp);
 
   try {
     app.parse(argc, argv);
@@ -56,9 +93,12 @@ int main(int argc, char** argv) {
 
   try {
     if (info->parsed()) return cli::RunInfo(archive, json);
-    if (list->parsed()) return cli::RunList(archive, json);
-    if (test->parsed()) return cli::RunTest(archive);
+    if (list->parsed()) return set.generation != 0 ? cli::RunListGeneration(archive, json, set) : cli::RunList(archive, json);
+    if (test->parsed()) return set.generation != 0 ? cli::RunTestGeneration(archive, set) : cli::RunTest(archive);
     if (extractCommand->parsed()) return cli::RunExtract(extract);
+    if (generations->parsed()) return cli::RunGenerations(archive, json, set);
+    if (history->parsed()) return cli::RunHistory(archive, storedPath, json, set);
+    if (diff->parsed()) return cli::RunDiff(archive, from, to, json, set);
   } catch (const std::exception& e) {
     cli::PrintError(extractCommand->parsed() ? extract.archive : archive, e.what());
     return cli::kExitFailed;
