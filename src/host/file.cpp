@@ -100,10 +100,17 @@ bool PlatformFile::Open(const std::string& hostPath, FileMode mode) {
       return false;
     }
   }
-  if (mode == FileMode::kCreateWrite && ::ftruncate(fd, 0) != 0) {
-    Fail();
-    ::close(fd);
-    return false;
+  // A file that is already empty is left alone: ext4 takes a truncation to
+  // zero as a file being replaced and writes it out to disk when it is
+  // closed, which made every restored file cost a disk write. The size is
+  // taken again under the lock, since another writer may have added to the
+  // file since it was opened.
+  if (mode == FileMode::kCreateWrite) {
+    if (::fstat(fd, &st) != 0 || (st.st_size != 0 && ::ftruncate(fd, 0) != 0)) {
+      Fail();
+      ::close(fd);
+      return false;
+    }
   }
   fd_ = fd;
   lastErrno_ = 0;
