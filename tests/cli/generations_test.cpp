@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <map>
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include <gtest/gtest.h>
@@ -269,6 +270,16 @@ TEST_F(GenerationsCliTest, DamagedManagementFileIsRebuiltOnlyWhenAllowed) {
             std::string::npos)
       << no.err;
   EXPECT_TRUE(no.out.empty());
+
+  // On a terminal the question is asked and the answer taken.
+  const fs::path input = dir_ / "answer", shown = dir_ / "terminal";
+  std::ofstream(input) << "y\n";
+  const std::string command = std::string("timeout 60 script -qec \"'") + TESSERA_CLI + "' generations " + First() +
+                              "\" /dev/null <'" + input.string() + "' >'" + shown.string() + "' 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const std::string terminal = ReadAll(shown);
+  EXPECT_NE(terminal.find("(y/n): "), std::string::npos) << terminal;
+  EXPECT_NE(terminal.find(files_.archives[0].string()), std::string::npos) << terminal;
 
   const json yes = Json("generations --json --rebuild-damaged " + First());
   EXPECT_TRUE(yes["rebuilt"].get<bool>());
