@@ -8,7 +8,7 @@
 
 int main(int argc, char** argv) {
   CLI::App app{"Reads backup archives (.qpx, .qpi): shows their header and contents, tests their integrity and "
-               "restores them.",
+               "restores them, alone or as the generations of a backup set.",
                "tessera-cli"};
   app.require_subcommand(1);
 
