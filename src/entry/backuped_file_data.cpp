@@ -1,9 +1,12 @@
 #include "entry/backuped_file_data.h"
 
+#include <condition_variable>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "entry/crc32.h"
@@ -15,19 +18,96 @@ namespace {
 
 constexpr uint32_t kSharedBufferSize = 10 * 1024 * 1024;
 
-// The two extraction buffers are made once and shared by all extractions of
-// the process, so decompressing a file of any size needs no allocation
-// beyond the decoder's work area. The lock keeps two extractions from
-// sharing them at once.
+// The extraction buffers are made once and shared by all extractions of the
+// process, so decompressing a file of any size needs no allocation beyond
+// the decoder's work area. The lock keeps two extractions from sharing them
+// at once. The second output buffer is filled while the first is written.
 struct SharedBuffers {
   std::mutex lock;
   std::unique_ptr<uint8_t[]> input;
   std::unique_ptr<uint8_t[]> output;
+  std::unique_ptr<uint8_t[]> spare;
   bool Ready() {
     if (!input) input.reset(new (std::nothrow) uint8_t[kSharedBufferSize]());
     if (!output) output.reset(new (std::nothrow) uint8_t[kSharedBufferSize]());
-    return input && output;
+    if (!spare) spare.reset(new (std::nothrow) uint8_t[kSharedBufferSize]());
+    return input && output && spare;
   }
+};
+
+// Checks and writes full output buffers on a thread of its own, so that the
+// CRC and the copy into the destination (for a disk file mostly the kernel's
+// copy into the page cache) overlap with decoding the next one. Buffers are
+// taken in the order they are handed over; one is written while the next is
+// filled.
+class BackgroundWriter {
+ public:
+  BackgroundWriter(CFileIO& destination, uint32_t crc) : destination_(destination), crc_(crc) {}
+  ~BackgroundWriter() { Finish(); }
+  BackgroundWriter(const BackgroundWriter&) = delete;
+  BackgroundWriter& operator=(const BackgroundWriter&) = delete;
+
+  bool Start() {
+    try {
+      thread_ = std::thread([this] { Loop(); });
+    } catch (const std::system_error&) {
+      return false;
+    }
+    return true;
+  }
+  // Waits until the previous buffer is written, then hands `data` over.
+  // False once a write has failed.
+  bool Submit(const uint8_t* data, uint32_t length) {
+    std::unique_lock<std::mutex> hold(lock_);
+    changed_.wait(hold, [this] { return pending_ == nullptr; });
+    if (failed_) return false;
+    pending_ = data;
+    pendingLength_ = length;
+    changed_.notify_all();
+    return true;
+  }
+  // The CRC register over every buffer handed over; valid after Finish.
+  uint32_t Crc() const { return crc_; }
+  // Waits for the last buffer and ends the thread; false when a write failed.
+  bool Finish() {
+    if (!thread_.joinable()) return !failed_;
+    {
+      std::unique_lock<std::mutex> hold(lock_);
+      changed_.wait(hold, [this] { return pending_ == nullptr; });
+      stopping_ = true;
+      changed_.notify_all();
+    }
+    thread_.join();
+    return !failed_;
+  }
+
+ private:
+  void Loop() {
+    std::unique_lock<std::mutex> hold(lock_);
+    for (;;) {
+      changed_.wait(hold, [this] { return pending_ != nullptr || stopping_; });
+      if (pending_ == nullptr) return;
+      const uint8_t* data = pending_;
+      const uint32_t length = pendingLength_;
+      hold.unlock();
+      crc_ = Crc32Update(data, length, crc_);
+      const bool written = failed_ || destination_.Write(data, length);
+      hold.lock();
+      if (!written) failed_ = true;
+      pending_ = nullptr;
+      changed_.notify_all();
+    }
+  }
+
+  CFileIO& destination_;
+  std::thread thread_;
+  std::mutex lock_;
+  std::condition_variable changed_;
+  const uint8_t* pending_ = nullptr;
+  uint32_t pendingLength_ = 0;
+  uint32_t crc_;  // touched by the thread only while it runs
+  bool stopping_ = false;
+  bool failed_ = false;
 };
 
 SharedBuffers& Buffers() {
@@ -42,8 +122,10 @@ struct ExplodeContext {
   uint8_t* input;                 // shared input buffer
   uint32_t inputHeld = 0;         // bytes of input buffered but not handed out
   uint32_t inputPos = 0;          // next byte to hand out
-  uint8_t* output;                // shared output buffer
+  uint8_t* output;                // shared output buffer being filled
+  uint8_t* spare;                 // the other one, written meanwhile
   uint32_t outputHeld = 0;        // bytes waiting to be written
+  std::unique_ptr<BackgroundWriter> writer;  // made once a file outgrows one buffer
   CFileIO* destination;
   bool direct = false;            // the destination keeps nothing: hand blocks straight to it
   const ExtractProgress* progress;
@@ -52,11 +134,37 @@ struct ExplodeContext {
   ExtractFailure failure = ExtractFailure::kNone;  // first failure seen by a callback
 };
 
-bool FlushOutput(ExplodeContext& c) {
-  if (c.outputHeld == 0) return true;
-  if (!c.destination->Write(c.output, c.outputHeld)) return false;
+// Hands a full buffer to the writer thread, starting it for the first one;
+// small files never need the thread.
+bool FlushFullBuffer(ExplodeContext& c) {
+  if (!c.writer) {
+    c.writer.reset(new (std::nothrow) BackgroundWriter(*c.destination, c.crc));
+    if (c.writer && !c.writer->Start()) c.writer.reset();
+  }
+  if (!c.writer) {
+    // Without a thread the buffer is checked and written here.
+    c.crc = Crc32Update(c.output, c.outputHeld, c.crc);
+    if (!c.destination->Write(c.output, c.outputHeld)) return false;
+    c.outputHeld = 0;
+    return true;
+  }
+  if (!c.writer->Submit(c.output, c.outputHeld)) return false;
+  std::swap(c.output, c.spare);
   c.outputHeld = 0;
   return true;
+}
+
+// Writes what is left and waits for the writer thread.
+bool FlushOutput(ExplodeContext& c) {
+  bool ok = true;
+  if (c.writer) {
+    ok = c.writer->Finish();
+    c.crc = c.writer->Crc();
+  }
+  c.crc = Crc32Update(c.output, c.outputHeld, c.crc);
+  if (ok && c.outputHeld != 0) ok = c.destination->Write(c.output, c.outputHeld);
+  c.outputHeld = 0;
+  return ok;
 }
 
 unsigned ReadCallback(char* buffer, unsigned* size, void* param) {
@@ -94,13 +202,13 @@ void WriteCallback(char* buffer, unsigned* size, void* param) {
   auto& c = *static_cast<ExplodeContext*>(param);
   const uint32_t count = *size;
   if (count == 0) return;
-  c.crc = Crc32Update(buffer, count, c.crc);
   if (c.failure != ExtractFailure::kNone) return;
   if (c.direct) {
+    c.crc = Crc32Update(buffer, count, c.crc);
     if (!c.destination->Write(buffer, count)) c.failure = ExtractFailure::kDestination;
     return;
   }
-  if (c.outputHeld + count > kSharedBufferSize && !FlushOutput(c)) {
+  if (c.outputHeld + count > kSharedBufferSize && !FlushFullBuffer(c)) {
     c.failure = ExtractFailure::kDestination;
     return;
   }
@@ -160,6 +268,7 @@ bool CQPXBackupedFileData::Extract(CFileIO& destination, uint32_t& crc, const Ex
   c.remaining = size_;
   c.input = shared.input.get();
   c.output = shared.output.get();
+  c.spare = shared.spare.get();
   c.destination = &destination;
   // Batching writes only pays for a destination that does work per write;
   // an integrity test's sink would pay for the copy alone.

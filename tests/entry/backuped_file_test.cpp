@@ -141,6 +141,37 @@ TEST(EntryData, ImplodedDataDecodesThroughTheSharedBuffers) {
   EXPECT_EQ(crc, testsupport::EntryCrc(text.data(), text.size()));
 }
 
+// Output larger than one extraction buffer is written while the next part
+// is decoded: the bytes must still arrive whole and in order, and a
+// destination that fails in the middle must be reported, not waited on.
+TEST(EntryData, OutputOfManyBuffersArrivesInOrderAndFailuresAreReported) {
+  std::vector<uint8_t> text(23u << 20);
+  for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<uint8_t>("generation "[i % 11] + (i >> 20));
+  const std::vector<uint8_t> stream = testsupport::Implode(text.data(), text.size(), testsupport::LiteralMode::Ascii, 4096);
+  MemoryIO archive(stream);
+  CQPXBackupedFileData data;
+  data.AttachIO(&archive);
+  ASSERT_TRUE(data.MarkStart());
+  ASSERT_TRUE(data.SetSize(stream.size()));
+
+  MemoryIO out({}, kModeCreate);
+  uint32_t crc = 0;
+  ASSERT_TRUE(data.Extract(out, crc, {}));
+  EXPECT_TRUE(out.bytes() == text);
+  EXPECT_EQ(crc, testsupport::EntryCrc(text.data(), text.size()));
+
+  for (uint64_t limit : {uint64_t{5} << 20, uint64_t{15} << 20, uint64_t{22} << 20}) {
+    MemoryIO full({}, kModeCreate);
+    full.SetWriteLimit(limit);
+    EXPECT_FALSE(data.Extract(full, crc, {})) << limit;
+    EXPECT_EQ(data.GetLastFailure(), ExtractFailure::kDestination) << limit;
+  }
+  // The shared buffers are free again after a failure.
+  MemoryIO again({}, kModeCreate);
+  ASSERT_TRUE(data.Extract(again, crc, {}));
+  EXPECT_EQ(again.bytes().size(), text.size());
+}
+
 TEST(StoredFile, AttachTakesBothOrNothing) {
   CQPXBackupedFile entry;
   auto* header = new CQPXBackupedFileHeader();
