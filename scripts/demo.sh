@@ -34,6 +34,19 @@ echo "== tessera-cli extract $out/sample.qpx $restored"
 echo
 echo "== tessera-cli extract $out/sample-split.qpx $restored/photos 'c:\\users\\hanako\\documents\\写真'"
 "$cli" extract "$out"/sample-split.qpx "$restored"/photos 'c:\users\hanako\documents\写真'
+set_archive="$out"/set/set.qpx
+echo
+echo "== tessera-cli generations $set_archive"
+"$cli" generations "$set_archive"
+echo
+echo "== tessera-cli diff $set_archive 1 4"
+"$cli" diff "$set_archive" 1 4
+echo
+echo "== tessera-cli history $set_archive 'C:\\Data\\a.txt'"
+"$cli" history "$set_archive" 'C:\Data\a.txt'
+echo
+echo "== tessera-cli extract --generation 2 $set_archive $restored/generation-2"
+"$cli" extract --generation 2 "$set_archive" "$restored"/generation-2
 echo
 echo "== restored files (left in $restored)"
 (cd "$restored" && find . -type f -printf '%10s  %TY-%Tm-%Td %TH:%TM  %P\n' | sort -k4)

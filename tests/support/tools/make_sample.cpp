@@ -1,10 +1,12 @@
-// Writes the sample archives into a folder, for trying the tools by hand:
+// Writes the sample archives, and a backup set of four generations in OUTDIR/set,
+// into a folder, for trying the tools by hand:
 //   tessera-make-sample OUTDIR
 #include <cstdio>
 #include <exception>
 #include <filesystem>
 
 #include "support/archive_writer.h"
+#include "support/backup_set_writer.h"
 #include "support/samples.h"
 
 namespace {
@@ -31,6 +33,9 @@ int main(int argc, char** argv) {
     Write(testsupport::SampleArchive(), folder / "sample.qpx");
     Write(testsupport::SampleAnsiArchive(), folder / "sample-ansi.qpx");
     Write(testsupport::SampleSplitArchive(), folder / "sample-split.qpx");
+    const testsupport::BackupSetFiles set = testsupport::WriteBackupSet(testsupport::SampleBackupSet(), folder / "set");
+    for (const auto& archive : set.archives) std::printf("%s\n", archive.c_str());
+    std::printf("%s\n", set.management.c_str());
   } catch (const std::exception& error) {
     std::fprintf(stderr, "%s\n", error.what());
     return 1;
