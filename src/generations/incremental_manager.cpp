@@ -5,6 +5,7 @@
 
 #include "archive/qpx_file_extend.h"
 #include "archive/qpx_file_factory.h"
+#include "host/text.h"
 
 namespace IncrementalBackup {
 
@@ -107,8 +108,16 @@ QPXFile::IQPXBackupedFile* CIncrementalManager::FindGenerationEntry(long generat
   CheckGeneration(generation);
   QPXFile::CQPXFile* archive = archives_[static_cast<size_t>(generation)].get();
   if (archive == nullptr) return nullptr;
+  if (lastFound_.size() != archives_.size()) lastFound_.assign(archives_.size(), -1);
+  long& last = lastFound_[static_cast<size_t>(generation)];
+  const long next = last + 1;
+  std::u16string candidate;
+  if (next >= 0 && next < archive->GetEntryCount() && archive->GetEntryPath(candidate, next) &&
+      host::EqualsNoCase(candidate, fullPath))
+    return archive->GetEntry(last = next);
   const long index = archive->FindEntry(std::u16string(fullPath));
   if (index < 0) return nullptr;
+  last = index;
   return archive->GetEntry(index);
 }
 
@@ -130,6 +139,7 @@ bool CIncrementalManager::GetFolderAttributes(long generation, std::u16string_vi
 
 void CIncrementalManager::Reset() {
   archives_.clear();
+  lastFound_.clear();
   management_.Reset();
   errorHistory_.reset();
 }

@@ -99,6 +99,11 @@ class CIncrementalManager : public CProgressInformable, public IGenerationLookup
   IManagerUser* user_ = nullptr;
   QPMFile::CQPMFile management_;
   std::vector<std::unique_ptr<QPXFile::CQPXFile>> archives_;  // position = generation
+  // Per generation, the index of the entry found last. The tree asks for
+  // each archive's entries in the archive's own order, but interleaved
+  // across generations, and the archive's own find hint is shared by all
+  // archives: without these every lookup scanned its archive.
+  mutable std::vector<long> lastFound_;
   std::unique_ptr<QPXFile::CErrorHistory> errorHistory_;
   INFFile::CINFItemArray infItems_;
   bool rebuilt_ = false;
