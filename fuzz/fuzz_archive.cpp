@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "archive/qpx_file_extend.h"
@@ -65,6 +66,12 @@ void WriteFile(const std::string& path, const uint8_t* data, size_t size) {
 
 const std::string& Base() {
   static const std::string base = "/dev/shm/tessera-fuzz-" + std::to_string(::getpid()) + ".qpx";
+  // The inputs' files go when the run ends, volumes included.
+  static const int removed = std::atexit([] {
+    std::remove(Base().c_str());
+    for (int k = 1; k <= 3; ++k) std::remove((Base() + "." + std::to_string(k)).c_str());
+  });
+  (void)removed;
   return base;
 }
 

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 #include <string>
 
@@ -20,6 +21,9 @@ namespace {
 
 const std::string& Base() {
   static const std::string base = "/dev/shm/tessera-fuzz-" + std::to_string(::getpid()) + ".qpm";
+  // The input's file goes when the run ends.
+  static const int removed = std::atexit([] { std::remove(Base().c_str()); });
+  (void)removed;
   return base;
 }
 

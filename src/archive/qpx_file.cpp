@@ -10,10 +10,6 @@
 namespace QPXFile {
 namespace {
 
-// Shared by every archive object: lookups in archive order then cost one
-// comparison each.
-long g_findHint = 0;
-
 bool LoadText(uint32_t id, std::u16string& out) { return host::LoadString(id, out); }
 
 }  // namespace
@@ -255,15 +251,15 @@ bool CQPXFile::GetEntryPath(std::u16string& out, long index) const {
 long CQPXFile::FindEntry(const std::u16string& path) const {
   const long count = GetEntryCount();
   std::u16string candidate;
-  const long next = g_findHint + 1;
+  const long next = findHint_ + 1;
   if (next >= 0 && next < count && GetEntryPath(candidate, next) && host::EqualsNoCase(candidate, path)) {
-    g_findHint = next;
+    findHint_ = next;
     return next;
   }
   for (long i = 0; i < count; ++i) {
     if (!GetEntryPath(candidate, i)) return -1;
     if (host::EqualsNoCase(candidate, path)) {
-      g_findHint = i;
+      findHint_ = i;
       return i;
     }
   }

@@ -211,6 +211,10 @@ class CQPXFile : public IQPXFileIO,
   uint16_t openMode_ = 0;  // 0 closed, 1 create, 2 read, 3 read/write
   std::unique_ptr<CQPXFileHeader> header_;
   bool loaded_ = false;
+  // Where the last FindEntry ended: lookups in archive order then cost one
+  // comparison each. Kept per archive, since callers that walk several
+  // archives at once would otherwise spoil each other's guess.
+  mutable long findHint_ = 0;
   LoadError error_;
 };
 
