@@ -8,6 +8,8 @@
 //         output, beside DclExplode alone on the same stream in this process,
 //         and the peak resident memory (which must not grow with the size).
 #include <benchmark/benchmark.h>
+
+#include "bench_util.h"
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,6 +28,8 @@ namespace fs = std::filesystem;
 using namespace testsupport;
 
 namespace {
+
+using benchutil::Num;
 
 struct ChildRun {
   double seconds = 0;
@@ -62,15 +66,6 @@ fs::path BenchDir() {
   fs::path dir = fs::temp_directory_path() / "tessera-bench";
   fs::create_directories(dir);
   return dir;
-}
-
-std::u16string Num(size_t v) {
-  std::u16string n;
-  do {
-    n.insert(n.begin(), static_cast<char16_t>(u'0' + v % 10));
-    v /= 10;
-  } while (v > 0);
-  return n;
 }
 
 // 200,000 small stored entries in 2,000 folders, with names like a real tree.

@@ -22,6 +22,8 @@
 // files get an update: half of the present ones are stored again, half
 // removed, and a removed file is stored again.
 #include <benchmark/benchmark.h>
+
+#include "bench_util.h"
 #include <malloc.h>
 
 #include <algorithm>
@@ -51,23 +53,13 @@ using IncrementalBackup::CIncrementalRestoreQPXFileExtendCreator;
 
 namespace {
 
+using benchutil::Num;
+using benchutil::Seconds;
+
 constexpr long kGenerations = 10;
 constexpr size_t kFilesPerFolder = 20;
 constexpr size_t kSubfoldersPerGroup = 99;
 constexpr int kRuns = 3;  // each step's fastest run counts; memory is the same every run
-
-std::u16string Num(size_t v) {
-  std::u16string n;
-  do {
-    n.insert(n.begin(), static_cast<char16_t>(u'0' + v % 10));
-    v /= 10;
-  } while (v > 0);
-  return n;
-}
-
-double Seconds(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 size_t HeapInUse() { return mallinfo2().uordblks; }
 

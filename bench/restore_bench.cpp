@@ -22,6 +22,8 @@
 //   BM_RestorePeakMemory     peak resident memory of one restore of 256 MiB
 //                            and 1 GiB, stored and imploded
 #include <benchmark/benchmark.h>
+
+#include "bench_util.h"
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -48,6 +50,9 @@ namespace fs = std::filesystem;
 using namespace testsupport;
 
 namespace {
+
+using benchutil::Num;
+using benchutil::Seconds;
 
 constexpr size_t kFileBytes = size_t{16} << 20;
 constexpr size_t kMiB = size_t{1} << 20;
@@ -76,19 +81,6 @@ class WorkDir {
   }
   fs::path path_;
 };
-
-std::u16string Num(size_t v) {
-  std::u16string n;
-  do {
-    n.insert(n.begin(), static_cast<char16_t>(u'0' + v % 10));
-    v /= 10;
-  } while (v > 0);
-  return n;
-}
-
-double Seconds(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 // ---- Inputs
 
