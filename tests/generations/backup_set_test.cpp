@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "generation_set.h"
 #include "generations/set_history.h"
 #include "host/host_path.h"
 #include "support/archive_writer.h"
@@ -37,16 +38,8 @@ struct RecordingUser : IncrementalBackup::IManagerUser {
   bool answer = false;
 };
 
-class BackupSetTest : public ::testing::Test {
+class BackupSetTest : public gentest::GenerationTest {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("tessera-set-" + std::to_string(::getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   std::unique_ptr<CBackupSet> LoadSample(testsupport::BackupSetSpec spec = testsupport::SampleBackupSet()) {
     files_ = testsupport::WriteBackupSet(spec, dir_);
     auto set = std::make_unique<CBackupSet>(files_.archives[0].string());
@@ -62,7 +55,6 @@ class BackupSetTest : public ::testing::Test {
     return out;
   }
 
-  fs::path dir_;
   testsupport::BackupSetFiles files_;
   RecordingUser user_;
 };
