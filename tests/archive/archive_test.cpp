@@ -7,6 +7,8 @@
 #include "archive/qpx_file_factory.h"
 #include "entry/crc32.h"
 #include "host/host_path.h"
+#include "io/qpx_file_io.h"
+#include "io/volume_source.h"
 #include "support/archive_writer.h"
 #include "support/corrupt.h"
 #include "support/memory_io.h"
@@ -201,6 +203,44 @@ TEST_F(ArchiveTest, SplitArchiveReadsAcrossVolumes) {
   // The archive CRC covers the whole archive, not the volume files.
   std::vector<uint8_t> image = BuildArchiveImage(plan);
   EXPECT_EQ(r.archive->ComputeCRC(), Crc32Update(image.data(), image.size(), 0xFFFFFFFF));
+}
+
+TEST_F(ArchiveTest, SplitArchiveOpensFromMemoryVolumes) {
+  ArchiveSpec plan = Simple("QPX3.0  ");
+  plan.entries.push_back(
+      {.folder = u"C:\\Data", .name = u"big.bin", .data = NoiseBytes(20000, 9), .method = Method::Stored});
+  plan.volumeSize = 1000;
+  const fs::path p = Write(plan);
+  // The volumes are served under a folder that does not exist on the host,
+  // and the files on disk are gone before the archive is opened.
+  const std::u16string base = u"Z:\\nowhere\\in memory\\a.qpx";
+  CMemoryVolumes volumes;
+  volumes.Add(base, ReadFileBytes(p));
+  for (int k = 1; fs::exists(VolumePath(p, k)); ++k)
+  {
+    const std::string digits = std::to_string(k);
+    volumes.Add(base + u"." + std::u16string(digits.begin(), digits.end()), ReadFileBytes(VolumePath(p, k)));
+  }
+  fs::remove_all(dir_);
+
+  std::vector<std::vector<uint8_t>> data;
+  {
+    CScopedVolumeSource source(volumes);
+    OpenResult r = OpenArchive(base);
+    ASSERT_EQ(r.failure, OpenFailure::kNone) << static_cast<int>(r.load.failure);
+    EXPECT_TRUE(r.archive->GetIO()->IsSplit());
+    data = ExtractAll(*r.archive);
+    // A source serves reading only, and only the files it holds.
+    CQPXFileIO writer;
+    EXPECT_FALSE(writer.Open(base, kModeCreate));
+    EXPECT_FALSE(writer.Open(u"Z:\\nowhere\\in memory\\other.qpx", kModeRead));
+    EXPECT_EQ(writer.GetSystemError(), ENOENT);
+  }
+  ASSERT_EQ(data.size(), 4u);
+  EXPECT_EQ(data[3], NoiseBytes(20000, 9));
+  EXPECT_EQ(data[1], NoiseBytes(5000, 3));
+  // Without the source the same path names nothing.
+  EXPECT_EQ(OpenArchive(base).failure, OpenFailure::kCannotOpen);
 }
 
 TEST_F(ArchiveTest, BrokenVolumeChainsFailTheLoad) {
