@@ -316,7 +316,6 @@ TEST_F(ArchiveTest, StoredEntryCutShortEndsInsteadOfLooping) {
   EXPECT_EQ(progressed, 2u * 1024 * 1024);
 }
 
-
 TEST_F(ArchiveTest, AnsiNamesDecodeAsWindowsDecodesThem) {
   // Bytes 0x80, 0xA0, 0xFD-0xFF, the user-defined area and pairs without a
   // character, in every place an ANSI archive keeps text. The pairs without
