@@ -8,6 +8,7 @@
 #include "host/string_table.h"
 #include "host/text.h"
 #include "host/volume.h"
+#include "restore/path_helpers.h"
 
 namespace QPXFile {
 namespace {
@@ -307,11 +308,10 @@ void CRestoreSession::CountAttributesNotKept(const RestoreEvent& event) {
   const bool file = event.entry != nullptr;
   // A file lies on the file system of its folder; a folder may itself be a
   // mount point, so it is asked about itself.
-  std::u16string folder = *event.text;
-  if (file) folder = folder.substr(0, folder.find_last_of(u'\\') == std::u16string::npos ? 0 : folder.find_last_of(u'\\'));
+  const std::u16string folder = file ? paths::FolderPart(*event.text) : *event.text;
   if (folder != lossFolder_ || lossFileSystem_.empty()) {
     host::VolumeFacts facts;
-    lossFileSystem_ = host::GetVolumeFacts(file ? folder : *event.text, facts) ? facts.typeName : "?";
+    lossFileSystem_ = host::GetVolumeFacts(folder, facts) ? facts.typeName : "?";
     lossFolder_ = folder;
   }
   for (uint32_t bit = 1; bit != 0 && bit <= event.attributesNotKept; bit <<= 1) {
