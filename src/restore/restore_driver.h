@@ -64,7 +64,7 @@ enum RestoreEventCode : int {
   kEventNoSpace = 276,         // P; skip / stop
   // P or folder: written whole, but its file system has no place for some of
   // its attributes (RestoreEvent::attributesNotKept); answer ignored.
-  kEventAttributesNotKept = 277,
+  kEventAttributesNotKept = 281,
 };
 
 // The numbers an event carries besides its code.
@@ -84,7 +84,7 @@ struct RestoreEvent {
   // failures reported as 259 or 276; kNone otherwise.
   ExtractFailure extractFailure = ExtractFailure::kNone;
   int systemError = 0;  // errno behind a destination failure, when known
-  uint32_t attributesNotKept = 0;  // event 277: the attribute bits lost
+  uint32_t attributesNotKept = 0;  // event 281: the attribute bits lost
 };
 
 using RestoreEventCallback = std::function<bool(const RestoreEvent&)>;
@@ -133,7 +133,7 @@ class CQPXFile_RestoreImplement {
   // `index` is the entry concerned, or -1.
   virtual bool Notify(int event, const std::u16string* text, long index,
                       ExtractFailure failure = ExtractFailure::kNone, int systemError = 0);
-  // Event 277 for the file or folder at `path` (entry `index`, or -1).
+  // Event 281 for the file or folder at `path` (entry `index`, or -1).
   void ReportAttributesNotKept(const std::u16string& path, long index, uint32_t requested, uint32_t kept);
 
   CQPXFile& GetArchive() const { return archive_; }
