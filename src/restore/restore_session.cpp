@@ -8,7 +8,7 @@
 #include "host/string_table.h"
 #include "host/text.h"
 #include "host/volume.h"
-#include "restore/path_helpers.h"
+#include "paths/path_helpers.h"
 
 namespace QPXFile {
 namespace {
