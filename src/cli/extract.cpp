@@ -280,22 +280,18 @@ std::set<char16_t> DrivesOf(const QPXFile::CQPXFileExtend& archive) {
   return drives;
 }
 
-// Makes the destination and its missing parents.
-bool MakeFolders(const std::u16string& path, std::string& why, bool isDestination = true) {
-  switch (host::GetPathKind(path)) {
-    case host::PathKind::kFolder:
-      return true;
-    case host::PathKind::kMissing:
-      break;
-    default:
-      why = isDestination ? "not a folder" : "cannot create the folder: " + HostPathText(path) + " is not a folder";
-      return false;
-  }
-  const std::u16string parent = paths::FolderPart(path);
-  if (parent.size() > 2 && parent != path && !MakeFolders(parent, why, false)) return false;
-  errno = 0;
-  if (host::CreateFolder(path) != host::CreateFolderResult::kFailed) return true;
-  why = "cannot create the folder: " + host::SystemErrorText(errno);
+// Makes the destination and its missing parents. They are the user's own
+// path, so links on the way are followed.
+bool MakeFolders(const std::u16string& path, std::string& why) {
+  std::string hostPath, failedAt;
+  int error = 0;
+  if (!host::ToHostPath(path, hostPath)) hostPath = HostPathText(path);
+  if (host::MakeFolderPath(hostPath, error, failedAt)) return true;
+  if (error == ENOTDIR)
+    why = failedAt == hostPath ? "not a folder" : "cannot create the folder: " + failedAt + " is not a folder";
+  else
+    why = "cannot create the folder: " + (failedAt == hostPath ? std::string() : failedAt + ": ") +
+          host::SystemErrorText(error);
   return false;
 }
 
@@ -433,6 +429,22 @@ int RunExtract(const ExtractOptions& options) {
     return kExitFailed;
   }
 
+  // Nothing is written through a link below DEST, and the files the command
+  // reads or writes itself are never replaced by restored ones.
+  std::vector<std::string> archives, others;
+  if (set) {
+    for (long g = 0; g < set->Count(); ++g) archives.push_back(set->ArchiveText(g));
+    others.push_back(set->ManagementText());
+  } else {
+    archives.push_back(options.archive);
+  }
+  if (!options.logFile.empty()) others.push_back(options.logFile);
+  const std::vector<host::FileIdentity> protectedFiles = QPXFile::ProtectedFiles(archives, others);
+  for (Run& run : runs) {
+    run.target.confinedBelow = destination;
+    run.target.protectedFiles = protectedFiles;
+  }
+
   uint64_t total = 0;
   for (const Run& run : runs) {
     uint64_t size = 0;
@@ -483,6 +495,8 @@ int RunExtract(const ExtractOptions& options) {
                           Plural(counts.failed + unplaced, "failed");
     if (counts.incomplete > 0) summary += ", " + Plural(counts.incomplete, "without their attributes or times");
     if (counts.foldersFailed > 0) summary += ", " + Plural(counts.foldersFailed, "folders without their attributes");
+    if (counts.foldersNotRestored > 0) summary += ", " + Plural(counts.foldersNotRestored, "folders not restored");
+    if (counts.shortened > 0) summary += ", " + Plural(counts.shortened, "restored under a shortened name");
     if (session.GetOutcome() == CRestoreSession::Outcome::kStopped) summary += "; the restore stopped";
     std::cerr << "tessera-cli: " << options.destination << ": " << summary << "\n";
   }

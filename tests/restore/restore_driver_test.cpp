@@ -298,6 +298,7 @@ TEST_F(RestoreDriverTest, PathLengthLimits) {
     } else {
       EXPECT_FALSE(ran);
       EXPECT_EQ(Codes(), (std::vector<int>{1, 262}));
+      EXPECT_EQ(First(262)->text, host) << "the folder that is too long is named";
     }
   }
   // A file path of 255 characters is written; 256 is refused and skipped.
@@ -427,7 +428,7 @@ TEST_F(RestoreDriverTest, FileSystemRulesOnTheMachinesOwnDisk) {
   EXPECT_EQ(Codes(), (std::vector<int>{1, 2, 265, 273, 2, 267, 2, 265, 268, 261, 3, 4}));
 }
 
-TEST_F(RestoreDriverTest, AFolderInTheWayOfAFileIsReported) {
+TEST_F(RestoreDriverTest, AFolderInTheWayOfAFileIsReportedWithoutClaimingAnOverwrite) {
   ArchiveSpec plan;
   plan.folders.push_back({u"C:\\Data"});
   plan.entries.push_back({.folder = u"C:\\Data", .name = u"taken", .data = Text("x")});
@@ -436,18 +437,34 @@ TEST_F(RestoreDriverTest, AFolderInTheWayOfAFileIsReported) {
   ASSERT_TRUE(archive);
   fs::create_directory(root_ / "out" / "taken");
   ASSERT_TRUE(RestoreInto(*archive, u"C:\\Data"));
-  EXPECT_EQ(Codes(), (std::vector<int>{1, 2, 265, 259, 2, 3, 4}));
+  // No "overwrite?" (265) for what cannot be overwritten; the reason comes along.
+  EXPECT_EQ(Codes(), (std::vector<int>{1, 2, 259, 2, 3, 4}));
+  EXPECT_EQ(First(259)->systemError, EISDIR);
   EXPECT_TRUE(fs::is_directory(root_ / "out" / "taken"));
   EXPECT_EQ(ReadFile(root_ / "out" / "next"), Text("y"));
 }
 
-TEST_F(RestoreDriverTest, AFileWhereAFolderMustGoStopsTheRun) {
+TEST_F(RestoreDriverTest, AFileWhereAFolderMustGoIsAnObstacleForTheEntriesBelowIt) {
   ArchiveSpec plan = DataSet();
   auto archive = Open(plan);
   ASSERT_TRUE(archive);
   std::ofstream(root_ / "out" / "Sub") << "in the way";
+  EXPECT_TRUE(RestoreInto(*archive, u"C:\\Data"));
+  EXPECT_EQ(Codes(), (std::vector<int>{1, 2, 3, 2, 3, 277, 4}));
+  const restoretest::SeenEvent* obstacle = First(277);
+  EXPECT_EQ(obstacle->text, (root_ / "out" / "Sub" / "c.txt").string());
+  EXPECT_EQ(obstacle->detail, (root_ / "out" / "Sub").string());
+  EXPECT_EQ(obstacle->obstacle, RestoreObstacle::kNotFolder);
+  EXPECT_TRUE(obstacle->hadEntry);
+  EXPECT_EQ(ReadFile(root_ / "out" / "Sub"), Text("in the way"));
+  EXPECT_TRUE(fs::is_directory(root_ / "out" / "Empty"));
+
+  // Answered false, the obstacle stops the run.
+  seen_.clear();
+  answers_[277] = false;
+  answers_[265] = true;
   EXPECT_FALSE(RestoreInto(*archive, u"C:\\Data"));
-  EXPECT_EQ(Codes(), (std::vector<int>{1, 2, 3, 2, 3, 258}));
+  EXPECT_EQ(Codes().back(), 277);
 }
 
 }  // namespace
