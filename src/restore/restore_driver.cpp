@@ -525,6 +525,10 @@ bool CQPXFileExtend_RestoreImplement::RestoreFolderAttributes() {
   bool all = true;
   for (int i = 0; i < folders_.GetCount(); ++i) {
     if (!folders_.IsHandled(i)) continue;
+    // A folder behind a link or a file was reported with the entries below
+    // it; its path would lead elsewhere, so nothing is set on it.
+    const FolderResolution found = ResolveFolder(folders_.GetPath(i), false);
+    if (found.kind == FolderResolution::kObstacle || found.kind == FolderResolution::kFailed) continue;
     if (!RestoreOneFolder(i)) {
       all = false;
       const std::u16string path = folders_.GetPath(i);
