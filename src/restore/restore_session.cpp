@@ -67,9 +67,6 @@ bool IsEntryEvent(int code) {
     case kEventExtractFailed:
     case kEventTooLargeOffNtfs:
     case kEventNoSpace:
-    case kEventFolderObstacle:
-    case kEventProtectedFile:
-    case kEventNameNotHostable:
       return true;
     default:
       return false;
