@@ -116,6 +116,25 @@ std::u16string Escaped(std::u16string_view name) {
 
 std::u16string Wide(const char* ascii) { return host::Utf8ToWide(ascii); }
 
+const char* ObstacleText(RestoreObstacle obstacle) {
+  switch (obstacle) {
+    case RestoreObstacle::kLink:
+      return ": a symbolic link stands where a folder goes; it is not followed, and nothing below it is restored";
+    case RestoreObstacle::kNotFolder:
+      return ": not a folder; nothing below it is restored";
+    case RestoreObstacle::kProtectedFile:
+      return ": this is the archive being restored, one of its volumes, its management file or the log file; it "
+             "is left as it is";
+    case RestoreObstacle::kControlCharacter:
+      return ": the name holds a control character, which is not restored as a file name; not restored";
+    case RestoreObstacle::kUnpairedSurrogate:
+      return ": the name holds half of a UTF-16 surrogate pair, which no file name here can hold; not restored";
+    case RestoreObstacle::kNone:
+      break;
+  }
+  return nullptr;
+}
+
 std::u16string Text(uint32_t id) {
   std::u16string out;
   host::LoadString(id, out);
@@ -177,32 +196,10 @@ bool CRestoreSession::Obstacle(const RestoreEvent& event) {
     entry_.problem = true;
     if (event.code != kEventNameNotHostable) LogFile(211, Shown(event.text));
   }
-  switch (event.obstacle) {
-    case RestoreObstacle::kLink:
-      LogLine(Escaped(Shown(event.detail)) +
-              Wide(": a symbolic link stands where a folder goes; it is not followed, and nothing below it is "
-                   "restored"));
-      break;
-    case RestoreObstacle::kNotFolder:
-      LogLine(Escaped(Shown(event.detail)) + Wide(": not a folder; nothing below it is restored"));
-      break;
-    case RestoreObstacle::kProtectedFile:
-      LogLine(Escaped(Shown(event.text)) +
-              Wide(": this is the archive being restored, one of its volumes, its management file or the log "
-                   "file; it is left as it is"));
-      break;
-    case RestoreObstacle::kControlCharacter:
-      LogLine(Escaped(Shown(event.text)) +
-              Wide(": the name holds a control character, which is not restored as a file name; not restored"));
-      break;
-    case RestoreObstacle::kUnpairedSurrogate:
-      LogLine(Escaped(Shown(event.text)) +
-              Wide(": the name holds half of a UTF-16 surrogate pair, which no file name here can hold; not "
-                   "restored"));
-      break;
-    case RestoreObstacle::kNone:
-      break;
-  }
+  const char* why = ObstacleText(event.obstacle);
+  // What stands in the way is named: the link or file for a folder, else the path itself.
+  const bool inTheWay = event.obstacle == RestoreObstacle::kLink || event.obstacle == RestoreObstacle::kNotFolder;
+  if (why != nullptr) LogLine(Escaped(Shown(inTheWay ? event.detail : event.text)) + Wide(why));
   if (!aboutEntry) ++counts_.foldersNotRestored;
   return true;
 }

@@ -69,17 +69,7 @@ class RestoreSessionTest : public ::testing::Test {
   // Sends an event as the driver fills it.
   bool Send(int code, const std::u16string* text = nullptr, const CQPXBackupedFileHeader* entry = nullptr,
             long position = -1) {
-    record_.lastIndex = 9;
-    record_.text = text ? *text : std::u16string();
-    record_.position = position;
-    position_ = position;
-    RestoreEvent e;
-    e.code = code;
-    e.text = text;
-    e.entry = entry;
-    e.record = &record_;
-    e.position = &position_;
-    return session_.Events()(e);
+    return SendWith(code, text, entry, position, {});
   }
   // An entry restored without trouble.
   void Restored(const Record& r, long position, const std::u16string& path) {
@@ -108,6 +98,8 @@ class RestoreSessionTest : public ::testing::Test {
   // Sends an event with the details the driver adds.
   bool SendWith(int code, const std::u16string* text, const CQPXBackupedFileHeader* entry, long position,
                 const RestoreEventDetails& details) {
+    record_.lastIndex = 9;
+    record_.text = text ? *text : std::u16string();
     record_.position = position;
     position_ = position;
     RestoreEvent e;
