@@ -669,17 +669,18 @@ int CRestoreFile_Implement::MakeDestination() {
       }
       break;
   }
-  if (!BuildDestinationPath(folder)) return Ask(kEventPathTooLong, kStepSkip);
+  bool fits = BuildDestinationPath(folder);
   std::string hostPath;
   if (!run_.ConfinementRoot().empty() && host::ToHostPath(destinationPath_, hostPath) &&
       host::ProbePath(hostPath) == ENAMETOOLONG) {
     // Longer than this file system allows: restored under a shorter name,
-    // and the user is told both.
+    // and the user is told both. The path's length is judged as restored.
     destinationPath_ = paths::Join(folder, ShortenName(fileName_));
-    if (!run_.Notify(kEventNameShortened, &destinationPath_, index_, RestoreEventDetails{.detail = &stored}))
+    fits = destinationPath_.size() < kMaxPathLength;
+    if (fits && !run_.Notify(kEventNameShortened, &destinationPath_, index_, RestoreEventDetails{.detail = &stored}))
       return kStepStop;
   }
-  return kStepGoOn;
+  return fits ? kStepGoOn : Ask(kEventPathTooLong, kStepSkip);
 }
 
 bool CRestoreFile_Implement::BuildDestinationPath(const std::u16string& folder) {

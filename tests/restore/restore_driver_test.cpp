@@ -616,6 +616,21 @@ TEST_F(RestoreDriverTest, NamesLongerThanTheFileSystemAllowsAreShortenedAndTold)
   EXPECT_EQ(ReadFile(root_ / "out" / folder / host::WideToUtf8(ShortenName(longName2))), Text("two"));
   EXPECT_TRUE(SameTime(ModifiedTime(root_ / "out" / folder), kTime1)) << "the shortened folder keeps its times";
 
+  // A name that makes the path too long for the engine, but not once it is
+  // shortened, is restored under the shortened name rather than refused.
+  const std::u16string longest = std::u16string(230, u'\u30D5') + u".txt";
+  ArchiveSpec far;
+  far.folders.push_back({u"C:\\Data"});
+  far.entries.push_back({.folder = u"C:\\Data", .name = longest, .data = Text("far")});
+  auto farArchive = Open(far);
+  ASSERT_TRUE(farArchive);
+  seen_.clear();
+  ASSERT_TRUE(RestoreInto(*farArchive, u"C:\\Data"));
+  EXPECT_EQ(Codes(), (std::vector<int>{1, 279, 2, 3, 4}));
+  EXPECT_EQ(ReadFile(root_ / "out" / host::WideToUtf8(ShortenName(longest))), Text("far"));
+  archive = Open(plan);
+  ASSERT_TRUE(archive);
+
   // Restored again, the same shortened names are found and asked about.
   seen_.clear();
   answers_[265] = false;
