@@ -66,7 +66,7 @@ class RestoreDriverTest : public ::testing::Test {
   // Restores the whole archive into out/ as a selection made in `shown`.
   bool RestoreInto(CQPXFile& archive, const std::u16string& shown, const fs::path& destination) {
     RestoreTarget target{true, Engine(destination), shown};
-    return archive.Restore(events_.Callback(), {}, target);
+    return QPXFile::RestoreArchive(archive, events_.Callback(), {}, target);
   }
   bool RestoreInto(CQPXFile& archive, const std::u16string& shown) {
     return RestoreInto(archive, shown, root_ / "out");
@@ -157,7 +157,7 @@ TEST_F(RestoreDriverTest, RestoresToTheOriginalPlaceWithoutADestination) {
   plan.entries.push_back({.folder = folder, .name = u"x.txt", .data = Text("x"), .modified = kTime3});
   auto archive = Open(plan);
   ASSERT_TRUE(archive);
-  ASSERT_TRUE(archive->Restore(events_.Callback(), {}, RestoreTarget{}));
+  ASSERT_TRUE(QPXFile::RestoreArchive(*archive, events_.Callback(), {}, RestoreTarget{}));
   EXPECT_EQ(ReadFile(home / "docs" / "x.txt"), Text("x"));
   EXPECT_TRUE(fs::is_directory(home / "docs" / "empty"));
   // Folders made for the entry and by the folder pass get their times.
@@ -170,7 +170,7 @@ TEST_F(RestoreDriverTest, AMissingDriveStopsTheRun) {
   ArchiveSpec plan = DataSet();
   auto archive = Open(plan);
   ASSERT_TRUE(archive);
-  EXPECT_FALSE(archive->Restore(events_.Callback(), {}, RestoreTarget{}));
+  EXPECT_FALSE(QPXFile::RestoreArchive(*archive, events_.Callback(), {}, RestoreTarget{}));
   EXPECT_EQ(Codes(), (std::vector<int>{1, 266}));
 }
 
@@ -386,7 +386,7 @@ TEST_F(RestoreDriverTest, StoppingSkipsTheFolderPassAndTheEnd) {
   EXPECT_EQ(Codes(), (std::vector<int>{1}));
 
   // Without a listener nothing is agreed to, so nothing is written.
-  EXPECT_FALSE(archive->Restore(nullptr, {}, RestoreTarget{true, Engine(root_ / "out"), u"C:\\Data"}));
+  EXPECT_FALSE(QPXFile::RestoreArchive(*archive, nullptr, {}, RestoreTarget{true, Engine(root_ / "out"), u"C:\\Data"}));
   EXPECT_FALSE(fs::exists(root_ / "out" / "a.txt"));
 }
 
@@ -519,7 +519,7 @@ TEST_F(RestoreDriverTest, TheConfinementMayLieAboveTheDestinationAndBeReachedThr
   fs::create_directory_symlink(root_ / "home" / "dest", root_ / "dest-link");
   RestoreTarget target{true, Engine(root_ / "dest-link" / "C"), u"C:\\Data"};
   target.confinedBelow = Engine(root_ / "dest-link");
-  ASSERT_TRUE(archive->Restore(events_.Callback(), {}, target));
+  ASSERT_TRUE(QPXFile::RestoreArchive(*archive, events_.Callback(), {}, target));
   EXPECT_EQ(Codes(), (std::vector<int>{1, 2, 3, 2, 3, 2, 3, 4}));
   EXPECT_EQ(ReadFile(real / "dest" / "C" / "Docs" / "Sub" / "b.txt"), Text("new b"));
 
@@ -528,7 +528,7 @@ TEST_F(RestoreDriverTest, TheConfinementMayLieAboveTheDestinationAndBeReachedThr
   fs::remove_all(real / "dest" / "C");
   fs::create_directory_symlink(root_ / "out", real / "dest" / "C");
   seen_.clear();
-  ASSERT_TRUE(archive->Restore(events_.Callback(), {}, target));
+  ASSERT_TRUE(QPXFile::RestoreArchive(*archive, events_.Callback(), {}, target));
   EXPECT_EQ(Codes(), (std::vector<int>{1, 277, 277, 277, 277, 4}));
   EXPECT_TRUE(fs::is_empty(root_ / "out"));
 }
@@ -566,7 +566,7 @@ TEST_F(RestoreDriverTest, TheArchiveItsVolumesAndOtherProtectedFilesAreNeverRepl
   target.protectedFiles = ProtectedFiles({(src / "set.qpx").string()}, {(src / "run.log").string()});
   EXPECT_EQ(target.protectedFiles.size(), 3u);
   answers_[265] = true;
-  ASSERT_TRUE(archive->Restore(events_.Callback(), {}, target));
+  ASSERT_TRUE(QPXFile::RestoreArchive(*archive, events_.Callback(), {}, target));
   EXPECT_EQ(Codes(), (std::vector<int>{1, 2, 278, 2, 278, 2, 278, 2, 278, 2, 3, 4}));
   EXPECT_EQ(First(278)->text, (src / "set.qpx").string());
   EXPECT_EQ(ReadFile(src / "set.qpx"), before);
