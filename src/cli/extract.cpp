@@ -280,6 +280,22 @@ int RunExtract(const ExtractOptions& options) {
     return kExitFailed;
   }
 
+  // Nothing is written through a link below DEST, and the files the command
+  // reads or writes itself are never replaced by restored ones.
+  std::vector<std::string> archives, others;
+  if (set->IsArchiveAlone()) {
+    archives.push_back(set->ArchiveHostPath());
+  } else {
+    for (long g = 0; g < set->Count(); ++g) archives.push_back(set->ArchiveText(g));
+    others.push_back(set->ManagementHostPath());
+  }
+  if (!options.logFile.empty()) others.push_back(options.logFile);
+  const std::vector<host::FileIdentity> protectedFiles = QPXFile::ProtectedFiles(archives, others);
+  for (QPXFile::RestoreRun& run : plan.runs) {
+    run.target.confinedBelow = destination;
+    run.target.protectedFiles = protectedFiles;
+  }
+
   CommandLineUser user(options);
   QPXFile::CLogger log;
   CRestoreSession session(user, log);
@@ -326,6 +342,8 @@ int RunExtract(const ExtractOptions& options) {
     if (counts.incomplete > 0) summary += ", " + Plural(counts.incomplete, "without their attributes or times");
     if (counts.foldersFailed > 0) summary += ", " + Plural(counts.foldersFailed, "folders without their attributes");
     summary += LossesText(session.GetAttributeLosses());
+    if (counts.foldersNotRestored > 0) summary += ", " + Plural(counts.foldersNotRestored, "folders not restored");
+    if (counts.shortened > 0) summary += ", " + Plural(counts.shortened, "restored under a shortened name");
     if (session.GetOutcome() == CRestoreSession::Outcome::kStopped) summary += "; the restore stopped";
     std::cerr << "tessera-cli: " << options.destination << ": " << summary << "\n";
   }

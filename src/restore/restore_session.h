@@ -72,6 +72,8 @@ struct RestoreCounts {
   long failed = 0;         // not restored (damaged, not creatable, too long, ...)
   long incomplete = 0;     // written, but times or attributes could not be set
   long foldersFailed = 0;  // folders whose attributes or times could not be set
+  long foldersNotRestored = 0;  // folders without files that could not be made (an obstacle)
+  long shortened = 0;      // files and folders restored under a shortened name
 };
 
 // Attributes that a file system had no place for (hidden, system and archive
@@ -153,6 +155,10 @@ class CRestoreSession {
   void PassOver();
   void UpdateProgress(bool fileChanged);
   void LogFile(uint32_t id, const std::u16string& text);
+  // A line of the engine's own: what the host said, or what stood in the way.
+  void LogLine(std::u16string text);
+  void LogReason(const RestoreEvent& event);
+  bool Obstacle(const RestoreEvent& event);
   std::u16string Shown(const std::u16string* text) const;
   void CountAttributesNotKept(const RestoreEvent& event);
 

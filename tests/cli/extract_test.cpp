@@ -351,3 +351,104 @@ TEST_F(ExtractTest, AttributesTheFileSystemCannotKeepAreReportedOnceNotFailed) {
 }
 
 }  // namespace
+
+namespace {
+
+// ---- Links, the files the command reads, names the target cannot hold
+
+TEST_F(ExtractTest, NothingIsWrittenThroughALinkBelowDestButDestMayBeReachedThroughOne) {
+  const ArchiveSpec plan = Plan();
+  const fs::path archive = Write(plan);
+  const fs::path elsewhere = dir_ / "elsewhere";
+  fs::create_directories(elsewhere);
+  std::ofstream(elsewhere / "a.txt") << "keep";
+  // DEST through a linked parent, and a link at DEST/C/Data.
+  fs::create_directories(dir_ / "real" / "out" / "C");
+  fs::create_directory_symlink(dir_ / "real", dir_ / "home");
+  fs::create_directory_symlink(elsewhere, dir_ / "real" / "out" / "C" / "Data");
+  const fs::path dest = dir_ / "home" / "out";
+  CliRun r = Cli("extract --overwrite --yes " + Q(archive) + " " + Q(dest));
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_EQ(ReadAll(elsewhere / "a.txt"), "keep");
+  EXPECT_FALSE(fs::exists(elsewhere / "Sub"));
+  EXPECT_EQ(Count(r.out, (dest / "C" / "Data").string() +
+                             ": a symbolic link stands where a folder goes; it is not followed"),
+            4u)
+      << r.out;
+  EXPECT_EQ(Count(r.out, kOverwritten), 0u);
+  EXPECT_EQ(Contents(dest / "C" / "root.txt"), plan.entries[3].data);
+  EXPECT_EQ(Contents(dest / "D" / "Work" / "w.txt"), plan.entries[4].data);
+  EXPECT_NE(r.err.find("2 restored, 0 skipped, 3 failed, 1 folders not restored"), std::string::npos) << r.err;
+}
+
+TEST_F(ExtractTest, OverwriteNeverReplacesTheArchiveItsVolumesOrTheLog) {
+  ArchiveSpec plan;
+  plan.folders = {{u"C:\\Data", 0x10}};
+  plan.entries = {
+      {.folder = u"C:\\Data", .name = u"backup.qpx", .data = Bytes("not the archive")},
+      {.folder = u"C:\\Data", .name = u"run.log", .data = Bytes("not the log")},
+      {.folder = u"C:\\Data", .name = u"x.txt", .data = Bytes("x")},
+  };
+  const fs::path archive = Write(plan);
+  const std::string before = ReadAll(archive);
+  std::ofstream(dir_ / "run.log") << "old log";
+  // The chosen folder lands in DEST under its own name; DEST/Data is the
+  // archive's own folder through a link given as DEST.
+  fs::create_directory_symlink(dir_, dir_ / "here");
+  fs::create_directory_symlink(dir_, dir_ / "Data");
+  CliRun r = Cli("extract --overwrite --log " + Q(dir_ / "run.log") + " " + Q(archive) + " " + Q(dir_ / "here") +
+                 " 'C:\\Data'");
+  // DEST/Data is a link below DEST: nothing goes through it.
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_EQ(ReadAll(archive), before);
+
+  // Restored straight into the archive's folder: the archive is reported and left.
+  fs::remove(dir_ / "Data");
+  r = Cli("extract --overwrite --log " + Q(dir_ / "run.log") + " " + Q(archive) + " " + Q(dir_) + " 'C:\\Data\\backup.qpx'");
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_EQ(ReadAll(archive), before);
+  EXPECT_NE(r.out.find(archive.string() + ": this is the archive being restored"), std::string::npos) << r.out;
+  EXPECT_EQ(Count(r.out, kOverwritten), 0u);
+  r = Cli("extract --overwrite --log " + Q(dir_ / "run.log") + " " + Q(archive) + " " + Q(dir_) + " 'C:\\Data\\run.log'");
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_EQ(ReadAll(dir_ / "run.log").find("not the log"), std::string::npos);
+}
+
+TEST_F(ExtractTest, LongAndUnholdableNamesAreToldAndTheRunGoesOn) {
+  // 86 characters, 258 bytes: one too many for ext4. Paths stay within the
+  // 255 characters the engine allows, below the long scratch folder.
+  const std::u16string longFolder = std::u16string(86, u'\u30D5');
+  const std::u16string longName = std::u16string(86, u'\u30D5') + u".txt";
+  ArchiveSpec plan;
+  plan.folders = {{u"C:\\Data", 0x10}, {u"C:\\Data\\" + longFolder, 0x10}};
+  plan.entries = {
+      {.folder = u"C:\\Data\\" + longFolder, .name = u"f.txt", .data = Bytes("long")},
+      {.folder = u"C:\\Data", .name = longName, .data = Bytes("long")},
+      {.folder = u"C:\\Data", .name = u"bad\nname.txt", .data = Bytes("bad")},
+      {.folder = u"C:\\Data", .name = u"ok.txt", .data = Bytes("ok")},
+  };
+  const fs::path archive = Write(plan);
+  CliRun r = Cli("extract " + Q(archive) + " " + Q(dest_) + " 'C:\\Data'");
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_EQ(Contents(dest_ / "Data" / "ok.txt"), Bytes("ok"));
+  // Both names of the shortened file, in the printed log.
+  EXPECT_EQ(Count(r.out, "restored under this shortened name"), 2u) << r.out;
+  EXPECT_NE(r.out.find(host::WideToUtf8(longName) + "\" is longer than this file system allows"), std::string::npos);
+  size_t files = 0;
+  for (const auto& e : fs::recursive_directory_iterator(dest_ / "Data")) {
+    if (!e.is_regular_file()) continue;
+    ++files;
+    EXPECT_LE(e.path().filename().string().size(), 255u);
+    if (e.path().filename() != "ok.txt") {
+      EXPECT_EQ(e.path().extension(), ".txt") << e.path();
+      EXPECT_EQ(Contents(e.path()), Bytes("long"));
+    }
+  }
+  EXPECT_EQ(files, 3u);
+  // The bad name is told for what it is, on one line.
+  EXPECT_NE(r.out.find("C:\\Data\\bad\\x0aname.txt: the name holds a control character"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("1 failed"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("2 restored under a shortened name"), std::string::npos) << r.err;
+}
+
+}  // namespace

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host/host_path.h"
+#include "host/text.h"
 #include "restore/restore_driver.h"
 
 namespace restoretest {
@@ -20,6 +21,9 @@ struct SeenEvent {
   long position = -2;
   long lastIndex = -2;
   bool hadEntry = false;
+  int systemError = 0;
+  std::string detail;  // host form when it maps, else UTF-8 as sent
+  QPXFile::RestoreObstacle obstacle = QPXFile::RestoreObstacle::kNone;
 };
 
 class EventRecorder {
@@ -42,6 +46,9 @@ class EventRecorder {
         s.lastIndex = e.record->lastIndex;
       }
       s.hadEntry = e.entry != nullptr;
+      s.systemError = e.systemError;
+      s.obstacle = e.obstacle;
+      if (e.detail != nullptr && !host::ToHostPath(*e.detail, s.detail)) s.detail = host::WideToUtf8(*e.detail);
       seen.push_back(s);
       auto it = answers.find(e.code);
       return it == answers.end() ? true : it->second;
