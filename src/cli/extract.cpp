@@ -341,9 +341,9 @@ int RunExtract(const ExtractOptions& options) {
                           Plural(counts.failed + unplaced, "failed");
     if (counts.incomplete > 0) summary += ", " + Plural(counts.incomplete, "without their attributes or times");
     if (counts.foldersFailed > 0) summary += ", " + Plural(counts.foldersFailed, "folders without their attributes");
-    summary += LossesText(session.GetAttributeLosses());
     if (counts.foldersNotRestored > 0) summary += ", " + Plural(counts.foldersNotRestored, "folders not restored");
     if (counts.shortened > 0) summary += ", " + Plural(counts.shortened, "restored under a shortened name");
+    summary += LossesText(session.GetAttributeLosses());
     if (session.GetOutcome() == CRestoreSession::Outcome::kStopped) summary += "; the restore stopped";
     std::cerr << "tessera-cli: " << options.destination << ": " << summary << "\n";
   }

@@ -400,6 +400,8 @@ TEST_F(RestoreSessionTest, AttributesTheFileSystemHasNoPlaceForAreCountedOnceAnd
 
   session_.Reset(u"Z:\\backups\\week.qpx", 1000);
   EXPECT_TRUE(session_.GetAttributeLosses().empty());
+}
+
 TEST_F(RestoreSessionTest, AStoppedRunCountsTheEntryItStoppedAtNotTheOneBefore) {
   Record a("a.txt", 10), b("b.txt", 10);
   ASSERT_TRUE(Send(kEventRunStarted));
