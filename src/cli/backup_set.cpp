@@ -21,7 +21,7 @@ namespace Text = IncrementalBackup::ManagerText;
 constexpr int32_t kTreeFailed = 158;
 
 // The manager's questions and messages on the terminal: notices and errors
-// go to standard error, the damaged-file question is answered by the option
+// (those read from the progress sink after the load) go to standard error, the damaged-file question is answered by the option
 // when given, asked when there is a terminal, and answered no otherwise.
 class TerminalManagerUser : public IncrementalBackup::IManagerUser {
  public:
@@ -58,7 +58,8 @@ class TerminalManagerUser : public IncrementalBackup::IManagerUser {
     }
   }
 
-  void Error(int32_t id) override { PrintText(Subject(id), StringText(id)); }
+  // The error that ended the load, from the progress sink (its only channel).
+  void ShowError(int32_t id) const { PrintText(Subject(id), StringText(id)); }
 
  private:
   // A generation archive's failure names that archive: the manager appends
@@ -151,12 +152,15 @@ std::unique_ptr<LoadedSet> OpenSet(const std::string& archive, bool rebuildDamag
   set->manager_->SetUser(&user);
   const bool loaded = set->manager_->LoadGenerations(host::ToEnginePath(archive), host::ToEnginePath(set->management_));
   set->manager_->SetUser(nullptr);
-  if (!loaded) return nullptr;
+  if (!loaded) {
+    if (set->sink_->HasError()) user.ShowError(set->sink_->GetErrorId());
+    return nullptr;
+  }
   set->manager_->CollectINFItems();
 
   set->creator_->SetProgressInfo(set->sink_.get());
   if (!set->creator_->Build(*set->manager_) || set->creator_->GetTree() == nullptr) {
-    PrintText(archive, StringText(kTreeFailed));
+    PrintText(archive, StringText(set->sink_->HasError() ? set->sink_->GetErrorId() : kTreeFailed));
     return nullptr;
   }
   return set;

@@ -5,7 +5,6 @@
 
 #include "archive/qpx_file_extend.h"
 #include "archive/qpx_file_factory.h"
-#include "host/text.h"
 
 namespace IncrementalBackup {
 
@@ -16,7 +15,6 @@ CIncrementalManager::~CIncrementalManager() { Reset(); }
 void CIncrementalManager::ReportError(int32_t id) {
   lastError_ = id;
   Error(id);
-  if (user_) user_->Error(id);
 }
 
 bool CIncrementalManager::Rebuild(const std::u16string& archivePath) {
@@ -108,17 +106,11 @@ QPXFile::IQPXBackupedFile* CIncrementalManager::FindGenerationEntry(long generat
   CheckGeneration(generation);
   QPXFile::CQPXFile* archive = archives_[static_cast<size_t>(generation)].get();
   if (archive == nullptr) return nullptr;
-  if (lastFound_.size() != archives_.size()) lastFound_.assign(archives_.size(), -1);
-  long& last = lastFound_[static_cast<size_t>(generation)];
-  const long next = last + 1;
-  std::u16string candidate;
-  if (next >= 0 && next < archive->GetEntryCount() && archive->GetEntryPath(candidate, next) &&
-      host::EqualsNoCase(candidate, fullPath))
-    return archive->GetEntry(last = next);
+  // The tree asks for each archive's entries in that archive's order, so the
+  // archive's own hint (the entry after the last one found) answers nearly
+  // every lookup with one comparison.
   const long index = archive->FindEntry(std::u16string(fullPath));
-  if (index < 0) return nullptr;
-  last = index;
-  return archive->GetEntry(index);
+  return index < 0 ? nullptr : archive->GetEntry(index);
 }
 
 bool CIncrementalManager::GetFolderAttributes(long generation, std::u16string_view folderPath,
@@ -139,7 +131,6 @@ bool CIncrementalManager::GetFolderAttributes(long generation, std::u16string_vi
 
 void CIncrementalManager::Reset() {
   archives_.clear();
-  lastFound_.clear();
   management_.Reset();
   errorHistory_.reset();
 }

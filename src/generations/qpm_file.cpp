@@ -19,6 +19,7 @@
 #include <new>
 #include <type_traits>
 
+#include "archive/folded_index.h"
 #include "archive/qpx_file_extend.h"
 #include "archive/qpx_file_factory.h"
 #include "entry/stream_crc.h"
@@ -66,6 +67,18 @@ long FindIn(const std::vector<std::unique_ptr<Record>>& table, std::u16string_vi
     }
   }
   return -1;
+}
+
+// Appends the record unless the table holds its path already (ignoring
+// case); true when it was appended.
+template <class Record>
+bool AddOnce(QPXFile::CFoldedIndex& seen, std::vector<std::unique_ptr<Record>>& table, std::unique_ptr<Record> record,
+             const QPXFile::CFoldedIndex::PathAt& pathAt) {
+  if (seen.Find(record->Path, pathAt) >= 0) return false;
+  const auto position = static_cast<int32_t>(table.size());
+  table.push_back(std::move(record));
+  seen.Add(table.back()->Path, position, pathAt);
+  return true;
 }
 
 }  // namespace
@@ -329,9 +342,16 @@ bool CQPMFile::RebuildFromArchive(const std::u16string& archivePath) {
     info->CreationTime = archive.GetHeader()->GetCreationTime();
     archives_.push_back(std::move(info));
 
+    // Each path is kept once, at its first occurrence in list order, ignoring
+    // case. A hash of the folded path finds an earlier record directly: an
+    // archive of a million entries would otherwise compare each with all
+    // the records before it.
     const CQPMUpdateContents first{0, kKindStored};
-    RecordCursor folderCursor{0, true};
+    QPXFile::CFoldedIndex seen;
     const QPXFile::CQPXFolderList& folders = *extend->GetFolderList();
+    const QPXFile::CFoldedIndex::PathAt folderAt = [this](int32_t i) -> const std::u16string& {
+      return folders_[0][static_cast<size_t>(i)]->Path;
+    };
     for (int i = 0; i < folders.GetFolderCount(); ++i) {
       auto record = std::make_unique<CQPMFolderInfo>();
       if (!folders.GetFolder(i, &record->Path, nullptr, nullptr, nullptr, nullptr)) {
@@ -339,11 +359,14 @@ bool CQPMFile::RebuildFromArchive(const std::u16string& archivePath) {
         ClearContent();
         return Fail(QPMFailure::kArchive);
       }
-      if (FindIn(folders_[0], record->Path, folderCursor) >= 0) continue;
-      record->Updates.push_back(first);
-      folders_[0].push_back(std::move(record));
+      if (!AddOnce(seen, folders_[0], std::move(record), folderAt)) continue;
+      folders_[0].back()->Updates.push_back(first);
     }
-    RecordCursor fileCursor{0, true};
+    seen.Clear();
+    const QPXFile::CFoldedIndex::PathAt fileAt = [this](int32_t i) -> const std::u16string& {
+      return files_[0][static_cast<size_t>(i)]->Path;
+    };
+    files_[0].reserve(static_cast<size_t>(archive.GetEntryCount()));
     for (long i = 0; i < archive.GetEntryCount(); ++i) {
       auto record = std::make_unique<CQPMFileInfo>();
       if (!archive.GetEntryPath(record->Path, i)) {
@@ -351,10 +374,10 @@ bool CQPMFile::RebuildFromArchive(const std::u16string& archivePath) {
         ClearContent();
         return Fail(QPMFailure::kArchive);
       }
-      if (FindIn(files_[0], record->Path, fileCursor) >= 0) continue;
-      record->Updates.push_back(first);
-      files_[0].push_back(std::move(record));
+      if (!AddOnce(seen, files_[0], std::move(record), fileAt)) continue;
+      files_[0].back()->Updates.push_back(first);
     }
+    files_[0].shrink_to_fit();
     archive.Close();
   } catch (const std::bad_alloc&) {
     ClearContent();
