@@ -21,7 +21,7 @@ bool CIncrementalManager::Rebuild(const std::u16string& archivePath) {
   // The damaged file's reader is of no further use; after the rebuild the
   // management path is the one the file would have beside the archive.
   management_.Reset();
-  if (!management_.RebuildFromArchive(archivePath)) {
+  if (!management_.RebuildFromArchive(archivePath, &rebuiltFrom_)) {
     ReportError(ManagerText::kRebuildFailed);
     return false;
   }
@@ -55,7 +55,9 @@ bool CIncrementalManager::LoadGenerations(const std::u16string& archivePath, con
   for (long i = 0; i < management_.GetArchiveCount(); ++i) {
     Message(ManagerText::kReadingGeneration);
     if (!CanContinue()) return false;
-    if (!OpenGeneration(*management_.GetArchive(i))) {
+    const QPMFile::CQPMQPXFileInfo& record = *management_.GetArchive(i);
+    const bool opened = rebuiltFrom_ && i == 0 ? AppendChecked(std::move(rebuiltFrom_), record) : OpenGeneration(record);
+    if (!opened) {
       if (lastError_ == -1) ReportError(ManagerText::kGenerationFailed);
       return false;
     }
@@ -79,15 +81,24 @@ bool CIncrementalManager::OpenGeneration(const QPMFile::CQPMQPXFileInfo& record)
     std::unique_ptr<QPXFile::CQPXFile> archive(factory.CreateFromFile(record.Path));
     if (!archive) return false;
     if (!archive->Open(record.Path, QPXFile::kModeRead) || !archive->Load()) return false;
-    if (archive->GetHeader() == nullptr || archive->GetHeader()->GetCreationTime() != record.CreationTime) {
-      ReportError(ManagerText::kOverwritten);
-      return false;
-    }
-    archives_.push_back(std::move(archive));
-    return true;
+    return AppendChecked(std::move(archive), record);
   } catch (const std::bad_alloc&) {
     return false;
   }
+}
+
+bool CIncrementalManager::AppendChecked(std::unique_ptr<QPXFile::CQPXFile> archive,
+                                        const QPMFile::CQPMQPXFileInfo& record) {
+  if (archive->GetHeader() == nullptr || archive->GetHeader()->GetCreationTime() != record.CreationTime) {
+    ReportError(ManagerText::kOverwritten);
+    return false;
+  }
+  try {
+    archives_.push_back(std::move(archive));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
 }
 
 void CIncrementalManager::CheckGeneration(long generation) const {
@@ -131,6 +142,7 @@ bool CIncrementalManager::GetFolderAttributes(long generation, std::u16string_vi
 
 void CIncrementalManager::Reset() {
   archives_.clear();
+  rebuiltFrom_.reset();
   management_.Reset();
   errorHistory_.reset();
 }

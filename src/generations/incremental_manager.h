@@ -109,11 +109,15 @@ class CIncrementalManager : public CProgressInformable, public IGenerationLookup
  private:
   void ReportError(int32_t id);
   bool Rebuild(const std::u16string& archivePath);
+  bool AppendChecked(std::unique_ptr<QPXFile::CQPXFile> archive, const QPMFile::CQPMQPXFileInfo& record);
   void CheckGeneration(long generation) const;
 
   IManagerUser* user_ = nullptr;
   QPMFile::CQPMFile management_;
   std::vector<std::unique_ptr<QPXFile::CQPXFile>> archives_;  // position = generation
+  // After a rebuild, the opened archive it read, open and loaded: the set's
+  // only generation, not opened a second time.
+  std::unique_ptr<QPXFile::CQPXFile> rebuiltFrom_;
   std::unique_ptr<QPXFile::CErrorHistory> errorHistory_;
   INFFile::CINFItemArray infItems_;
   bool rebuilt_ = false;

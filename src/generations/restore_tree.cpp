@@ -346,9 +346,7 @@ bool CSwitchGenerationOperator::VisitFolder(CFolder& folder, CIncrementalRestore
 
 namespace {
 
-uint64_t FoldedHash(std::u16string_view name) {
-  return std::hash<std::u16string>{}(host::FoldCase(name));
-}
+uint64_t FoldedHash(std::u16string_view name) { return QPMFile::FoldedPathHash(name); }
 
 }  // namespace
 

@@ -271,6 +271,22 @@ std::vector<std::u16string> KeptOnce(const std::vector<std::u16string>& paths) {
   return kept;
 }
 
+TEST(FoldedPathHash, PathsEqualIgnoringCaseHashAlike) {
+  const std::u16string same[][2] = {
+      {u"C:\\Data\\a.TXT", u"c:\\dATA\\A.txt"},
+      {u"C:\\Ｄｏｃｓ", u"C:\\ｄｏｃｓ"},                 // full-width Latin
+      {u"C:\\Ωμέγα", u"C:\\ΩΜΈΓΑ"},                       // Greek
+      {u"C:\\\U00010400x", u"C:\\\U00010428X"},          // a letter outside the BMP
+      {u"C:\\\xD800", u"C:\\\xD800"},                     // an unpaired surrogate
+  };
+  for (const auto& pair : same) {
+    ASSERT_TRUE(host::EqualsNoCase(pair[0], pair[1])) << host::WideToUtf8(pair[0]);
+    EXPECT_EQ(FoldedPathHash(pair[0]), FoldedPathHash(pair[1])) << host::WideToUtf8(pair[0]);
+  }
+  EXPECT_NE(FoldedPathHash(u"C:\\a"), FoldedPathHash(u"C:\\b"));
+  EXPECT_NE(FoldedPathHash(u"C:\\ab"), FoldedPathHash(u"C:\\ba"));
+}
+
 TEST_F(QPMFileTest, RebuildKeepsTheFirstOfEveryPathLikeTheRecordByRecordComparison) {
   // Repeats in every form: exact, other letter case (ASCII and full-width
   // Latin), next to each other, far apart, and folders listed twice.

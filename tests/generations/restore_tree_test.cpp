@@ -439,7 +439,9 @@ TEST_F(RestoreTreeTest, MarkingNodesKeepsEveryTotalAsARecalculationMakesIt) {
   }
   std::mt19937 random(7);
   for (int step = 0; step < 600; ++step) {
-    if (step % 50 == 49) ASSERT_TRUE(creator_.SwitchGeneration(static_cast<long>(random() % 4)));
+    if (step % 50 == 49) {
+      ASSERT_TRUE(creator_.SwitchGeneration(static_cast<long>(random() % 4)));
+    }
     CFSObject& node = *nodes[random() % nodes.size()];
     const bool state = random() % 3 != 0;
     std::vector<CFolder*> changed;
@@ -448,7 +450,9 @@ TEST_F(RestoreTreeTest, MarkingNodesKeepsEveryTotalAsARecalculationMakesIt) {
     const MarkState marked = Snapshot(creator_);
     ASSERT_TRUE(creator_.RecalcTotals());
     ASSERT_EQ(marked, Snapshot(creator_)) << "step " << step << " " << host::WideToUtf8(node.GetPath()) << " " << state;
-    if (before == marked) EXPECT_TRUE(changed.empty()) << "step " << step;
+    if (before == marked) {
+      EXPECT_TRUE(changed.empty()) << "step " << step;
+    }
     // Nearest first: each folder listed lies above the one before it.
     for (size_t i = 1; i < changed.size(); ++i) {
       const CFolder* a = changed[i - 1]->GetParent();
