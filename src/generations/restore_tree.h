@@ -43,9 +43,9 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <unordered_map>
-#include <string_view>
 #include <vector>
 
 #include "generations/generation_lookup.h"
@@ -315,8 +315,11 @@ class CFSTreeOperator {
 // tree uses SwitchStarting / SwitchFinished as one reset (see the top of
 // this file). Calls come in this order: SwitchStarting; FolderAdded,
 // FolderRemoved, FileAdded, FileRemoved for each node whose presence
-// changed, in tree order; Prune; SwitchFinished. A failed switch ends with
-// SwitchFinished too, the tree then as far as the switch got.
+// changed (recorded nodes in tree order, then the folders no record names,
+// deepest first); Prune; SwitchFinished. A failed switch ends with
+// SwitchFinished too, the tree then as far as the switch got. While the
+// calls come, rows and present arrays are still those of the last
+// generation; they are settled when SwitchFinished comes.
 class CRecieveIncrementalRestoreTreeChange {
  public:
   virtual ~CRecieveIncrementalRestoreTreeChange() = default;
