@@ -5,6 +5,9 @@
 // measured (mallinfo2 in-use bytes before and after); the last benchmark
 // reports the 1M / 500k ratios of every figure.
 // BM_GenerationSetArchives checks the archive side at smaller sizes.
+// BM_OpenPlainArchive opens one plain archive (100,000 to 1,000,000 entries)
+// with and without its management file; BM_MarkFolderFilesOneByOne marks and
+// unmarks every file of one folder of 100,000 to 400,000 files.
 //
 // The management files are written once per size into
 // $TMPDIR/tessera-genbench (default /tmp; 120 MB) and reused when present.
@@ -25,6 +28,7 @@
 
 #include "bench_util.h"
 #include <malloc.h>
+#include <time.h>
 
 #include <algorithm>
 #include <chrono>
@@ -32,6 +36,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <utility>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -62,6 +67,14 @@ constexpr size_t kSubfoldersPerGroup = 99;
 constexpr int kRuns = 3;  // each step's fastest run counts; memory is the same every run
 
 size_t HeapInUse() { return mallinfo2().uordblks; }
+
+// This thread's processor time: on a machine shared with other work, wall
+// time also counts the time others had the processor.
+double ThreadCpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
 
 uint32_t Mix(uint64_t x) {
   x ^= x >> 33;
@@ -372,6 +385,189 @@ void BM_GenerationSetArchives(benchmark::State& state) {
 BENCHMARK(BM_GenerationSetArchives)
     ->Arg(100000)
     ->Arg(200000)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+// ---- Opening a plain archive: one generation, written with its management
+// file. Without the file the manager rebuilds the management data from the
+// archive (every entry compared with those kept before it, by hash), then
+// opens the archive and the tree is built; with it the file is read
+// instead. Time and heap growth of LoadGenerations plus Build, both ways.
+
+struct OpenFigures {
+  double plainSeconds = 0, withSeconds = 0, plainBytes = 0, withBytes = 0;
+  double plainCpu = 1e30, withCpu = 1e30;  // this thread's processor time
+};
+
+std::map<size_t, OpenFigures>& OpenMeasured() {
+  static std::map<size_t, OpenFigures> figures;
+  return figures;
+}
+
+BackupSetFiles PlainArchive(size_t files) {
+  const fs::path dir = DataDir() / ("plain-" + std::to_string(files));
+  BackupSetFiles written;
+  if (fs::exists(dir / "set.qpm")) {
+    written.archives.push_back(dir / "set.qpx");
+    written.management = dir / "set.qpm";
+    return written;
+  }
+  BackupSetSpec set;
+  set.generations.resize(1);
+  SetGeneration& gen = set.generations[0];
+  const size_t folders = files / kFilesPerFolder;
+  for (size_t k = 0; k < folders; ++k) gen.folders.push_back({FolderPath(k)});
+  gen.files.reserve(files);
+  for (size_t i = 0; i < files; ++i) {
+    SetFile f;
+    f.path = FolderPath(i / kFilesPerFolder) + u"\\file" + Num(i) + u".dat";
+    gen.files.push_back(std::move(f));
+  }
+  fs::create_directories(dir);
+  return WriteBackupSet(set, dir);
+}
+
+// Seconds for LoadGenerations and Build; `bytes` gets the heap they leave,
+// `cpu` the least processor time so far.
+double OpenOnce(const fs::path& archive, const fs::path& management, double& bytes, double& cpu) {
+  const size_t before = HeapInUse();
+  const auto start = std::chrono::steady_clock::now();
+  const double cpuStart = ThreadCpuSeconds();
+  auto manager = std::make_unique<IncrementalBackup::CIncrementalManager>();
+  auto creator = std::make_unique<CIncrementalRestoreQPXFileExtendCreator>();
+  if (!manager->LoadGenerations(host::ToEnginePath(archive.string()), host::ToEnginePath(management.string()))) {
+    std::fprintf(stderr, "cannot open %s\n", archive.c_str());
+    std::exit(1);
+  }
+  if (!creator->Build(*manager)) {
+    std::fprintf(stderr, "cannot build %s\n", archive.c_str());
+    std::exit(1);
+  }
+  const double s = Seconds(start);
+  cpu = std::min(cpu, ThreadCpuSeconds() - cpuStart);
+  bytes = static_cast<double>(HeapInUse() - before);
+  return s;
+}
+
+void BM_OpenPlainArchive(benchmark::State& state) {
+  const size_t files = static_cast<size_t>(state.range(0));
+  const BackupSetFiles written = PlainArchive(files);
+  const fs::path none = written.management.parent_path() / "absent.qpm";
+  OpenFigures f;
+  for (auto _ : state) {
+    f.plainSeconds = Fastest([&] { return OpenOnce(written.archives[0], none, f.plainBytes, f.plainCpu); });
+    f.withSeconds =
+        Fastest([&] { return OpenOnce(written.archives[0], written.management, f.withBytes, f.withCpu); });
+    state.SetIterationTime(f.plainSeconds);
+  }
+  OpenMeasured()[files] = f;
+  state.counters["plain_s"] = f.plainSeconds;
+  state.counters["with_qpm_s"] = f.withSeconds;
+  state.counters["plain_cpu_s"] = f.plainCpu;
+  state.counters["with_qpm_cpu_s"] = f.withCpu;
+  state.counters["plain_vs_with"] = f.plainSeconds / f.withSeconds;
+  state.counters["plain_vs_with_cpu"] = f.plainCpu / f.withCpu;
+  state.counters["plain_MiB"] = f.plainBytes / (1 << 20);
+  state.counters["with_qpm_MiB"] = f.withBytes / (1 << 20);
+  const auto half = OpenMeasured().find(files / 2);
+  if (half != OpenMeasured().end()) {
+    state.counters["plain_time_x_half"] = f.plainSeconds / half->second.plainSeconds;
+    state.counters["plain_cpu_x_half"] = f.plainCpu / half->second.plainCpu;
+    state.counters["plain_mem_x_half"] = f.plainBytes / half->second.plainBytes;
+  }
+}
+BENCHMARK(BM_OpenPlainArchive)
+    ->Arg(100000)
+    ->Arg(200000)
+    ->Arg(500000)
+    ->Arg(1000000)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+// ---- Marking the files of one folder one by one, as the list pane does
+// with a selection: by node (the pane holds the nodes) and by path (the
+// command-line tool), every total current after each mark. One folder of
+// N files below C:\Big\Folder, one generation.
+
+struct MarkTree {
+  std::unique_ptr<QPMFile::CQPMFile> file;
+  std::unique_ptr<StoredPaths> lookup;
+  std::unique_ptr<CIncrementalRestoreQPXFileExtendCreator> creator;
+  IncrementalBackup::CFolder* folder = nullptr;
+};
+
+MarkTree OneBigFolder(size_t files) {
+  const fs::path path = DataDir() / ("folder-" + std::to_string(files) + ".qpm");
+  if (!fs::exists(path)) {
+    ManagementSpec plan;
+    plan.version = kManage30;
+    for (long g = 0; g < kGenerations; ++g)
+      plan.archives.push_back({static_cast<uint16_t>(g), u"C:\\Backup\\set_" + Num(g) + u".qpi", 0x1234u, 1});
+    plan.folders1 = {{u"C:\\Big", {{0, 1}}, {}}, {u"C:\\Big\\Folder", {{0, 1}}, {}}};
+    for (size_t i = 0; i < files; ++i) {
+      ManagementRecord r;
+      r.path = u"C:\\Big\\Folder\\document" + Num(i) + u".txt";
+      r.updates.push_back({0, 1});
+      plan.files1.push_back(std::move(r));
+    }
+    fs::create_directories(DataDir());
+    WriteManagement(plan, path);
+  }
+  MarkTree t;
+  t.file = Load(path);
+  t.lookup = std::make_unique<StoredPaths>(*t.file);
+  t.creator = std::make_unique<CIncrementalRestoreQPXFileExtendCreator>();
+  if (!t.creator->Build(*t.lookup)) std::exit(1);
+  t.folder = static_cast<IncrementalBackup::CFolder*>(t.creator->FindNode(u"C:\\Big\\Folder"));
+  return t;
+}
+
+std::map<std::pair<int, size_t>, double>& MarkMeasured() {
+  static std::map<std::pair<int, size_t>, double> seconds;
+  return seconds;
+}
+
+void BM_MarkFolderFilesOneByOne(benchmark::State& state) {
+  const size_t files = static_cast<size_t>(state.range(0));
+  const bool byPath = state.range(1) != 0;
+  MarkTree t = OneBigFolder(files);
+  std::vector<std::u16string> paths;
+  if (byPath)
+    for (const auto* f : t.folder->GetFiles()) paths.push_back(f->GetPath());
+  double best = 0, bestCpu = 1e30;
+  for (auto _ : state) {
+    best = Fastest([&] {
+      const auto start = std::chrono::steady_clock::now();
+      const double cpuStart = ThreadCpuSeconds();
+      for (bool mark : {true, false}) {
+        if (byPath) {
+          for (const auto& p : paths) t.creator->SetChecked(p, mark);
+        } else {
+          for (auto* f : t.folder->GetFiles()) t.creator->SetChecked(*f, mark);
+        }
+        if (t.creator->GetCheckedFileCount() != (mark ? static_cast<int32_t>(files) : 0)) std::exit(1);
+      }
+      // Marking and unmarking: half is one way.
+      bestCpu = std::min(bestCpu, (ThreadCpuSeconds() - cpuStart) / 2);
+      return Seconds(start) / 2;
+    });
+    state.SetIterationTime(best);
+  }
+  MarkMeasured()[{byPath, files}] = bestCpu;
+  state.counters["mark_all_s"] = best;
+  state.counters["mark_all_cpu_s"] = bestCpu;
+  const auto half = MarkMeasured().find({byPath, files / 2});
+  if (half != MarkMeasured().end()) state.counters["cpu_x_half"] = bestCpu / half->second;
+}
+BENCHMARK(BM_MarkFolderFilesOneByOne)
+    ->Args({100000, 0})
+    ->Args({200000, 0})
+    ->Args({400000, 0})
+    ->Args({100000, 1})
+    ->Args({200000, 1})
+    ->Args({400000, 1})
     ->UseManualTime()
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);

@@ -251,15 +251,15 @@ bool CQPXFile::GetEntryPath(std::u16string& out, long index) const {
 long CQPXFile::FindEntry(const std::u16string& path) const {
   const long count = GetEntryCount();
   std::u16string candidate;
-  const long next = findHint_ + 1;
+  const long next = findHint_.load(std::memory_order_relaxed) + 1;
   if (next >= 0 && next < count && GetEntryPath(candidate, next) && host::EqualsNoCase(candidate, path)) {
-    findHint_ = next;
+    findHint_.store(next, std::memory_order_relaxed);
     return next;
   }
   for (long i = 0; i < count; ++i) {
     if (!GetEntryPath(candidate, i)) return -1;
     if (host::EqualsNoCase(candidate, path)) {
-      findHint_ = i;
+      findHint_.store(i, std::memory_order_relaxed);
       return i;
     }
   }

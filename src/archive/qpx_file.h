@@ -1,8 +1,14 @@
 // The archive object: one per open archive file. It owns the byte stream,
 // the header, the list sections and a table of stored entries, and it is what
 // every other subsystem asks for folders, files and entries.
+//
+// Threads: an archive, its sections and its entries belong to one thread at
+// a time (the one that opened it, or the one it was handed to afterwards
+// through a join, a queued signal or a mutex). Reading its entries from two
+// threads at once is not supported: entries share the archive's stream.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -207,8 +213,12 @@ class CQPXFile : public IQPXFileIO,
   bool loaded_ = false;
   // Where the last FindEntry ended: lookups in archive order then cost one
   // comparison each. Kept per archive, since callers that walk several
-  // archives at once would otherwise spoil each other's guess.
-  mutable long findHint_ = 0;
+  // archives at once would otherwise spoil each other's guess. A lookup
+  // changes it, so it is atomic: a reader on another thread sees a whole
+  // position, and any position gives a right answer (it only decides which
+  // of two entries with one path a lookup meets first). Concurrent lookups
+  // are still not part of the contract: an archive belongs to one thread.
+  mutable std::atomic<long> findHint_{0};
   LoadError error_;
 };
 

@@ -12,8 +12,8 @@ namespace {
 
 using IncrementalBackup::CBackupSet;
 
-// The manager's questions and messages on the terminal: notices and errors
-// go to standard error, the damaged-file question is answered by the option
+// The manager's questions and messages on the terminal: notices go to
+// standard error (errors come back as problems, printed after the load), the damaged-file question is answered by the option
 // when given, asked when there is a terminal, and answered no otherwise.
 class TerminalManagerUser : public IncrementalBackup::IManagerUser {
  public:
@@ -46,8 +46,6 @@ class TerminalManagerUser : public IncrementalBackup::IManagerUser {
       if (c == 'n') return false;
     }
   }
-
-  void Error(int32_t id) override { PrintText(set_.FailureSubject(id), paths::MessageText(id)); }
 
  private:
   const CBackupSet& set_;

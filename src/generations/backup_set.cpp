@@ -88,12 +88,19 @@ bool CBackupSet::Load(IManagerUser& user, Problems& problems) {
   manager_->SetUser(&user);
   const bool loaded = manager_->LoadGenerations(host::ToEnginePath(archivePath_), host::ToEnginePath(management_));
   manager_->SetUser(nullptr);
-  if (!loaded) return false;
+  // An error that ends the load or the build reaches the front end through
+  // the sink alone, so it is shown once; a load the user declined has one too
+  // (140), one stopped has none.
+  if (!loaded) {
+    const int32_t id = sink_->GetErrorId();
+    if (sink_->HasError()) problems.push_back({FailureSubject(id), paths::MessageText(id)});
+    return false;
+  }
   manager_->CollectINFItems();
 
   creator_->SetProgressInfo(sink_.get());
   if (!creator_->Build(*manager_) || creator_->GetTree() == nullptr) {
-    problems.push_back({archivePath_, paths::MessageText(kTreeFailed)});
+    problems.push_back({archivePath_, paths::MessageText(sink_->HasError() ? sink_->GetErrorId() : kTreeFailed)});
     return false;
   }
   return true;

@@ -1,9 +1,9 @@
 // A backup set as a front end holds it: the management file beside the
 // archive named, every generation's archive and the merged tree; or an
 // archive alone, which is a set of one generation read in its own order.
-// Nothing here prints: the manager's questions go to the caller's
-// IManagerUser as the load asks them, and every other failure comes back as
-// problems for the front end to show.
+// Nothing here prints: the manager's notice and question go to the caller's
+// IManagerUser as the load asks them, and every failure, the manager's
+// errors included, comes back as problems for the front end to show.
 #pragma once
 
 #include <cstdint>
@@ -56,9 +56,10 @@ class CBackupSet {
   CBackupSet& operator=(const CBackupSet&) = delete;
 
   // Loads the set the archive belongs to and builds its tree with the first
-  // generation selected. The manager's notices, question and errors go to
-  // `user` as they happen (name them with FailureSubject); anything else that
-  // ends the load is added to `problems`.
+  // generation selected. The manager's notice and question go to `user` as
+  // they happen (name them with FailureSubject); whatever ends the load, the
+  // manager's error (133, 136, 140, 142, ...) or the tree's (158), is added
+  // to `problems` once, named after the file it concerns.
   bool Load(IManagerUser& user, QPXFile::Problems& problems);
   // Opens the archive alone: a set of one generation, listed, tested and
   // restored in the archive's own order.

@@ -5,7 +5,6 @@
 
 #include "archive/qpx_file_extend.h"
 #include "archive/qpx_file_factory.h"
-#include "host/text.h"
 
 namespace IncrementalBackup {
 
@@ -16,14 +15,13 @@ CIncrementalManager::~CIncrementalManager() { Reset(); }
 void CIncrementalManager::ReportError(int32_t id) {
   lastError_ = id;
   Error(id);
-  if (user_) user_->Error(id);
 }
 
 bool CIncrementalManager::Rebuild(const std::u16string& archivePath) {
   // The damaged file's reader is of no further use; after the rebuild the
   // management path is the one the file would have beside the archive.
   management_.Reset();
-  if (!management_.RebuildFromArchive(archivePath)) {
+  if (!management_.RebuildFromArchive(archivePath, &rebuiltFrom_)) {
     ReportError(ManagerText::kRebuildFailed);
     return false;
   }
@@ -57,7 +55,9 @@ bool CIncrementalManager::LoadGenerations(const std::u16string& archivePath, con
   for (long i = 0; i < management_.GetArchiveCount(); ++i) {
     Message(ManagerText::kReadingGeneration);
     if (!CanContinue()) return false;
-    if (!OpenGeneration(*management_.GetArchive(i))) {
+    const QPMFile::CQPMQPXFileInfo& record = *management_.GetArchive(i);
+    const bool opened = rebuiltFrom_ && i == 0 ? AppendChecked(std::move(rebuiltFrom_), record) : OpenGeneration(record);
+    if (!opened) {
       if (lastError_ == -1) ReportError(ManagerText::kGenerationFailed);
       return false;
     }
@@ -81,15 +81,24 @@ bool CIncrementalManager::OpenGeneration(const QPMFile::CQPMQPXFileInfo& record)
     std::unique_ptr<QPXFile::CQPXFile> archive(factory.CreateFromFile(record.Path));
     if (!archive) return false;
     if (!archive->Open(record.Path, QPXFile::kModeRead) || !archive->Load()) return false;
-    if (archive->GetHeader() == nullptr || archive->GetHeader()->GetCreationTime() != record.CreationTime) {
-      ReportError(ManagerText::kOverwritten);
-      return false;
-    }
-    archives_.push_back(std::move(archive));
-    return true;
+    return AppendChecked(std::move(archive), record);
   } catch (const std::bad_alloc&) {
     return false;
   }
+}
+
+bool CIncrementalManager::AppendChecked(std::unique_ptr<QPXFile::CQPXFile> archive,
+                                        const QPMFile::CQPMQPXFileInfo& record) {
+  if (archive->GetHeader() == nullptr || archive->GetHeader()->GetCreationTime() != record.CreationTime) {
+    ReportError(ManagerText::kOverwritten);
+    return false;
+  }
+  try {
+    archives_.push_back(std::move(archive));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
 }
 
 void CIncrementalManager::CheckGeneration(long generation) const {
@@ -108,17 +117,11 @@ QPXFile::IQPXBackupedFile* CIncrementalManager::FindGenerationEntry(long generat
   CheckGeneration(generation);
   QPXFile::CQPXFile* archive = archives_[static_cast<size_t>(generation)].get();
   if (archive == nullptr) return nullptr;
-  if (lastFound_.size() != archives_.size()) lastFound_.assign(archives_.size(), -1);
-  long& last = lastFound_[static_cast<size_t>(generation)];
-  const long next = last + 1;
-  std::u16string candidate;
-  if (next >= 0 && next < archive->GetEntryCount() && archive->GetEntryPath(candidate, next) &&
-      host::EqualsNoCase(candidate, fullPath))
-    return archive->GetEntry(last = next);
+  // The tree asks for each archive's entries in that archive's order, so the
+  // archive's own hint (the entry after the last one found) answers nearly
+  // every lookup with one comparison.
   const long index = archive->FindEntry(std::u16string(fullPath));
-  if (index < 0) return nullptr;
-  last = index;
-  return archive->GetEntry(index);
+  return index < 0 ? nullptr : archive->GetEntry(index);
 }
 
 bool CIncrementalManager::GetFolderAttributes(long generation, std::u16string_view folderPath,
@@ -139,7 +142,7 @@ bool CIncrementalManager::GetFolderAttributes(long generation, std::u16string_vi
 
 void CIncrementalManager::Reset() {
   archives_.clear();
-  lastFound_.clear();
+  rebuiltFrom_.reset();
   management_.Reset();
   errorHistory_.reset();
 }

@@ -1,6 +1,21 @@
 // The generation manager: turns a management file into the open archives of
 // every generation of a backup set, checks that each archive is the one that
 // was recorded, and answers the merged tree's lookups.
+//
+// Threads: a manager, its management data, its archives and their entries
+// belong to one thread at a time. The load runs on a worker thread; once it
+// has returned, the whole set (manager, tree, archives) may be handed to
+// another thread (the user-interface thread) with the usual happens-before
+// of a thread join, a queued signal or a mutex, and is then used there
+// alone. Nothing here locks; the only values another thread may read while
+// the load runs are those of the progress sink (progress.h). Lookups
+// (FindGenerationEntry) move each archive's own find hint, so two threads
+// must not look up in one set at the same time.
+//
+// Reporting: questions and notices go to IManagerUser, answered before the
+// load goes on; errors that end the load (133, 135, 136, 140, 142) go to the
+// progress sink only, once each, and GetLastError keeps the last one for a
+// caller without a sink.
 #pragma once
 
 #include <cstdint>
@@ -33,9 +48,11 @@ constexpr int32_t kUpdatingVersion = 143;    // message
 constexpr int32_t kNoManagement = 247;       // notice (OK/Cancel, answer ignored)
 }  // namespace ManagerText
 
-// What the manager asks of the person in front of it. The desktop program
-// answers with message boxes (silent in quiet mode), the command-line tool on
-// the terminal. Every id is a string-table number.
+// What the manager asks of the person in front of it, on the loading
+// thread, waiting for the answer. The desktop program answers with message
+// boxes (silent in quiet mode), the command-line tool on the terminal. Every
+// id is a string-table number. Errors do not come here: they go to the
+// progress sink, so that each is shown once, by whoever shows the sink.
 class IManagerUser {
  public:
   virtual ~IManagerUser() = default;
@@ -43,8 +60,6 @@ class IManagerUser {
   virtual void Notice(int32_t id) = 0;
   // A yes/no question (139); true only for Yes.
   virtual bool AskYesNo(int32_t id) = 0;
-  // An error that ends the load; it is also set on the progress sink.
-  virtual void Error(int32_t id) = 0;
 };
 
 class CIncrementalManager : public CProgressInformable, public IGenerationLookup {
@@ -61,8 +76,8 @@ class CIncrementalManager : public CProgressInformable, public IGenerationLookup
   // Loads the management file at `managementPath` (engine path), or rebuilds
   // it from the archive the user opened when it is missing, or damaged and
   // the user agrees, then opens every generation archive it lists. On failure
-  // the cause has been reported (GetLastError) and the archives opened so far
-  // stay until Reset.
+  // the cause has been reported to the sink (and GetLastError), unless the
+  // user stopped, and the archives opened so far stay until Reset.
   bool LoadGenerations(const std::u16string& archivePath, const std::u16string& managementPath);
   // Opens, loads and checks one generation's archive and appends it.
   bool OpenGeneration(const QPMFile::CQPMQPXFileInfo& record);
@@ -94,16 +109,15 @@ class CIncrementalManager : public CProgressInformable, public IGenerationLookup
  private:
   void ReportError(int32_t id);
   bool Rebuild(const std::u16string& archivePath);
+  bool AppendChecked(std::unique_ptr<QPXFile::CQPXFile> archive, const QPMFile::CQPMQPXFileInfo& record);
   void CheckGeneration(long generation) const;
 
   IManagerUser* user_ = nullptr;
   QPMFile::CQPMFile management_;
   std::vector<std::unique_ptr<QPXFile::CQPXFile>> archives_;  // position = generation
-  // Per generation, the index of the entry found last. The tree asks for
-  // each archive's entries in the archive's own order, but interleaved
-  // across generations, and the archive's own find hint is shared by all
-  // archives: without these every lookup scanned its archive.
-  mutable std::vector<long> lastFound_;
+  // After a rebuild, the opened archive it read, open and loaded: the set's
+  // only generation, not opened a second time.
+  std::unique_ptr<QPXFile::CQPXFile> rebuiltFrom_;
   std::unique_ptr<QPXFile::CErrorHistory> errorHistory_;
   INFFile::CINFItemArray infItems_;
   bool rebuilt_ = false;

@@ -2,9 +2,26 @@
 // building its tree) reports totals, message and error ids (string-table
 // numbers) and asks whether to go on. The desktop program shows it in its
 // progress dialog; the command-line tool prints it.
+//
+// Threads: the work that reports runs on one thread (the load's task
+// thread) and is the only writer; any other thread (the dialog's refresh,
+// every 100 ms) may call the getters at any time without a lock. Each field
+// is a single atomic value, so a reader sees an old or a new value, never a
+// torn one; two fields read one after the other may belong to different
+// moments (a message id that has just changed, a current position a step
+// behind the total), which a display shows one tick later. Every setter
+// yields the processor after writing so that a reader waiting for the
+// processor gets it.
+//
+// Errors: a failure that ends a load or a tree build is reported here and
+// only here (SetError with its string-table id), once. A front end shows
+// GetErrorId() when the step it ran has failed and HasError() is set; a
+// failure without an error (the user declined or stopped) shows nothing.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <thread>
 
 namespace IncrementalBackup {
 
@@ -28,47 +45,67 @@ class IProgressInfo {
 };
 
 // The plain sink: keeps the fields and never asks to stop. Front ends derive
-// from it to show what changes.
+// from it to show what changes. Safe to poll from another thread (above).
 class CProgressInfo : public IProgressInfo {
  public:
-  bool IsValid() const override { return total_ >= 0 && current_ >= 0; }
-  bool HasError() const override { return hasError_; }
-  bool HasMessage() const override { return hasMessage_; }
-  int32_t GetTotal() const override { return IsValid() ? total_ : -1; }
-  int32_t GetCurrent() const override { return IsValid() ? current_ : -1; }
-  int32_t GetErrorId() const override { return errorId_; }
-  int32_t GetMessageId() const override { return messageId_; }
+  bool IsValid() const override { return Total() >= 0 && Current() >= 0; }
+  bool HasError() const override { return hasError_.load(std::memory_order_acquire); }
+  bool HasMessage() const override { return hasMessage_.load(std::memory_order_acquire); }
+  int32_t GetTotal() const override {
+    const int32_t total = Total(), current = Current();
+    return total >= 0 && current >= 0 ? total : -1;
+  }
+  int32_t GetCurrent() const override {
+    const int32_t total = Total(), current = Current();
+    return total >= 0 && current >= 0 ? current : -1;
+  }
+  int32_t GetErrorId() const override { return errorId_.load(std::memory_order_acquire); }
+  int32_t GetMessageId() const override { return messageId_.load(std::memory_order_acquire); }
   bool CanContinue() override { return true; }
-  void SetTotal(int32_t total) override { total_ = total; }
-  void SetCurrent(int32_t current) override { current_ = current; }
+  void SetTotal(int32_t total) override {
+    total_.store(total, std::memory_order_release);
+    std::this_thread::yield();
+  }
+  void SetCurrent(int32_t current) override {
+    current_.store(current, std::memory_order_release);
+    std::this_thread::yield();
+  }
+  // The id is written before the flag: a reader that sees the flag reads
+  // the id that goes with it.
   void SetError(int32_t id) override {
-    hasError_ = true;
-    errorId_ = id;
+    errorId_.store(id, std::memory_order_release);
+    hasError_.store(true, std::memory_order_release);
+    std::this_thread::yield();
   }
   void ClearError() override {
-    hasError_ = false;
-    errorId_ = -1;
+    hasError_.store(false, std::memory_order_release);
+    errorId_.store(-1, std::memory_order_release);
   }
   void ClearMessage() override {
-    hasMessage_ = false;
-    messageId_ = -1;
+    hasMessage_.store(false, std::memory_order_release);
+    messageId_.store(-1, std::memory_order_release);
   }
   void SetMessage(int32_t id) override {
-    hasMessage_ = true;
-    messageId_ = id;
+    messageId_.store(id, std::memory_order_release);
+    hasMessage_.store(true, std::memory_order_release);
+    std::this_thread::yield();
   }
 
  private:
-  int32_t total_ = -1;
-  int32_t current_ = -1;
-  int32_t errorId_ = -1;
-  int32_t messageId_ = -1;
-  bool hasError_ = false;
-  bool hasMessage_ = false;
+  int32_t Total() const { return total_.load(std::memory_order_acquire); }
+  int32_t Current() const { return current_.load(std::memory_order_acquire); }
+
+  std::atomic<int32_t> total_{-1};
+  std::atomic<int32_t> current_{-1};
+  std::atomic<int32_t> errorId_{-1};
+  std::atomic<int32_t> messageId_{-1};
+  std::atomic<bool> hasError_{false};
+  std::atomic<bool> hasMessage_{false};
 };
 
 // A class that reports through a sink it does not own. No sink: nothing is
-// reported and work is never cancelled.
+// reported and work is never cancelled. The sink is set and read on the
+// thread that runs the work, before and after it.
 class CProgressInformable {
  public:
   virtual ~CProgressInformable() = default;

@@ -18,6 +18,7 @@
 
 #include <new>
 #include <type_traits>
+#include <vector>
 
 #include "archive/qpx_file_extend.h"
 #include "archive/qpx_file_factory.h"
@@ -68,7 +69,90 @@ long FindIn(const std::vector<std::unique_ptr<Record>>& table, std::u16string_vi
   return -1;
 }
 
+// The paths a table holds, compared as paths compare: a flat table of
+// (hash, position) pairs, probed in order, so that a lookup costs one visit
+// to memory where a node-based set would cost three, which is most of the
+// time a rebuild of a million entries takes.
+class FoldedPositions {
+ public:
+  explicit FoldedPositions(size_t expected) { Resize(expected); }
+
+  // True when no earlier path equals `path` ignoring case; it is then
+  // noted at `position`. `pathAt` yields the path at a noted position.
+  template <class PathAt>
+  bool Insert(std::u16string_view path, uint32_t position, const PathAt& pathAt) {
+    const uint64_t hash = FoldedPathHash(path);
+    for (size_t i = Home(hash);; i = (i + 1) & mask_) {
+      Slot& slot = slots_[i];
+      if (slot.position == 0) {
+        slot = {hash, position + 1};
+        if (++size_ * 2 > slots_.size()) Resize(size_);
+        return true;
+      }
+      if (slot.hash == hash && host::EqualsNoCase(pathAt(slot.position - 1), path)) return false;
+    }
+  }
+
+ private:
+  struct Slot {
+    uint64_t hash = 0;
+    uint32_t position = 0;  // + 1; 0 marks a free slot
+  };
+
+  size_t Home(uint64_t hash) const { return static_cast<size_t>((hash * 0x9E3779B97F4A7C15ull) >> shift_); }
+
+  void Resize(size_t expected) {
+    size_t capacity = 16;
+    unsigned bits = 4;
+    while (capacity < expected * 2 + 2) capacity <<= 1, ++bits;
+    std::vector<Slot> old(capacity);
+    old.swap(slots_);
+    mask_ = capacity - 1;
+    shift_ = 64 - bits;
+    for (const Slot& slot : old) {
+      if (slot.position == 0) continue;
+      size_t i = Home(slot.hash);
+      while (slots_[i].position != 0) i = (i + 1) & mask_;
+      slots_[i] = slot;
+    }
+  }
+
+  std::vector<Slot> slots_;
+  size_t size_ = 0;
+  size_t mask_ = 0;
+  unsigned shift_ = 64;
+};
+
+// Appends the record unless the table holds its path already (ignoring
+// case); true when it was appended.
+template <class Record>
+bool AddOnce(FoldedPositions& seen, std::vector<std::unique_ptr<Record>>& table, std::unique_ptr<Record> record) {
+  auto pathAt = [&table](uint32_t i) -> const std::u16string& { return table[i]->Path; };
+  if (!seen.Insert(record->Path, static_cast<uint32_t>(table.size()), pathAt)) return false;
+  table.push_back(std::move(record));
+  return true;
+}
+
 }  // namespace
+
+uint64_t FoldedPathHash(std::u16string_view path) {
+  // FNV-1a over the units of the folded text. Units outside surrogate pairs
+  // fold one by one; a run of surrogates is folded as a whole, since its
+  // code points may fold to others.
+  uint64_t hash = 14695981039346656037ull;
+  auto step = [&hash](char16_t unit) { hash = (hash ^ unit) * 1099511628211ull; };
+  for (size_t i = 0; i < path.size();) {
+    if (path[i] < 0xD800 || path[i] > 0xDFFF) {
+      step(host::FoldCaseUnit(path[i++]));
+      continue;
+    }
+    size_t end = i;
+    while (end < path.size() && path[end] >= 0xD800 && path[end] <= 0xDFFF) ++end;
+    for (char16_t unit : host::FoldCase(path.substr(i, end - i))) step(unit);
+    i = end;
+  }
+  return hash;
+}
 
 bool TraitsForVersion(std::u16string_view version, CQPMTraits& out) {
   for (const VersionRow& row : kVersions) {
@@ -132,11 +216,20 @@ long CQPMFile::FindFileRecord(int table, std::u16string_view path, RecordCursor&
   return FindIn(files_[table & 1], path, cursor);
 }
 
+bool CQPMFile::Left(uint64_t& out) const {
+  // The length is taken once per load: asking the system for it before
+  // every text would cost a call per record.
+  uint64_t position = 0;
+  if (!reader_->GetPosition(position)) return false;
+  out = length_ > position ? length_ - position : 0;
+  return true;
+}
+
 bool CQPMFile::ReadText(std::u16string& out, bool ansiOnly) {
   uint16_t n = 0;
   uint64_t left = 0;
   if (!QPXFile::ReadU16(*reader_, n)) return Fail(QPMFailure::kRead);
-  if (!QPXFile::RemainingBytes(*reader_, left) || n > left) return Fail(QPMFailure::kCount);
+  if (!Left(left) || n > left) return Fail(QPMFailure::kCount);
   std::string bytes(n, '\0');
   if (n > 0 && !QPXFile::ReadExact(*reader_, bytes.data(), n)) return Fail(QPMFailure::kRead);
   if (traits_.Utf16Strings && !ansiOnly) {
@@ -154,7 +247,7 @@ bool CQPMFile::ReadUpdates(std::vector<CQPMUpdateContents>& out) {
   uint16_t count = 0;
   uint64_t left = 0;
   if (!QPXFile::ReadU16(*reader_, count)) return Fail(QPMFailure::kRead);
-  if (!QPXFile::RemainingBytes(*reader_, left) || uint64_t{count} * 4 > left) return Fail(QPMFailure::kCount);
+  if (!Left(left) || uint64_t{count} * 4 > left) return Fail(QPMFailure::kCount);
   out.resize(count);
   for (uint16_t i = 0; i < count; ++i) {
     CQPMUpdateContents& u = out[i];
@@ -184,7 +277,7 @@ bool CQPMFile::ReadTable(std::vector<std::unique_ptr<Record>>& table) {
   // Every record needs at least a text length and an update count.
   uint64_t left = 0;
   const uint64_t smallest = std::is_same_v<Record, CQPMFolderInfo> && traits_.FolderExtraText ? 6 : 4;
-  if (!QPXFile::RemainingBytes(*reader_, left) || uint64_t{count} * smallest > left) return Fail(QPMFailure::kCount);
+  if (!Left(left) || uint64_t{count} * smallest > left) return Fail(QPMFailure::kCount);
   table.reserve(count);
   for (uint32_t i = 0; i < count; ++i) {
     auto record = std::make_unique<Record>();
@@ -225,7 +318,7 @@ bool CQPMFile::ParseBody() {
   uint16_t archiveCount = 0;
   uint64_t left = 0;
   if (!QPXFile::ReadU16(*reader_, archiveCount)) return Fail(QPMFailure::kRead);
-  if (!QPXFile::RemainingBytes(*reader_, left) || uint64_t{archiveCount} * 16 > left)
+  if (!Left(left) || uint64_t{archiveCount} * 16 > left)
     return Fail(QPMFailure::kCount);
   archives_.reserve(archiveCount);
   for (uint16_t i = 0; i < archiveCount; ++i) {
@@ -257,7 +350,7 @@ bool CQPMFile::ParseBody() {
   category_.Enabled = byte != '0';
   uint16_t itemCount = 0;
   if (!QPXFile::ReadU16(*reader_, itemCount)) return Fail(QPMFailure::kRead);
-  if (!QPXFile::RemainingBytes(*reader_, left) || uint64_t{itemCount} * 6 > left) return Fail(QPMFailure::kCount);
+  if (!Left(left) || uint64_t{itemCount} * 6 > left) return Fail(QPMFailure::kCount);
   for (uint16_t i = 0; i < itemCount; ++i) {
     auto item = std::make_unique<CQPMExHeaderDefaultCategoryItemInfo>();
     if (!ReadText(item->Name, false) || !ReadText(item->Value, false)) return category_.Items.clear(), false;
@@ -271,7 +364,7 @@ bool CQPMFile::Load() {
   failure_ = QPMFailure::kNone;
   if (!reader_ || !reader_->IsOpen() || reader_->GetOpenMode() == QPXFile::kModeCreate)
     return Fail(QPMFailure::kNotOpen);
-  if (!reader_->SeekTo(0)) return Fail(QPMFailure::kRead);
+  if (!reader_->SeekTo(0) || !reader_->GetLength(length_)) return Fail(QPMFailure::kRead);
   const uint32_t computed = QPXFile::Crc32OverStream(*reader_, 4);
   if (!reader_->SeekTo(0)) return Fail(QPMFailure::kRead);
 
@@ -302,7 +395,8 @@ bool CQPMFile::Load() {
   return true;
 }
 
-bool CQPMFile::RebuildFromArchive(const std::u16string& archivePath) {
+bool CQPMFile::RebuildFromArchive(const std::u16string& archivePath, std::unique_ptr<QPXFile::CQPXFile>* opened) {
+  if (opened) opened->reset();
   failure_ = QPMFailure::kNone;
   ClearContent();
   header_ = CQPMHeader{};
@@ -310,9 +404,9 @@ bool CQPMFile::RebuildFromArchive(const std::u16string& archivePath) {
   header_.Version = kVersions[2].text;
   traits_ = kVersions[2].traits;
   try {
-    QPXFile::OpenResult opened = QPXFile::OpenArchive(archivePath);
-    if (!opened.archive) return Fail(QPMFailure::kArchive);
-    QPXFile::CQPXFile& archive = *opened.archive;
+    QPXFile::OpenResult result = QPXFile::OpenArchive(archivePath);
+    if (!result.archive) return Fail(QPMFailure::kArchive);
+    QPXFile::CQPXFile& archive = *result.archive;
     const uint32_t crc = archive.ComputeCRC();
     // Header-only archives and those whose section level omits the folder
     // list have a folder list object that was never read.
@@ -329,9 +423,13 @@ bool CQPMFile::RebuildFromArchive(const std::u16string& archivePath) {
     info->CreationTime = archive.GetHeader()->GetCreationTime();
     archives_.push_back(std::move(info));
 
+    // Each path is kept once, at its first occurrence in list order, ignoring
+    // case. A hash of the folded path finds an earlier record directly: an
+    // archive of a million entries would otherwise compare each with all
+    // the records before it.
     const CQPMUpdateContents first{0, kKindStored};
-    RecordCursor folderCursor{0, true};
     const QPXFile::CQPXFolderList& folders = *extend->GetFolderList();
+    FoldedPositions seenFolders(static_cast<size_t>(folders.GetFolderCount()));
     for (int i = 0; i < folders.GetFolderCount(); ++i) {
       auto record = std::make_unique<CQPMFolderInfo>();
       if (!folders.GetFolder(i, &record->Path, nullptr, nullptr, nullptr, nullptr)) {
@@ -339,11 +437,11 @@ bool CQPMFile::RebuildFromArchive(const std::u16string& archivePath) {
         ClearContent();
         return Fail(QPMFailure::kArchive);
       }
-      if (FindIn(folders_[0], record->Path, folderCursor) >= 0) continue;
-      record->Updates.push_back(first);
-      folders_[0].push_back(std::move(record));
+      if (!AddOnce(seenFolders, folders_[0], std::move(record))) continue;
+      folders_[0].back()->Updates.push_back(first);
     }
-    RecordCursor fileCursor{0, true};
+    FoldedPositions seenFiles(static_cast<size_t>(archive.GetEntryCount()));
+    files_[0].reserve(static_cast<size_t>(archive.GetEntryCount()));
     for (long i = 0; i < archive.GetEntryCount(); ++i) {
       auto record = std::make_unique<CQPMFileInfo>();
       if (!archive.GetEntryPath(record->Path, i)) {
@@ -351,11 +449,12 @@ bool CQPMFile::RebuildFromArchive(const std::u16string& archivePath) {
         ClearContent();
         return Fail(QPMFailure::kArchive);
       }
-      if (FindIn(files_[0], record->Path, fileCursor) >= 0) continue;
-      record->Updates.push_back(first);
-      files_[0].push_back(std::move(record));
+      if (!AddOnce(seenFiles, files_[0], std::move(record))) continue;
+      files_[0].back()->Updates.push_back(first);
     }
-    archive.Close();
+    files_[0].shrink_to_fit();
+    if (opened) *opened = std::move(result.archive);
+    else archive.Close();
   } catch (const std::bad_alloc&) {
     ClearContent();
     return Fail(QPMFailure::kOutOfMemory);

@@ -10,6 +10,10 @@
 
 #include "io/buffering_file_io.h"
 
+namespace QPXFile {
+class CQPXFile;
+}
+
 namespace QPMFile {
 
 // Kept for the shape of the class family; the viewer never updates a file.
@@ -90,6 +94,10 @@ struct CQPMTraits {
 // Traits of one of the four known version texts; false for any other text.
 bool TraitsForVersion(std::u16string_view version, CQPMTraits& out);
 
+// A hash of a path as it compares (letter case folded), made without
+// copying it: two paths that are equal ignoring case hash alike.
+uint64_t FoldedPathHash(std::u16string_view path);
+
 
 // A lookup position kept between searches of one table, because callers ask
 // for paths in nearly the order the table stores them.
@@ -123,7 +131,12 @@ class CQPMFile : public CSafetyFileUpdate {
 
   bool Open(const std::u16string& path);
   bool Load();
-  bool RebuildFromArchive(const std::u16string& archivePath);
+  // `opened`, when given, receives the archive the data was taken from,
+  // still open and loaded, instead of its being closed: the caller that
+  // opens the same archive next (the generation manager) is spared a
+  // second load.
+  bool RebuildFromArchive(const std::u16string& archivePath,
+                          std::unique_ptr<QPXFile::CQPXFile>* opened = nullptr);
   // Closes and frees the reader.
   void Reset();
 
@@ -149,6 +162,8 @@ class CQPMFile : public CSafetyFileUpdate {
   bool Fail(QPMFailure failure);
   void ClearContent();
   bool ParseBody();
+  // Bytes from the reader's position to the end of the file.
+  bool Left(uint64_t& out) const;
   bool ReadText(std::u16string& out, bool ansiOnly);
   bool ReadUpdates(std::vector<CQPMUpdateContents>& out);
   bool ResolveArchivePath(std::u16string& path) const;
@@ -164,6 +179,7 @@ class CQPMFile : public CSafetyFileUpdate {
   CQPMExHeaderDefaultCategoryInfo category_;
   std::unique_ptr<QPXFile::CBufferingFileIO> reader_;  // open from Open until Reset
   std::u16string path_;
+  uint64_t length_ = 0;  // of the file being loaded
   QPMFailure failure_ = QPMFailure::kNone;
 };
 

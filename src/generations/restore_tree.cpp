@@ -101,6 +101,8 @@ CFolder::~CFolder() {
   // its parent's arrays and no destructor recurses into a grandchild.
   std::vector<CFolder*> pending;
   auto strip = [&pending](CFolder& f) {
+    f.presentFiles_.clear();
+    f.presentFolders_.clear();
     for (CFSFile* file : f.files_) {
       file->registered_ = false;
       delete file;
@@ -123,22 +125,36 @@ CFolder::~CFolder() {
 }
 
 bool CFolder::RemoveChild(CFSObject* child) {
-  auto detach = [child](auto& array) {
+  auto detach = [child](auto& array, auto& present) {
     for (size_t i = array.size(); i-- > 0;) {
       if (static_cast<CFSObject*>(array[i]) == child) {
         array.erase(array.begin() + static_cast<std::ptrdiff_t>(i));
+        for (size_t k = i; k < array.size(); ++k) array[k]->index_ = static_cast<uint32_t>(k);
+        // A view must not meet a node that is gone.
+        for (size_t k = present.size(); k-- > 0;) {
+          if (static_cast<CFSObject*>(present[k]) != child) continue;
+          present.erase(present.begin() + static_cast<std::ptrdiff_t>(k));
+          for (size_t r = k; r < present.size(); ++r) present[r]->row_ = static_cast<int32_t>(r);
+          break;
+        }
         child->registered_ = false;
+        child->row_ = -1;
         return true;
       }
     }
     return false;
   };
-  return child->IsFolder() ? detach(folders_) : detach(files_);
+  return child->IsFolder() ? detach(folders_, presentFolders_) : detach(files_, presentFiles_);
 }
 
 bool CFolder::AddChild(CFSObject* child) {
-  if (child->IsFolder()) folders_.push_back(static_cast<CFolder*>(child));
-  else files_.push_back(static_cast<CFSFile*>(child));
+  if (child->IsFolder()) {
+    child->index_ = static_cast<uint32_t>(folders_.size());
+    folders_.push_back(static_cast<CFolder*>(child));
+  } else {
+    child->index_ = static_cast<uint32_t>(files_.size());
+    files_.push_back(static_cast<CFSFile*>(child));
+  }
   return true;
 }
 
@@ -229,6 +245,7 @@ void ForEachFolderBelow(CFolder& top, Fn&& fn) {
 }  // namespace
 
 CFSTree::~CFSTree() {
+  presentRoots_.clear();
   while (!roots_.empty()) {
     CFolder* root = roots_.back();
     roots_.pop_back();
@@ -239,6 +256,7 @@ CFSTree::~CFSTree() {
 CFolder* CFSTree::AddRoot(std::u16string name) {
   roots_.reserve(roots_.size() + 1);
   CFolder* root = new CFolder(std::move(name), nullptr);
+  root->index_ = static_cast<uint32_t>(roots_.size());
   roots_.push_back(root);
   return root;
 }
@@ -302,13 +320,14 @@ bool CSwitchGenerationOperator::Select(CFSObject& node, CGenerationInfo& info) {
   const bool before = info.Exists();
   if (!info.SelectGeneration(generation_)) return false;
   if (receiver_ && before != info.Exists()) {
-    // Files are reported too; the receiver tells them from folders.
-    if (!info.Exists()) {
+    if (!node.IsFolder()) {
+      const CFSFile& file = static_cast<CFSFile&>(node);
+      if (info.Exists()) receiver_->FileAdded(file);
+      else receiver_->FileRemoved(file);
+    } else if (!info.Exists()) {
       receiver_->FolderRemoved(node.GetPath());
     } else {
-      const bool checked = node.IsFolder() ? static_cast<CFolder&>(node).GetData().IsChecked()
-                                           : static_cast<CFSFile&>(node).GetData().IsChecked();
-      receiver_->FolderAdded(node.GetPath(), checked);
+      receiver_->FolderAdded(node.GetPath(), static_cast<CFolder&>(node).GetData().IsChecked());
     }
   }
   return true;
@@ -327,16 +346,16 @@ bool CSwitchGenerationOperator::VisitFolder(CFolder& folder, CIncrementalRestore
 
 namespace {
 
-uint64_t FoldedHash(std::u16string_view name) {
-  return std::hash<std::u16string>{}(host::FoldCase(name));
-}
+uint64_t FoldedHash(std::u16string_view name) { return QPMFile::FoldedPathHash(name); }
+
+}  // namespace
 
 // Child lookup for folders with many children; the plain backwards search
 // is kept for the rest. The answer is the plain search's: the last file of
 // the name, else the last folder. Names are keyed by the hash of their
 // folded text; two different names under one hash send that name back to
 // the plain search.
-class ChildIndex {
+class CIncrementalRestoreQPXFileExtendCreator::ChildIndex {
  public:
   explicit ChildIndex(const CFolder& folder) {
     map_.reserve(folder.GetFiles().size() + folder.GetFolders().size());
@@ -371,6 +390,8 @@ class ChildIndex {
   };
   std::unordered_map<uint64_t, Slot> map_;
 };
+
+namespace {
 
 // Lookup of a record by path, ignoring case, table 1 before table 2. A
 // table with paths that differ from the tree's only by case would make
@@ -498,12 +519,13 @@ class CIncrementalRestoreQPXFileExtendCreator::BuildState {
   bool GenerationOk(const QPMFile::CQPMUpdateContents& u) const { return u.Generation < generationCount_; }
 
   ChildIndex* IndexOf(const CFolder& folder) {
-    auto it = indexes_.find(&folder);
-    if (it != indexes_.end()) return it->second.get();
+    auto& indexes = creator_.indexes_;
+    auto it = indexes.find(&folder);
+    if (it != indexes.end()) return it->second.get();
     if (folder.GetFiles().size() + folder.GetFolders().size() < kIndexedChildren) return nullptr;
     auto index = std::make_unique<ChildIndex>(folder);
     ChildIndex* raw = index.get();
-    indexes_.emplace(&folder, std::move(index));
+    indexes.emplace(&folder, std::move(index));
     return raw;
   }
 
@@ -519,9 +541,13 @@ class CIncrementalRestoreQPXFileExtendCreator::BuildState {
     return folder.FindFile(name);
   }
 
+  // A folder filled through the fast path grows past the indexing size
+  // without a lookup; it is indexed then, so that FindNode finds it later.
   void Noted(CFolder& parent, CFSObject* child) {
-    auto it = indexes_.find(&parent);
-    if (it != indexes_.end()) it->second->Note(child);
+    auto& indexes = creator_.indexes_;
+    auto it = indexes.find(&parent);
+    if (it != indexes.end()) it->second->Note(child);
+    else IndexOf(parent);
   }
   CFolder* NewFolder(CFolder& parent, std::u16string_view name) {
     CFolder* f = parent.AddFolder(std::u16string(name));
@@ -627,7 +653,6 @@ class CIncrementalRestoreQPXFileExtendCreator::BuildState {
   std::u16string folderCache_, fileCache_;
   CFolder* folderCacheNode_ = nullptr;
   CFolder* fileCacheNode_ = nullptr;
-  std::unordered_map<const CFolder*, std::unique_ptr<ChildIndex>> indexes_;
   struct RootSlot {
     CFolder* last = nullptr;
     bool collided = false;
@@ -638,9 +663,17 @@ class CIncrementalRestoreQPXFileExtendCreator::BuildState {
 CIncrementalRestoreQPXFileExtendCreator::CIncrementalRestoreQPXFileExtendCreator() = default;
 CIncrementalRestoreQPXFileExtendCreator::~CIncrementalRestoreQPXFileExtendCreator() = default;
 
+void CIncrementalRestoreQPXFileExtendCreator::ResetTree() {
+  indexes_.clear();
+  tree_.reset();
+  totalFileSize_ = totalStoredSize_ = 0;
+  checkedFiles_ = checkedFolders_ = 0;
+}
+
 bool CIncrementalRestoreQPXFileExtendCreator::Build(const IGenerationLookup& lookup) {
   bool ok = false;
   try {
+    ResetTree();
     lookup_ = &lookup;
     tree_ = std::make_unique<CFSTree>();
     notify_ = false;
@@ -652,9 +685,7 @@ bool CIncrementalRestoreQPXFileExtendCreator::Build(const IGenerationLookup& loo
     ok = false;
   }
   if (!ok) {
-    tree_.reset();
-    totalFileSize_ = totalStoredSize_ = 0;
-    checkedFiles_ = checkedFolders_ = 0;
+    ResetTree();
     Error(158);
     return false;
   }
@@ -663,25 +694,24 @@ bool CIncrementalRestoreQPXFileExtendCreator::Build(const IGenerationLookup& loo
 
 bool CIncrementalRestoreQPXFileExtendCreator::RunBuild(const IGenerationLookup& lookup, BuildState& state) {
   const QPMFile::CQPMFile& qpm = lookup.GetManagement();
+  int32_t total = 0;
   if (sink_) {
     sink_->ClearError();
     sink_->ClearMessage();
-    uint64_t total = 0;
-    for (int t = 0; t < 2; ++t) total += qpm.GetFolderTable(t).size() + qpm.GetFileTable(t).size();
-    sink_->SetTotal(static_cast<int32_t>(std::min<uint64_t>(total, INT32_MAX)));
+    uint64_t records = 0;
+    for (int t = 0; t < 2; ++t) records += qpm.GetFolderTable(t).size() + qpm.GetFileTable(t).size();
+    total = static_cast<int32_t>(std::min<uint64_t>(records, INT32_MAX));
+    sink_->SetTotal(total);
     sink_->SetCurrent(0);
   }
   int32_t current = 0;
-  uint32_t sinceYield = 0;
+  // The position goes to the sink (whose setters yield the processor to the
+  // display) every few hundred records: a display refreshed ten times a
+  // second shows no difference, and a yield after every record would hand
+  // the processor to every busy process on the machine a million times.
   auto step = [&] {
-    if (sink_ && current < INT32_MAX) sink_->SetCurrent(++current);
-    // Other threads (the progress display) get the processor regularly; a
-    // yield after every record would hand it to every busy process on the
-    // machine a million times.
-    if (++sinceYield == kRecordsPerYield) {
-      sinceYield = 0;
-      std::this_thread::yield();
-    }
+    if (current < INT32_MAX) ++current;
+    if (sink_ && current % kRecordsPerYield == 0) sink_->SetCurrent(current);
   };
 
   Message(159);
@@ -698,7 +728,9 @@ bool CIncrementalRestoreQPXFileExtendCreator::RunBuild(const IGenerationLookup& 
       step();
     }
   }
+  if (sink_) sink_->SetCurrent(std::min(current, total));
   RecalcTotals();
+  SettlePresence();
   notify_ = true;
   return true;
 }
@@ -708,13 +740,20 @@ bool CIncrementalRestoreQPXFileExtendCreator::RunBuild(const IGenerationLookup& 
 
 bool CIncrementalRestoreQPXFileExtendCreator::SwitchGeneration(long g, CRecieveIncrementalRestoreTreeChange* receiver) {
   if (!tree_) return false;
+  if (receiver) receiver->SwitchStarting();
   selected_ = g;
   CSwitchGenerationOperator op(g, receiver);
-  if (!tree_->Traverse(op)) return false;
-  SettleAncestorOnlyFolders(receiver);
-  if (!RecalcTotals()) return false;
-  if (receiver) receiver->Prune();
-  return true;
+  bool ok = tree_->Traverse(op);
+  if (ok) {
+    SettleAncestorOnlyFolders(receiver);
+    ok = RecalcTotals();
+  }
+  // Also after a failure: a view must never meet a row of a node that is
+  // no longer present.
+  SettlePresence();
+  if (ok && receiver) receiver->Prune();
+  if (receiver) receiver->SwitchFinished();
+  return ok;
 }
 
 void CIncrementalRestoreQPXFileExtendCreator::SettleAncestorOnlyFolders(
@@ -733,56 +772,94 @@ void CIncrementalRestoreQPXFileExtendCreator::SettleAncestorOnlyFolders(
   }
 }
 
+void CIncrementalRestoreQPXFileExtendCreator::SettlePresence() {
+  if (!tree_) return;
+  auto fill = [](auto& present, const auto& all) {
+    size_t count = 0;
+    for (const auto* node : all) count += node->Exists() ? 1 : 0;
+    present.clear();
+    // Exactly the size needed: a tree of a million nodes keeps these.
+    if (present.capacity() > 2 * count + 8) present.shrink_to_fit();
+    present.reserve(count);
+    for (auto* node : all) {
+      node->row_ = node->Exists() ? static_cast<int32_t>(present.size()) : -1;
+      if (node->Exists()) present.push_back(node);
+    }
+  };
+  for (CFolder* root : tree_->GetRoots()) {
+    ForEachFolderBottomUp(*root, [&](CFolder& f) {
+      fill(f.presentFiles_, f.files_);
+      fill(f.presentFolders_, f.folders_);
+    });
+  }
+  fill(tree_->presentRoots_, tree_->roots_);
+}
+
+// Recalculate of one folder from its children, whose totals are current.
+void CIncrementalRestoreQPXFileExtendCreator::RecalcFolder(CFolder& f) {
+  CIncrementalRestoreTreeFolderData& d = f.GetData();
+  uint64_t fileSize = 0, storedSize = 0;
+  int32_t files = 0, folders = 0;
+  bool anyExists = false;
+  for (const CFSFile* file : f.GetFiles()) {
+    const CIncrementalRestoreTreeFileData& fd = file->GetData();
+    anyExists = anyExists || fd.Exists();
+    if (!fd.IsChecked()) continue;
+    ++files;
+    fileSize += fd.GetFileSize();
+    storedSize += fd.GetStoredSize();
+  }
+  for (const CFolder* sub : f.GetFolders()) {
+    const CIncrementalRestoreTreeFolderData& sd = sub->GetData();
+    anyExists = anyExists || sd.Exists();
+    if (!sd.IsChecked()) continue;
+    files += sd.GetCheckedFileCount();
+    fileSize += sd.GetTotalFileSize();
+    storedSize += sd.GetTotalStoredSize();
+    folders += 1 + sd.GetCheckedFolderCount();
+  }
+  d.fileSize_ = fileSize;
+  d.storedSize_ = storedSize;
+  d.checkedFiles_ = files;
+  d.checkedFolders_ = folders;
+  if (f.GetParent() && d.IsAncestorOnly()) d.generation_.SetExists(anyExists);
+  if (files != 0) d.checked_ = true;
+  else if (folders != 0 || anyExists) d.checked_ = folders != 0;
+}
+
 bool CIncrementalRestoreQPXFileExtendCreator::RecalcTotals() {
   totalFileSize_ = totalStoredSize_ = 0;
   checkedFiles_ = checkedFolders_ = 0;
   if (!tree_) return true;
   for (CFolder* root : tree_->GetRoots()) {
-    ForEachFolderBottomUp(*root, [](CFolder& f) {
-      CIncrementalRestoreTreeFolderData& d = f.GetData();
-      d.fileSize_ = d.storedSize_ = 0;
-      d.checkedFiles_ = d.checkedFolders_ = 0;
-      bool anyExists = false;
-      for (const CFSFile* file : f.GetFiles()) {
-        const CIncrementalRestoreTreeFileData& fd = file->GetData();
-        anyExists = anyExists || fd.Exists();
-        if (!fd.IsChecked()) continue;
-        ++d.checkedFiles_;
-        d.fileSize_ += fd.GetFileSize();
-        d.storedSize_ += fd.GetStoredSize();
-      }
-      for (const CFolder* sub : f.GetFolders()) {
-        const CIncrementalRestoreTreeFolderData& sd = sub->GetData();
-        anyExists = anyExists || sd.Exists();
-        if (!sd.IsChecked()) continue;
-        d.checkedFiles_ += sd.checkedFiles_;
-        d.fileSize_ += sd.fileSize_;
-        d.storedSize_ += sd.storedSize_;
-        d.checkedFolders_ += 1 + sd.checkedFolders_;
-      }
-      if (f.GetParent() && d.IsAncestorOnly()) d.generation_.SetExists(anyExists);
-      if (d.checkedFiles_ != 0) d.checked_ = true;
-      else if (d.checkedFolders_ != 0 || anyExists) d.checked_ = d.checkedFolders_ != 0;
-    });
-
-    // Roots are never switched; their presence follows their children.
-    CIncrementalRestoreTreeFolderData& rd = root->GetData();
-    bool checkedChild = false;
-    for (const CFSFile* file : root->GetFiles()) checkedChild = checkedChild || file->GetData().IsChecked();
-    for (const CFolder* sub : root->GetFolders()) checkedChild = checkedChild || sub->GetData().IsChecked();
-    if (checkedChild) {
-      rd.generation_.SetExists(true);
-      rd.checked_ = true;
-    } else {
-      rd.generation_.SetExists(root->HasExistingChild());
-      rd.checked_ = false;
-    }
-    totalFileSize_ += rd.GetTotalFileSize();
-    totalStoredSize_ += rd.GetTotalStoredSize();
-    checkedFiles_ += rd.GetCheckedFileCount();
-    checkedFolders_ += rd.GetCheckedFolderCount();
+    ForEachFolderBottomUp(*root, RecalcFolder);
+    SettleRoot(*root);
+    AddRootTotals(*root, +1);
   }
   return true;
+}
+
+void CIncrementalRestoreQPXFileExtendCreator::SettleRoot(CFolder& root) {
+  // Roots are never switched; their presence follows their children. A
+  // root has a checked child exactly when its counts are not 0 (a checked
+  // file adds one file, a checked folder one folder).
+  CIncrementalRestoreTreeFolderData& rd = root.GetData();
+  if (rd.checkedFiles_ != 0 || rd.checkedFolders_ != 0) {
+    rd.generation_.SetExists(true);
+    rd.checked_ = true;
+  } else {
+    rd.generation_.SetExists(root.HasExistingChild());
+    rd.checked_ = false;
+  }
+}
+
+void CIncrementalRestoreQPXFileExtendCreator::AddRootTotals(const CFolder& root, int sign) {
+  const CIncrementalRestoreTreeFolderData& rd = root.GetData();
+  const uint64_t s = static_cast<uint64_t>(static_cast<int64_t>(sign));
+  totalFileSize_ += s * rd.GetTotalFileSize();
+  totalStoredSize_ += s * rd.GetTotalStoredSize();
+  checkedFiles_ += sign * rd.GetCheckedFileCount();
+  checkedFolders_ += sign * rd.GetCheckedFolderCount();
 }
 
 // ---------------------------------------------------------------------------
@@ -853,22 +930,124 @@ void CIncrementalRestoreQPXFileExtendCreator::SetFolderChecked(CFolder& folder, 
   ForEachFolderBelow(folder, [state](CFolder& f) { f.GetData().checked_ = state; });
 }
 
-void CIncrementalRestoreQPXFileExtendCreator::SetChecked(std::u16string_view path, bool state) {
+namespace {
+
+// What a node adds to its parent's totals.
+struct Share {
+  uint64_t fileSize = 0, storedSize = 0;
+  int32_t files = 0, folders = 0;
+  bool operator==(const Share&) const = default;
+};
+
+Share ShareOf(const CFSObject& node) {
+  if (!node.IsFolder()) {
+    const CIncrementalRestoreTreeFileData& fd = static_cast<const CFSFile&>(node).GetData();
+    if (!fd.IsChecked()) return {};
+    return {fd.GetFileSize(), fd.GetStoredSize(), 1, 0};
+  }
+  const CIncrementalRestoreTreeFolderData& d = static_cast<const CFolder&>(node).GetData();
+  if (!d.IsChecked()) return {};
+  return {d.GetTotalFileSize(), d.GetTotalStoredSize(), d.GetCheckedFileCount(), 1 + d.GetCheckedFolderCount()};
+}
+
+// A folder's own totals and mark, as they stood.
+struct Totals {
+  uint64_t fileSize, storedSize;
+  int32_t files, folders;
+  bool checked;
+};
+
+}  // namespace
+
+void CIncrementalRestoreQPXFileExtendCreator::SetChecked(CFSObject& node, bool state, std::vector<CFolder*>* changed) {
   if (!tree_) return;
-  CFSObject* node = tree_->Find(path);
-  if (!node) return;
+  // The marks are set as the path form always set them (the folders above
+  // take and lose their marks as files and folders below are marked); the
+  // totals of the node's subtree are then recomputed, and those of each
+  // folder above corrected by what its child's share changed, so that
+  // marking the files of a folder one by one costs the depth of the tree
+  // each, not the size of the folder.
+  std::vector<Totals> before;
+  for (CFolder* a = node.GetParent(); a; a = a->GetParent()) {
+    const CIncrementalRestoreTreeFolderData& d = a->GetData();
+    before.push_back({d.fileSize_, d.storedSize_, d.checkedFiles_, d.checkedFolders_, d.checked_});
+  }
+  const Share oldShare = ShareOf(node);
+  CFolder* root = node.GetParent();
+  while (root && root->GetParent()) root = root->GetParent();
+  if (!root) root = static_cast<CFolder*>(&node);
+  AddRootTotals(*root, -1);
+
   const bool saved = notify_;
   notify_ = true;
-  if (node->IsFolder()) {
-    SetFolderChecked(*static_cast<CFolder*>(node), state);
+  if (node.IsFolder()) {
+    CFolder& folder = static_cast<CFolder&>(node);
+    const Totals mine{folder.GetData().fileSize_, folder.GetData().storedSize_, folder.GetData().checkedFiles_,
+                      folder.GetData().checkedFolders_, folder.GetData().checked_};
+    SetFolderChecked(folder, state);
+    ForEachFolderBottomUp(folder, RecalcFolder);
+    if (!folder.GetParent()) SettleRoot(folder);
+    const CIncrementalRestoreTreeFolderData& d = folder.GetData();
+    // An absent folder shows no totals and no mark, whatever it holds.
+    if (changed && d.Exists() && (mine.fileSize != d.fileSize_ || mine.storedSize != d.storedSize_ ||
+                    mine.files != d.checkedFiles_ || mine.folders != d.checkedFolders_ || mine.checked != d.checked_))
+      changed->push_back(&folder);
   } else {
-    CFSFile& file = *static_cast<CFSFile*>(node);
+    CFSFile& file = static_cast<CFSFile&>(node);
     if (file.GetData().checked_ != state) {
       file.GetData().checked_ = state;
       FileCheckChanged(file);
     }
   }
   notify_ = saved;
+
+  Share childOld = oldShare, childNew = ShareOf(node);
+  size_t i = 0;
+  for (CFolder* a = node.GetParent(); a; a = a->GetParent(), ++i) {
+    CIncrementalRestoreTreeFolderData& d = a->GetData();
+    const Totals& was = before[i];
+    const Share aOld = was.checked && d.Exists()
+                           ? Share{was.fileSize, was.storedSize, was.files, 1 + was.folders}
+                           : Share{};
+    d.fileSize_ = was.fileSize - childOld.fileSize + childNew.fileSize;
+    d.storedSize_ = was.storedSize - childOld.storedSize + childNew.storedSize;
+    d.checkedFiles_ = was.files - childOld.files + childNew.files;
+    d.checkedFolders_ = was.folders - childOld.folders + childNew.folders;
+    if (!a->GetParent()) {
+      SettleRoot(*a);
+    } else if (d.checkedFiles_ != 0) {
+      d.checked_ = true;
+    } else if (d.checkedFolders_ != 0 || a->HasPresentChild()) {
+      d.checked_ = d.checkedFolders_ != 0;
+    }
+    const bool moved = d.Exists() && (was.fileSize != d.fileSize_ || was.storedSize != d.storedSize_ || was.files != d.checkedFiles_ ||
+                       was.folders != d.checkedFolders_ || was.checked != d.checked_);
+    if (changed && moved) changed->push_back(a);
+    childOld = aOld;
+    childNew = ShareOf(*a);
+  }
+  AddRootTotals(*root, +1);
+}
+
+void CIncrementalRestoreQPXFileExtendCreator::SetChecked(std::u16string_view path, bool state) {
+  if (CFSObject* node = FindNode(path)) SetChecked(*node, state);
+}
+
+CFSObject* CIncrementalRestoreQPXFileExtendCreator::FindNode(std::u16string_view path) const {
+  if (!tree_) return nullptr;
+  PathPieces pieces(path);
+  std::u16string_view piece;
+  if (!pieces.Next(piece)) return nullptr;
+  CFSObject* node = tree_->FindRoot(piece);
+  while (node && pieces.Next(piece)) {
+    if (!node->IsFolder()) return nullptr;
+    const CFolder& folder = *static_cast<CFolder*>(node);
+    auto it = indexes_.find(&folder);
+    CFSObject* found = nullptr;
+    if (it != indexes_.end() && it->second->Find(piece, false, found)) node = found;
+    else node = folder.FindChild(piece);
+  }
+  return node;
 }
 
 }  // namespace IncrementalBackup

@@ -6,14 +6,46 @@
 // payload lives inside its node, and the per-update arrays hold one element
 // without a heap block. No operation recurses along the depth of the tree,
 // so paths of thousands of components cost heap, not stack.
+//
+// For a view (a model over the tree), in constant time:
+//   - CFSObject::GetParent(), GetIndex() (position among all the parent's
+//     children of its kind, absent ones included) and GetRow() (position
+//     among the parent's present children of its kind, -1 when absent);
+//   - CFolder::GetPresentFolders() / GetPresentFiles(): the present children
+//     in order, so "child n" is an index; CFSTree::GetPresentRoots() likewise
+//     for the drives. A view that lists folders before files gives a file the
+//     row GetPresentFolders().size() + GetRow().
+//   Presence, rows and these arrays change only in Build and
+//   SwitchGeneration; check marks change only totals and flags.
+//   - A switch is one reset: the receiver hears SwitchStarting() before any
+//     node changes and SwitchFinished() when presence, rows and totals are
+//     settled (a Qt model: beginResetModel / endResetModel). Between the two
+//     it hears each folder and each file that appeared or disappeared,
+//     folders by path (the folder tree pane), files by node.
+//   - SetChecked(node, state, &changed) marks or unmarks a node and brings
+//     every total up to date at once; `changed` lists the folders whose
+//     totals or check state changed, the node itself (a folder) first, then
+//     its ancestors nearest first. The marked folder's whole subtree changes
+//     its marks too and is not listed.
+//
+// Threads: the creator, its tree and the entries the tree points to belong
+// to one thread at a time. Build runs on the load's worker thread; once it
+// has returned, the set is handed to the user-interface thread (through a
+// join, a queued signal or a mutex) and used only there: SwitchGeneration,
+// SetChecked, RecalcTotals and every read. Nothing here locks and nothing
+// may be read from another thread while one of those runs; during Build only
+// the progress sink may be polled (progress.h). A restore archive made by
+// CreateRestoreArchive may be handed to the restore's worker thread while
+// the tree stays unchanged (no switch or marking until that restore ends).
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <new>
-#include <type_traits>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <unordered_map>
 #include <vector>
 
 #include "generations/generation_lookup.h"
@@ -163,15 +195,25 @@ class CFSObject {
   bool Exists() const;
   // The names of the node and its ancestors joined with backslashes.
   std::u16string GetPath() const;
+  // Position in the parent's GetFiles() or GetFolders() (a root: in the
+  // tree's GetRoots()).
+  uint32_t GetIndex() const { return index_; }
+  // Position in the parent's GetPresentFiles() or GetPresentFolders() (a
+  // root: in GetPresentRoots()); -1 while the node is absent.
+  int32_t GetRow() const { return row_; }
 
  protected:
   CFSObject(std::u16string name, CFolder* parent) : name_(std::move(name)), parent_(parent) {}
 
   std::u16string name_;
   CFolder* parent_;
+  uint32_t index_ = 0;
+  int32_t row_ = -1;
   bool registered_ = false;
 
   friend class CFolder;
+  friend class CFSTree;
+  friend class CIncrementalRestoreQPXFileExtendCreator;
 };
 
 class CFSFile final : public CFSObject {
@@ -203,8 +245,13 @@ class CFolder final : public CFSObject {
   CFSFile* AddFile(std::u16string name);
   CFolder* AddFolder(std::u16string name);
 
+  // Every child ever recorded, present or not, in insertion order.
   const std::vector<CFSFile*>& GetFiles() const { return files_; }
   const std::vector<CFolder*>& GetFolders() const { return folders_; }
+  // The children present in the selected generation, in the same order.
+  const std::vector<CFSFile*>& GetPresentFiles() const { return presentFiles_; }
+  const std::vector<CFolder*>& GetPresentFolders() const { return presentFolders_; }
+  bool HasPresentChild() const { return !presentFiles_.empty() || !presentFolders_.empty(); }
   // By name, ignoring case: files first, then folders, each from the last.
   CFSObject* FindChild(std::u16string_view name) const;
   CFolder* FindFolder(std::u16string_view name) const;
@@ -215,8 +262,12 @@ class CFolder final : public CFSObject {
   const CIncrementalRestoreTreeFolderData& GetData() const { return data_; }
 
  private:
+  friend class CIncrementalRestoreQPXFileExtendCreator;
+
   std::vector<CFSFile*> files_;     // owned
   std::vector<CFolder*> folders_;   // owned
+  std::vector<CFSFile*> presentFiles_;    // not owned; settled by the creator
+  std::vector<CFolder*> presentFolders_;  // likewise
   CIncrementalRestoreTreeFolderData data_;
 };
 
@@ -234,6 +285,8 @@ class CFSTree {
   // Ignoring case, from the last root.
   CFolder* FindRoot(std::u16string_view name) const;
   const std::vector<CFolder*>& GetRoots() const { return roots_; }
+  // The roots with a present child, in order.
+  const std::vector<CFolder*>& GetPresentRoots() const { return presentRoots_; }
   // The node a path names (drive first), or null; a path that runs into a
   // file before its last component names nothing.
   CFSObject* Find(std::u16string_view path) const;
@@ -244,7 +297,10 @@ class CFSTree {
   bool Traverse(CFSTreeOperator& op) const;
 
  private:
-  std::vector<CFolder*> roots_;  // owned
+  friend class CIncrementalRestoreQPXFileExtendCreator;
+
+  std::vector<CFolder*> roots_;         // owned
+  std::vector<CFolder*> presentRoots_;  // not owned; settled by the creator
 };
 
 class CFSTreeOperator {
@@ -254,13 +310,29 @@ class CFSTreeOperator {
   virtual bool VisitFolder(CFolder& folder, CIncrementalRestoreTreeFolderData& data) = 0;
 };
 
-// Told what a generation switch changed (the folder tree pane implements it).
+// Told what a generation switch changed, on the thread that switches. The
+// folder tree pane implements the folder calls and Prune; a model over the
+// tree uses SwitchStarting / SwitchFinished as one reset (see the top of
+// this file). Calls come in this order: SwitchStarting; FolderAdded,
+// FolderRemoved, FileAdded, FileRemoved for each node whose presence
+// changed (recorded nodes in tree order, then the folders no record names,
+// deepest first); Prune; SwitchFinished. A failed switch ends with
+// SwitchFinished too, the tree then as far as the switch got. While the
+// calls come, rows and present arrays are still those of the last
+// generation; they are settled when SwitchFinished comes.
 class CRecieveIncrementalRestoreTreeChange {
  public:
   virtual ~CRecieveIncrementalRestoreTreeChange() = default;
+  // A folder became present / absent (never called for files).
   virtual void FolderAdded(const std::u16string& path, bool checked) = 0;
   virtual void FolderRemoved(const std::u16string& path) = 0;
   virtual void Prune() = 0;
+  // A file became present / absent; its node stays valid.
+  virtual void FileAdded(const CFSFile& /*file*/) {}
+  virtual void FileRemoved(const CFSFile& /*file*/) {}
+  // Before any node changes, and after presence, rows and totals are settled.
+  virtual void SwitchStarting() {}
+  virtual void SwitchFinished() {}
 };
 
 // Where the register visitor puts the present folders (the folder tree pane).
@@ -320,8 +392,22 @@ class CIncrementalRestoreQPXFileExtendCreator : public CProgressInformable {
   bool Build(const IGenerationLookup& lookup);
   // g within 0 .. generation count - 1.
   bool SwitchGeneration(long g, CRecieveIncrementalRestoreTreeChange* receiver = nullptr);
-  // Totals go stale; call RecalcTotals afterwards.
+  // Marks (state true) or unmarks a node: a file alone, a folder with
+  // everything below it. The folders that contain it take the mark when
+  // something in them is marked and lose it when nothing is. Every total,
+  // the creator's included, is current when it returns: the same as
+  // RecalcTotals would make them, at the cost of the node's subtree and its
+  // ancestors only. `changed`, when given, receives the folders whose totals
+  // or marks changed (the node itself when it is a folder, then its
+  // ancestors, nearest first).
+  void SetChecked(CFSObject& node, bool state, std::vector<CFolder*>* changed = nullptr);
+  // The same by stored path (ignoring case); a path that names no node does
+  // nothing.
   void SetChecked(std::u16string_view path, bool state);
+  // The node a path names, or null: the tree's own lookup, but the children
+  // of large folders are found by a hash of their folded names.
+  CFSObject* FindNode(std::u16string_view path) const;
+  // Recomputes every total and mark from the files' marks.
   bool RecalcTotals();
   // A new archive of the checked nodes as they stand in the selected
   // generation, owned by the caller; null on failure.
@@ -337,6 +423,7 @@ class CIncrementalRestoreQPXFileExtendCreator : public CProgressInformable {
 
  private:
   class BuildState;
+  class ChildIndex;
 
   bool RunBuild(const IGenerationLookup& lookup, BuildState& state);
   void FileCheckChanged(CFSFile& file);
@@ -344,6 +431,16 @@ class CIncrementalRestoreQPXFileExtendCreator : public CProgressInformable {
   void ChildFolderUnchecked(CFolder* folder);
   void SetFolderChecked(CFolder& folder, bool state);
   void SettleAncestorOnlyFolders(CRecieveIncrementalRestoreTreeChange* receiver);
+  void SettlePresence();
+  void ResetTree();
+  static void RecalcFolder(CFolder& folder);
+  void SettleRoot(CFolder& root);
+  // Adds (sign +1) or takes away (-1) a root's totals from the creator's.
+  void AddRootTotals(const CFolder& root, int sign);
+
+  // Children of large folders by the hash of their folded names, made while
+  // building and kept for FindNode.
+  std::unordered_map<const CFolder*, std::unique_ptr<ChildIndex>> indexes_;
 
   const IGenerationLookup* lookup_ = nullptr;  // not owned
   std::unique_ptr<CFSTree> tree_;

@@ -15,6 +15,7 @@
 #include "generation_set.h"
 #include "generations/set_history.h"
 #include "host/host_path.h"
+#include "paths/user_text.h"
 #include "support/archive_writer.h"
 #include "support/backup_set_writer.h"
 #include "support/bytes.h"
@@ -33,8 +34,7 @@ struct RecordingUser : IncrementalBackup::IManagerUser {
     asked.push_back(id);
     return answer;
   }
-  void Error(int32_t id) override { errors.push_back(id); }
-  std::vector<int32_t> notices, asked, errors;
+  std::vector<int32_t> notices, asked;
   bool answer = false;
 };
 
@@ -116,7 +116,7 @@ TEST_F(BackupSetTest, SetIsOpenedOnlyThroughAnArchiveThatExists) {
   ASSERT_EQ(problems.size(), 2u);
   EXPECT_EQ(problems[0].message, "a backup set is opened through one of its archives (.qpx or .qpi)");
   EXPECT_EQ(problems[1].message, "cannot open: No such file or directory");
-  EXPECT_TRUE(user_.notices.empty() && user_.errors.empty());
+  EXPECT_TRUE(user_.notices.empty());
 }
 
 TEST_F(BackupSetTest, GenerationsShowTheFilesPresentWithTheArchiveHoldingThem) {
@@ -158,21 +158,12 @@ TEST_F(BackupSetTest, FailuresNameTheArchiveOrManagementFileConcerned) {
   files_ = testsupport::WriteBackupSet(spec, dir_);
   CBackupSet set(files_.archives[0].string());
   QPXFile::Problems problems;
-  // The subject is asked while the manager reports, as a front end does.
-  std::vector<std::string> subjects;
-  struct NamingUser : RecordingUser {
-    const CBackupSet* set = nullptr;
-    std::vector<std::string>* subjects = nullptr;
-    void Error(int32_t id) override {
-      RecordingUser::Error(id);
-      subjects->push_back(set->FailureSubject(id));
-    }
-  } naming;
-  naming.set = &set;
-  naming.subjects = &subjects;
-  EXPECT_FALSE(set.Load(naming, problems));
-  EXPECT_EQ(naming.errors, (std::vector<int32_t>{IncrementalBackup::ManagerText::kGenerationFailed}));
-  EXPECT_EQ(subjects, (std::vector<std::string>{files_.archives[2].string()}));
+  // The manager's error comes back once, named after the archive it concerns.
+  RecordingUser user;
+  EXPECT_FALSE(set.Load(user, problems));
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].subject, files_.archives[2].string());
+  EXPECT_EQ(problems[0].message, paths::MessageText(IncrementalBackup::ManagerText::kGenerationFailed));
   EXPECT_EQ(set.FailureSubject(IncrementalBackup::ManagerText::kNoManagement), files_.management.string());
 }
 

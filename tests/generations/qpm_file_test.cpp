@@ -8,6 +8,7 @@
 
 #include "generations/qpm_file.h"
 #include "host/host_path.h"
+#include "host/text.h"
 #include "support/archive_writer.h"
 #include "support/management_writer.h"
 
@@ -256,6 +257,67 @@ TEST_F(QPMFileTest, RebuildTakesOneGenerationFromTheArchive) {
   archive.sectionLevel = 1;
   WriteArchive(archive, dir_ / "nofolders.qpx");
   EXPECT_FALSE(file_.RebuildFromArchive(Engine("nofolders.qpx"))) << "section level without a folder list";
+}
+
+// The rebuild as its algorithm reads: each path compared with every record
+// kept before it, ignoring case.
+std::vector<std::u16string> KeptOnce(const std::vector<std::u16string>& paths) {
+  std::vector<std::u16string> kept;
+  for (const std::u16string& p : paths) {
+    bool known = false;
+    for (const std::u16string& k : kept) known = known || host::EqualsNoCase(k, p);
+    if (!known) kept.push_back(p);
+  }
+  return kept;
+}
+
+TEST(FoldedPathHash, PathsEqualIgnoringCaseHashAlike) {
+  const std::u16string same[][2] = {
+      {u"C:\\Data\\a.TXT", u"c:\\dATA\\A.txt"},
+      {u"C:\\Ｄｏｃｓ", u"C:\\ｄｏｃｓ"},                 // full-width Latin
+      {u"C:\\Ωμέγα", u"C:\\ΩΜΈΓΑ"},                       // Greek
+      {u"C:\\\U00010400x", u"C:\\\U00010428X"},          // a letter outside the BMP
+      {u"C:\\\xD800", u"C:\\\xD800"},                     // an unpaired surrogate
+  };
+  for (const auto& pair : same) {
+    ASSERT_TRUE(host::EqualsNoCase(pair[0], pair[1])) << host::WideToUtf8(pair[0]);
+    EXPECT_EQ(FoldedPathHash(pair[0]), FoldedPathHash(pair[1])) << host::WideToUtf8(pair[0]);
+  }
+  EXPECT_NE(FoldedPathHash(u"C:\\a"), FoldedPathHash(u"C:\\b"));
+  EXPECT_NE(FoldedPathHash(u"C:\\ab"), FoldedPathHash(u"C:\\ba"));
+}
+
+TEST_F(QPMFileTest, RebuildKeepsTheFirstOfEveryPathLikeTheRecordByRecordComparison) {
+  // Repeats in every form: exact, other letter case (ASCII and full-width
+  // Latin), next to each other, far apart, and folders listed twice.
+  ArchiveSpec archive;
+  const std::u16string caseForms[] = {u"Docs", u"DOCS", u"docs", u"Ｄｏｃｓ", u"ｄｏｃｓ"};
+  for (int i = 0; i < 40; ++i) {
+    const std::u16string folder = u"C:\\" + caseForms[i % 5] + u"\\" + std::u16string(1, char16_t(u'a' + i % 7));
+    archive.folders.push_back({folder});
+    archive.entries.push_back({.folder = folder, .name = u"f" + std::u16string(1, char16_t(u'0' + i % 10)) + u".txt"});
+    archive.entries.push_back({.folder = folder, .name = u"F" + std::u16string(1, char16_t(u'0' + i % 4)) + u".TXT"});
+  }
+  archive.folders.push_back({u"D:\\Only"});
+  archive.entries.push_back({.folder = u"D:\\Only", .name = u"x"});
+  archive.entries.push_back({.folder = u"D:\\ONLY", .name = u"X"});
+  WriteArchive(archive, dir_ / "dups.qpx");
+
+  std::vector<std::u16string> folderPaths, entryPaths;
+  for (const FolderSpec& f : archive.folders) folderPaths.push_back(f.path);
+  for (const EntrySpec& e : archive.entries) entryPaths.push_back(e.folder + u"\\" + e.name);
+
+  ASSERT_TRUE(file_.RebuildFromArchive(Engine("dups.qpx")));
+  std::vector<std::u16string> folders, files;
+  for (const auto& r : file_.GetFolderTable(0)) folders.push_back(r->Path);
+  for (const auto& r : file_.GetFileTable(0)) files.push_back(r->Path);
+  const auto expectedFolders = KeptOnce(folderPaths);
+  const auto expectedFiles = KeptOnce(entryPaths);
+  EXPECT_EQ(folders, expectedFolders);
+  EXPECT_EQ(files, expectedFiles);
+  EXPECT_LT(expectedFiles.size(), entryPaths.size()) << "the sample must repeat paths";
+  EXPECT_EQ(folders.front(), u"C:\\Docs\\a") << "the first spelling is kept";
+  for (const auto& r : file_.GetFileTable(0)) EXPECT_EQ(r->Updates.size(), 1u) << "one update per kept path";
 }
 
 TEST_F(QPMFileTest, HostileFilesFailCleanly) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <random>
+#include <tuple>
 
 #include "entry/backuped_file.h"
 #include "generation_set.h"
@@ -93,6 +94,10 @@ class Recorder : public CRecieveIncrementalRestoreTreeChange {
   void FolderAdded(const std::u16string& path, bool checked) override { calls.push_back({"added", path, checked}); }
   void FolderRemoved(const std::u16string& path) override { calls.push_back({"removed", path}); }
   void Prune() override { calls.push_back({"prune", u""}); }
+  void FileAdded(const CFSFile& file) override { calls.push_back({"file+", file.GetPath(), file.GetData().IsChecked()}); }
+  void FileRemoved(const CFSFile& file) override { calls.push_back({"file-", file.GetPath()}); }
+  void SwitchStarting() override { calls.push_back({"start", u""}); }
+  void SwitchFinished() override { calls.push_back({"finish", u""}); }
   bool Has(const Call& c) const { return std::find(calls.begin(), calls.end(), c) != calls.end(); }
   std::vector<Call> calls;
 };
@@ -214,21 +219,29 @@ TEST_F(RestoreTreeTest, SwitchTellsTheReceiverWhatAppearedAndWhatWent) {
   Recorder r;
   ASSERT_TRUE(creator_.SwitchGeneration(2, &r));
   EXPECT_TRUE(r.Has({"removed", u"C:\\Data\\Old"}));
-  EXPECT_TRUE(r.Has({"removed", u"C:\\Data\\gone.txt"}));
-  EXPECT_TRUE(r.Has({"added", u"C:\\Data\\dup.txt", false}));
-  EXPECT_FALSE(r.Has({"removed", u"C:\\Data\\keep.txt"}));
-  EXPECT_EQ(r.calls.back(), (Call{"prune", u""}));
+  // Files are told apart from folders.
+  EXPECT_TRUE(r.Has({"file-", u"C:\\Data\\gone.txt"}));
+  EXPECT_TRUE(r.Has({"file+", u"C:\\Data\\dup.txt", false}));
+  EXPECT_FALSE(r.Has({"removed", u"C:\\Data\\gone.txt"}));
+  EXPECT_FALSE(r.Has({"added", u"C:\\Data\\dup.txt", false}));
+  EXPECT_FALSE(r.Has({"file-", u"C:\\Data\\keep.txt"}));
+  // One reset around everything, the prune just before its end.
+  ASSERT_GE(r.calls.size(), 3u);
+  EXPECT_EQ(r.calls.front(), (Call{"start", u""}));
+  EXPECT_EQ(r.calls[r.calls.size() - 2], (Call{"prune", u""}));
+  EXPECT_EQ(r.calls.back(), (Call{"finish", u""}));
   EXPECT_EQ(std::count(r.calls.begin(), r.calls.end(), Call{"prune", u""}), 1);
+  EXPECT_EQ(std::count(r.calls.begin(), r.calls.end(), Call{"start", u""}), 1);
 
   r.calls.clear();
   ASSERT_TRUE(creator_.SwitchGeneration(0, &r));
   // The folder comes back with its check mark.
   EXPECT_TRUE(r.Has({"added", u"C:\\Data\\Old", true}));
-  EXPECT_TRUE(r.Has({"removed", u"C:\\Data\\dup.txt"}));
-  // No change, no call.
+  EXPECT_TRUE(r.Has({"file-", u"C:\\Data\\dup.txt"}));
+  // No change, no call but the frame.
   r.calls.clear();
   ASSERT_TRUE(creator_.SwitchGeneration(0, &r));
-  EXPECT_EQ(r.calls, (std::vector<Call>{{"prune", u""}}));
+  EXPECT_EQ(r.calls, (std::vector<Call>{{"start", u""}, {"prune", u""}, {"finish", u""}}));
 }
 
 TEST_F(RestoreTreeTest, CheckingAFileChecksEveryAncestorWithItsSizes) {
@@ -243,8 +256,8 @@ TEST_F(RestoreTreeTest, CheckingAFileChecksEveryAncestorWithItsSizes) {
     EXPECT_EQ(d.GetTotalStoredSize(), stored);
     EXPECT_EQ(d.GetCheckedFileCount(), 1);
   }
-  // The creator's totals follow at the next recalculation.
-  EXPECT_EQ(creator_.GetCheckedFileCount(), 0);
+  // The creator's totals are current at once, and a recalculation agrees.
+  EXPECT_EQ(creator_.GetCheckedFileCount(), 1);
   ASSERT_TRUE(creator_.RecalcTotals());
   EXPECT_EQ(creator_.GetCheckedFileCount(), 1);
   EXPECT_EQ(creator_.GetTotalFileSize(), size);
@@ -302,6 +315,174 @@ TEST_F(RestoreTreeTest, FoldersNoRecordNamesFollowTheirChildren) {
   ASSERT_TRUE(creator_.RecalcTotals());
   EXPECT_EQ(creator_.GetCheckedFileCount(), 1);
   EXPECT_TRUE(Folder(u"C:\\Deep\\a\\b").GetData().IsChecked());
+}
+
+// Every node's place as a view asks for it: parent, index among all
+// children of its kind, row among the present ones; the present arrays hold
+// exactly the present children, in order.
+void ExpectPlacesAgree(const CFSTree& tree) {
+  std::vector<const CFolder*> folders;
+  for (size_t i = 0; i < tree.GetRoots().size(); ++i) {
+    const CFolder* root = tree.GetRoots()[i];
+    EXPECT_EQ(root->GetIndex(), i);
+    EXPECT_EQ(root->GetParent(), nullptr);
+    folders.push_back(root);
+  }
+  auto check = [](const auto& all, const auto& present, const CFolder* parent) {
+    size_t row = 0;
+    for (size_t i = 0; i < all.size(); ++i) {
+      const CFSObject* node = all[i];
+      EXPECT_EQ(node->GetIndex(), i) << host::WideToUtf8(node->GetPath());
+      EXPECT_EQ(node->GetParent(), parent);
+      if (!node->Exists()) {
+        EXPECT_EQ(node->GetRow(), -1) << host::WideToUtf8(node->GetPath());
+        continue;
+      }
+      ASSERT_LT(row, present.size());
+      EXPECT_EQ(present[row], node);
+      EXPECT_EQ(node->GetRow(), static_cast<int32_t>(row));
+      ++row;
+    }
+    EXPECT_EQ(row, present.size());
+  };
+  check(tree.GetRoots(), tree.GetPresentRoots(), nullptr);
+  for (size_t k = 0; k < folders.size(); ++k) {
+    const CFolder* f = folders[k];
+    check(f->GetFiles(), f->GetPresentFiles(), f);
+    check(f->GetFolders(), f->GetPresentFolders(), f);
+    folders.insert(folders.end(), f->GetFolders().begin(), f->GetFolders().end());
+  }
+}
+
+TEST_F(RestoreTreeTest, NodesKnowTheirPlaceAndFoldersListTheirPresentChildren) {
+  ExpectPlacesAgree(Tree());
+  const CFolder& data = Folder(u"C:\\Data");
+  std::vector<std::u16string> names;
+  for (const CFSFile* f : data.GetPresentFiles()) names.push_back(f->GetName());
+  EXPECT_EQ(names, (std::vector<std::u16string>{u"keep.txt", u"gone.txt", u"twice.txt"}));
+  EXPECT_EQ(File(u"C:\\Data\\late.txt").GetIndex(), 3u);
+  EXPECT_EQ(File(u"C:\\Data\\late.txt").GetRow(), -1);
+  for (long g : {2, 3, 1, 0}) {
+    SCOPED_TRACE(g);
+    ASSERT_TRUE(creator_.SwitchGeneration(g));
+    ExpectPlacesAgree(Tree());
+  }
+  ASSERT_TRUE(creator_.SwitchGeneration(2));
+  names.clear();
+  for (const CFSFile* f : data.GetPresentFiles()) names.push_back(f->GetName());
+  EXPECT_EQ(names, (std::vector<std::u16string>{u"keep.txt", u"twice.txt", u"dup.txt"}));
+  EXPECT_EQ(File(u"C:\\Data\\dup.txt").GetRow(), 2);
+  EXPECT_TRUE(data.GetPresentFolders().empty()) << "Old is gone in 2";
+  EXPECT_EQ(Folder(u"C:\\Deep").GetRow(), -1);
+  // Marks move no rows.
+  creator_.SetChecked(u"C:\\Data", true);
+  ExpectPlacesAgree(Tree());
+}
+
+TEST_F(RestoreTreeTest, MarkingANodeReportsTheFoldersWhoseTotalsChanged) {
+  CFolder& data = Folder(u"C:\\Data");
+  CFolder& old = Folder(u"C:\\Data\\Old");
+  CFolder& drive = *Tree().GetRoots()[0];
+  std::vector<CFolder*> changed;
+  creator_.SetChecked(File(u"C:\\Data\\Old\\o.txt"), true, &changed);
+  EXPECT_EQ(changed, (std::vector<CFolder*>{&old, &data, &drive}));
+  EXPECT_EQ(creator_.GetTotalFileSize(), 3u);
+
+  changed.clear();
+  creator_.SetChecked(File(u"C:\\Data\\Old\\o.txt"), true, &changed);
+  EXPECT_TRUE(changed.empty()) << "nothing changed";
+
+  // An absent file changes no total.
+  creator_.SetChecked(File(u"C:\\Data\\late.txt"), true, &changed);
+  EXPECT_TRUE(changed.empty());
+
+  creator_.SetChecked(data, true, &changed);
+  EXPECT_EQ(changed, (std::vector<CFolder*>{&data, &drive}));
+  EXPECT_EQ(creator_.GetCheckedFileCount(), 4);
+  EXPECT_EQ(creator_.GetTotalFileSize(), 2u + 4u + 2u + 3u);
+
+  changed.clear();
+  creator_.SetChecked(File(u"C:\\Data\\keep.txt"), false, &changed);
+  EXPECT_EQ(changed, (std::vector<CFolder*>{&data, &drive}));
+  EXPECT_EQ(creator_.GetTotalFileSize(), 4u + 2u + 3u);
+}
+
+// What a view shows of the marks: each folder's totals and mark, and the
+// creator's.
+struct MarkState {
+  std::vector<std::tuple<uint64_t, uint64_t, int32_t, int32_t, bool, bool>> folders;
+  uint64_t size, stored;
+  int32_t files, subfolders;
+  bool operator==(const MarkState&) const = default;
+};
+
+MarkState Snapshot(const CIncrementalRestoreQPXFileExtendCreator& creator) {
+  MarkState out{{}, creator.GetTotalFileSize(), creator.GetTotalStoredSize(), creator.GetCheckedFileCount(),
+                creator.GetCheckedFolderCount()};
+  std::vector<const CFolder*> folders(creator.GetTree()->GetRoots().begin(), creator.GetTree()->GetRoots().end());
+  for (size_t k = 0; k < folders.size(); ++k) {
+    const CIncrementalRestoreTreeFolderData& d = folders[k]->GetData();
+    out.folders.emplace_back(d.GetTotalFileSize(), d.GetTotalStoredSize(), d.GetCheckedFileCount(),
+                             d.GetCheckedFolderCount(), d.IsChecked(), d.Exists());
+    folders.insert(folders.end(), folders[k]->GetFolders().begin(), folders[k]->GetFolders().end());
+  }
+  return out;
+}
+
+TEST_F(RestoreTreeTest, MarkingNodesKeepsEveryTotalAsARecalculationMakesIt) {
+  std::vector<CFSObject*> nodes;
+  std::vector<CFolder*> folders(Tree().GetRoots().begin(), Tree().GetRoots().end());
+  for (size_t k = 0; k < folders.size(); ++k) {
+    nodes.push_back(folders[k]);
+    nodes.insert(nodes.end(), folders[k]->GetFiles().begin(), folders[k]->GetFiles().end());
+    folders.insert(folders.end(), folders[k]->GetFolders().begin(), folders[k]->GetFolders().end());
+  }
+  std::mt19937 random(7);
+  for (int step = 0; step < 600; ++step) {
+    if (step % 50 == 49) {
+      ASSERT_TRUE(creator_.SwitchGeneration(static_cast<long>(random() % 4)));
+    }
+    CFSObject& node = *nodes[random() % nodes.size()];
+    const bool state = random() % 3 != 0;
+    std::vector<CFolder*> changed;
+    const MarkState before = Snapshot(creator_);
+    creator_.SetChecked(node, state, &changed);
+    const MarkState marked = Snapshot(creator_);
+    ASSERT_TRUE(creator_.RecalcTotals());
+    ASSERT_EQ(marked, Snapshot(creator_)) << "step " << step << " " << host::WideToUtf8(node.GetPath()) << " " << state;
+    if (before == marked) {
+      EXPECT_TRUE(changed.empty()) << "step " << step;
+    }
+    // Nearest first: each folder listed lies above the one before it.
+    for (size_t i = 1; i < changed.size(); ++i) {
+      const CFolder* a = changed[i - 1]->GetParent();
+      while (a && a != changed[i]) a = a->GetParent();
+      EXPECT_EQ(a, changed[i]) << "step " << step;
+    }
+  }
+}
+
+TEST_F(RestoreTreeTest, LargeFoldersAreFoundByPathWithoutSearching) {
+  // Beyond the indexing size a folder's children are found by hash; the
+  // answer is the plain lookup's, letter case ignored.
+  ManagementSpec plan;
+  plan.archives = gentest::PlaceholderArchives(1);
+  plan.folders1 = {{u"C:\\Big", {{0, 1}}}};
+  for (int i = 0; i < 300; ++i)
+    plan.files1.push_back({u"C:\\Big\\f" + host::Utf8ToWide(std::to_string(i)) + u".txt", {{0, 1}}});
+  plan.folders2 = {{u"C:\\Big\\Sub", {{0, 1}}}};
+  gentest::FakeLookup lookup;
+  lookup.anyFolder = true;
+  LoadManagement(plan, lookup, "big.qpm");
+  CIncrementalRestoreQPXFileExtendCreator creator;
+  ASSERT_TRUE(creator.Build(lookup));
+  for (const char16_t* path : {u"C:\\Big\\f0.txt", u"c:\\BIG\\F299.TXT", u"C:\\Big\\Sub", u"C:\\Big\\f300.txt",
+                               u"C:\\Big\\f1.txt\\x", u"C:\\Big\\sub\\none"}) {
+    SCOPED_TRACE(host::WideToUtf8(path));
+    EXPECT_EQ(creator.FindNode(path), creator.GetTree()->Find(path));
+  }
+  creator.SetChecked(u"C:\\big\\F7.TXT", true);
+  EXPECT_EQ(creator.GetCheckedFileCount(), 1);
 }
 
 class FolderSink : public IRestoreTreeFolderSink {
@@ -406,6 +587,27 @@ TEST_F(HostileTreeTest, AGenerationBeyondTheOpenedArchivesFailsTheBuild) {
   EXPECT_EQ(creator_.GetTree(), nullptr);
   EXPECT_FALSE(creator_.SwitchGeneration(0));
   EXPECT_EQ(creator_.CreateRestoreArchive(), nullptr);
+}
+
+// Counts what the front end would show.
+class CountingSink : public CProgressInfo {
+ public:
+  void SetError(int32_t id) override {
+    CProgressInfo::SetError(id);
+    errors.push_back(id);
+  }
+  std::vector<int32_t> errors;
+};
+
+TEST_F(HostileTreeTest, ABuildFailureIsReportedOnceThroughTheSink) {
+  ManagementSpec plan;
+  plan.archives = gentest::PlaceholderArchives(1);
+  plan.folders1 = {{u"C:\\a", {{0, 1}}}, {u"C:\\b", {{0, 1}}}};
+  LoadManagement(plan, lookup_);
+  CountingSink sink;
+  creator_.SetProgressInfo(&sink);
+  EXPECT_FALSE(creator_.Build(lookup_));
+  EXPECT_EQ(sink.errors, std::vector<int32_t>{158});
 }
 
 TEST_F(HostileTreeTest, AFolderWithoutAttributesFailsTheBuild) {
