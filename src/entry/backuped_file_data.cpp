@@ -35,14 +35,15 @@ struct SharedBuffers {
   }
 };
 
-// Checks and writes full output buffers on a thread of its own, so that the
-// CRC and the copy into the destination (for a disk file mostly the kernel's
-// copy into the page cache) overlap with decoding the next one. Buffers are
-// taken in the order they are handed over; one is written while the next is
-// filled.
+// Writes buffers on a thread of its own. Imploded data: the thread also takes
+// the CRC, so that the CRC and the copy into the destination (for a disk file
+// mostly the kernel's copy into the page cache) overlap with decoding the
+// next buffer. Stored data: the caller takes the CRC of the same bytes while
+// they are written. Buffers are taken in the order they are handed over.
 class BackgroundWriter {
  public:
-  BackgroundWriter(CFileIO& destination, uint32_t crc) : destination_(destination), crc_(crc) {}
+  BackgroundWriter(CFileIO& destination, uint32_t crc, bool checksum = true)
+      : destination_(destination), crc_(crc), checksum_(checksum) {}
   ~BackgroundWriter() { Finish(); }
   BackgroundWriter(const BackgroundWriter&) = delete;
   BackgroundWriter& operator=(const BackgroundWriter&) = delete;
@@ -90,7 +91,7 @@ class BackgroundWriter {
       const uint8_t* data = pending_;
       const uint32_t length = pendingLength_;
       hold.unlock();
-      crc_ = Crc32Update(data, length, crc_);
+      if (checksum_) crc_ = Crc32Update(data, length, crc_);
       const bool written = failed_ || destination_.Write(data, length);
       hold.lock();
       if (!written) failed_ = true;
@@ -106,6 +107,7 @@ class BackgroundWriter {
   const uint8_t* pending_ = nullptr;
   uint32_t pendingLength_ = 0;
   uint32_t crc_;  // touched by the thread only while it runs
+  const bool checksum_;
   bool stopping_ = false;
   bool failed_ = false;
 };
@@ -285,35 +287,48 @@ bool CQPXBackupedFileData::Extract(CFileIO& destination, uint32_t& crc, const Ex
   return true;
 }
 
-bool CopySectionBytes(CSection& section, uint64_t size, CFileIO& destination, uint32_t& crc,
-                      const ExtractProgress& progress, ExtractFailure& failure) {
-  CFileIO* archive = section.GetIO();
-  if (size == 0) {
-    crc = 0;
-    return true;
+namespace {
+
+// Stored bytes move in blocks of this size between the two shared buffers
+// when they are written on the writer thread: small enough that reading and
+// writing overlap for most of a file of a few MiB, large enough that the
+// hand-over costs nothing measurable.
+constexpr uint32_t kPipelineBlock = 2 * 1024 * 1024;
+static_assert(kPipelineBlock <= kSharedBufferSize);
+
+// Reads the next block of a stored section; false with `failure` set.
+bool ReadBlock(CFileIO& archive, uint8_t* block, uint32_t want, uint32_t& got, ExtractFailure& failure) {
+  got = 0;
+  if (!archive.Read(block, want, &got)) {
+    failure = ExtractFailure::kArchiveRead;
+    return false;
   }
+  // A read at the end of the archive succeeds with nothing; without this the
+  // loop would never end on an archive cut short.
+  if (got == 0) {
+    failure = ExtractFailure::kCutShort;
+    return false;
+  }
+  return true;
+}
+
+// One block at a time on this thread: for small sections, for a destination
+// that keeps nothing, and when the shared buffers or a thread cannot be had.
+bool CopyInline(CFileIO& archive, uint64_t remaining, CFileIO& destination, uint32_t& reg,
+                const ExtractProgress& progress, ExtractFailure& failure) {
   std::vector<uint8_t> block;
   try {
-    block.assign(size < CQPXBackupedNoCompressedFileData::kCopyBlock ? size : CQPXBackupedNoCompressedFileData::kCopyBlock, 0);
+    block.assign(remaining < CQPXBackupedNoCompressedFileData::kCopyBlock ? remaining
+                                                                          : CQPXBackupedNoCompressedFileData::kCopyBlock,
+                 0);
   } catch (const std::bad_alloc&) {
     failure = ExtractFailure::kOutOfMemory;
     return false;
   }
-  uint32_t reg = 0xFFFFFFFF;
-  uint64_t remaining = size;
   while (remaining > 0) {
     const uint32_t want = remaining < block.size() ? static_cast<uint32_t>(remaining) : static_cast<uint32_t>(block.size());
     uint32_t got = 0;
-    if (!archive->Read(block.data(), want, &got)) {
-      failure = ExtractFailure::kArchiveRead;
-      return false;
-    }
-    // A read at the end of the archive succeeds with nothing; without this the
-    // loop would never end on an archive cut short.
-    if (got == 0) {
-      failure = ExtractFailure::kCutShort;
-      return false;
-    }
+    if (!ReadBlock(archive, block.data(), want, got, failure)) return false;
     if (progress && !progress(got)) {
       failure = ExtractFailure::kCancelled;
       return false;
@@ -325,6 +340,66 @@ bool CopySectionBytes(CSection& section, uint64_t size, CFileIO& destination, ui
     reg = Crc32Update(block.data(), got, reg);
     remaining -= got;
   }
+  return true;
+}
+
+// Reads and checks the next block while the writer thread writes the one
+// before, alternating between two buffers: the read and the CRC no longer add
+// to the time of the writes, which is what the kernel's copy alone costs.
+bool CopyPipelined(CFileIO& archive, uint64_t remaining, BackgroundWriter& writer, uint8_t* const buffers[2],
+                   uint32_t& reg, const ExtractProgress& progress, ExtractFailure& failure) {
+  int which = 0;
+  while (remaining > 0) {
+    // Submit waited for the block before the last, so this buffer is free.
+    uint8_t* block = buffers[which];
+    const uint32_t want = remaining < kPipelineBlock ? static_cast<uint32_t>(remaining) : kPipelineBlock;
+    uint32_t got = 0;
+    if (!ReadBlock(archive, block, want, got, failure)) return false;
+    if (progress && !progress(got)) {
+      failure = ExtractFailure::kCancelled;
+      return false;
+    }
+    reg = Crc32Update(block, got, reg);
+    if (!writer.Submit(block, got)) {
+      failure = ExtractFailure::kDestination;
+      return false;
+    }
+    which ^= 1;
+    remaining -= got;
+  }
+  if (!writer.Finish()) {
+    failure = ExtractFailure::kDestination;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool CopySectionBytes(CSection& section, uint64_t size, CFileIO& destination, uint32_t& crc,
+                      const ExtractProgress& progress, ExtractFailure& failure) {
+  CFileIO* archive = section.GetIO();
+  if (size == 0) {
+    crc = 0;
+    return true;
+  }
+  uint32_t reg = 0xFFFFFFFF;
+  bool copied = false;
+  // A destination that keeps nothing is no work to overlap, and a section of
+  // one block has nothing to overlap with.
+  if (size > kPipelineBlock && dynamic_cast<CNullFileIO*>(&destination) == nullptr) {
+    SharedBuffers& shared = Buffers();
+    std::unique_lock<std::mutex> hold(shared.lock, std::try_to_lock);
+    if (hold.owns_lock() && shared.Ready()) {
+      BackgroundWriter writer(destination, 0, false);
+      if (writer.Start()) {
+        uint8_t* const buffers[2] = {shared.input.get(), shared.spare.get()};
+        if (!CopyPipelined(*archive, size, writer, buffers, reg, progress, failure)) return false;
+        copied = true;
+      }
+    }
+  }
+  if (!copied && !CopyInline(*archive, size, destination, reg, progress, failure)) return false;
   crc = reg;
   return true;
 }

@@ -172,6 +172,68 @@ TEST(EntryData, OutputOfManyBuffersArrivesInOrderAndFailuresAreReported) {
   EXPECT_EQ(again.bytes().size(), text.size());
 }
 
+// Stored data of several blocks is read and checked while the block before
+// is written on another thread: the bytes must arrive whole and in order, and
+// every way of failing midway must be told apart.
+TEST(EntryData, StoredDataOfManyBlocksArrivesInOrderAndFailuresAreToldApart) {
+  std::vector<uint8_t> file((7u << 20) + 12345);
+  for (size_t i = 0; i < file.size(); ++i) file[i] = static_cast<uint8_t>((i * 2654435761u) >> 13);
+  std::vector<uint8_t> bytes(3, 0xEE);  // something before the section
+  bytes.insert(bytes.end(), file.begin(), file.end());
+  MemoryIO archive(bytes);
+  CQPXBackupedNoCompressedFileData data;
+  data.AttachIO(&archive);
+  ASSERT_TRUE(archive.Seek(3, kSeekBegin, true));
+  ASSERT_TRUE(data.MarkStart());
+  ASSERT_TRUE(data.SetSize(file.size()));
+
+  MemoryIO out({}, kModeCreate);
+  uint32_t crc = 0;
+  uint64_t reported = 0;
+  ASSERT_TRUE(data.Extract(out, crc, [&reported](uint64_t n) {
+    reported += n;
+    return true;
+  }));
+  EXPECT_TRUE(out.bytes() == file);
+  EXPECT_EQ(crc, testsupport::EntryCrc(file.data(), file.size()));
+  EXPECT_EQ(reported, file.size());
+
+  for (uint64_t limit : {uint64_t{1} << 20, uint64_t{5} << 20, file.size() - 1}) {
+    MemoryIO full({}, kModeCreate);
+    full.SetWriteLimit(limit);
+    EXPECT_FALSE(data.Extract(full, crc, {})) << limit;
+    EXPECT_EQ(data.GetLastFailure(), ExtractFailure::kDestination) << limit;
+  }
+
+  int calls = 0;
+  MemoryIO cancelled({}, kModeCreate);
+  EXPECT_FALSE(data.Extract(cancelled, crc, [&calls](uint64_t) { return ++calls < 2; }));
+  EXPECT_EQ(data.GetLastFailure(), ExtractFailure::kCancelled);
+
+  // The archive ends 100 bytes before the section does.
+  MemoryIO shortArchive(std::vector<uint8_t>(bytes.begin(), bytes.end() - 100));
+  CQPXBackupedNoCompressedFileData cut;
+  cut.AttachIO(&shortArchive);
+  ASSERT_TRUE(shortArchive.Seek(3, kSeekBegin, true));
+  ASSERT_TRUE(cut.MarkStart());
+  ASSERT_TRUE(cut.SetSize(file.size()));
+  MemoryIO partial({}, kModeCreate);
+  EXPECT_FALSE(cut.Extract(partial, crc, {}));
+  EXPECT_EQ(cut.GetLastFailure(), ExtractFailure::kCutShort);
+
+  // The buffers it borrowed are free again for the imploded kind.
+  const std::vector<uint8_t> text(100000, 'q');
+  const std::vector<uint8_t> stream = testsupport::Implode(text.data(), text.size(), testsupport::LiteralMode::Ascii, 1024);
+  MemoryIO implodedArchive(stream);
+  CQPXBackupedFileData imploded;
+  imploded.AttachIO(&implodedArchive);
+  ASSERT_TRUE(imploded.MarkStart());
+  ASSERT_TRUE(imploded.SetSize(stream.size()));
+  MemoryIO decoded({}, kModeCreate);
+  ASSERT_TRUE(imploded.Extract(decoded, crc, {}));
+  EXPECT_EQ(decoded.bytes().size(), text.size());
+}
+
 TEST(StoredFile, AttachTakesBothOrNothing) {
   CQPXBackupedFile entry;
   auto* header = new CQPXBackupedFileHeader();
