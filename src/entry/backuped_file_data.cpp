@@ -11,7 +11,6 @@
 
 #include "entry/crc32.h"
 #include "entry/explode.h"
-#include "host/file_copy.h"
 #include "io/null_file_io.h"
 
 namespace QPXFile {
@@ -286,84 +285,6 @@ bool CQPXBackupedFileData::Extract(CFileIO& destination, uint32_t& crc, const Ex
   return true;
 }
 
-namespace {
-
-// Stored bytes the system copies per call when both files allow it: large
-// enough that the calls cost nothing measurable, small enough that the
-// progress callback hears often.
-constexpr uint32_t kDirectBlock = 4 * 1024 * 1024;
-// The CRC is taken over the same bytes read back in pieces of this size,
-// which stay in the processor's cache while they are summed.
-constexpr uint32_t kCrcPiece = 256 * 1024;
-
-// Reads the next block of a stored section; false with `failure` set.
-bool ReadBlock(CFileIO& archive, uint8_t* block, uint32_t want, uint32_t& got, ExtractFailure& failure) {
-  got = 0;
-  if (!archive.Read(block, want, &got)) {
-    failure = ExtractFailure::kArchiveRead;
-    return false;
-  }
-  // A read at the end of the archive succeeds with nothing; without this the
-  // loop would never end on an archive cut short.
-  if (got == 0) {
-    failure = ExtractFailure::kCutShort;
-    return false;
-  }
-  return true;
-}
-
-// Lets the system copy as much of the section as both streams have plain
-// files for, as cp does: the bytes go from the archive's page cache to the
-// destination's without passing through this process, and only the CRC
-// reads them, in small pieces. Writing through a buffer here cost two copies
-// and took about half again the time of cp. Stops early, leaving
-// `remaining` to be copied by reading and writing, where either stream has
-// no plain file at its position (a volume's end, a stream in memory) or the
-// system cannot copy between the two files; a real failure shows there.
-bool CopyDirect(CFileIO& archive, uint64_t& remaining, CFileIO& destination, uint32_t& reg,
-                const ExtractProgress& progress, ExtractFailure& failure) {
-  std::vector<uint8_t> piece;
-  while (remaining > 0) {
-    const uint32_t want = remaining < kDirectBlock ? static_cast<uint32_t>(remaining) : kDirectBlock;
-    uint32_t fromCount = 0, toCount = 0;
-    host::PlatformFile* from = archive.PlainFileAt(want, fromCount);
-    host::PlatformFile* to = destination.PlainFileAt(want, toCount);
-    uint64_t fromOffset = 0, toOffset = 0;
-    if (from == nullptr || to == nullptr || fromCount == 0 || toCount == 0 || !from->Tell(fromOffset) ||
-        !to->Tell(toOffset))
-      return true;
-    if (piece.empty()) {
-      try {
-        piece.resize(kCrcPiece);
-      } catch (const std::bad_alloc&) {
-        return true;
-      }
-    }
-    const uint32_t count = fromCount < toCount ? fromCount : toCount;
-    if (progress && !progress(count)) {
-      failure = ExtractFailure::kCancelled;
-      return false;
-    }
-    uint32_t copied = 0;
-    if (!host::CopyFileBytes(*from, fromOffset, *to, toOffset, count, copied) || copied == 0) return true;
-    if (!destination.Seek(copied, kSeekCurrent, true)) {
-      failure = ExtractFailure::kDestination;
-      return false;
-    }
-    for (uint32_t done = 0; done < copied;) {
-      const uint32_t n = copied - done < kCrcPiece ? copied - done : kCrcPiece;
-      uint32_t got = 0;
-      if (!ReadBlock(archive, piece.data(), n, got, failure)) return false;
-      reg = Crc32Update(piece.data(), got, reg);
-      done += got;
-    }
-    remaining -= copied;
-  }
-  return true;
-}
-
-}  // namespace
-
 bool CopySectionBytes(CSection& section, uint64_t size, CFileIO& destination, uint32_t& crc,
                       const ExtractProgress& progress, ExtractFailure& failure) {
   CFileIO* archive = section.GetIO();
@@ -371,28 +292,28 @@ bool CopySectionBytes(CSection& section, uint64_t size, CFileIO& destination, ui
     crc = 0;
     return true;
   }
+  std::vector<uint8_t> block;
+  try {
+    block.assign(size < CQPXBackupedNoCompressedFileData::kCopyBlock ? size : CQPXBackupedNoCompressedFileData::kCopyBlock, 0);
+  } catch (const std::bad_alloc&) {
+    failure = ExtractFailure::kOutOfMemory;
+    return false;
+  }
   uint32_t reg = 0xFFFFFFFF;
   uint64_t remaining = size;
-  std::vector<uint8_t> block;
   while (remaining > 0) {
-    if (!CopyDirect(*archive, remaining, destination, reg, progress, failure)) return false;
-    if (remaining == 0) break;
-    // One block by reading and writing: across a volume's end, or all of it
-    // where the system cannot copy; then the system is asked again.
-    if (block.empty()) {
-      try {
-        block.assign(remaining < CQPXBackupedNoCompressedFileData::kCopyBlock
-                         ? remaining
-                         : CQPXBackupedNoCompressedFileData::kCopyBlock,
-                     0);
-      } catch (const std::bad_alloc&) {
-        failure = ExtractFailure::kOutOfMemory;
-        return false;
-      }
-    }
     const uint32_t want = remaining < block.size() ? static_cast<uint32_t>(remaining) : static_cast<uint32_t>(block.size());
     uint32_t got = 0;
-    if (!ReadBlock(*archive, block.data(), want, got, failure)) return false;
+    if (!archive->Read(block.data(), want, &got)) {
+      failure = ExtractFailure::kArchiveRead;
+      return false;
+    }
+    // A read at the end of the archive succeeds with nothing; without this the
+    // loop would never end on an archive cut short.
+    if (got == 0) {
+      failure = ExtractFailure::kCutShort;
+      return false;
+    }
     if (progress && !progress(got)) {
       failure = ExtractFailure::kCancelled;
       return false;

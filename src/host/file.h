@@ -62,7 +62,6 @@ class PlatformFile {
   int LastSystemError() const { return lastErrno_; }
 
  private:
-  friend bool CopyFileBytes(PlatformFile&, uint64_t, PlatformFile&, uint64_t, uint32_t, uint32_t&);
   bool Fail();
 
   // Small reads (records, names) are served from a read-ahead block, so

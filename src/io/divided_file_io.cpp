@@ -330,16 +330,6 @@ bool CDividedFileIO::Read(void* buffer, uint32_t length, uint32_t* bytesRead) {
   return true;
 }
 
-host::PlatformFile* CDividedFileIO::PlainFileAt(uint32_t length, uint32_t& count) {
-  count = 0;
-  if (volumes_.empty() || current_ < 0) return nullptr;
-  if (!split_) return volumes_[0]->PlainFileAt(length, count);
-  // A split archive being written makes its next volume as the data reaches
-  // it, which only Write does.
-  if (mode_ == kModeCreate) return nullptr;
-  return volumes_[static_cast<size_t>(current_)]->PlainFileAt(length, count);
-}
-
 bool CDividedFileIO::AppendWriteVolume() {
   const uint64_t k = volumes_.size();
   std::u16string path = VolumePath(firstPath_, k);

@@ -98,7 +98,6 @@ class CDividedFileIO : public CFileIO {
   bool GetPosition(uint64_t& out) override;
   bool IsEOF() override;
   uint32_t GetLastError() override;
-  host::PlatformFile* PlainFileAt(uint32_t length, uint32_t& count) override;
   // errno behind the current volume's last failure, 0 when none is known.
   int GetSystemError() const;
 

@@ -4,10 +4,6 @@
 #include <cstdint>
 #include <string>
 
-namespace host {
-class PlatformFile;
-}
-
 namespace QPXFile {
 
 // Open modes passed down from the archive object and the management-file reader.
@@ -61,15 +57,6 @@ class CFileIO : public CIO {
   virtual bool GetPosition(uint64_t& out) = 0;
   virtual bool IsEOF() = 0;
   virtual uint32_t GetLastError() = 0;
-  // The host file the next bytes are read from or written to, so that the
-  // system can copy between two streams directly: `count` of the next
-  // `length` bytes lie in it from its position on (fewer where a window or
-  // a volume ends). Null, with count 0, for a stream without one (memory, a
-  // sink, a split archive being written).
-  virtual host::PlatformFile* PlainFileAt(uint32_t /*length*/, uint32_t& count) {
-    count = 0;
-    return nullptr;
-  }
 
   // Convenience for absolute positioning, used by every section.
   bool SeekTo(uint64_t position) { return Seek(position, kSeekBegin, true); }

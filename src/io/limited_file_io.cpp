@@ -67,13 +67,6 @@ bool CLimitedFileIO::Read(void* buffer, uint32_t length, uint32_t* bytesRead) {
   return CQPXFileIO::Read(buffer, allowed, bytesRead);
 }
 
-host::PlatformFile* CLimitedFileIO::PlainFileAt(uint32_t length, uint32_t& count) {
-  count = 0;
-  if (!limited_) return CQPXFileIO::PlainFileAt(length, count);
-  if (!IsOpen() || !ClipToWindow(length, count) || count == 0) return nullptr;
-  return file_.get();
-}
-
 bool CLimitedFileIO::Write(const void* buffer, uint32_t length) {
   if (!limited_ || buffer == nullptr || !IsOpen() || mode_ == kModeRead || mode_ == kModeReadShared)
     return CQPXFileIO::Write(buffer, length);

@@ -126,11 +126,6 @@ bool CQPXFileIO::Read(void* buffer, uint32_t length, uint32_t* bytesRead) {
   return false;
 }
 
-host::PlatformFile* CQPXFileIO::PlainFileAt(uint32_t length, uint32_t& count) {
-  count = IsOpen() ? length : 0;
-  return IsOpen() ? file_.get() : nullptr;
-}
-
 bool CQPXFileIO::Write(const void* buffer, uint32_t length) {
   if (buffer == nullptr) {
     lastError_ = kErrorNullBuffer;

@@ -30,7 +30,6 @@ class CQPXFileIO : public CFileIO {
   bool GetPosition(uint64_t& out) override;
   bool IsEOF() override;
   uint32_t GetLastError() override { return lastError_; }
-  host::PlatformFile* PlainFileAt(uint32_t length, uint32_t& count) override;
 
   // errno of the last platform failure, so that a caller can tell a missing
   // file from an unreadable one and word its message with the host's text.
@@ -60,7 +59,6 @@ class CLimitedFileIO : public CQPXFileIO {
   bool Seek(const uint64_t& distance, int origin, bool forward) override;
   bool GetLength(uint64_t& out) override;
   bool GetPosition(uint64_t& out) override;
-  host::PlatformFile* PlainFileAt(uint32_t length, uint32_t& count) override;
 
   // Refused when already limited, when end lies before start or before the
   // file's length, or when a non-empty file is shorter than start. An empty

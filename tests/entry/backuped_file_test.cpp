@@ -231,9 +231,8 @@ TEST(EntryData, StoredDataOfManyBlocksArrivesInOrderAndFailuresAreToldApart) {
 
 }
 
-// Between two files on disk the system copies the bytes and the CRC reads
-// them back; the destination's position and the archive's must end where a
-// written copy leaves them.
+// Between two files on disk: the bytes arrive whole, the CRC covers them, and
+// both positions end where the section does.
 TEST(EntryData, StoredDataBetweenFilesIsCopiedWholeWithItsCrc) {
   const std::filesystem::path dir =
       std::filesystem::temp_directory_path() / ("tessera-stored-" + std::to_string(::getpid()));
