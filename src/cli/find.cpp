@@ -120,9 +120,17 @@ int RunFind(const FindOptions& options) {
   if (!set) return kExitFailed;
 
   long files = 0, folders = 0;
-  std::string out;
-  nlohmann::json hits = nlohmann::json::array();
+  // Hits are printed as they are found, so a search that matches millions
+  // of files never holds them all.
+  std::string out = options.json ? "{\"pattern\":" + nlohmann::json(options.pattern).dump() + ",\"hits\":[" : "";
+  bool first = true;
   char line[160];
+  auto flush = [&out] {
+    if (out.size() > (1u << 20)) {
+      std::cout << out;
+      out.clear();
+    }
+  };
   IncrementalBackup::FindInTree(set->Tree(), set->Count(), criteria, [&](FoundItem&& item) {
     ++(item.folder ? folders : files);
     if (options.json) {
@@ -140,7 +148,10 @@ int RunFind(const FindOptions& options) {
         }
         hit["versions"] = std::move(versions);
       }
-      hits.push_back(std::move(hit));
+      if (!first) out += ',';
+      first = false;
+      out += hit.dump();
+      flush();
       return true;
     }
     out += (item.folder ? "folder  " : "file    ") + Utf8(item.path) + "\n";
@@ -156,16 +167,12 @@ int RunFind(const FindOptions& options) {
                     v.generation + 1, v.size, v.size == 1 ? "" : "s", v.crc32, FormatFileTime(v.modified).c_str());
       out += line;
     }
-    if (out.size() > (1u << 20)) {
-      std::cout << out;
-      out.clear();
-    }
+    flush();
     return true;
   });
 
   if (options.json) {
-    const nlohmann::json doc = {{"pattern", options.pattern}, {"hits", hits}};
-    std::cout << doc.dump(2) << "\n";
+    std::cout << out << "]}\n";
     return kExitOk;
   }
   std::snprintf(line, sizeof line, "%ld file%s, %ld folder%s found\n", files, files == 1 ? "" : "s", folders,
