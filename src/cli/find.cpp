@@ -116,7 +116,7 @@ int RunFind(const FindOptions& options) {
       !Bound(options.older, "--older", ParseFileTime, criteria.olderThan, options.archive))
     return kExitFailed;
 
-  std::unique_ptr<LoadedSet> set = OpenSet(options.archive, options.rebuildDamaged);
+  std::unique_ptr<IncrementalBackup::CBackupSet> set = OpenSet(options.archive, options.rebuildDamaged);
   if (!set) return kExitFailed;
 
   long files = 0, folders = 0;
@@ -131,7 +131,7 @@ int RunFind(const FindOptions& options) {
       out.clear();
     }
   };
-  IncrementalBackup::FindInTree(set->Tree(), set->Count(), criteria, [&](FoundItem&& item) {
+  IncrementalBackup::FindInSet(*set, criteria, [&](FoundItem&& item) {
     ++(item.folder ? folders : files);
     if (options.json) {
       nlohmann::json generations = nlohmann::json::array();

@@ -2,9 +2,8 @@
 // backup set, with the generations each is present in and its versions.
 #pragma once
 
+#include <cstdint>
 #include <string>
-
-#include "cli/backup_set.h"
 
 namespace cli {
 

@@ -16,21 +16,13 @@ size_t CodePointUnits(std::u16string_view s, size_t i) {
   return IsHighSurrogate(s[i]) && i + 1 < s.size() && IsLowSurrogate(s[i + 1]) ? 2 : 1;
 }
 
-// Where each update's generation stands, as the tree's merge rule sees it:
-// present in g when the update of the latest generation at or before g (the
-// first of several with one generation) is no removal.
+// The generations in which the node exists, by the tree's own merge rule.
 void PresentGenerations(const CGenerationInfo::Updates& updates, long count, std::vector<long>& out) {
   out.clear();
-  size_t next = 0;
-  bool present = false;
-  for (long g = 0; g < count; ++g) {
-    while (next < updates.size() && updates[next].Generation <= g) {
-      const bool first = next == 0 || updates[next - 1].Generation != updates[next].Generation;
-      if (first) present = updates[next].Kind != QPMFile::kKindRemoved;
-      ++next;
-    }
-    if (present) out.push_back(g);
-  }
+  CGenerationInfo info;
+  info.Attach(&updates);
+  for (long g = 0; g < count; ++g)
+    if (info.SelectGeneration(g) && info.Exists()) out.push_back(g);
 }
 
 bool PassesBounds(const FindCriteria& c, const FoundVersion& v) {
@@ -248,6 +240,11 @@ bool FindInTree(const CFSTree& tree, long generationCount, const FindCriteria& c
                 const std::function<bool(FoundItem&&)>& onHit) {
   Search search(generationCount, criteria, onHit);
   return search.Run(tree);
+}
+
+bool FindInSet(const CBackupSet& set, const FindCriteria& criteria, const std::function<bool(FoundItem&&)>& onHit) {
+  if (set.IsArchiveAlone()) return false;
+  return FindInTree(set.Tree(), set.Count(), criteria, onHit);
 }
 
 std::vector<FoundItem> FindInTree(const CFSTree& tree, long generationCount, const FindCriteria& criteria) {

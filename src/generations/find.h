@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "generations/backup_set.h"
 #include "generations/restore_tree.h"
 
 namespace IncrementalBackup {
@@ -80,6 +81,11 @@ struct FoundItem {
 // considered. Returns false when `onHit` returned false, which ends the search.
 bool FindInTree(const CFSTree& tree, long generationCount, const FindCriteria& criteria,
                 const std::function<bool(FoundItem&&)>& onHit);
+
+// The same over a set loaded with CBackupSet::Load (an archive named alone
+// is then a set of one generation). False also for a set opened with
+// LoadArchiveAlone, which has no tree.
+bool FindInSet(const CBackupSet& set, const FindCriteria& criteria, const std::function<bool(FoundItem&&)>& onHit);
 
 // Every hit at once.
 std::vector<FoundItem> FindInTree(const CFSTree& tree, long generationCount, const FindCriteria& criteria);
