@@ -170,12 +170,4 @@ BENCHMARK(BM_FindInSet)
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  std::error_code ec;
-  if (std::getenv("TESSERA_FINDBENCH_KEEP") == nullptr) fs::remove_all(DataDir(), ec);
-  return 0;
-}
+int main(int argc, char** argv) { return benchutil::RunThenRemove(argc, argv, DataDir(), "TESSERA_FINDBENCH_KEEP"); }
