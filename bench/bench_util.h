@@ -1,9 +1,14 @@
 // Small pieces the benchmarks share.
 #pragma once
 
+#include <benchmark/benchmark.h>
+
 #include <chrono>
 #include <cstddef>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 namespace benchutil {
 
@@ -19,6 +24,19 @@ inline std::u16string Num(size_t v) {
 
 inline double Seconds(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The main of a benchmark program whose data lives in `dataDir`: runs the
+// benchmarks, then removes the folder unless the environment variable `keep`
+// is set, in which case the next run reuses it.
+inline int RunThenRemove(int argc, char** argv, const std::filesystem::path& dataDir, const char* keep) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  std::error_code ec;
+  if (std::getenv(keep) == nullptr) std::filesystem::remove_all(dataDir, ec);
+  return 0;
 }
 
 }  // namespace benchutil

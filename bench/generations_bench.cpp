@@ -576,12 +576,4 @@ BENCHMARK(BM_MarkFolderFilesOneByOne)
 
 // The data folder is removed at the end unless TESSERA_GENBENCH_KEEP is set,
 // in which case the next run reuses it.
-int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  std::error_code ec;
-  if (std::getenv("TESSERA_GENBENCH_KEEP") == nullptr) fs::remove_all(DataDir(), ec);
-  return 0;
-}
+int main(int argc, char** argv) { return benchutil::RunThenRemove(argc, argv, DataDir(), "TESSERA_GENBENCH_KEEP"); }

@@ -4,6 +4,7 @@
 
 #include "cli/commands.h"
 #include "cli/extract.h"
+#include "cli/find.h"
 #include "cli/generations.h"
 #include "cli/open.h"
 
@@ -81,6 +82,22 @@ int main(int argc, char** argv) {
   diff->add_flag("--json", json, "Print JSON");
   diff->add_flag("--rebuild-damaged", set.rebuildDamaged, kRebuildHelp);
 
+  cli::FindOptions find;
+  CLI::App* findCommand =
+      app.add_subcommand("find", "Find files and folders by name in every generation of the backup set");
+  findCommand->add_option("ARCHIVE", find.archive, "The set's .qpx or any of its .qpi")->required();
+  findCommand->add_option("PATTERN", find.pattern,
+                          "Name with * and ? (any case); with a backslash, the whole stored path")
+      ->required();
+  findCommand->add_flag("--json", find.json, "Print JSON");
+  findCommand->add_option("--min-size", find.minSize, "Only files of at least SIZE bytes (K, M, G: 1024-based)")
+      ->type_name("SIZE");
+  findCommand->add_option("--max-size", find.maxSize, "Only files of at most SIZE bytes")->type_name("SIZE");
+  findCommand->add_option("--newer", find.newer, "Only files modified at or after DATE (YYYY-MM-DD[ HH:MM[:SS]])")
+      ->type_name("DATE");
+  findCommand->add_option("--older", find.older, "Only files modified before DATE")->type_name("DATE");
+  findCommand->add_flag("--rebuild-damaged", find.rebuildDamaged, kRebuildHelp);
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -100,8 +117,10 @@ int main(int argc, char** argv) {
     if (generations->parsed()) return cli::RunGenerations(archive, json, set);
     if (history->parsed()) return cli::RunHistory(archive, storedPath, json, set);
     if (diff->parsed()) return cli::RunDiff(archive, from, to, json, set);
+    if (findCommand->parsed()) return cli::RunFind(find);
   } catch (const std::exception& e) {
-    cli::PrintError(extractCommand->parsed() ? extract.archive : archive, e.what());
+    cli::PrintError(extractCommand->parsed() ? extract.archive : findCommand->parsed() ? find.archive : archive,
+                    e.what());
     return cli::kExitFailed;
   }
   return cli::kExitFailed;

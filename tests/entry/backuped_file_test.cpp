@@ -1,7 +1,15 @@
 // Entry records and data sections read from memory.
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
 #include <gtest/gtest.h>
 
 #include "entry/backuped_file.h"
+#include "host/host_path.h"
+#include "io/qpx_file_io.h"
 #include "support/archive_writer.h"
 #include "support/bytes.h"
 #include "support/memory_io.h"
@@ -173,6 +181,114 @@ TEST(EntryData, OutputOfManyBuffersArrivesInOrderAndFailuresAreReported) {
   MemoryIO again({}, kModeCreate);
   ASSERT_TRUE(data.Extract(again, crc, {}));
   EXPECT_EQ(again.bytes().size(), text.size());
+}
+
+// Stored data of several blocks between streams in memory, read and written
+// block by block: the bytes arrive whole and in order, and every way of
+// failing midway is told apart.
+TEST(EntryData, StoredDataOfManyBlocksArrivesInOrderAndFailuresAreToldApart) {
+  std::vector<uint8_t> file((7u << 20) + 12345);
+  for (size_t i = 0; i < file.size(); ++i) file[i] = static_cast<uint8_t>((i * 2654435761u) >> 13);
+  std::vector<uint8_t> bytes(3, 0xEE);  // something before the section
+  bytes.insert(bytes.end(), file.begin(), file.end());
+  MemoryIO archive(bytes);
+  CQPXBackupedNoCompressedFileData data;
+  data.AttachIO(&archive);
+  ASSERT_TRUE(archive.Seek(3, kSeekBegin, true));
+  ASSERT_TRUE(data.MarkStart());
+  ASSERT_TRUE(data.SetSize(file.size()));
+
+  MemoryIO out({}, kModeCreate);
+  uint32_t crc = 0;
+  uint64_t reported = 0;
+  ASSERT_TRUE(data.Extract(out, crc, [&reported](uint64_t n) {
+    reported += n;
+    return true;
+  }));
+  EXPECT_TRUE(out.bytes() == file);
+  EXPECT_EQ(crc, testsupport::EntryCrc(file.data(), file.size()));
+  EXPECT_EQ(reported, file.size());
+
+  for (uint64_t limit : {uint64_t{1} << 20, uint64_t{5} << 20, file.size() - 1}) {
+    MemoryIO full({}, kModeCreate);
+    full.SetWriteLimit(limit);
+    EXPECT_FALSE(data.Extract(full, crc, {})) << limit;
+    EXPECT_EQ(data.GetLastFailure(), ExtractFailure::kDestination) << limit;
+  }
+
+  int calls = 0;
+  MemoryIO cancelled({}, kModeCreate);
+  EXPECT_FALSE(data.Extract(cancelled, crc, [&calls](uint64_t) { return ++calls < 2; }));
+  EXPECT_EQ(data.GetLastFailure(), ExtractFailure::kCancelled);
+
+  // The archive ends 100 bytes before the section does.
+  MemoryIO shortArchive(std::vector<uint8_t>(bytes.begin(), bytes.end() - 100));
+  CQPXBackupedNoCompressedFileData cut;
+  cut.AttachIO(&shortArchive);
+  ASSERT_TRUE(shortArchive.Seek(3, kSeekBegin, true));
+  ASSERT_TRUE(cut.MarkStart());
+  ASSERT_TRUE(cut.SetSize(file.size()));
+  MemoryIO partial({}, kModeCreate);
+  EXPECT_FALSE(cut.Extract(partial, crc, {}));
+  EXPECT_EQ(cut.GetLastFailure(), ExtractFailure::kCutShort);
+
+}
+
+// Between two files on disk: the bytes arrive whole, the CRC covers them, and
+// both positions end where the section does.
+TEST(EntryData, StoredDataBetweenFilesIsCopiedWholeWithItsCrc) {
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("tessera-stored-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  std::vector<uint8_t> file((9u << 20) + 777);
+  for (size_t i = 0; i < file.size(); ++i) file[i] = static_cast<uint8_t>((i * 2654435761u) >> 11);
+  std::vector<uint8_t> bytes(5, 0xEE);
+  bytes.insert(bytes.end(), file.begin(), file.end());
+  bytes.insert(bytes.end(), 9, 0xDD);  // the next entry
+  {
+    std::ofstream out(dir / "a.qpx", std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  }
+  CQPXFileIO archive, destination;
+  ASSERT_TRUE(archive.Open(host::ToEnginePath((dir / "a.qpx").string()), kModeRead));
+  ASSERT_TRUE(destination.Open(host::ToEnginePath((dir / "out.bin").string()), kModeCreate));
+  CQPXBackupedNoCompressedFileData data;
+  data.AttachIO(&archive);
+  ASSERT_TRUE(archive.Seek(5, kSeekBegin, true));
+  ASSERT_TRUE(data.MarkStart());
+  ASSERT_TRUE(data.SetSize(file.size()));
+  uint32_t crc = 0;
+  uint64_t reported = 0;
+  ASSERT_TRUE(data.Extract(destination, crc, [&reported](uint64_t n) {
+    reported += n;
+    return true;
+  }));
+  EXPECT_EQ(crc, testsupport::EntryCrc(file.data(), file.size()));
+  EXPECT_EQ(reported, file.size());
+  uint64_t position = 0;
+  ASSERT_TRUE(destination.GetPosition(position));
+  EXPECT_EQ(position, file.size());
+  ASSERT_TRUE(archive.GetPosition(position));
+  EXPECT_EQ(position, 5 + file.size());
+  ASSERT_TRUE(destination.Close());
+  std::ifstream in(dir / "out.bin", std::ios::binary);
+  const std::vector<uint8_t> written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_TRUE(written == file);
+
+  // An archive file that ends inside the section.
+  std::filesystem::resize_file(dir / "a.qpx", 5 + (6u << 20));
+  CQPXFileIO shortArchive, again;
+  ASSERT_TRUE(shortArchive.Open(host::ToEnginePath((dir / "a.qpx").string()), kModeRead));
+  ASSERT_TRUE(again.Open(host::ToEnginePath((dir / "out.bin").string()), kModeCreate));
+  CQPXBackupedNoCompressedFileData cut;
+  cut.AttachIO(&shortArchive);
+  ASSERT_TRUE(shortArchive.Seek(5, kSeekBegin, true));
+  ASSERT_TRUE(cut.MarkStart());
+  ASSERT_TRUE(cut.SetSize(file.size()));
+  EXPECT_FALSE(cut.Extract(again, crc, {}));
+  EXPECT_EQ(cut.GetLastFailure(), ExtractFailure::kCutShort);
+  again.Close();
+  std::filesystem::remove_all(dir);
 }
 
 TEST(StoredFile, AttachTakesBothOrNothing) {
