@@ -3,10 +3,16 @@
 #include <QFileInfo>
 #include <QMimeType>
 
+// The icons are compiled into the program's static library, whose
+// resources are registered only when asked for by name.
+static void RegisterBundledIcons() { Q_INIT_RESOURCE(resources); }
+
 namespace app {
 namespace {
 
 QIcon Bundled(const char* name) {
+  static const bool registered = (RegisterBundledIcons(), true);
+  (void)registered;
   QIcon icon;
   for (int size : {16, 32, 48}) icon.addFile(QStringLiteral(":/tessera/icons/%1-%2.png").arg(QLatin1String(name)).arg(size), QSize(size, size));
   return icon;
