@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QDir>
+#include <QPointer>
 
 #include "app/app_texts.h"
 #include "app/folder_tree_model.h"
@@ -29,7 +30,14 @@ void ModalWatcher::Poll() {
     if (button != nullptr) button->click();
     return;
   }
-  if (qobject_cast<app::CShowTaskProgressDlg*>(modal) == nullptr && other_) other_(modal);
+  if (qobject_cast<app::CShowTaskProgressDlg*>(modal) != nullptr || !other_ || handling_) return;
+  // Run outside this timer's own call: Qt does not fire a timer again while
+  // its handler runs, and the handler may raise boxes that need answers.
+  handling_ = true;
+  QTimer::singleShot(0, this, [this, modal = QPointer<QWidget>(modal)] {
+    if (modal != nullptr) other_(modal);
+    handling_ = false;
+  });
 }
 
 QString Txt(int id) { return app::AppText(id); }

@@ -38,6 +38,7 @@ class ModalWatcher : public QObject {
   QMessageBox::StandardButton answer_;
   std::function<void(QWidget*)> other_;
   QStringList texts_;
+  bool handling_ = false;
 };
 
 // The numbered text as the program shows it.
