@@ -58,9 +58,9 @@ std::optional<QString> IniValue(const QString& text, const QString& section, con
 
 QString WithIniValue(const QString& text, const QString& section, const QString& key, const QString& value) {
   const QString eol = text.contains(QStringLiteral("\r\n")) ? QStringLiteral("\r\n") : QStringLiteral("\n");
-  QStringList lines = text.split(u'\n');
-  const bool endedWithNewline = !text.isEmpty() && text.endsWith(u'\n');
-  if (endedWithNewline) lines.removeLast();
+  QStringList lines;
+  if (!text.isEmpty()) lines = text.split(u'\n');
+  if (text.endsWith(u'\n')) lines.removeLast();
   for (QString& line : lines)
     if (line.endsWith(u'\r')) line.chop(1);
 

@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QStandardPaths>
 #include <QThread>
+#include <cstdio>
 
 #include "app/app_texts.h"
 #include "app/dir_tree_ctrl.h"
@@ -76,6 +77,8 @@ bool CQPXManagerApp::InitInstance(const QStringList& arguments) {
   lock_->setStaleLockTime(0);
   if (!lock_->tryLock(0)) {
     lock_.reset();
+    // Also said on the terminal, for a start from a script or a shell.
+    std::fprintf(stderr, "tessera: %s\n", AppText(Text::kAlreadyRunning).toUtf8().constData());
     QMessageBox box(QMessageBox::Warning, AppText(Text::kCaption), AppText(Text::kAlreadyRunning), QMessageBox::Ok);
     box.exec();
     return false;
