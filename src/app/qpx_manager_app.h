@@ -99,7 +99,8 @@ class CQPXManagerApp : public QObject, public CShowTaskProgressDlgConnector, pub
   std::unique_ptr<QLockFile> lock_;
   std::unique_ptr<CAppConfig> config_;
   std::unique_ptr<CMainFrame> frame_;
-  CAppProgressInfo progress_;
+  // Written by the load on the worker thread, read by the dialog's refresh.
+  IncrementalBackup::CProgressInfo progress_;
   // The tree borrows the manager's archives and the adapter the tree, so
   // they are released adapter first, then tree, then manager.
   std::unique_ptr<IncrementalBackup::CIncrementalManager> manager_;

@@ -36,51 +36,6 @@ class CShowTaskProgressDlgConnector {
   virtual QString GetSubText() = 0;
 };
 
-// The progress sink of a long operation: written by the worker, read by the
-// dialog's refresh. Every field is atomic, so the two threads never race.
-class CAppProgressInfo : public IncrementalBackup::IProgressInfo {
- public:
-  bool IsValid() const override { return total_ >= 0 && current_ >= 0; }
-  bool HasError() const override { return hasError_; }
-  bool HasMessage() const override { return hasMessage_; }
-  int32_t GetTotal() const override { return IsValid() ? total_.load() : -1; }
-  int32_t GetCurrent() const override { return IsValid() ? current_.load() : -1; }
-  int32_t GetErrorId() const override { return errorId_; }
-  int32_t GetMessageId() const override { return messageId_; }
-  // Loading cannot be cancelled.
-  bool CanContinue() override { return true; }
-  void SetTotal(int32_t total) override { Yield(total_ = total); }
-  void SetCurrent(int32_t current) override { Yield(current_ = current); }
-  void SetError(int32_t id) override {
-    errorId_ = id;
-    hasError_ = true;
-    std::this_thread::yield();
-  }
-  void ClearError() override {
-    hasError_ = false;
-    errorId_ = -1;
-  }
-  void ClearMessage() override {
-    hasMessage_ = false;
-    messageId_ = -1;
-  }
-  void SetMessage(int32_t id) override {
-    messageId_ = id;
-    hasMessage_ = true;
-    std::this_thread::yield();
-  }
-
- private:
-  static void Yield(int32_t) { std::this_thread::yield(); }
-
-  std::atomic<int32_t> total_{-1};
-  std::atomic<int32_t> current_{-1};
-  std::atomic<bool> hasError_{false};
-  std::atomic<bool> hasMessage_{false};
-  std::atomic<int32_t> errorId_{-1};
-  std::atomic<int32_t> messageId_{-1};
-};
-
 class CShowTaskProgressDlg : public QDialog {
   Q_OBJECT
 

@@ -4,6 +4,7 @@
 // progress dialog; the command-line tool prints it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 namespace IncrementalBackup {
@@ -28,22 +29,24 @@ class IProgressInfo {
 };
 
 // The plain sink: keeps the fields and never asks to stop. Front ends derive
-// from it to show what changes.
+// from it to show what changes. The work writes the fields on one thread
+// while a progress display reads them on another, so each is atomic; a
+// reader may see a message id change under it, and shows the old or the new.
 class CProgressInfo : public IProgressInfo {
  public:
   bool IsValid() const override { return total_ >= 0 && current_ >= 0; }
   bool HasError() const override { return hasError_; }
   bool HasMessage() const override { return hasMessage_; }
-  int32_t GetTotal() const override { return IsValid() ? total_ : -1; }
-  int32_t GetCurrent() const override { return IsValid() ? current_ : -1; }
+  int32_t GetTotal() const override { return IsValid() ? total_.load() : -1; }
+  int32_t GetCurrent() const override { return IsValid() ? current_.load() : -1; }
   int32_t GetErrorId() const override { return errorId_; }
   int32_t GetMessageId() const override { return messageId_; }
   bool CanContinue() override { return true; }
   void SetTotal(int32_t total) override { total_ = total; }
   void SetCurrent(int32_t current) override { current_ = current; }
   void SetError(int32_t id) override {
-    hasError_ = true;
     errorId_ = id;
+    hasError_ = true;
   }
   void ClearError() override {
     hasError_ = false;
@@ -54,17 +57,17 @@ class CProgressInfo : public IProgressInfo {
     messageId_ = -1;
   }
   void SetMessage(int32_t id) override {
-    hasMessage_ = true;
     messageId_ = id;
+    hasMessage_ = true;
   }
 
  private:
-  int32_t total_ = -1;
-  int32_t current_ = -1;
-  int32_t errorId_ = -1;
-  int32_t messageId_ = -1;
-  bool hasError_ = false;
-  bool hasMessage_ = false;
+  std::atomic<int32_t> total_{-1};
+  std::atomic<int32_t> current_{-1};
+  std::atomic<int32_t> errorId_{-1};
+  std::atomic<int32_t> messageId_{-1};
+  std::atomic<bool> hasError_{false};
+  std::atomic<bool> hasMessage_{false};
 };
 
 // A class that reports through a sink it does not own. No sink: nothing is

@@ -3,6 +3,8 @@
 #include <QAbstractButton>
 #include <QDir>
 #include <QPointer>
+#include <chrono>
+#include <thread>
 
 #include "app/app_texts.h"
 #include "app/folder_tree_model.h"
@@ -38,6 +40,11 @@ void ModalWatcher::Poll() {
     if (modal != nullptr) other_(modal);
     handling_ = false;
   });
+}
+
+int32_t HeldTask::RunTask(app::CShowTaskProgressDlg&) {
+  while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  return result_;
 }
 
 QString Txt(int id) { return app::AppText(id); }

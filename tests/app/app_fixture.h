@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "app/qpx_manager_app.h"
+#include "app/task_progress.h"
 #include "support/backup_set_writer.h"
 
 namespace apptest {
@@ -39,6 +40,23 @@ class ModalWatcher : public QObject {
   std::function<void(QWidget*)> other_;
   QStringList texts_;
   bool handling_ = false;
+};
+
+// A task for the progress dialog that runs until released, then returns `result`.
+class HeldTask : public app::CShowTaskProgressDlgConnector {
+ public:
+  explicit HeldTask(int32_t result = 1) : result_(result) {}
+  int32_t RunTask(app::CShowTaskProgressDlg& dialog) override;
+  int32_t GetCaptionId() override { return 127; }
+  int32_t GetMessageId() override { return 129; }
+  QString GetMessageText() override { return {}; }
+  bool IsDeterminate() override { return false; }
+  int32_t GetPercent() override { return 0; }
+  QString GetSubText() override { return {}; }
+  std::atomic<bool> release{false};
+
+ private:
+  int32_t result_;
 };
 
 // The numbered text as the program shows it.

@@ -38,22 +38,6 @@ void ShowFolder(app::CQPXManagerApp& app, const QString& path) {
 
 QString Note(app::CQPXManagerApp& app) { return app.MainFrame()->GenerationBar()->NoteLabel()->text(); }
 
-// A connector whose task runs until released.
-class HeldTask : public app::CShowTaskProgressDlgConnector {
- public:
-  int32_t RunTask(app::CShowTaskProgressDlg&) override {
-    while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    return 7;
-  }
-  int32_t GetCaptionId() override { return 127; }
-  int32_t GetMessageId() override { return 129; }
-  QString GetMessageText() override { return {}; }
-  bool IsDeterminate() override { return false; }
-  int32_t GetPercent() override { return 0; }
-  QString GetSubText() override { return {}; }
-  std::atomic<bool> release{false};
-};
-
 }  // namespace
 
 class PanesTest : public QObject {
@@ -275,7 +259,7 @@ class PanesTest : public QObject {
   }
 
   void progressDialogStaysUntilTheTaskEnds() {
-    HeldTask task;
+    apptest::HeldTask task(7);
     app::CShowTaskProgressDlg dialog(nullptr, task);
     QTimer::singleShot(50, &dialog, [&] {
       QCOMPARE(dialog.windowTitle(), Txt(127));

@@ -30,22 +30,6 @@ void Save(QWidget* widget, const char* name) {
   QVERIFY(image.width() >= widget->minimumSizeHint().width());
 }
 
-class SlowTask : public app::CShowTaskProgressDlgConnector {
- public:
-  int32_t RunTask(app::CShowTaskProgressDlg& dialog) override {
-    while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    (void)dialog;
-    return 1;
-  }
-  int32_t GetCaptionId() override { return 127; }
-  int32_t GetMessageId() override { return 129; }
-  QString GetMessageText() override { return {}; }
-  bool IsDeterminate() override { return false; }
-  int32_t GetPercent() override { return 0; }
-  QString GetSubText() override { return {}; }
-  std::atomic<bool> done{false};
-};
-
 }  // namespace
 
 class ScreenshotTest : public QObject {
@@ -79,11 +63,11 @@ class ScreenshotTest : public QObject {
   }
 
   void taskProgressDialog() {
-    SlowTask task;
+    apptest::HeldTask task;
     app::CShowTaskProgressDlg dialog(nullptr, task);
     QTimer::singleShot(350, &dialog, [&] {
       Save(&dialog, "task-progress");
-      task.done = true;
+      task.release = true;
     });
     dialog.exec();
   }
