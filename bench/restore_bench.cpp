@@ -246,7 +246,7 @@ Timing RunRestore(const fs::path& archivePath, const fs::path& to) {
     }
     return true;
   };
-  const bool ok = opened.archive->Restore(events, {}, target);
+  const bool ok = QPXFile::RestoreArchive(*opened.archive, events, {}, target);
   opened.archive.reset();  // closing the archive is part of the work
   const double wall = Seconds(start);
   if (!ok || failed) return t;

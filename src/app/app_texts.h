@@ -16,7 +16,6 @@ constexpr int kDefaultFileName = 102;
 constexpr int kOpenFilter = 103;
 constexpr int kLoadStringFailed = 104;
 constexpr int kNothingToShow = 105;
-constexpr int kManagementExtension = 106;
 constexpr int kCaption = 107;
 constexpr int kLoadingCaption = 127;
 constexpr int kDigits = 166;

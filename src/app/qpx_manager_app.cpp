@@ -18,7 +18,6 @@
 #include "app/qpx_manager_view.h"
 #include "archive/qpx_file_factory.h"
 #include "host/host_path.h"
-#include "restore/path.h"
 
 namespace app {
 namespace {
@@ -26,19 +25,6 @@ namespace {
 namespace ManagerText = IncrementalBackup::ManagerText;
 
 std::u16string EnginePath(const QString& hostPath) { return host::ToEnginePath(hostPath.toStdString()); }
-
-QString HostPath(const std::u16string& enginePath) {
-  std::string host;
-  return host::ToHostPath(enginePath, host) ? QString::fromStdString(host) : QString();
-}
-
-// The management file beside an archive: its extension (from the last dot
-// of the file name) replaced, or appended when it has none.
-QString ManagementPathOf(const QString& archive, const QString& extension) {
-  paths::CPath path(EnginePath(archive), false);
-  if (!path.ChangeExtension(extension.toStdU16String())) return {};
-  return HostPath(path.GetPath());
-}
 
 QString DefaultLockFile() {
   QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
@@ -105,7 +91,7 @@ void CQPXManagerApp::ExitInstance() {
   config_->Save();
 }
 
-long CQPXManagerApp::GenerationCount() const { return manager_ ? manager_->GetGenerationCount() : 0; }
+long CQPXManagerApp::GenerationCount() const { return set_ ? set_->Count() : 0; }
 
 void CQPXManagerApp::OnFileOpen() {
   QString defaultExtension;
@@ -144,12 +130,11 @@ void CQPXManagerApp::OpenBackupFile(const QString& path) {
       return turnedAway();
     }
   }
-  const QString management = ManagementPathOf(absolute, AppText(Text::kManagementExtension));
 
   ResetLoadedState();
   frame_->SetOpened(false);
   archivePath_ = absolute;
-  managementPath_ = management;
+  managementPath_ = QString::fromStdString(IncrementalBackup::ManagementPathFor(absolute.toStdString()));
 
   int32_t result = 0;
   {
@@ -179,36 +164,25 @@ int32_t CQPXManagerApp::RunTask(CShowTaskProgressDlg&) {
   progress_.ClearMessage();
   if (archivePath_.isEmpty() || managementPath_.isEmpty()) return false;
 
-  auto manager = std::make_unique<IncrementalBackup::CIncrementalManager>();
-  manager->SetProgressInfo(&progress_);
-  manager->SetUser(this);
-  const bool loaded = manager->LoadGenerations(EnginePath(archivePath_), EnginePath(managementPath_));
-  manager->SetUser(nullptr);
-  if (!loaded) return false;
-  manager->CollectINFItems();
-  manager->SetProgressInfo(nullptr);
-  if (progress_.HasError()) {
-    const int32_t id = progress_.GetErrorId();
-    OnUserInterface([id] { ShowErrorMessage(id); });
-    return false;
-  }
-
-  auto creator = std::make_unique<IncrementalBackup::CIncrementalRestoreQPXFileExtendCreator>();
-  creator->SetProgressInfo(&progress_);
-  const bool built = creator->Build(*manager) && creator->GetTree() != nullptr;
-  creator->SetProgressInfo(nullptr);
-  if (!built) {
-    // The tree's failure (158) is told, so the user knows why nothing opened.
-    const int32_t id = progress_.HasError() ? progress_.GetErrorId() : -1;
-    if (id >= 0) OnUserInterface([id] { ShowErrorMessage(id); });
+  auto set = std::make_unique<IncrementalBackup::CBackupSet>(archivePath_.toStdString());
+  set->SetProgressInfo(&progress_);
+  QPXFile::Problems problems;
+  const bool loaded = set->Load(*this, problems);
+  if (!loaded || progress_.HasError()) {
+    // The manager's own errors were shown as they came (Error below); what
+    // else ended the load (the tree could not be built) is told here, so an
+    // open never ends without a word.
+    QStringList texts;
+    for (const QPXFile::Problem& problem : problems) texts << QString::fromStdString(problem.message);
+    if (loaded && texts.isEmpty()) texts << AppText(progress_.GetErrorId());
+    if (!texts.isEmpty()) OnUserInterface([text = texts.join(u'\n')] { ShowErrorText(text); });
     return false;
   }
 
   // The panes are widgets: they are filled by the user-interface thread.
   bool filled = false;
   OnUserInterface([&] {
-    manager_ = std::move(manager);
-    creator_ = std::move(creator);
+    set_ = std::move(set);
     filled = FillFolderTree();
   });
   return filled;
@@ -217,8 +191,8 @@ int32_t CQPXManagerApp::RunTask(CShowTaskProgressDlg&) {
 bool CQPXManagerApp::FillFolderTree() {
   CLeftView* tree = frame_->TreePane();
   CQPXManagerView* list = frame_->ListPane();
-  dirTree_ = std::make_unique<IncrementalBackup::CDirTreeCtrl>(tree->Model(), creator_.get());
-  list->Model().SetTree(RestoreTreeAccess(creator_.get()));
+  dirTree_ = std::make_unique<IncrementalBackup::CDirTreeCtrl>(tree->Model(), &set_->Creator());
+  list->Model().SetTree(RestoreTreeAccess(&set_->Creator()));
   if (!dirTree_->Fill()) return false;
   tree->SelectFirstWhenNone();
   list->ShowFolder(tree->SelectedFolderPath());
@@ -232,8 +206,12 @@ bool CQPXManagerApp::FillFolderTree() {
 }
 
 bool CQPXManagerApp::SelectGeneration(int index) {
-  if (!creator_ || index < 0 || index >= GenerationCount()) return false;
-  if (!creator_->SwitchGeneration(index, dirTree_.get())) return false;
+  if (!set_ || index < 0 || index >= GenerationCount()) return false;
+  QPXFile::Problems problems;
+  if (!set_->SelectGeneration(index + 1, problems, dirTree_.get())) {
+    for (const QPXFile::Problem& problem : problems) ShowErrorText(QString::fromStdString(problem.message));
+    return false;
+  }
   CLeftView* tree = frame_->TreePane();
   tree->viewport()->update();
   const bool empty = tree->Model().rowCount() == 0;
@@ -290,8 +268,7 @@ void CQPXManagerApp::ClearPanes() {
 
 void CQPXManagerApp::ResetLoadedState() {
   ClearPanes();
-  creator_.reset();
-  manager_.reset();
+  set_.reset();
   archivePath_.clear();
   managementPath_.clear();
 }

@@ -13,8 +13,7 @@
 
 #include "app/app_config.h"
 #include "app/task_progress.h"
-#include "generations/incremental_manager.h"
-#include "generations/restore_tree.h"
+#include "generations/backup_set.h"
 
 namespace IncrementalBackup {
 class CDirTreeCtrl;
@@ -69,7 +68,8 @@ class CQPXManagerApp : public QObject, public CShowTaskProgressDlgConnector, pub
   const QString& CurrentFolder() const { return currentFolder_; }
   void SetCurrentFolder(const QString& folder) { currentFolder_ = folder; }
   long GenerationCount() const;
-  const IncrementalBackup::CIncrementalRestoreQPXFileExtendCreator* Creator() const { return creator_.get(); }
+  // The loaded set, or null.
+  const IncrementalBackup::CBackupSet* Set() const { return set_.get(); }
 
   // CShowTaskProgressDlgConnector.
   int32_t RunTask(CShowTaskProgressDlg& dialog) override;
@@ -101,10 +101,8 @@ class CQPXManagerApp : public QObject, public CShowTaskProgressDlgConnector, pub
   std::unique_ptr<CMainFrame> frame_;
   // Written by the load on the worker thread, read by the dialog's refresh.
   IncrementalBackup::CProgressInfo progress_;
-  // The tree borrows the manager's archives and the adapter the tree, so
-  // they are released adapter first, then tree, then manager.
-  std::unique_ptr<IncrementalBackup::CIncrementalManager> manager_;
-  std::unique_ptr<IncrementalBackup::CIncrementalRestoreQPXFileExtendCreator> creator_;
+  // The adapter and the panes borrow the set's tree, so they are released first.
+  std::unique_ptr<IncrementalBackup::CBackupSet> set_;
   std::unique_ptr<IncrementalBackup::CDirTreeCtrl> dirTree_;
   QString archivePath_;
   QString managementPath_;

@@ -11,7 +11,6 @@
 #include "archive/file_header.h"
 #include "entry/backuped_file.h"
 #include "io/divided_file_io.h"
-#include "restore/restore_driver.h"
 
 namespace QPXFile {
 
@@ -102,14 +101,11 @@ class IQPXFileBackup {
   virtual bool RemoveEntry(const std::u16string& name) = 0;
 };
 
+// Restoring an archive is the restore driver's work (RestoreArchive in
+// restore/restore_driver.h): the archive layer stays below the driver.
 class IQPXFileRestore {
  public:
   virtual ~IQPXFileRestore() = default;
-  // Runs the restore driver of the archive's class over every entry: events
-  // and progress go to the callbacks, files to `target`. True when the run
-  // went through to its end.
-  virtual bool Restore(const RestoreEventCallback& events, const ExtractProgress& progress,
-                       const RestoreTarget& target) = 0;
   virtual bool IsReadMode() const = 0;
 };
 
@@ -173,8 +169,6 @@ class CQPXFile : public IQPXFileIO,
   bool RemoveEntry(const std::u16string& name) override;
 
   // IQPXFileRestore
-  bool Restore(const RestoreEventCallback& events, const ExtractProgress& progress,
-               const RestoreTarget& target) override;
   bool IsReadMode() const override { return openMode_ == kModeRead; }
 
   // The CRC-32 register over the whole archive stream (every volume once

@@ -9,7 +9,7 @@
 #include "archive/folder_list.h"
 #include "archive/qpx_file.h"
 #include "io/division_info.h"
-#include "restore/path.h"
+#include "paths/path.h"
 
 namespace QPXFile {
 
@@ -30,11 +30,6 @@ class CQPXFileExtend : public CQPXFile {
   // Paths a restore run of this archive leaves out.
   paths::CPathInformationArray& GetPathInformation() { return pathInformation_; }
   const paths::CPathInformationArray& GetPathInformation() const { return pathInformation_; }
-
-  // The folder-aware run: leaves out what the path-information list names
-  // and restores the folders' attributes and times.
-  bool Restore(const RestoreEventCallback& events, const ExtractProgress& progress,
-               const RestoreTarget& target) override;
 
  protected:
   uint32_t FormatIdString() const override { return 116; }

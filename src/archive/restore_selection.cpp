@@ -3,7 +3,7 @@
 #include <new>
 
 #include "host/text.h"
-#include "restore/path_helpers.h"
+#include "paths/path_helpers.h"
 
 namespace QPXFile {
 namespace {

@@ -5,35 +5,19 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 
-#include "archive/qpx_file_extend.h"
+#include "archive/archive_facts.h"
 #include "cli/format.h"
 #include "cli/listing.h"
-#include "cli/open.h"
-#include "io/null_file_io.h"
+#include "entry/entry_check.h"
 
 namespace cli {
 namespace {
 
+using IncrementalBackup::CBackupSet;
+using IncrementalBackup::SetFile;
+using IncrementalBackup::SetFolder;
 using QPXFile::CQPXBackupedFileHeader;
 using QPXFile::CQPXFile;
-using QPXFile::CQPXFileExtend;
-using QPXFile::CUQPXFileExtend;
-
-// The sections an archive of this kind and level holds, in file order.
-std::vector<std::string> SectionsPresent(const CQPXFile& archive) {
-  std::vector<std::string> sections{"Header"};
-  // The base kind and the header-only kinds read no list sections.
-  if (dynamic_cast<const CQPXFileExtend*>(&archive) == nullptr ||
-      dynamic_cast<const QPXFile::CFakedQPXFile*>(&archive) != nullptr ||
-      dynamic_cast<const QPXFile::CFakedUQPXFile*>(&archive) != nullptr)
-    return sections;
-  const uint32_t level = archive.GetHeader()->GetSectionLevel();
-  if (level != 0) sections.push_back("FileList");
-  if (level != 1) sections.push_back("FolderList");
-  if (level != 2) sections.push_back("Division_Info");
-  if (dynamic_cast<const CUQPXFileExtend*>(&archive) != nullptr) sections.push_back("CategoryInfo");
-  return sections;
-}
 
 // The description field is blank-padded to its width; JSON keeps it exact,
 // a person reading the summary does not need the padding.
@@ -44,97 +28,32 @@ std::u16string TrimBlanks(std::u16string text) {
 
 std::string FieldText(bool ok, const std::u16string& text) { return ok ? Utf8(text) : std::string("?"); }
 
-struct SplitFacts {
-  bool split = false;
-  uint64_t volumeSize = 0;
-  uint64_t volumes = 1;
-};
+const CQPXBackupedFileHeader* HeaderOf(const SetFile& file) {
+  return file.entry != nullptr ? file.entry->GetHeader() : nullptr;
+}
 
-SplitFacts SplitOf(const CQPXFile& archive) {
-  SplitFacts facts;
-  const auto* extend = dynamic_cast<const CQPXFileExtend*>(&archive);
-  if (extend != nullptr && extend->GetDivisionInfo() != nullptr && archive.IsLoaded()) {
-    facts.split = extend->GetDivisionInfo()->IsSplit();
-    facts.volumeSize = extend->GetDivisionInfo()->GetVolumeSize();
+// A listing of a large archive must not build the whole text in memory.
+void Flush(std::string& out, bool always = false) {
+  if (always || out.size() > (1u << 20)) {
+    std::cout << out;
+    out.clear();
   }
-  if (archive.GetIO() != nullptr && archive.GetIO()->IsSplit()) facts.volumes = archive.GetIO()->GetVolumeCount();
-  return facts;
 }
 
 }  // namespace
 
-const char* MethodName(const CQPXBackupedFileHeader& h) {
-  if (h.IsEncrypted()) return "encrypted";
-  return h.IsCompressed() ? "imploded" : "stored";
-}
-
-nlohmann::json EntryJson(const std::u16string& path, const CQPXBackupedFileHeader& h) {
-  return {{"path", Utf8(path)},         {"size", h.GetFileSize()},
-          {"stored", h.GetDataSize()},  {"method", MethodName(h)},
-          {"crc32", h.GetCrc32()},      {"attributes", h.GetAttributes()},
-          {"created", h.GetCreationTime()}, {"accessed", h.GetLastAccessTime()},
-          {"modified", h.GetLastWriteTime()}};
-}
-
-nlohmann::json FolderJson(const std::u16string& path, uint32_t attributes, uint64_t created, uint64_t accessed,
-                          uint64_t modified) {
-  return {{"path", Utf8(path)}, {"attributes", attributes}, {"created", created},
-          {"accessed", accessed}, {"modified", modified}};
-}
-
-std::string EntryLineHead(const CQPXBackupedFileHeader& h) {
-  char line[128];
-  std::snprintf(line, sizeof line, "%14" PRIu64 " %14" PRIu64 "  %-9s  %-19s  ", h.GetFileSize(), h.GetDataSize(),
-                MethodName(h), FormatFileTime(h.GetLastWriteTime()).c_str());
-  return line;
-}
-
-std::string CheckEntry(CQPXBackupedFileHeader& h, QPXFile::CQPXBackupedFileData& data) {
-  QPXFile::CNullFileIO sink;
-  const QPXFile::ExtractProgress noProgress;
-  uint32_t crc = 0;
-  if (h.IsEncrypted()) {
-    // The raw export is kept as is and carries no checked CRC: reading it
-    // whole is the test.
-    QPXFile::ExtractFailure failure = QPXFile::ExtractFailure::kNone;
-    if (data.SeekToStart() && QPXFile::CopySectionBytes(data, h.GetDataSize(), sink, crc, noProgress, failure))
-      return {};
-    return failure == QPXFile::ExtractFailure::kCutShort ? "data cut short" : "data cannot be read";
-  }
-  if (!data.Extract(sink, crc, noProgress)) {
-    switch (data.GetLastFailure()) {
-      case QPXFile::ExtractFailure::kCutShort:
-        return "data cut short";
-      case QPXFile::ExtractFailure::kBrokenStream:
-        return "compressed data damaged";
-      case QPXFile::ExtractFailure::kOutOfMemory:
-        return "not enough memory";
-      default:
-        return "data cannot be read";
-    }
-  }
-  if (sink.WrittenLength() != h.GetFileSize())
-    return "size differs: the record says " + std::to_string(h.GetFileSize()) + " bytes, the data holds " +
-           std::to_string(sink.WrittenLength());
-  if (crc != h.GetCrc32()) {
-    char buf[96];
-    std::snprintf(buf, sizeof buf, "CRC differs: the record says %08X, the data gives %08X", h.GetCrc32(), crc);
-    return buf;
-  }
-  return {};
-}
-
 int RunInfo(const std::string& path, bool json) {
-  std::unique_ptr<CQPXFile> archive = OpenForCommand(path);
-  if (!archive) return kExitFailed;
-  QPXFile::CQPXFileHeader& header = *archive->GetHeader();
+  std::unique_ptr<CBackupSet> set = OpenForCommand(path, SetOptions{});
+  if (!set) return kExitFailed;
+  CQPXFile& archive = set->Archive();
+  QPXFile::CQPXFileHeader& header = *archive.GetHeader();
   std::u16string formatId, version, compression, description;
   const bool haveId = header.GetFormatId(formatId);
   const bool haveVersion = header.GetVersionText(version);
   const bool haveCompression = header.GetCompressionText(compression);
   const bool haveDescription = header.GetDescription(description);
-  const SplitFacts split = SplitOf(*archive);
-  const std::vector<std::string> sections = SectionsPresent(*archive);
+  const QPXFile::SplitFacts split = QPXFile::SplitOf(archive);
+  const std::vector<std::string> sections = QPXFile::SectionsPresent(archive);
 
   if (json) {
     nlohmann::json out = {
@@ -172,102 +91,96 @@ int RunInfo(const std::string& path, bool json) {
   return kExitOk;
 }
 
-int RunList(const std::string& path, bool json) {
-  std::unique_ptr<CQPXFile> archive = OpenForCommand(path);
-  if (!archive) return kExitFailed;
-  const long count = archive->GetEntryCount();
-  const auto* extend = dynamic_cast<const CQPXFileExtend*>(archive.get());
-  const QPXFile::CQPXFolderList* folders = extend ? extend->GetFolderList() : nullptr;
-  const int folderCount = folders ? folders->GetFolderCount() : 0;
-  std::u16string fullPath;
+int RunList(const std::string& path, bool json, const SetOptions& options) {
+  std::unique_ptr<CBackupSet> set = OpenForCommand(path, options);
+  if (!set) return kExitFailed;
 
   if (json) {
-    // Written piece by piece: a listing of a large archive must not build the
-    // whole document in memory.
+    // A file recorded as stored whose archive lacks it is present without data.
+    auto missing = [](const std::u16string& filePath) {
+      return nlohmann::json{{"path", Utf8(filePath)}, {"size", 0},       {"stored", 0},  {"method", "missing"},
+                            {"crc32", 0},             {"attributes", 0}, {"created", 0}, {"accessed", 0},
+                            {"modified", 0}};
+    };
+    // Two passes keep the schema (entries, then folders) without holding
+    // either array.
     std::string out = "{\"entries\":[";
-    for (long i = 0; i < count; ++i) {
-      const CQPXBackupedFileHeader* h = archive->GetEntryHeader(i);
-      if (h == nullptr || !h->GetFullPath(fullPath)) fullPath.clear();
-      nlohmann::json e = EntryJson(fullPath, *h);
-      if (i > 0) out += ',';
-      out += e.dump();
-      if (out.size() > (1u << 20)) {
-        std::cout << out;
-        out.clear();
-      }
-    }
+    bool first = true;
+    set->ForEachFile([&](const SetFile& file) {
+      const CQPXBackupedFileHeader* h = HeaderOf(file);
+      if (!first) out += ',';
+      first = false;
+      out += (h != nullptr ? EntryJson(file.path, *h) : missing(file.path)).dump();
+      Flush(out);
+    });
     out += "],\"folders\":[";
-    for (int i = 0; i < folderCount; ++i) {
-      std::u16string folderPath;
-      uint32_t attributes = 0;
-      uint64_t created = 0, accessed = 0, modified = 0;
-      folders->GetFolder(i, &folderPath, &created, &attributes, &accessed, &modified);
-      nlohmann::json f = FolderJson(folderPath, attributes, created, accessed, modified);
-      if (i > 0) out += ',';
-      out += f.dump();
-      if (out.size() > (1u << 20)) {
-        std::cout << out;
-        out.clear();
-      }
-    }
+    first = true;
+    set->ForEachFolder([&](const SetFolder& f) {
+      if (!first) out += ',';
+      first = false;
+      out += FolderJson(f.path, f.attributes, f.created, f.accessed, f.modified).dump();
+      Flush(out);
+    });
     out += "]}\n";
-    std::cout << out;
+    Flush(out, true);
     return kExitOk;
   }
 
   std::string out;
-  char line[128];
+  char line[160];
   std::snprintf(line, sizeof line, "%14s %14s  %-9s  %-19s  %s\n", "Size", "Stored", "Method", "Modified", "Path");
   out += line;
   uint64_t totalSize = 0, totalStored = 0;
-  for (long i = 0; i < count; ++i) {
-    const CQPXBackupedFileHeader* h = archive->GetEntryHeader(i);
-    if (h == nullptr || !h->GetFullPath(fullPath)) fullPath = u"?";
-    out += EntryLineHead(*h);
-    out += Utf8(fullPath);
-    out += '\n';
-    totalSize += h->GetFileSize();
-    totalStored += h->GetDataSize();
-    if (out.size() > (1u << 20)) {
-      std::cout << out;
-      out.clear();
+  long files = 0;
+  set->ForEachFile([&](const SetFile& file) {
+    ++files;
+    const CQPXBackupedFileHeader* h = HeaderOf(file);
+    if (h != nullptr) {
+      out += EntryLineHead(*h);
+      totalSize += h->GetFileSize();
+      totalStored += h->GetDataSize();
+    } else {
+      std::snprintf(line, sizeof line, "%14s %14s  %-9s  %-19s  ", "-", "-", "missing", "-");
+      out += line;
     }
-  }
-  std::snprintf(line, sizeof line, "%14" PRIu64 " %14" PRIu64 "  %ld file%s\n", totalSize, totalStored, count,
-                count == 1 ? "" : "s");
+    out += (file.named ? Utf8(file.path) : std::string("?")) + "\n";
+    Flush(out);
+  });
+  std::snprintf(line, sizeof line, "%14" PRIu64 " %14" PRIu64 "  %ld file%s\n", totalSize, totalStored, files,
+                files == 1 ? "" : "s");
   out += line;
-  if (folderCount > 0) {
-    out += "\nFolders:\n";
-    for (int i = 0; i < folderCount; ++i) {
-      std::u16string folderPath;
-      uint64_t modified = 0;
-      folders->GetFolder(i, &folderPath, nullptr, nullptr, nullptr, &modified);
-      out += "  " + FormatFileTime(modified) + "  " + Utf8(folderPath) + "\n";
-    }
-  }
-  std::snprintf(line, sizeof line, "%d folder%s\n", folderCount, folderCount == 1 ? "" : "s");
+  std::string folders;
+  long folderCount = 0;
+  set->ForEachFolder([&](const SetFolder& f) {
+    ++folderCount;
+    folders += "  " + FormatFileTime(f.modified) + "  " + Utf8(f.path) + "\n";
+  });
+  if (folderCount > 0) out += "\nFolders:\n" + folders;
+  std::snprintf(line, sizeof line, "%ld folder%s\n", folderCount, folderCount == 1 ? "" : "s");
   out += line;
-  std::cout << out;
+  Flush(out, true);
   return kExitOk;
 }
 
-int RunTest(const std::string& path) {
-  std::unique_ptr<CQPXFile> archive = OpenForCommand(path);
-  if (!archive) return kExitFailed;
-  const long count = archive->GetEntryCount();
-  long damaged = 0;
-  std::u16string fullPath;
-  for (long i = 0; i < count; ++i) {
-    CQPXBackupedFileHeader* h = archive->GetEntryHeader(i);
-    QPXFile::CQPXBackupedFileData* data = archive->GetEntryData(i);
-    if (h == nullptr || !h->GetFullPath(fullPath)) fullPath = u"entry " + std::u16string(1, u'?');
-    const std::string problem = CheckEntry(*h, *data);
-    if (!problem.empty()) {
-      ++damaged;
-      std::cout << "DAMAGED  " << Utf8(fullPath) << ": " << problem << "\n";
-    }
-  }
-  std::cout << count << " entr" << (count == 1 ? "y" : "ies") << " tested, " << damaged << " damaged\n";
+int RunTest(const std::string& path, const SetOptions& options) {
+  std::unique_ptr<CBackupSet> set = OpenForCommand(path, options);
+  if (!set) return kExitFailed;
+  long tested = 0, damaged = 0;
+  set->ForEachFile([&](const SetFile& file) {
+    ++tested;
+    // In a set, each problem names the archive that holds the entry.
+    const std::string holder = set->IsArchiveAlone() ? std::string() : set->ArchiveText(file.source);
+    QPXFile::IQPXBackupedFile* entry = file.entry;
+    std::string problem;
+    if (entry == nullptr || entry->GetHeader() == nullptr || entry->GetData() == nullptr)
+      problem = holder.empty() ? "missing" : "missing from " + holder;
+    else if (problem = QPXFile::CheckEntry(*entry->GetHeader(), *entry->GetData()); !problem.empty() && !holder.empty())
+      problem += " (in " + holder + ")";
+    if (problem.empty()) return;
+    ++damaged;
+    std::cout << "DAMAGED  " << (file.named ? Utf8(file.path) : std::string("entry ?")) << ": " << problem << "\n";
+  });
+  std::cout << tested << " entr" << (tested == 1 ? "y" : "ies") << " tested, " << damaged << " damaged\n";
   return damaged == 0 ? kExitOk : kExitDamaged;
 }
 

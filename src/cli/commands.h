@@ -1,32 +1,17 @@
-// The commands of tessera-cli. Each returns the process exit status.
+// The commands on what an archive holds: info, and list and test of the
+// archive alone or of one generation of its set. Each returns the process
+// exit status.
 #pragma once
 
 #include <string>
-#include <vector>
+
+#include "cli/open.h"
 
 namespace cli {
 
 int RunInfo(const std::string& archive, bool json);
-int RunList(const std::string& archive, bool json);
+int RunList(const std::string& archive, bool json, const SetOptions& options);
 // Decodes every entry and compares its size and CRC; lists only damaged ones.
-int RunTest(const std::string& archive);
-
-struct ExtractOptions {
-  std::string archive;              // host path
-  std::string destination;          // host path
-  std::vector<std::string> paths;   // stored folders or files; empty: every drive
-  bool overwrite = false;           // existing files are overwritten
-  bool skipExisting = false;        // existing files are left alone
-  bool yes = false;                 // every other question: continue for all
-  bool quiet = false;               // no progress, no summary
-  std::string logFile;              // save the restore log here when set
-  long generation = 0;              // of the backup set, 1-based; 0: the archive alone
-  bool rebuildDamaged = false;      // a damaged management file is rebuilt without asking
-};
-// Restores below the destination (with a generation: as that generation of
-// the set stood, through the generation-restoring archive); questions go to the terminal when the
-// options do not answer them. 0 all restored, 1 some skipped or failed,
-// 2 stopped or not started.
-int RunExtract(const ExtractOptions& options);
+int RunTest(const std::string& archive, const SetOptions& options);
 
 }  // namespace cli

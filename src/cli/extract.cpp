@@ -10,23 +10,17 @@
 #include <csignal>
 #include <iostream>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
-#include "archive/qpx_file_extend.h"
-#include "archive/restore_selection.h"
-#include "generations/incremental_restore_archive.h"
-#include "cli/backup_set.h"
-#include "cli/commands.h"
+#include "cli/extract.h"
 #include "cli/format.h"
 #include "cli/open.h"
-#include "host/file.h"
-#include "host/file_attributes.h"
 #include "host/host_path.h"
 #include "host/string_table.h"
 #include "host/text.h"
-#include "restore/path_helpers.h"
+#include "restore/restore_driver.h"
+#include "restore/restore_plan.h"
 #include "restore/restore_session.h"
 
 namespace cli {
@@ -232,221 +226,44 @@ class InterruptScope {
   struct sigaction previous_ {};
 };
 
-// One restore run: a selection and where it goes.
-struct Run {
-  std::unique_ptr<CRestoreSelectionQPXFileExtend> selection;
-  QPXFile::RestoreTarget target;
-};
-
 std::u16string WithoutTrailingSeparators(std::u16string path) {
   while (!path.empty() && path.back() == u'\\') path.pop_back();
   return path;
 }
 
-bool IsDrive(std::u16string_view text) {
-  return text.size() == 2 && text[1] == u':' &&
-         ((text[0] >= u'A' && text[0] <= u'Z') || (text[0] >= u'a' && text[0] <= u'z'));
-}
-
-char16_t DriveLetter(std::u16string_view drive) {
-  return drive[0] >= u'a' ? static_cast<char16_t>(drive[0] - u'a' + u'A') : drive[0];
-}
-
-// A drive's contents go below DEST/<letter>, as if the drive were a folder
-// chosen in a view of all drives.
-QPXFile::RestoreTarget DriveTarget(const std::u16string& destination, std::u16string_view drive) {
-  return {true, paths::Join(destination, std::u16string(1, DriveLetter(drive))),
-          std::u16string(1, DriveLetter(drive)) + u":"};
-}
-
-// The drives the archive holds, from its folders and its entries.
-std::set<char16_t> DrivesOf(const QPXFile::CQPXFileExtend& archive) {
-  std::set<char16_t> drives;
-  auto add = [&](std::u16string_view path) {
-    if (path.size() >= 2 && IsDrive(path.substr(0, 2)) && (path.size() == 2 || path[2] == u'\\'))
-      drives.insert(DriveLetter(path));
-  };
-  if (const QPXFile::CQPXFolderList* folders = archive.GetFolderList()) {
-    for (int i = 0; i < folders->GetFolderCount(); ++i) {
-      std::u16string path;
-      if (folders->GetFolder(i, &path, nullptr, nullptr, nullptr, nullptr)) add(path);
-    }
-  }
-  std::u16string folder;
-  for (long i = 0; i < archive.GetEntryCount(); ++i) {
-    const QPXFile::CQPXBackupedFileHeader* header = archive.GetEntryHeader(i);
-    if (header != nullptr && header->GetFolderName(folder)) add(folder);
-  }
-  return drives;
-}
-
-// Makes the destination and its missing parents.
-bool MakeFolders(const std::u16string& path, std::string& why, bool isDestination = true) {
-  switch (host::GetPathKind(path)) {
-    case host::PathKind::kFolder:
-      return true;
-    case host::PathKind::kMissing:
-      break;
-    default:
-      why = isDestination ? "not a folder" : "cannot create the folder: " + HostPathText(path) + " is not a folder";
-      return false;
-  }
-  const std::u16string parent = paths::FolderPart(path);
-  if (parent.size() > 2 && parent != path && !MakeFolders(parent, why, false)) return false;
-  errno = 0;
-  if (host::CreateFolder(path) != host::CreateFolderResult::kFailed) return true;
-  why = "cannot create the folder: " + host::SystemErrorText(errno);
-  return false;
-}
-
 std::string Plural(long n, const char* word) { return std::to_string(n) + " " + word; }
-
-// The runs of a plain extract: the chosen parts of the one archive named.
-bool PlanArchiveRuns(const ExtractOptions& options, QPXFile::CQPXFileExtend& source, const std::u16string& destination,
-                     std::vector<Run>& runs, long& unplaced) {
-  const std::u16string archivePath = host::ToEnginePath(options.archive);
-  long selected = 0;
-  auto add = [&](std::u16string_view path, QPXFile::RestoreTarget target) {
-    Run run{std::make_unique<CRestoreSelectionQPXFileExtend>(), std::move(target)};
-    run.selection->SetName(archivePath);
-    if (!QPXFile::SelectFromArchive(source, path, *run.selection)) return false;
-    selected += run.selection->GetEntryCount();
-    runs.push_back(std::move(run));
-    return true;
-  };
-  if (options.paths.empty()) {
-    for (char16_t letter : DrivesOf(source)) {
-      const std::u16string drive{letter, u':'};
-      add(drive, DriveTarget(destination, drive));
-    }
-  } else {
-    for (const std::string& argument : options.paths) {
-      const std::u16string path = StoredPathArgument(argument);
-      // The chosen item lands in the destination under its own name: the
-      // folder it was chosen in is its parent. A drive stands for its letter.
-      QPXFile::RestoreTarget target =
-          IsDrive(path) ? DriveTarget(destination, path)
-                        : QPXFile::RestoreTarget{true, destination, paths::FolderPart(path)};
-      if (!add(path, std::move(target))) {
-        PrintError(options.archive, "nothing is stored at " + argument);
-        return false;
-      }
-    }
-  }
-  // Entries stored without a drive in their folder belong to no drive and
-  // would be lost without a word.
-  unplaced = options.paths.empty() ? source.GetEntryCount() - selected : 0;
-  return true;
-}
-
-// The checked files whose generation archive lacks their entry: the reason
-// a generation-restoring archive cannot be made.
-void ReportGaps(const LoadedSet& set, const std::string& archive) {
-  struct GapFinder : IncrementalBackup::CFSTreeOperator {
-    bool VisitFile(IncrementalBackup::CFSFile& file, IncrementalBackup::CIncrementalRestoreTreeFileData& data) override {
-      if (data.IsChecked() && data.GetCurrentEntry() == nullptr) gaps.push_back(&file);
-      return true;
-    }
-    bool VisitFolder(IncrementalBackup::CFolder&, IncrementalBackup::CIncrementalRestoreTreeFolderData&) override {
-      return true;
-    }
-    std::vector<const IncrementalBackup::CFSFile*> gaps;
-  } finder;
-  set.Tree().Traverse(finder);
-  for (const IncrementalBackup::CFSFile* file : finder.gaps)
-    PrintError(archive, Utf8(file->GetPath()) + " is missing from " +
-                            set.ArchiveText(SourceGeneration(file->GetData().GetGeneration())));
-  if (finder.gaps.empty()) PrintError(archive, "the generation cannot be prepared for restoring");
-}
-
-// The runs of a generation's extract: for each chosen node (or each drive)
-// the tree is checked there alone and a generation-restoring archive made of
-// it, as the desktop program restores a marked selection.
-bool PlanGenerationRuns(const ExtractOptions& options, LoadedSet& set, const std::u16string& destination,
-                        std::vector<Run>& runs) {
-  IncrementalBackup::CIncrementalRestoreQPXFileExtendCreator& creator = set.Creator();
-  auto add = [&](const std::u16string& path, QPXFile::RestoreTarget target) {
-    creator.SetChecked(path, true);
-    creator.RecalcTotals();
-    std::unique_ptr<IncrementalBackup::CIncrementalRestoreQPXFileExtend> archive = creator.CreateRestoreArchive();
-    if (!archive) ReportGaps(set, options.archive);
-    creator.SetChecked(path, false);
-    creator.RecalcTotals();
-    if (!archive) return false;
-    runs.push_back(Run{std::move(archive), std::move(target)});
-    return true;
-  };
-  if (options.paths.empty()) {
-    for (const IncrementalBackup::CFolder* root : set.Tree().GetRoots()) {
-      if (!root->Exists() || !IsDrive(root->GetName())) continue;
-      if (!add(root->GetName(), DriveTarget(destination, root->GetName()))) return false;
-    }
-    return true;
-  }
-  for (const std::string& argument : options.paths) {
-    const IncrementalBackup::CFSObject* node = set.Tree().Find(StoredPathArgument(argument));
-    if (node == nullptr || !node->Exists()) {
-      PrintError(options.archive,
-                 "nothing is stored at " + argument + " in generation " + std::to_string(options.generation));
-      return false;
-    }
-    const std::u16string path = node->GetPath();
-    QPXFile::RestoreTarget target = IsDrive(path) ? DriveTarget(destination, path)
-                                                  : QPXFile::RestoreTarget{true, destination, paths::FolderPart(path)};
-    if (!add(path, std::move(target))) return false;
-  }
-  return true;
-}
 
 }  // namespace
 
 int RunExtract(const ExtractOptions& options) {
   const std::u16string destination = WithoutTrailingSeparators(host::ToEnginePath(options.destination));
-  // The set (or the archive) lends its entries to the runs: declared first,
-  // it goes last.
-  std::unique_ptr<LoadedSet> set;
-  std::unique_ptr<QPXFile::CQPXFile> archive;
-  std::vector<Run> runs;
-  long unplaced = 0;
-  std::u16string restoredName;
-  if (options.generation != 0) {
-    set = OpenSet(options.archive, options.rebuildDamaged);
-    if (!set || !SelectGeneration(*set, options.archive, options.generation)) return kExitFailed;
-    if (!PlanGenerationRuns(options, *set, destination, runs)) return kExitFailed;
-    restoredName = IncrementalBackup::RestoreArchiveName(host::ToEnginePath(set->ManagementText()),
-                                                         options.generation - 1);
-  } else {
-    archive = OpenForCommand(options.archive);
-    if (!archive) return kExitFailed;
-    auto* source = dynamic_cast<QPXFile::CQPXFileExtend*>(archive.get());
-    if (source == nullptr) {
-      PrintError(options.archive, "archives of this kind cannot be extracted");
-      return kExitFailed;
-    }
-    if (!PlanArchiveRuns(options, *source, destination, runs, unplaced)) return kExitFailed;
-    restoredName = host::ToEnginePath(options.archive);
-  }
-
-  std::string why;
-  if (!MakeFolders(destination, why)) {
-    PrintError(options.destination, why);
+  // The set (or the archive alone) lends its entries to the runs: declared
+  // first, it goes last.
+  std::unique_ptr<IncrementalBackup::CBackupSet> set =
+      OpenForCommand(options.archive, SetOptions{options.generation, options.rebuildDamaged});
+  if (!set) return kExitFailed;
+  QPXFile::RestorePlan plan;
+  QPXFile::Problems problems;
+  if (!set->PlanRestore(destination, options.paths, plan, problems)) {
+    PrintProblems(problems);
     return kExitFailed;
   }
+  const long unplaced = plan.unplaced;
 
-  uint64_t total = 0;
-  for (const Run& run : runs) {
-    uint64_t size = 0;
-    if (run.selection->GetTotalFileSize(size)) total += size;
+  std::string why;
+  if (!QPXFile::MakeFolders(destination, why)) {
+    PrintError(options.destination, why);
+    return kExitFailed;
   }
 
   CommandLineUser user(options);
   QPXFile::CLogger log;
   CRestoreSession session(user, log);
-  session.Reset(restoredName, total);
+  session.Reset(plan.name, plan.TotalFileSize());
   {
     InterruptScope interrupt(session);
-    for (Run& run : runs) {
-      const bool ok = run.selection->Restore(session.Events(), session.Progress(), run.target);
+    for (QPXFile::RestoreRun& run : plan.runs) {
+      const bool ok = QPXFile::RestoreArchive(*run.selection, session.Events(), session.Progress(), run.target);
       session.EndRun(ok);
       if (session.GetOutcome() == CRestoreSession::Outcome::kStopped) break;
     }

@@ -2,9 +2,6 @@
 
 #include <cstdio>
 
-#include "host/host_path.h"
-#include "host/text.h"
-
 namespace cli {
 
 std::string FormatFileTime(uint64_t fileTime) {
@@ -30,13 +27,5 @@ std::string FormatFileTime(uint64_t fileTime) {
                 (secOfDay / 60) % 60, secOfDay % 60);
   return buf;
 }
-
-std::string HostPathText(const std::u16string& enginePath) {
-  std::string host;
-  if (host::ToHostPath(enginePath, host)) return host;
-  return host::WideToUtf8(enginePath);
-}
-
-std::string Utf8(const std::u16string& text) { return host::WideToUtf8(text); }
 
 }  // namespace cli

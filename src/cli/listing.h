@@ -8,7 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "entry/backuped_file.h"
+#include "entry/backuped_file_header.h"
 
 namespace cli {
 
@@ -22,9 +22,5 @@ nlohmann::json FolderJson(const std::u16string& path, uint32_t attributes, uint6
 // The text line list prints for an entry (size, stored, method, time, then
 // the path), without the path.
 std::string EntryLineHead(const QPXFile::CQPXBackupedFileHeader& header);
-
-// Decodes the entry and compares its size and CRC: what is wrong, or empty
-// when it is sound.
-std::string CheckEntry(QPXFile::CQPXBackupedFileHeader& header, QPXFile::CQPXBackupedFileData& data);
 
 }  // namespace cli

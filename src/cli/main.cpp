@@ -2,8 +2,9 @@
 #include <CLI/CLI.hpp>
 #include <iostream>
 
-#include "cli/backup_set.h"
 #include "cli/commands.h"
+#include "cli/extract.h"
+#include "cli/generations.h"
 #include "cli/open.h"
 
 int main(int argc, char** argv) {
@@ -93,8 +94,8 @@ int main(int argc, char** argv) {
 
   try {
     if (info->parsed()) return cli::RunInfo(archive, json);
-    if (list->parsed()) return set.generation != 0 ? cli::RunListGeneration(archive, json, set) : cli::RunList(archive, json);
-    if (test->parsed()) return set.generation != 0 ? cli::RunTestGeneration(archive, set) : cli::RunTest(archive);
+    if (list->parsed()) return cli::RunList(archive, json, set);
+    if (test->parsed()) return cli::RunTest(archive, set);
     if (extractCommand->parsed()) return cli::RunExtract(extract);
     if (generations->parsed()) return cli::RunGenerations(archive, json, set);
     if (history->parsed()) return cli::RunHistory(archive, storedPath, json, set);

@@ -1,16 +1,59 @@
 #include "cli/open.h"
 
-#include <cstring>
+#include <unistd.h>
+
+#include <cctype>
 #include <iostream>
 
-#include "archive/qpx_file_factory.h"
-#include "cli/format.h"
-#include "host/host_path.h"
+#include "paths/user_text.h"
 
 namespace cli {
 namespace {
 
-std::string SystemText(int error) { return error != 0 ? std::strerror(error) : "unknown error"; }
+using IncrementalBackup::CBackupSet;
+
+// The manager's questions and messages on the terminal: notices and errors
+// go to standard error, the damaged-file question is answered by the option
+// when given, asked when there is a terminal, and answered no otherwise.
+class TerminalManagerUser : public IncrementalBackup::IManagerUser {
+ public:
+  TerminalManagerUser(const CBackupSet& set, bool rebuildDamaged)
+      : set_(set),
+        rebuildDamaged_(rebuildDamaged),
+        interactive_(::isatty(STDIN_FILENO) == 1 && ::isatty(STDERR_FILENO) == 1) {}
+
+  void Notice(int32_t id) override { PrintText(set_.FailureSubject(id), paths::MessageText(id)); }
+
+  bool AskYesNo(int32_t id) override {
+    if (rebuildDamaged_) return true;
+    if (!interactive_) {
+      PrintText(set_.FailureSubject(id), paths::MessageText(id));
+      std::cerr << "tessera-cli: not rebuilt: there is no terminal to ask (--rebuild-damaged rebuilds it)\n";
+      return false;
+    }
+    std::cerr << "\n" << paths::MessageText(id) << "\n";
+    for (;;) {
+      std::cerr << "(y/n): " << std::flush;
+      std::string line;
+      if (!std::getline(std::cin, line)) {
+        std::cerr << "\n";
+        return false;
+      }
+      const size_t first = line.find_first_not_of(" \t");
+      if (first == std::string::npos) continue;
+      const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(line[first])));
+      if (c == 'y') return true;
+      if (c == 'n') return false;
+    }
+  }
+
+  void Error(int32_t id) override { PrintText(set_.FailureSubject(id), paths::MessageText(id)); }
+
+ private:
+  const CBackupSet& set_;
+  const bool rebuildDamaged_;
+  const bool interactive_;
+};
 
 }  // namespace
 
@@ -18,69 +61,46 @@ void PrintError(const std::string& name, const std::string& message) {
   std::cerr << "tessera-cli: " << name << ": " << message << "\n";
 }
 
-std::string DescribeLoadError(const QPXFile::LoadError& e) {
-  using QPXFile::DivisionError;
-  using QPXFile::LoadFailure;
-  switch (e.failure) {
-    case LoadFailure::kNone:
-      return "no error";
-    case LoadFailure::kNotOpen:
-    case LoadFailure::kOpenFailed:
-      return "cannot open: " + SystemText(e.systemError);
-    case LoadFailure::kStrings:
-      return "the program's identifier texts are missing";
-    case LoadFailure::kHeader:
-      return "header damaged";
-    case LoadFailure::kFormatId:
-      return "not an archive of this kind";
-    case LoadFailure::kSection:
-      return "section " + Utf8(e.section) + " damaged at offset " + std::to_string(e.offset);
-    case LoadFailure::kVolume: {
-      const std::string volume = HostPathText(e.volumePath);
-      switch (e.division) {
-        case DivisionError::kVolumeMissing:
-          return "volume " + volume + " missing";
-        case DivisionError::kVolumeForeign:
-          return "volume " + volume + " belongs to another archive";
-        case DivisionError::kVolumeUnreadable:
-          return "volume " + volume + " cannot be opened: " + SystemText(e.systemError);
-        case DivisionError::kVolumeHeadUnreadable:
-          return "volume " + volume + " damaged: its head cannot be read";
-        case DivisionError::kVolumeTooLong:
-          return "volume " + volume + " is longer than the archive's volume size";
-        case DivisionError::kBadVolumeSize:
-          return "section Division_Info damaged: the volume size is impossible";
-        default:
-          return "split volumes cannot be set up";
-      }
+void PrintText(const std::string& name, const std::string& text) {
+  std::string line;
+  bool first = true;
+  for (size_t i = 0; i <= text.size(); ++i) {
+    if (i < text.size() && text[i] != '\n') {
+      line.push_back(text[i]);
+      continue;
     }
-    case LoadFailure::kEntryCount:
-      return "header damaged: it claims " + std::to_string(e.entryIndex) + " entries, more than the file can hold";
-    case LoadFailure::kEntry:
-      return "entry " + std::to_string(e.entryIndex + 1) + " cut short (its record at offset " +
-             std::to_string(e.offset) + " cannot be read)";
-    case LoadFailure::kOutOfMemory:
-      return "not enough memory";
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::cerr << "tessera-cli: " << (first ? name + ": " : std::string()) << line << "\n";
+    first = false;
+    line.clear();
   }
-  return "cannot be read";
 }
 
-std::unique_ptr<QPXFile::CQPXFile> OpenForCommand(const std::string& hostPath) {
-  const std::u16string enginePath = host::ToEnginePath(hostPath);
-  QPXFile::OpenResult result = QPXFile::OpenArchive(enginePath);
-  switch (result.failure) {
-    case QPXFile::OpenFailure::kNone:
-      return std::move(result.archive);
-    case QPXFile::OpenFailure::kCannotOpen:
-      PrintError(hostPath, "cannot open: " + SystemText(result.systemError));
-      break;
-    case QPXFile::OpenFailure::kNotAnArchive:
-      PrintError(hostPath, "not an archive of this kind");
-      break;
-    case QPXFile::OpenFailure::kLoad:
-      PrintError(hostPath, DescribeLoadError(result.load));
-      break;
+void PrintProblems(const QPXFile::Problems& problems) {
+  for (const QPXFile::Problem& p : problems) PrintText(p.subject, p.message);
+}
+
+std::unique_ptr<CBackupSet> OpenSet(const std::string& archive, bool rebuildDamaged) {
+  auto set = std::make_unique<CBackupSet>(archive);
+  TerminalManagerUser user(*set, rebuildDamaged);
+  QPXFile::Problems problems;
+  if (set->Load(user, problems)) return set;
+  PrintProblems(problems);
+  return nullptr;
+}
+
+std::unique_ptr<CBackupSet> OpenForCommand(const std::string& archive, const SetOptions& options) {
+  QPXFile::Problems problems;
+  if (options.generation == 0) {
+    auto set = std::make_unique<CBackupSet>(archive);
+    if (set->LoadArchiveAlone(problems)) return set;
+    PrintProblems(problems);
+    return nullptr;
   }
+  std::unique_ptr<CBackupSet> set = OpenSet(archive, options.rebuildDamaged);
+  if (!set) return nullptr;
+  if (set->SelectGeneration(options.generation, problems)) return set;
+  PrintProblems(problems);
   return nullptr;
 }
 

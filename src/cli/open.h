@@ -1,11 +1,11 @@
-// Opening an archive named on the command line, with the one-line message a
-// user gets when that fails.
+// Opening what a command names, with the lines a user gets when that fails.
 #pragma once
 
 #include <memory>
 #include <string>
 
-#include "archive/qpx_file.h"
+#include "generations/backup_set.h"
+#include "restore/restore_plan.h"
 
 namespace cli {
 
@@ -16,14 +16,24 @@ enum : int {
   kExitFailed = 2,    // the archive cannot be read, the arguments are wrong, or extract stopped
 };
 
-// Opens and loads the archive at `hostPath`. On failure prints one line to
-// standard error that names the file and says what is wrong, and yields null.
-std::unique_ptr<QPXFile::CQPXFile> OpenForCommand(const std::string& hostPath);
-
-// The message for a failed open, without the file name in front.
-std::string DescribeLoadError(const QPXFile::LoadError& error);
+struct SetOptions {
+  long generation = 0;          // 1-based as users count; 0: the archive alone, no set
+  bool rebuildDamaged = false;  // answers the damaged-management question with yes
+};
 
 // Prints "tessera-cli: NAME: message" to standard error.
 void PrintError(const std::string& name, const std::string& message);
+// The same for a message of several lines: the name goes on the first only.
+void PrintText(const std::string& name, const std::string& text);
+void PrintProblems(const QPXFile::Problems& problems);
+
+// Loads the whole backup set the archive belongs to, the manager's notices
+// and questions on the terminal. Null, with the reasons printed, on failure.
+std::unique_ptr<IncrementalBackup::CBackupSet> OpenSet(const std::string& archive, bool rebuildDamaged);
+
+// What list, test and extract work on: the archive alone, or with a
+// generation that generation of its set, selected. Null, with the reasons
+// printed, on failure.
+std::unique_ptr<IncrementalBackup::CBackupSet> OpenForCommand(const std::string& archive, const SetOptions& options);
 
 }  // namespace cli

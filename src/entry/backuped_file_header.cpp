@@ -1,7 +1,7 @@
 #include "entry/backuped_file_header.h"
 
 #include "host/text.h"
-#include "restore/path_helpers.h"
+#include "paths/path_helpers.h"
 
 namespace QPXFile {
 

@@ -6,7 +6,7 @@
 #include "entry/backuped_file.h"
 #include "generations/restore_tree.h"
 #include "host/string_table.h"
-#include "restore/path_helpers.h"
+#include "paths/path_helpers.h"
 
 namespace IncrementalBackup {
 

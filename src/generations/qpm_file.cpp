@@ -24,7 +24,7 @@
 #include "entry/stream_crc.h"
 #include "host/text.h"
 #include "io/section.h"
-#include "restore/path_helpers.h"
+#include "paths/path_helpers.h"
 
 namespace QPMFile {
 

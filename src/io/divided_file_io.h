@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "io/qpx_file_io.h"
+#include "io/limited_file_io.h"
 
 namespace QPXFile {
 

@@ -1,4 +1,4 @@
-#include "io/qpx_file_io.h"
+#include "io/limited_file_io.h"
 
 #include <cstdint>
 #include <limits>

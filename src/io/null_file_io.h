@@ -1,5 +1,7 @@
 // A destination that keeps nothing: integrity tests decode every entry and
-// compare its CRC without writing the result anywhere.
+// compare its CRC without writing the result anywhere. It is also the base
+// of other sinks (tests, fuzz targets), which override only what they watch,
+// usually Write.
 #pragma once
 
 #include "io/io.h"

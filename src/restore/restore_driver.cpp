@@ -8,7 +8,7 @@
 #include "host/file_attributes.h"
 #include "host/text.h"
 #include "host/volume.h"
-#include "restore/path_helpers.h"
+#include "paths/path_helpers.h"
 
 namespace QPXFile {
 
@@ -650,15 +650,14 @@ bool CRestoreFileExtend_Implement::CreateFolder(const std::u16string& path) {
 
 // ---- The archives' entry points
 
-bool CQPXFile::Restore(const RestoreEventCallback& events, const ExtractProgress& progress,
-                       const RestoreTarget& target) {
-  CQPXFile_RestoreImplement run(*this, events, target, progress);
-  return run.Run();
-}
-
-bool CQPXFileExtend::Restore(const RestoreEventCallback& events, const ExtractProgress& progress,
-                             const RestoreTarget& target) {
-  CQPXFileExtend_RestoreImplement run(*this, events, target, progress);
+bool RestoreArchive(CQPXFile& archive, const RestoreEventCallback& events, const ExtractProgress& progress,
+                    const RestoreTarget& target) {
+  // Archives with a folder list take the folder-aware run.
+  if (auto* extend = dynamic_cast<CQPXFileExtend*>(&archive)) {
+    CQPXFileExtend_RestoreImplement run(*extend, events, target, progress);
+    return run.Run();
+  }
+  CQPXFile_RestoreImplement run(archive, events, target, progress);
   return run.Run();
 }
 

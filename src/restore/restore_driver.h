@@ -21,7 +21,7 @@
 #include "archive/folder_list.h"
 #include "entry/backuped_file_data.h"
 #include "entry/backuped_file_header.h"
-#include "restore/path.h"
+#include "paths/path.h"
 
 namespace QPXFile {
 
@@ -108,6 +108,14 @@ bool IsSafeName(std::u16string_view name);
 bool IsSafeRelativeFolder(std::u16string_view relativeFolder);
 // A drive-rooted folder ("C:" or "C:\a\b") whose components are safe.
 bool IsSafeStoredFolder(std::u16string_view folder);
+
+// Runs the restore driver of the archive's class over every entry: the
+// folder-aware run (which leaves out what the path-information list names
+// and restores the folders' attributes and times) for archives with a folder
+// list, the plain run otherwise. Events and progress go to the callbacks,
+// files to `target`. True when the run went through to its end.
+bool RestoreArchive(CQPXFile& archive, const RestoreEventCallback& events, const ExtractProgress& progress,
+                    const RestoreTarget& target);
 
 class CRestoreFile_Implement;
 

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "archive/qpx_file_factory.h"
+#include "restore/restore_driver.h"
 #include "host/host_path.h"
 #include "support/archive_writer.h"
 #include "support/samples.h"
@@ -179,7 +180,7 @@ TEST_F(RestoreSelectionTest, RestoresBelowTheDestinationAsTheDesktopSelectionDoe
 
   CRestoreSelectionQPXFileExtend folder;
   ASSERT_TRUE(SelectFromArchive(*source, u"c:\\data", folder));
-  ASSERT_TRUE(folder.Restore(answer, {}, target));
+  ASSERT_TRUE(QPXFile::RestoreArchive(folder, answer, {}, target));
   EXPECT_EQ(events.front(), kEventRunStarted);
   EXPECT_EQ(events.back(), kEventRunEnded);
   EXPECT_EQ(std::count(events.begin(), events.end(), kEventEntryDone), 2);
@@ -192,7 +193,7 @@ TEST_F(RestoreSelectionTest, RestoresBelowTheDestinationAsTheDesktopSelectionDoe
 
   CRestoreSelectionQPXFileExtend file;
   ASSERT_TRUE(SelectFromArchive(*source, u"C:\\DATA\\sub\\b.txt", file));
-  ASSERT_TRUE(file.Restore(answer, {}, RestoreTarget{true, host::ToEnginePath(dest.string()), u"C:\\DATA\\sub"}));
+  ASSERT_TRUE(QPXFile::RestoreArchive(file, answer, {}, RestoreTarget{true, host::ToEnginePath(dest.string()), u"C:\\DATA\\sub"}));
   EXPECT_EQ(fs::file_size(dest / "b.txt"), 2u);
   // The destination keeps its own times; the stored folder's belong to the stored folder.
   ASSERT_EQ(::stat(dest.c_str(), &st), 0);

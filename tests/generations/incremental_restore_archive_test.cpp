@@ -10,6 +10,7 @@
 #include "generation_set.h"
 #include "generations/incremental_manager.h"
 #include "generations/restore_tree.h"
+#include "restore/restore_driver.h"
 
 using namespace IncrementalBackup;
 using namespace testsupport;
@@ -179,7 +180,7 @@ TEST_F(RestoreArchiveTest, RestoresThroughTheDriverAsTheSelectedGenerationStood)
     if (e.code == QPXFile::kEventRunStarted) ++started;
     return true;
   };
-  ASSERT_TRUE(archive->Restore(answer, {}, QPXFile::RestoreTarget{true, host::ToEnginePath(dest.string()), u"C:"}));
+  ASSERT_TRUE(QPXFile::RestoreArchive(*archive, answer, {}, QPXFile::RestoreTarget{true, host::ToEnginePath(dest.string()), u"C:"}));
   EXPECT_EQ(started, 1);
   EXPECT_EQ(done, 5);
   EXPECT_EQ(Contents(dest / "Data" / "a.txt"), "from0");

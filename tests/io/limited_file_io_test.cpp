@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "io/qpx_file_io.h"
+#include "io/limited_file_io.h"
 #include "io/section.h"
 #include "io/temp_files.h"
 

@@ -121,7 +121,7 @@ class RealFsRestoreTest : public ::testing::Test {
   bool Restore(CQPXFile& archive, const MountedVolume& volume, const ExtractProgress& progress = {}) {
     seen_.clear();
     RestoreTarget target{true, volume.EnginePath("out"), u"C:\\Data"};
-    return archive.Restore(events_.Callback(), progress, target);
+    return QPXFile::RestoreArchive(archive, events_.Callback(), progress, target);
   }
 
   std::vector<int> Codes() const { return events_.Codes(); }

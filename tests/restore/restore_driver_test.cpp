@@ -66,7 +66,7 @@ class RestoreDriverTest : public ::testing::Test {
   // Restores the whole archive into out/ as a selection made in `shown`.
   bool RestoreInto(CQPXFile& archive, const std::u16string& shown, const fs::path& destination) {
     RestoreTarget target{true, Engine(destination), shown};
-    return archive.Restore(events_.Callback(), {}, target);
+    return QPXFile::RestoreArchive(archive, events_.Callback(), {}, target);
   }
   bool RestoreInto(CQPXFile& archive, const std::u16string& shown) {
     return RestoreInto(archive, shown, root_ / "out");
@@ -157,7 +157,7 @@ TEST_F(RestoreDriverTest, RestoresToTheOriginalPlaceWithoutADestination) {
   plan.entries.push_back({.folder = folder, .name = u"x.txt", .data = Text("x"), .modified = kTime3});
   auto archive = Open(plan);
   ASSERT_TRUE(archive);
-  ASSERT_TRUE(archive->Restore(events_.Callback(), {}, RestoreTarget{}));
+  ASSERT_TRUE(QPXFile::RestoreArchive(*archive, events_.Callback(), {}, RestoreTarget{}));
   EXPECT_EQ(ReadFile(home / "docs" / "x.txt"), Text("x"));
   EXPECT_TRUE(fs::is_directory(home / "docs" / "empty"));
   // Folders made for the entry and by the folder pass get their times.
@@ -170,7 +170,7 @@ TEST_F(RestoreDriverTest, AMissingDriveStopsTheRun) {
   ArchiveSpec plan = DataSet();
   auto archive = Open(plan);
   ASSERT_TRUE(archive);
-  EXPECT_FALSE(archive->Restore(events_.Callback(), {}, RestoreTarget{}));
+  EXPECT_FALSE(QPXFile::RestoreArchive(*archive, events_.Callback(), {}, RestoreTarget{}));
   EXPECT_EQ(Codes(), (std::vector<int>{1, 266}));
 }
 
@@ -385,7 +385,7 @@ TEST_F(RestoreDriverTest, StoppingSkipsTheFolderPassAndTheEnd) {
   EXPECT_EQ(Codes(), (std::vector<int>{1}));
 
   // Without a listener nothing is agreed to, so nothing is written.
-  EXPECT_FALSE(archive->Restore(nullptr, {}, RestoreTarget{true, Engine(root_ / "out"), u"C:\\Data"}));
+  EXPECT_FALSE(QPXFile::RestoreArchive(*archive, nullptr, {}, RestoreTarget{true, Engine(root_ / "out"), u"C:\\Data"}));
   EXPECT_FALSE(fs::exists(root_ / "out" / "a.txt"));
 }
 

@@ -1,4 +1,4 @@
-#include "restore/path.h"
+#include "paths/path.h"
 
 #include <stdexcept>
 

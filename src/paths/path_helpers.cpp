@@ -1,4 +1,4 @@
-#include "restore/path_helpers.h"
+#include "paths/path_helpers.h"
 
 #include "host/text.h"
 

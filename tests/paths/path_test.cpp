@@ -1,10 +1,10 @@
-#include "restore/path.h"
+#include "paths/path.h"
 
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 
-#include "restore/path_helpers.h"
+#include "paths/path_helpers.h"
 
 namespace {
 

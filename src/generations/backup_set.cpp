@@ -1,0 +1,258 @@
+#include "generations/backup_set.h"
+
+#include "archive/load_error_text.h"
+#include "archive/qpx_file_extend.h"
+#include "archive/qpx_file_factory.h"
+#include "generations/incremental_restore_archive.h"
+#include "host/host_path.h"
+#include "host/regular_file.h"
+#include "paths/user_text.h"
+
+namespace IncrementalBackup {
+namespace {
+
+namespace Text = ManagerText;
+using QPXFile::Problems;
+
+constexpr int32_t kTreeFailed = 158;
+
+bool EndsWith(const std::string& text, const char* tail) {
+  const std::string t(tail);
+  return text.size() >= t.size() && text.compare(text.size() - t.size(), t.size(), t) == 0;
+}
+
+}  // namespace
+
+std::string ManagementPathFor(const std::string& archive) {
+  const size_t slash = archive.find_last_of('/');
+  const size_t dot = archive.find_last_of('.');
+  const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+  return (hasExtension ? archive.substr(0, dot) : archive) + ".qpm";
+}
+
+void WalkTree(const CFSTree& tree, const std::function<void(const CFolder&)>& onFolder,
+              const std::function<void(const CFSFile&)>& onFile) {
+  struct Level {
+    const CFolder* folder;
+    size_t next;
+  };
+  std::vector<Level> stack;
+  auto enter = [&](const CFolder* folder) {
+    onFolder(*folder);
+    for (const CFSFile* file : folder->GetFiles()) onFile(*file);
+    stack.push_back({folder, 0});
+  };
+  for (const CFolder* root : tree.GetRoots()) {
+    enter(root);
+    while (!stack.empty()) {
+      Level& top = stack.back();
+      if (top.next < top.folder->GetFolders().size()) {
+        enter(top.folder->GetFolders()[top.next++]);
+      } else {
+        stack.pop_back();
+      }
+    }
+  }
+}
+
+long SourceGeneration(const CGenerationInfo& info) {
+  const int32_t i = info.GetApplyingIndex();
+  if (i < 0 || info.GetUpdates() == nullptr || static_cast<size_t>(i) >= info.GetUpdates()->size()) return -1;
+  return (*info.GetUpdates())[static_cast<size_t>(i)].Generation;
+}
+
+CBackupSet::CBackupSet(std::string archiveHostPath)
+    : archivePath_(std::move(archiveHostPath)), management_(ManagementPathFor(archivePath_)) {}
+
+CBackupSet::~CBackupSet() {
+  creator_.reset();
+  manager_.reset();
+}
+
+bool CBackupSet::Load(IManagerUser& user, Problems& problems) {
+  // The desktop program opens a set only through one of its archives, and
+  // takes the extension as written.
+  if (!EndsWith(archivePath_, ".qpx") && !EndsWith(archivePath_, ".qpi")) {
+    problems.push_back({archivePath_, "a backup set is opened through one of its archives (.qpx or .qpi)"});
+    return false;
+  }
+  std::string why;
+  if (!host::CheckRegularFile(archivePath_, why)) {
+    problems.push_back({archivePath_, why});
+    return false;
+  }
+  sink_ = std::make_unique<CProgressInfo>();
+  IProgressInfo* sink = externalSink_ != nullptr ? externalSink_ : sink_.get();
+  manager_ = std::make_unique<CIncrementalManager>();
+  creator_ = std::make_unique<CIncrementalRestoreQPXFileExtendCreator>();
+  manager_->SetProgressInfo(sink);
+  manager_->SetUser(&user);
+  const bool loaded = manager_->LoadGenerations(host::ToEnginePath(archivePath_), host::ToEnginePath(management_));
+  manager_->SetUser(nullptr);
+  if (!loaded) return false;
+  manager_->CollectINFItems();
+
+  creator_->SetProgressInfo(sink);
+  if (!creator_->Build(*manager_) || creator_->GetTree() == nullptr) {
+    problems.push_back({archivePath_, paths::MessageText(kTreeFailed)});
+    return false;
+  }
+  return true;
+}
+
+bool CBackupSet::LoadArchiveAlone(Problems& problems) {
+  QPXFile::OpenResult result = QPXFile::OpenArchive(host::ToEnginePath(archivePath_));
+  if (result.failure != QPXFile::OpenFailure::kNone) {
+    problems.push_back({archivePath_, QPXFile::DescribeOpenFailure(result)});
+    return false;
+  }
+  archive_ = std::move(result.archive);
+  return true;
+}
+
+long CBackupSet::Count() const {
+  if (archive_) return 1;
+  return manager_ ? manager_->GetGenerationCount() : 0;
+}
+
+bool CBackupSet::SelectGeneration(long shown, Problems& problems, CRecieveIncrementalRestoreTreeChange* receiver) {
+  if (shown < 1 || shown > Count()) {
+    problems.push_back({archivePath_, "the backup set has no generation " + std::to_string(shown) + " (it has " +
+                                          std::to_string(Count()) + ")"});
+    return false;
+  }
+  if (creator_ && !creator_->SwitchGeneration(shown - 1, receiver)) {
+    problems.push_back({archivePath_, paths::MessageText(kTreeFailed)});
+    return false;
+  }
+  selected_ = shown - 1;
+  return true;
+}
+
+std::string CBackupSet::ArchiveText(long g) const {
+  if (archive_) return g == 0 ? archivePath_ : std::string("?");
+  const QPMFile::CQPMQPXFileInfo* record = manager_ ? manager_->GetManagement().GetArchive(g) : nullptr;
+  return record != nullptr ? paths::HostPathText(record->Path) : std::string("?");
+}
+
+std::string CBackupSet::FailureSubject(int32_t id) const {
+  // A generation archive's failure names that archive: the manager appends
+  // archives in table order, so the one that failed is the next one.
+  if (manager_ && (id == Text::kGenerationFailed || id == Text::kOverwritten)) {
+    const QPMFile::CQPMQPXFileInfo* record = manager_->GetManagement().GetArchive(manager_->GetGenerationCount());
+    if (record != nullptr) return paths::HostPathText(record->Path);
+  }
+  if (id == Text::kNoErrorHistory) return archivePath_;
+  return management_;
+}
+
+void CBackupSet::ForEachFile(const std::function<void(const SetFile&)>& onFile) const {
+  SetFile f;
+  if (archive_) {
+    for (long i = 0; i < archive_->GetEntryCount(); ++i) {
+      f.entry = archive_->GetEntry(i);
+      const QPXFile::CQPXBackupedFileHeader* h = f.entry != nullptr ? f.entry->GetHeader() : nullptr;
+      f.named = h != nullptr && h->GetFullPath(f.path);
+      if (!f.named) f.path.clear();
+      onFile(f);
+    }
+    return;
+  }
+  WalkTree(Tree(), [](const CFolder&) {},
+           [&](const CFSFile& file) {
+             if (!file.GetData().Exists()) return;
+             f.path = file.GetPath();
+             f.entry = file.GetData().GetCurrentEntry();
+             f.source = SourceGeneration(file.GetData().GetGeneration());
+             onFile(f);
+           });
+}
+
+void CBackupSet::ForEachFolder(const std::function<void(const SetFolder&)>& onFolder) const {
+  SetFolder f;
+  if (archive_) {
+    const auto* extend = dynamic_cast<const QPXFile::CQPXFileExtend*>(archive_.get());
+    const QPXFile::CQPXFolderList* folders = extend ? extend->GetFolderList() : nullptr;
+    const int count = folders ? folders->GetFolderCount() : 0;
+    for (int i = 0; i < count; ++i) {
+      f = SetFolder{};
+      folders->GetFolder(i, &f.path, &f.created, &f.attributes, &f.accessed, &f.modified);
+      onFolder(f);
+    }
+    return;
+  }
+  WalkTree(Tree(),
+           [&](const CFolder& folder) {
+             CAttributes a;
+             if (!folder.GetData().Exists() || !folder.GetData().GetCurrentAttributes(a)) return;
+             f = SetFolder{folder.GetPath(), a.Attributes, a.CreationTime, a.LastAccessTime, a.LastWriteTime};
+             onFolder(f);
+           },
+           [](const CFSFile&) {});
+}
+
+bool CBackupSet::PlanRestore(const std::u16string& destination, const std::vector<std::string>& chosen,
+                             QPXFile::RestorePlan& plan, Problems& problems) {
+  if (!archive_) return PlanGenerationRuns(destination, chosen, plan, problems);
+  auto* source = dynamic_cast<QPXFile::CQPXFileExtend*>(archive_.get());
+  if (source == nullptr) {
+    problems.push_back({archivePath_, "archives of this kind cannot be extracted"});
+    return false;
+  }
+  return QPXFile::PlanArchiveRuns(*source, host::ToEnginePath(archivePath_), archivePath_, destination, chosen, plan,
+                                  problems);
+}
+
+// The checked files whose generation archive lacks their entry: the reason
+// a generation-restoring archive cannot be made.
+void CBackupSet::ReportGaps(Problems& problems) const {
+  struct GapFinder : CFSTreeOperator {
+    bool VisitFile(CFSFile& file, CIncrementalRestoreTreeFileData& data) override {
+      if (data.IsChecked() && data.GetCurrentEntry() == nullptr) gaps.push_back(&file);
+      return true;
+    }
+    bool VisitFolder(CFolder&, CIncrementalRestoreTreeFolderData&) override { return true; }
+    std::vector<const CFSFile*> gaps;
+  } finder;
+  Tree().Traverse(finder);
+  for (const CFSFile* file : finder.gaps)
+    problems.push_back({archivePath_, paths::Utf8(file->GetPath()) + " is missing from " +
+                                          ArchiveText(SourceGeneration(file->GetData().GetGeneration()))});
+  if (finder.gaps.empty()) problems.push_back({archivePath_, "the generation cannot be prepared for restoring"});
+}
+
+bool CBackupSet::PlanGenerationRuns(const std::u16string& destination, const std::vector<std::string>& chosen,
+                                    QPXFile::RestorePlan& plan, Problems& problems) {
+  auto add = [&](const std::u16string& path, QPXFile::RestoreTarget target) {
+    creator_->SetChecked(path, true);
+    creator_->RecalcTotals();
+    std::unique_ptr<CIncrementalRestoreQPXFileExtend> archive = creator_->CreateRestoreArchive();
+    if (!archive) ReportGaps(problems);
+    creator_->SetChecked(path, false);
+    creator_->RecalcTotals();
+    if (!archive) return false;
+    plan.runs.push_back(QPXFile::RestoreRun{std::move(archive), std::move(target)});
+    return true;
+  };
+  plan.name = RestoreArchiveName(host::ToEnginePath(management_), selected_);
+  if (chosen.empty()) {
+    for (const CFolder* root : Tree().GetRoots()) {
+      if (!root->Exists() || !QPXFile::IsDrive(root->GetName())) continue;
+      if (!add(root->GetName(), QPXFile::DriveTarget(destination, root->GetName()))) return false;
+    }
+    return true;
+  }
+  for (const std::string& argument : chosen) {
+    const CFSObject* node = Tree().Find(paths::StoredPathArgument(argument));
+    if (node == nullptr || !node->Exists()) {
+      problems.push_back({archivePath_, "nothing is stored at " + argument + " in generation " +
+                                            std::to_string(selected_ + 1)});
+      return false;
+    }
+    const std::u16string path = node->GetPath();
+    if (!add(path, QPXFile::ChosenTarget(destination, path))) return false;
+  }
+  return true;
+}
+
+}  // namespace IncrementalBackup

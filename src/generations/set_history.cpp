@@ -1,0 +1,119 @@
+#include "generations/set_history.h"
+
+namespace IncrementalBackup {
+namespace {
+
+const QPXFile::CQPXBackupedFileHeader* HeaderOf(const QPXFile::IQPXBackupedFile* entry) {
+  return entry != nullptr ? entry->GetHeader() : nullptr;
+}
+
+}  // namespace
+
+NodeState StateAt(const CGenerationInfo::Updates* updates, long g) {
+  NodeState s;
+  CGenerationInfo info;
+  info.Attach(updates);
+  if (!info.SelectGeneration(g)) return s;
+  s.present = info.Exists();
+  s.index = info.GetApplyingIndex();
+  s.source = SourceGeneration(info);
+  if (s.index >= 0) s.kind = (*updates)[static_cast<size_t>(s.index)].Kind;
+  return s;
+}
+
+std::vector<GenerationChanges> CountChanges(const CBackupSet& set) {
+  const long count = set.Count();
+  std::vector<GenerationChanges> changes(static_cast<size_t>(count));
+  // Each generation's first update of a file says what that generation did
+  // to it, measured against the state the file had before.
+  WalkTree(set.Tree(), [](const CFolder&) {},
+           [&](const CFSFile& file) {
+             const CGenerationInfo::Updates* updates = file.GetData().GetGeneration().GetUpdates();
+             if (updates == nullptr) return;
+             bool before = false;
+             for (size_t k = 0; k < updates->size(); ++k) {
+               const QPMFile::CQPMUpdateContents& u = (*updates)[k];
+               if (k > 0 && (*updates)[k - 1].Generation == u.Generation) continue;
+               if (u.Generation >= count) break;
+               GenerationChanges& c = changes[static_cast<size_t>(u.Generation)];
+               if (u.Kind == QPMFile::kKindRemoved) {
+                 if (before) ++c.removed;
+                 before = false;
+               } else {
+                 ++(before ? c.changed : c.added);
+                 before = true;
+               }
+             }
+           });
+  return changes;
+}
+
+History HistoryOf(const CBackupSet& set, const std::u16string& storedPath) {
+  History history;
+  const CFSObject* node = set.Tree().Find(storedPath);
+  const CFSFile* file = node != nullptr && !node->IsFolder() ? static_cast<const CFSFile*>(node) : nullptr;
+  const CFolder* folder = node != nullptr && node->IsFolder() ? static_cast<const CFolder*>(node) : nullptr;
+  const CGenerationInfo::Updates* updates = file     ? file->GetData().GetGeneration().GetUpdates()
+                                            : folder ? folder->GetData().GetGeneration().GetUpdates()
+                                                     : nullptr;
+  if (updates == nullptr || updates->empty()) return history;
+  history.found = true;
+  history.isFolder = file == nullptr;
+  history.path = node->GetPath();
+  for (long g = 0; g < set.Count(); ++g) {
+    const NodeState s = StateAt(updates, g);
+    HistoryStep step;
+    if (s.source < 0 || (!s.present && s.source < g)) {
+      step.state = HistoryState::kAbsent;
+    } else if (!s.present) {
+      step.state = HistoryState::kRemoved;
+    } else if (s.source < g) {
+      step.state = HistoryState::kUnchanged;
+      step.since = s.source;
+    } else if (file != nullptr) {
+      step.header = HeaderOf(file->GetData().GetEntry(static_cast<uint32_t>(s.index)));
+      step.state = step.header != nullptr ? HistoryState::kStored : HistoryState::kMissing;
+    } else {
+      step.state = HistoryState::kStored;
+      step.hasAttributes = set.Manager().GetFolderAttributes(g, history.path, step.attributes);
+    }
+    history.steps.push_back(step);
+  }
+  return history;
+}
+
+Difference DiffGenerations(const CBackupSet& set, long a, long b) {
+  Difference d;
+  WalkTree(set.Tree(),
+           [&](const CFolder& folder) {
+             // Folders no record names follow their contents and tell nothing.
+             const CGenerationInfo::Updates* updates = folder.GetData().GetGeneration().GetUpdates();
+             if (updates == nullptr || updates->empty()) return;
+             const bool before = StateAt(updates, a).present, after = StateAt(updates, b).present;
+             if (before == after) return;
+             (after ? d.foldersAdded : d.foldersRemoved).push_back(folder.GetPath());
+           },
+           [&](const CFSFile& file) {
+             const CGenerationInfo::Updates* updates = file.GetData().GetGeneration().GetUpdates();
+             if (updates == nullptr || updates->empty()) return;
+             const NodeState before = StateAt(updates, a), after = StateAt(updates, b);
+             if (!before.present && !after.present) return;
+             const QPXFile::CQPXBackupedFileHeader* hb =
+                 before.present ? HeaderOf(file.GetData().GetEntry(static_cast<uint32_t>(before.index))) : nullptr;
+             const QPXFile::CQPXBackupedFileHeader* ha =
+                 after.present ? HeaderOf(file.GetData().GetEntry(static_cast<uint32_t>(after.index))) : nullptr;
+             if (!before.present) {
+               d.added.push_back({file.GetPath(), ha});
+             } else if (!after.present) {
+               d.removed.push_back({file.GetPath(), hb});
+             } else if (before.index != after.index) {
+               // Stored again: changed unless the data came out the same.
+               const bool same = hb != nullptr && ha != nullptr && hb->GetFileSize() == ha->GetFileSize() &&
+                                 hb->GetCrc32() == ha->GetCrc32();
+               if (!same) d.changed.push_back({file.GetPath(), hb, ha});
+             }
+           });
+  return d;
+}
+
+}  // namespace IncrementalBackup

@@ -1,0 +1,244 @@
+// The backup set a front end holds: a set loaded through one of its archives
+// or an archive alone, its contents per generation, restore plans, the
+// history of a path and the difference of two generations.
+#include "generations/backup_set.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "generation_set.h"
+#include "generations/set_history.h"
+#include "host/host_path.h"
+#include "support/archive_writer.h"
+#include "support/backup_set_writer.h"
+#include "support/bytes.h"
+
+namespace fs = std::filesystem;
+using IncrementalBackup::CBackupSet;
+using IncrementalBackup::HistoryState;
+using IncrementalBackup::SetFile;
+
+namespace {
+
+// Records what the manager says and answers its question as told.
+struct RecordingUser : IncrementalBackup::IManagerUser {
+  void Notice(int32_t id) override { notices.push_back(id); }
+  bool AskYesNo(int32_t id) override {
+    asked.push_back(id);
+    return answer;
+  }
+  void Error(int32_t id) override { errors.push_back(id); }
+  std::vector<int32_t> notices, asked, errors;
+  bool answer = false;
+};
+
+class BackupSetTest : public gentest::GenerationTest {
+ protected:
+  std::unique_ptr<CBackupSet> LoadSample(testsupport::BackupSetSpec spec = testsupport::SampleBackupSet()) {
+    files_ = testsupport::WriteBackupSet(spec, dir_);
+    auto set = std::make_unique<CBackupSet>(files_.archives[0].string());
+    QPXFile::Problems problems;
+    EXPECT_TRUE(set->Load(user_, problems));
+    EXPECT_TRUE(problems.empty());
+    return set;
+  }
+
+  static std::vector<std::pair<std::u16string, long>> Files(const CBackupSet& set) {
+    std::vector<std::pair<std::u16string, long>> out;
+    set.ForEachFile([&](const SetFile& f) { out.emplace_back(f.path, f.source); });
+    return out;
+  }
+
+  testsupport::BackupSetFiles files_;
+  RecordingUser user_;
+};
+
+TEST_F(BackupSetTest, ManagementPathReplacesTheExtensionOfTheFileNameOnly) {
+  EXPECT_EQ(IncrementalBackup::ManagementPathFor("/a/set_2.qpi"), "/a/set_2.qpm");
+  EXPECT_EQ(IncrementalBackup::ManagementPathFor("/a.b/set"), "/a.b/set.qpm");
+  EXPECT_EQ(IncrementalBackup::ManagementPathFor("x.y.qpx"), "x.y.qpm");
+}
+
+TEST_F(BackupSetTest, ArchiveAloneIsOneGenerationInItsOwnOrder) {
+  testsupport::ArchiveSpec plan;
+  plan.folders = {{u"C:\\Data"}, {u"D:\\Work"}};
+  plan.entries.push_back({.folder = u"D:\\Work", .name = u"z.txt", .data = testsupport::Bytes("z")});
+  plan.entries.push_back({.folder = u"C:\\Data", .name = u"a.txt", .data = testsupport::Bytes("a")});
+  testsupport::WriteArchive(plan, dir_ / "one.qpx");
+
+  CBackupSet set((dir_ / "one.qpx").string());
+  QPXFile::Problems problems;
+  ASSERT_TRUE(set.LoadArchiveAlone(problems));
+  EXPECT_TRUE(set.IsArchiveAlone());
+  EXPECT_EQ(set.Count(), 1);
+  EXPECT_EQ(set.ArchiveText(0), (dir_ / "one.qpx").string());
+  const std::vector<std::pair<std::u16string, long>> expected{{u"D:\\Work\\z.txt", -1}, {u"C:\\Data\\a.txt", -1}};
+  EXPECT_EQ(Files(set), expected);
+  std::vector<std::u16string> folders;
+  set.ForEachFolder([&](const IncrementalBackup::SetFolder& f) { folders.push_back(f.path); });
+  EXPECT_EQ(folders, (std::vector<std::u16string>{u"C:\\Data", u"D:\\Work"}));
+
+  // Every drive gets a run of its own; a path the archive lacks is refused.
+  QPXFile::RestorePlan plan2;
+  ASSERT_TRUE(set.PlanRestore(u"Z:\\out", {}, plan2, problems));
+  ASSERT_EQ(plan2.runs.size(), 2u);
+  EXPECT_EQ(plan2.runs[0].target.destinationRoot, u"Z:\\out\\C");
+  EXPECT_EQ(plan2.runs[1].target.destinationRoot, u"Z:\\out\\D");
+  EXPECT_EQ(plan2.unplaced, 0);
+  EXPECT_EQ(plan2.TotalFileSize(), 2u);
+  QPXFile::RestorePlan refused;
+  EXPECT_FALSE(set.PlanRestore(u"Z:\\out", {"C:/Nowhere"}, refused, problems));
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].message, "nothing is stored at C:/Nowhere");
+}
+
+TEST_F(BackupSetTest, UnreadableArchiveAloneComesBackAsAProblem) {
+  CBackupSet missing((dir_ / "none.qpx").string());
+  QPXFile::Problems problems;
+  EXPECT_FALSE(missing.LoadArchiveAlone(problems));
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].subject, (dir_ / "none.qpx").string());
+  EXPECT_EQ(problems[0].message, "cannot open: No such file or directory");
+}
+
+TEST_F(BackupSetTest, SetIsOpenedOnlyThroughAnArchiveThatExists) {
+  QPXFile::Problems problems;
+  CBackupSet wrongKind((dir_ / "set.qpm").string());
+  EXPECT_FALSE(wrongKind.Load(user_, problems));
+  CBackupSet absent((dir_ / "set.qpx").string());
+  EXPECT_FALSE(absent.Load(user_, problems));
+  ASSERT_EQ(problems.size(), 2u);
+  EXPECT_EQ(problems[0].message, "a backup set is opened through one of its archives (.qpx or .qpi)");
+  EXPECT_EQ(problems[1].message, "cannot open: No such file or directory");
+  EXPECT_TRUE(user_.notices.empty() && user_.errors.empty());
+}
+
+TEST_F(BackupSetTest, GenerationsShowTheFilesPresentWithTheArchiveHoldingThem) {
+  std::unique_ptr<CBackupSet> set = LoadSample();
+  ASSERT_TRUE(set);
+  EXPECT_FALSE(set->IsArchiveAlone());
+  EXPECT_EQ(set->Count(), 4);
+  EXPECT_TRUE(user_.notices.empty());
+
+  QPXFile::Problems problems;
+  EXPECT_FALSE(set->SelectGeneration(5, problems));
+  EXPECT_FALSE(set->SelectGeneration(0, problems));
+  ASSERT_EQ(problems.size(), 2u);
+  EXPECT_EQ(problems[0].message, "the backup set has no generation 5 (it has 4)");
+
+  problems.clear();
+  ASSERT_TRUE(set->SelectGeneration(2, problems));
+  const std::vector<std::pair<std::u16string, long>> second{
+      {u"C:\\Data\\a.txt", 1}, {u"C:\\Data\\c.txt", 1}, {u"C:\\Data\\keep.txt", 0}};
+  auto files = Files(*set);
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(files, second);
+  EXPECT_EQ(set->ArchiveText(1), files_.archives[1].string());
+
+  // A restore of generation 2 is named after the management file.
+  QPXFile::RestorePlan plan;
+  ASSERT_TRUE(set->PlanRestore(u"Z:\\out", {"c:\\data\\a.txt"}, plan, problems));
+  ASSERT_EQ(plan.runs.size(), 1u);
+  EXPECT_EQ(plan.runs[0].target.shownFolder, u"C:\\Data");
+  EXPECT_NE(plan.name.find(u"(2"), std::u16string::npos);
+  EXPECT_FALSE(set->PlanRestore(u"Z:\\out", {"C:\\Data\\Old\\b.txt"}, plan, problems));
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].message, "nothing is stored at C:\\Data\\Old\\b.txt in generation 2");
+}
+
+TEST_F(BackupSetTest, FailuresNameTheArchiveOrManagementFileConcerned) {
+  testsupport::BackupSetSpec spec = testsupport::SampleBackupSet();
+  spec.missingArchives = {2};
+  files_ = testsupport::WriteBackupSet(spec, dir_);
+  CBackupSet set(files_.archives[0].string());
+  QPXFile::Problems problems;
+  // The subject is asked while the manager reports, as a front end does.
+  std::vector<std::string> subjects;
+  struct NamingUser : RecordingUser {
+    const CBackupSet* set = nullptr;
+    std::vector<std::string>* subjects = nullptr;
+    void Error(int32_t id) override {
+      RecordingUser::Error(id);
+      subjects->push_back(set->FailureSubject(id));
+    }
+  } naming;
+  naming.set = &set;
+  naming.subjects = &subjects;
+  EXPECT_FALSE(set.Load(naming, problems));
+  EXPECT_EQ(naming.errors, (std::vector<int32_t>{IncrementalBackup::ManagerText::kGenerationFailed}));
+  EXPECT_EQ(subjects, (std::vector<std::string>{files_.archives[2].string()}));
+  EXPECT_EQ(set.FailureSubject(IncrementalBackup::ManagerText::kNoManagement), files_.management.string());
+}
+
+TEST_F(BackupSetTest, WithoutManagementTheArchiveFormsOneGeneration) {
+  testsupport::BackupSetSpec spec = testsupport::SampleBackupSet();
+  spec.writeManagement = false;
+  std::unique_ptr<CBackupSet> set = LoadSample(spec);
+  ASSERT_TRUE(set);
+  EXPECT_EQ(user_.notices, (std::vector<int32_t>{IncrementalBackup::ManagerText::kNoManagement}));
+  EXPECT_EQ(set->Count(), 1);
+  EXPECT_EQ(Files(*set).size(), 3u);
+}
+
+TEST_F(BackupSetTest, ChangesHistoryAndDifferenceFollowTheUpdates) {
+  std::unique_ptr<CBackupSet> set = LoadSample();
+  ASSERT_TRUE(set);
+  const std::vector<IncrementalBackup::GenerationChanges> changes = IncrementalBackup::CountChanges(*set);
+  ASSERT_EQ(changes.size(), 4u);
+  EXPECT_EQ(changes[0].added, 3);
+  EXPECT_EQ(changes[1].added, 1);    // c.txt
+  EXPECT_EQ(changes[1].changed, 1);  // a.txt
+  EXPECT_EQ(changes[1].removed, 1);  // Old\b.txt
+  EXPECT_EQ(changes[3].added, 1);    // Old\b.txt again
+  EXPECT_EQ(changes[3].removed, 1);  // c.txt
+
+  const IncrementalBackup::History b = IncrementalBackup::HistoryOf(*set, u"c:\\data\\old\\B.TXT");
+  ASSERT_TRUE(b.found);
+  EXPECT_FALSE(b.isFolder);
+  EXPECT_EQ(b.path, u"C:\\Data\\Old\\b.txt");
+  ASSERT_EQ(b.steps.size(), 4u);
+  EXPECT_EQ(b.steps[0].state, HistoryState::kStored);
+  ASSERT_NE(b.steps[0].header, nullptr);
+  EXPECT_EQ(b.steps[0].header->GetFileSize(), 2u);
+  EXPECT_EQ(b.steps[1].state, HistoryState::kRemoved);
+  EXPECT_EQ(b.steps[2].state, HistoryState::kAbsent);
+  EXPECT_EQ(b.steps[3].state, HistoryState::kStored);
+
+  const IncrementalBackup::History keep = IncrementalBackup::HistoryOf(*set, u"C:\\Data\\keep.txt");
+  EXPECT_EQ(keep.steps[3].state, HistoryState::kUnchanged);
+  EXPECT_EQ(keep.steps[3].since, 0);
+  EXPECT_FALSE(IncrementalBackup::HistoryOf(*set, u"C:\\Nothing").found);
+
+  const IncrementalBackup::Difference d = IncrementalBackup::DiffGenerations(*set, 0, 1);
+  ASSERT_EQ(d.added.size(), 1u);
+  EXPECT_EQ(d.added[0].path, u"C:\\Data\\c.txt");
+  ASSERT_EQ(d.removed.size(), 1u);
+  EXPECT_EQ(d.removed[0].path, u"C:\\Data\\Old\\b.txt");
+  ASSERT_EQ(d.changed.size(), 1u);
+  EXPECT_EQ(d.changed[0].path, u"C:\\Data\\a.txt");
+  const IncrementalBackup::Difference folders = IncrementalBackup::DiffGenerations(*set, 1, 2);
+  EXPECT_EQ(folders.foldersAdded, (std::vector<std::u16string>{u"C:\\Data\\New"}));
+  EXPECT_EQ(folders.foldersRemoved, (std::vector<std::u16string>{u"C:\\Data\\Old"}));
+  EXPECT_TRUE(IncrementalBackup::DiffGenerations(*set, 2, 2).changed.empty());
+}
+
+TEST_F(BackupSetTest, PlanNamesEveryCheckedFileMissingFromItsArchive) {
+  testsupport::BackupSetSpec spec = testsupport::SampleBackupSet();
+  spec.gaps = {{1, u"C:\\Data\\c.txt"}};
+  std::unique_ptr<CBackupSet> set = LoadSample(spec);
+  ASSERT_TRUE(set);
+  QPXFile::Problems problems;
+  ASSERT_TRUE(set->SelectGeneration(2, problems));
+  QPXFile::RestorePlan plan;
+  EXPECT_FALSE(set->PlanRestore(u"Z:\\out", {"C:\\Data"}, plan, problems));
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].message, "C:\\Data\\c.txt is missing from " + files_.archives[1].string());
+}
+
+}  // namespace
