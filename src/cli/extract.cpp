@@ -16,6 +16,7 @@
 #include "cli/extract.h"
 #include "cli/format.h"
 #include "cli/open.h"
+#include "host/file_attributes.h"
 #include "host/host_path.h"
 #include "host/string_table.h"
 #include "host/text.h"
@@ -233,6 +234,29 @@ std::u16string WithoutTrailingSeparators(std::u16string path) {
 
 std::string Plural(long n, const char* word) { return std::to_string(n) + " " + word; }
 
+// "; not kept by ext4: archive (120 files, 3 folders), hidden (2 files)": the
+// attributes the file systems had no place for, which cost no exit status.
+std::string LossesText(const std::vector<QPXFile::AttributeLoss>& losses) {
+  std::string text;
+  for (size_t i = 0; i < losses.size(); ++i) {
+    const QPXFile::AttributeLoss& loss = losses[i];
+    const bool first = i == 0 || losses[i - 1].fileSystem != loss.fileSystem;
+    text += first ? "; not kept by " + loss.fileSystem + ": " : ", ";
+    switch (loss.attribute) {
+      case host::kAttributeReadOnly: text += "read-only"; break;
+      case host::kAttributeHidden: text += "hidden"; break;
+      case host::kAttributeSystem: text += "system"; break;
+      default: text += "archive"; break;
+    }
+    text += " (";
+    if (loss.files > 0) text += Plural(loss.files, loss.files == 1 ? "file" : "files");
+    if (loss.files > 0 && loss.folders > 0) text += ", ";
+    if (loss.folders > 0) text += Plural(loss.folders, loss.folders == 1 ? "folder" : "folders");
+    text += ")";
+  }
+  return text;
+}
+
 }  // namespace
 
 int RunExtract(const ExtractOptions& options) {
@@ -256,6 +280,22 @@ int RunExtract(const ExtractOptions& options) {
     return kExitFailed;
   }
 
+  // Nothing is written through a link below DEST, and the files the command
+  // reads or writes itself are never replaced by restored ones.
+  std::vector<std::string> archives, others;
+  if (set->IsArchiveAlone()) {
+    archives.push_back(set->ArchiveHostPath());
+  } else {
+    for (long g = 0; g < set->Count(); ++g) archives.push_back(set->ArchiveText(g));
+    others.push_back(set->ManagementHostPath());
+  }
+  if (!options.logFile.empty()) others.push_back(options.logFile);
+  const std::vector<host::FileIdentity> protectedFiles = QPXFile::ProtectedFiles(archives, others);
+  for (QPXFile::RestoreRun& run : plan.runs) {
+    run.target.confinedBelow = destination;
+    run.target.protectedFiles = protectedFiles;
+  }
+
   CommandLineUser user(options);
   QPXFile::CLogger log;
   CRestoreSession session(user, log);
@@ -269,6 +309,7 @@ int RunExtract(const ExtractOptions& options) {
     }
   }
   user.ClearStatus();
+  session.Conclude();
 
   std::u16string text;
   log.GetText(text);
@@ -300,6 +341,9 @@ int RunExtract(const ExtractOptions& options) {
                           Plural(counts.failed + unplaced, "failed");
     if (counts.incomplete > 0) summary += ", " + Plural(counts.incomplete, "without their attributes or times");
     if (counts.foldersFailed > 0) summary += ", " + Plural(counts.foldersFailed, "folders without their attributes");
+    summary += LossesText(session.GetAttributeLosses());
+    if (counts.foldersNotRestored > 0) summary += ", " + Plural(counts.foldersNotRestored, "folders not restored");
+    if (counts.shortened > 0) summary += ", " + Plural(counts.shortened, "restored under a shortened name");
     if (session.GetOutcome() == CRestoreSession::Outcome::kStopped) summary += "; the restore stopped";
     std::cerr << "tessera-cli: " << options.destination << ": " << summary << "\n";
   }

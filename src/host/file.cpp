@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +16,65 @@ namespace host {
 namespace {
 
 thread_local uint32_t threadError = 0;
+thread_local WriteGuard* activeGuard = nullptr;
+
+// `relative` when `path` lies strictly below `root`.
+bool Below(const std::string& root, const std::string& path, std::string_view& relative) {
+  if (root.empty()) return false;
+  std::string_view r(root);
+  while (r.size() > 1 && r.back() == '/') r.remove_suffix(1);
+  if (path.size() <= r.size() || path.compare(0, r.size(), r) != 0) return false;
+  if (r != "/" && path[r.size()] != '/') return false;
+  relative = std::string_view(path).substr(r.size());
+  while (!relative.empty() && relative.front() == '/') relative.remove_prefix(1);
+  return !relative.empty();
+}
+
+bool IsPlainComponent(std::string_view name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos;
+}
+
+// Opens `relative` below `root` with `flags`, entering each folder on the way
+// without following links. -1 with errno set on failure: ELOOP for a link on
+// the way, ENOTDIR for a file there.
+int OpenBelow(const std::string& root, std::string_view relative, int flags) {
+  FolderHandle folder;
+  int error = 0;
+  if (!folder.Open(root, error)) {
+    errno = error;
+    return -1;
+  }
+  size_t cut;
+  while ((cut = relative.find('/')) != std::string_view::npos) {
+    const std::string_view name = relative.substr(0, cut);
+    relative.remove_prefix(cut + 1);
+    if (name.empty()) continue;
+    FolderHandle child;
+    switch (folder.Enter(std::string(name), false, child, error)) {
+      case FolderStep::kEntered:
+      case FolderStep::kCreated:
+        folder = std::move(child);
+        continue;
+      case FolderStep::kMissing:
+        errno = ENOENT;
+        return -1;
+      case FolderStep::kLink:
+        errno = ELOOP;
+        return -1;
+      case FolderStep::kNotFolder:
+        errno = ENOTDIR;
+        return -1;
+      case FolderStep::kFailed:
+        errno = error;
+        return -1;
+    }
+  }
+  if (!IsPlainComponent(relative)) {
+    errno = EINVAL;
+    return -1;
+  }
+  return folder.OpenAt(std::string(relative), flags);
+}
 
 int OpenFlags(FileMode mode) {
   switch (mode) {
@@ -55,6 +115,40 @@ bool PlatformFile::Fail() {
   return false;
 }
 
+bool PlatformFile::OpenMemory(const void* data, size_t size) {
+  if (fd_ >= 0) {
+    lastErrno_ = EBUSY;
+    return false;
+  }
+  int fd = ::memfd_create("tessera-volume", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+  if (fd < 0) return Fail();
+  const auto* p = static_cast<const uint8_t*>(data);
+  size_t left = size;
+  while (left > 0) {
+    ssize_t n = ::write(fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      Fail();
+      ::close(fd);
+      return false;
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  // Sealed, so the bytes stay what the caller handed over whatever a
+  // writer does with the descriptor.
+  if (::fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) != 0) {
+    Fail();
+    ::close(fd);
+    return false;
+  }
+  fd_ = fd;
+  position_ = 0;
+  cacheLength_ = 0;
+  lastErrno_ = 0;
+  return true;
+}
+
 bool PlatformFile::Open(const std::string& hostPath, FileMode mode) {
   if (fd_ >= 0) {
     lastErrno_ = EBUSY;
@@ -67,8 +161,12 @@ bool PlatformFile::Open(const std::string& hostPath, FileMode mode) {
   // O_NONBLOCK keeps the open itself from waiting on a FIFO; it is cleared
   // again once the file is known to be a regular one.
   int fd;
+  std::string_view relative;
+  const bool guarded =
+      mode == FileMode::kCreateWrite && activeGuard != nullptr && Below(activeGuard->Root(), hostPath, relative);
   do {
-    fd = ::open(hostPath.c_str(), OpenFlags(mode) | O_CLOEXEC | O_NONBLOCK, 0666);
+    fd = guarded ? OpenBelow(activeGuard->Root(), relative, OpenFlags(mode) | O_CLOEXEC | O_NONBLOCK)
+                 : ::open(hostPath.c_str(), OpenFlags(mode) | O_CLOEXEC | O_NONBLOCK, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return Fail();
 
@@ -81,6 +179,7 @@ bool PlatformFile::Open(const std::string& hostPath, FileMode mode) {
   if (!S_ISREG(st.st_mode)) {
     ::close(fd);
     lastErrno_ = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    errno = lastErrno_;  // callers above the stream read errno
     return false;
   }
   int flags = ::fcntl(fd, F_GETFL);
@@ -106,6 +205,13 @@ bool PlatformFile::Open(const std::string& hostPath, FileMode mode) {
   // taken again under the lock, since another writer may have added to the
   // file since it was opened.
   if (mode == FileMode::kCreateWrite) {
+    if (activeGuard != nullptr && ::fstat(fd, &st) == 0 &&
+        activeGuard->IsProtected({static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)})) {
+      ::close(fd);
+      lastErrno_ = EPERM;
+      errno = EPERM;
+      return false;
+    }
     if (::fstat(fd, &st) != 0 || (st.st_size != 0 && ::ftruncate(fd, 0) != 0)) {
       Fail();
       ::close(fd);
@@ -289,6 +395,143 @@ std::string SystemErrorText(int error) {
   // The GNU variant may return a static string instead of filling the buffer.
   const char* text = ::strerror_r(error, buffer, sizeof buffer);
   return text != nullptr ? std::string(text) : std::string("error ") + std::to_string(error);
+}
+
+// ---- Which file a path names
+
+bool GetFileIdentity(const std::string& hostPath, bool followLink, FileIdentity& out) {
+  struct stat st;
+  if ((followLink ? ::stat(hostPath.c_str(), &st) : ::lstat(hostPath.c_str(), &st)) != 0) return false;
+  out = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  return true;
+}
+
+int ProbePath(const std::string& hostPath) {
+  struct stat st;
+  if (::lstat(hostPath.c_str(), &st) == 0) return 0;
+  return errno != 0 ? errno : EIO;
+}
+
+// ---- Folders reached one level at a time
+
+FolderHandle::~FolderHandle() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+FolderHandle& FolderHandle::operator=(FolderHandle&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+bool FolderHandle::Open(const std::string& hostPath, int& error) {
+  // A path-only descriptor needs no read permission, so a folder the user
+  // may write but not list still works.
+  int fd = ::open(hostPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    error = errno;
+    return false;
+  }
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = fd;
+  return true;
+}
+
+FolderStep FolderHandle::Enter(const std::string& name, bool create, FolderHandle& child, int& error) const {
+  error = 0;
+  if (fd_ < 0) {
+    error = EBADF;
+    return FolderStep::kFailed;
+  }
+  if (!IsPlainComponent(name) || name.find('\0') != std::string::npos) {
+    error = EINVAL;
+    return FolderStep::kFailed;
+  }
+  bool made = false;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    int fd = ::openat(fd_, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+      if (child.fd_ >= 0) ::close(child.fd_);
+      child.fd_ = fd;
+      return made ? FolderStep::kCreated : FolderStep::kEntered;
+    }
+    error = errno;
+    if (error == ELOOP || error == ENOTDIR) {
+      struct stat st;
+      if (::fstatat(fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISLNK(st.st_mode)) return FolderStep::kLink;
+        if (!S_ISDIR(st.st_mode)) return FolderStep::kNotFolder;
+      }
+      return FolderStep::kFailed;
+    }
+    if (error != ENOENT) return FolderStep::kFailed;
+    if (!create) return FolderStep::kMissing;
+    if (::mkdirat(fd_, name.c_str(), 0777) == 0) {
+      made = true;
+    } else if (errno != EEXIST) {
+      // A name the file system cannot hold is reported as such, not as the
+      // missing folder the first look saw.
+      error = errno;
+      return FolderStep::kFailed;
+    }
+    // Made (or made by someone else meanwhile): look again, still without
+    // following a link that may have taken its place.
+  }
+  return FolderStep::kFailed;
+}
+
+int FolderHandle::OpenAt(const std::string& name, int flags) const {
+  if (fd_ < 0) {
+    errno = EBADF;
+    return -1;
+  }
+  return ::openat(fd_, name.c_str(), flags | O_NOFOLLOW, 0666);
+}
+
+bool MakeFolderPath(const std::string& hostPath, int& error, std::string& failedAt) {
+  error = 0;
+  if (hostPath.empty() || hostPath.front() != '/') {
+    error = EINVAL;
+    failedAt = hostPath;
+    return false;
+  }
+  size_t at = 0;
+  while (at < hostPath.size()) {
+    size_t next = hostPath.find('/', at + 1);
+    if (next == std::string::npos) next = hostPath.size();
+    const std::string prefix = hostPath.substr(0, next);
+    at = next;
+    if (prefix.back() == '/') continue;  // a doubled separator
+    struct stat st;
+    if (::stat(prefix.c_str(), &st) == 0) {
+      if (S_ISDIR(st.st_mode)) continue;
+      error = ENOTDIR;
+      failedAt = prefix;
+      return false;
+    }
+    if (errno != ENOENT || (::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST)) {
+      error = errno;
+      failedAt = prefix;
+      return false;
+    }
+  }
+  return true;
+}
+
+WriteGuard::WriteGuard(std::string root, std::vector<FileIdentity> protectedFiles)
+    : root_(std::move(root)), protected_(std::move(protectedFiles)), previous_(activeGuard) {
+  activeGuard = this;
+}
+
+WriteGuard::~WriteGuard() { activeGuard = previous_; }
+
+bool WriteGuard::IsProtected(const FileIdentity& id) const {
+  for (const FileIdentity& p : protected_)
+    if (p == id) return true;
+  return false;
 }
 
 }  // namespace host

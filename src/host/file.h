@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace host {
 
@@ -37,6 +39,9 @@ class PlatformFile {
   // hostPath is a host (POSIX, UTF-8) path. Only regular files are opened, so
   // a hostile name pointing at a FIFO or a device never blocks or streams.
   bool Open(const std::string& hostPath, FileMode mode);
+  // A read-only file whose bytes are a copy of `data`, held in memory and
+  // named nowhere, for volumes served without a file system.
+  bool OpenMemory(const void* data, size_t size);
   bool IsOpen() const { return fd_ >= 0; }
 
   // Reads until `length` bytes are delivered or the file ends; `got` is the
@@ -89,5 +94,86 @@ constexpr uint32_t kThreadErrorInvalidHandle = 6;
 
 // A host-side description of errno for messages ("No such file or directory").
 std::string SystemErrorText(int error);
+
+// ---- Which file a path names
+
+// Device and inode: two paths name the same file exactly when these agree,
+// whatever links or hard links lie between them.
+struct FileIdentity {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+// `followLink` false looks at a link itself rather than at what it names.
+bool GetFileIdentity(const std::string& hostPath, bool followLink, FileIdentity& out);
+
+// 0 when something is at `hostPath` (a dangling link included), else the
+// errno the host gives for looking there: ENOENT for nothing, ENAMETOOLONG for
+// a name the file system cannot hold.
+int ProbePath(const std::string& hostPath);
+
+// ---- Folders reached one level at a time
+
+enum class FolderStep {
+  kEntered,    // the folder was there
+  kCreated,    // it was missing and has been made
+  kMissing,    // it is missing and was not to be made
+  kLink,       // a symbolic link stands there; it was not followed
+  kNotFolder,  // a file, device or other non-folder stands there
+  kFailed,     // the host refused (errno in `error`)
+};
+
+// An open folder. Entering a child never follows a link, so a chain of
+// folders entered from one the user chose cannot be redirected elsewhere,
+// even by a link made while the chain is walked.
+class FolderHandle {
+ public:
+  FolderHandle() = default;
+  ~FolderHandle();
+  FolderHandle(FolderHandle&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  FolderHandle& operator=(FolderHandle&& other) noexcept;
+  FolderHandle(const FolderHandle&) = delete;
+  FolderHandle& operator=(const FolderHandle&) = delete;
+
+  // A folder the user named: links on its way, and the folder itself being
+  // a link, are the user's choice and followed.
+  bool Open(const std::string& hostPath, int& error);
+  bool IsOpen() const { return fd_ >= 0; }
+  // The child folder `name` (one component); made first when missing and
+  // `create` is set.
+  FolderStep Enter(const std::string& name, bool create, FolderHandle& child, int& error) const;
+  // Opens the file `name` in this folder with open(2) `flags`, never through
+  // a link; -1 with errno on failure.
+  int OpenAt(const std::string& name, int flags) const;
+
+ private:
+  int fd_ = -1;
+};
+
+// Makes `hostPath` and its missing parents, following links on the way as
+// the user's own path may hold them. On failure `error` is the errno and
+// `failedAt` the folder that could not be made or is not a folder.
+bool MakeFolderPath(const std::string& hostPath, int& error, std::string& failedAt);
+
+// While one is alive, the files this thread opens with kCreateWrite below
+// `root` are reached from `root` one folder at a time, never through a link,
+// and a file whose identity is protected is never truncated (the open fails
+// with EPERM). Guards do not nest; a newer one replaces the older until it
+// ends.
+class WriteGuard {
+ public:
+  WriteGuard(std::string root, std::vector<FileIdentity> protectedFiles);
+  ~WriteGuard();
+  WriteGuard(const WriteGuard&) = delete;
+  WriteGuard& operator=(const WriteGuard&) = delete;
+
+  bool IsProtected(const FileIdentity& id) const;
+  const std::string& Root() const { return root_; }
+
+ private:
+  std::string root_;
+  std::vector<FileIdentity> protected_;
+  WriteGuard* previous_;
+};
 
 }  // namespace host

@@ -6,6 +6,7 @@
 #include "archive/qpx_file.h"
 #include "archive/qpx_file_extend.h"
 #include "host/file_attributes.h"
+#include "host/host_path.h"
 #include "host/text.h"
 #include "host/volume.h"
 #include "paths/path_helpers.h"
@@ -58,6 +59,52 @@ bool EnsureFolder(std::u16string_view path, int depth = 0) {
 }
 
 bool IsDestinationDiskFull(int systemError) { return systemError == ENOSPC || systemError == EDQUOT; }
+
+// No file can be larger than the host's largest file offset; a record that
+// says otherwise is damaged.
+constexpr uint64_t kLargestPossibleFile = static_cast<uint64_t>(INT64_MAX);
+
+RestoreObstacle UnhostableIn(std::u16string_view text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (c < 0x20) return RestoreObstacle::kControlCharacter;
+    if (c >= 0xD800 && c < 0xDC00) {
+      if (i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+        ++i;
+        continue;
+      }
+      return RestoreObstacle::kUnpairedSurrogate;
+    }
+    if (c >= 0xDC00 && c < 0xE000) return RestoreObstacle::kUnpairedSurrogate;
+  }
+  return RestoreObstacle::kNone;
+}
+
+// Whether the file at `path` itself (a link not followed) is one the run
+// must leave alone.
+bool IsProtected(const RestoreTarget& target, const std::u16string& path) {
+  std::string hostPath;
+  host::FileIdentity id;
+  if (target.protectedFiles.empty() || !host::ToHostPath(path, hostPath) || !host::GetFileIdentity(hostPath, false, id))
+    return false;
+  for (const host::FileIdentity& kept : target.protectedFiles)
+    if (kept == id) return true;
+  return false;
+}
+
+size_t Utf8Length(std::u16string_view text) { return host::WideToUtf8(text).size(); }
+
+// The components of `relative` (backslash-separated, empty pieces skipped).
+std::vector<std::u16string> Components(std::u16string_view relative) {
+  std::vector<std::u16string> out;
+  while (!relative.empty()) {
+    size_t cut = relative.find(u'\\');
+    if (cut != 0) out.emplace_back(relative.substr(0, cut));
+    if (cut == std::u16string_view::npos) break;
+    relative.remove_prefix(cut + 1);
+  }
+  return out;
+}
 
 // What the host knows of the volume that will hold `path`.
 bool VolumeKind(std::u16string_view path, host::FileSystemKind& kind) {
@@ -138,20 +185,157 @@ std::u16string MapToDestination(const RestoreTarget& target, const std::u16strin
   return out;
 }
 
+std::vector<host::FileIdentity> ProtectedFiles(const std::vector<std::string>& archives,
+                                               const std::vector<std::string>& others) {
+  std::vector<host::FileIdentity> out;
+  host::FileIdentity id;
+  for (const std::string& path : others)
+    if (host::GetFileIdentity(path, true, id)) out.push_back(id);
+  for (const std::string& path : archives) {
+    if (!host::GetFileIdentity(path, true, id)) continue;
+    out.push_back(id);
+    // Volumes are named as the split-volume stream names them: "NAME.1", "NAME.2", ...
+    for (uint64_t k = 1; host::GetFileIdentity(path + "." + std::to_string(k), true, id); ++k) out.push_back(id);
+  }
+  return out;
+}
+
+std::u16string ShortenName(std::u16string_view name, size_t maxBytes) {
+  // FNV-1a over the UTF-16 units.
+  uint32_t hash = 2166136261u;
+  for (char16_t c : name) {
+    hash = (hash ^ static_cast<uint8_t>(c)) * 16777619u;
+    hash = (hash ^ static_cast<uint8_t>(c >> 8)) * 16777619u;
+  }
+  std::u16string suffix = u"~";
+  for (int shift = 28; shift >= 0; shift -= 4) suffix.push_back(u"0123456789abcdef"[(hash >> shift) & 0xF]);
+  // An extension is what tells a program what the file is; a long tail after
+  // the last dot is no extension and is cut with the rest.
+  std::u16string_view stem = name;
+  std::u16string_view extension;
+  const size_t dot = name.rfind(u'.');
+  if (dot != std::u16string_view::npos && dot > 0 && Utf8Length(name.substr(dot)) <= 32) {
+    stem = name.substr(0, dot);
+    extension = name.substr(dot);
+  }
+  const size_t fixed = suffix.size() + Utf8Length(extension);
+  const size_t room = maxBytes > fixed ? maxBytes - fixed : 0;
+  size_t bytes = 0;
+  size_t keep = 0;
+  while (keep < stem.size()) {
+    size_t units = 1;
+    const char16_t c = stem[keep];
+    if (c >= 0xD800 && c < 0xDC00 && keep + 1 < stem.size()) units = 2;
+    const size_t add = Utf8Length(stem.substr(keep, units));
+    if (bytes + add > room) break;
+    bytes += add;
+    keep += units;
+  }
+  std::u16string out(stem.substr(0, keep));
+  out += suffix;
+  out += extension;
+  return out;
+}
+
 // ---- CQPXFile_RestoreImplement
 
 CQPXFile_RestoreImplement::CQPXFile_RestoreImplement(CQPXFile& archive, RestoreEventCallback events,
                                                      RestoreTarget target, ExtractProgress progress)
-    : archive_(archive), events_(std::move(events)), target_(std::move(target)), progress_(std::move(progress)) {}
+    : archive_(archive), events_(std::move(events)), target_(std::move(target)), progress_(std::move(progress)) {
+  if (!target_.confinedBelow.empty())
+    confinement_ = WithoutTrailingSeparators(target_.confinedBelow);
+  else if (target_.hasDestinationRoot)
+    confinement_ = WithoutTrailingSeparators(target_.destinationRoot);
+}
 
 CQPXFile_RestoreImplement::~CQPXFile_RestoreImplement() = default;
 
 bool CQPXFile_RestoreImplement::Run() {
   try {
+    // Output files are opened below the streams, out of this run's sight;
+    // the guard carries the confinement and the protected files down there.
+    std::string hostRoot;
+    if (!confinement_.empty() && !host::ToHostPath(confinement_, hostRoot)) hostRoot.clear();
+    host::WriteGuard guard(hostRoot, target_.protectedFiles);
     return Prepare() && RestoreAll() && Finish();
   } catch (const std::bad_alloc&) {
     return false;
   }
+}
+
+CQPXFile_RestoreImplement::FolderResolution CQPXFile_RestoreImplement::ResolveFolder(const std::u16string& folder,
+                                                                                     bool create) {
+  FolderResolution result;
+  std::u16string_view wanted = WithoutTrailingSeparators(folder);
+  if (confinement_.empty()) return result;
+  const bool isRoot = host::EqualsNoCase(wanted, confinement_);
+  if (!isRoot && !paths::IsBelow(confinement_, wanted)) return result;
+  std::string hostRoot;
+  if (!host::ToHostPath(confinement_, hostRoot)) return result;
+
+  host::FolderHandle handle;
+  int error = 0;
+  if (!handle.Open(hostRoot, error)) {
+    std::string failedAt;
+    if (error != ENOENT || !create || !host::MakeFolderPath(hostRoot, error, failedAt) ||
+        !handle.Open(hostRoot, error)) {
+      result.kind = FolderResolution::kFailed;
+      result.failedAt = confinement_;
+      result.error = error;
+      return result;
+    }
+  }
+  result.actual = confinement_;
+  bool shortened = false;
+  std::u16string firstLongName;
+  for (const std::u16string& component : Components(wanted.substr(confinement_.size()))) {
+    std::u16string name = component;
+    host::FolderHandle child;
+    host::FolderStep step = handle.Enter(host::WideToUtf8(name), create, child, error);
+    if (step == host::FolderStep::kFailed && error == ENAMETOOLONG) {
+      name = ShortenName(component);
+      step = handle.Enter(host::WideToUtf8(name), create, child, error);
+      if (step != host::FolderStep::kFailed && !shortened) {
+        shortened = true;
+        firstLongName = component;
+      }
+    }
+    const std::u16string here = paths::Join(result.actual, name);
+    switch (step) {
+      case host::FolderStep::kEntered:
+      case host::FolderStep::kCreated:
+        handle = std::move(child);
+        result.actual = here;
+        continue;
+      case host::FolderStep::kLink:
+      case host::FolderStep::kNotFolder:
+        result.kind = FolderResolution::kObstacle;
+        result.obstacle = step == host::FolderStep::kLink ? RestoreObstacle::kLink : RestoreObstacle::kNotFolder;
+        result.failedAt = here;
+        result.error = step == host::FolderStep::kLink ? ELOOP : ENOTDIR;
+        return result;
+      case host::FolderStep::kMissing:
+        error = ENOENT;
+        [[fallthrough]];
+      case host::FolderStep::kFailed:
+        result.kind = FolderResolution::kFailed;
+        result.failedAt = here;
+        result.error = error;
+        return result;
+    }
+  }
+  result.kind = FolderResolution::kDone;
+  if (shortened) {
+    bool reported = false;
+    for (const std::u16string& done : shortenedFolders_)
+      if (host::EqualsNoCase(done, result.actual)) reported = true;
+    if (!reported) {
+      shortenedFolders_.push_back(result.actual);
+      const std::u16string stored(wanted);
+      Notify(kEventNameShortened, &result.actual, -1, RestoreEventDetails{.detail = &stored});
+    }
+  }
+  return result;
 }
 
 bool CQPXFile_RestoreImplement::Prepare() {
@@ -179,6 +363,27 @@ bool CQPXFile_RestoreImplement::RestoreEntry(long index) {
 
 bool CQPXFile_RestoreImplement::Notify(int event, const std::u16string* text, long index, ExtractFailure failure,
                                        int systemError) {
+  return Notify(event, text, index, RestoreEventDetails{.failure = failure, .systemError = systemError});
+}
+
+bool CQPXFile_RestoreImplement::Notify(int event, const std::u16string* text, long index,
+                                       const RestoreEventDetails& details) {
+  RestoreEvent event_args;
+  event_args.extractFailure = details.failure;
+  event_args.systemError = details.systemError;
+  event_args.detail = details.detail;
+  event_args.obstacle = details.obstacle;
+  return Send(event, text, index, event_args);
+}
+
+void CQPXFile_RestoreImplement::ReportAttributesNotKept(const std::u16string& path, long index, uint32_t requested,
+                                                        uint32_t kept) {
+  RestoreEvent event_args;
+  event_args.attributesNotKept = requested & host::kSettableAttributes & ~kept;
+  if (event_args.attributesNotKept != 0) Send(kEventAttributesNotKept, &path, index, event_args);
+}
+
+bool CQPXFile_RestoreImplement::Send(int event, const std::u16string* text, long index, RestoreEvent& event_args) {
   // Without a listener nobody can agree to anything, so every question is
   // answered the careful way.
   if (!events_) return false;
@@ -186,14 +391,11 @@ bool CQPXFile_RestoreImplement::Notify(int event, const std::u16string* text, lo
   record.lastIndex = EntriesToRestore() - 1;
   if (text != nullptr) record.text = *text;
   record.position = index >= 0 ? PositionOf(index) : -1;
-  RestoreEvent event_args;
   event_args.code = event;
   event_args.text = text;
   event_args.entry = index >= 0 ? archive_.GetEntryHeader(index) : nullptr;
   event_args.record = &record;
   event_args.position = &record.position;
-  event_args.extractFailure = failure;
-  event_args.systemError = systemError;
   return events_(event_args);
 }
 
@@ -304,11 +506,24 @@ bool CQPXFileExtend_RestoreImplement::Finish() {
       Notify(kEventFolderFailed, &stored, -1);
       continue;
     }
+    FolderResolution made;
+    if (destination.size() < kMaxPathLength) made = ResolveFolder(destination, true);
+    if (made.kind == FolderResolution::kObstacle) {
+      // Like an entry below a link, the folder is reported and passed over.
+      if (!Notify(kEventFolderObstacle, &destination, -1,
+                  RestoreEventDetails{.systemError = made.error, .detail = &made.failedAt, .obstacle = made.obstacle}))
+        return false;
+      continue;
+    }
     folders_.MarkHandled(i);
+    if (made.kind == FolderResolution::kDone) destination = made.actual;
     if (destination != stored) folders_.Replace(i, destination);
-    if (destination.size() >= kMaxPathLength || !CreateFolderChain(destination)) {
-      if (destination.size() > kLongFolderLength) Notify(kEventFolderTooLong, nullptr, -1);
-      Notify(kEventFolderNotCreated, nullptr, -1);
+    if (destination.size() >= kMaxPathLength || made.kind == FolderResolution::kFailed ||
+        (made.kind == FolderResolution::kNotConfined && !CreateFolderChain(destination))) {
+      if (destination.size() > kLongFolderLength) Notify(kEventFolderTooLong, &destination, -1);
+      const std::u16string& failed = made.kind == FolderResolution::kFailed ? made.failedAt : destination;
+      Notify(kEventFolderNotCreated, &failed, -1,
+             RestoreEventDetails{.systemError = made.kind == FolderResolution::kFailed ? made.error : errno});
       return false;
     }
   }
@@ -321,6 +536,10 @@ bool CQPXFileExtend_RestoreImplement::RestoreFolderAttributes() {
   bool all = true;
   for (int i = 0; i < folders_.GetCount(); ++i) {
     if (!folders_.IsHandled(i)) continue;
+    // A folder behind a link or a file was reported with the entries below
+    // it; its path would lead elsewhere, so nothing is set on it.
+    const FolderResolution found = ResolveFolder(folders_.GetPath(i), false);
+    if (found.kind == FolderResolution::kObstacle || found.kind == FolderResolution::kFailed) continue;
     if (!RestoreOneFolder(i)) {
       all = false;
       const std::u16string path = folders_.GetPath(i);
@@ -354,7 +573,10 @@ bool CQPXFileExtend_RestoreImplement::RestoreOneFolder(int index) {
     if (result == host::CompressionResult::kNotSupported && !Notify(kEventCompressedFolderOffNtfs, &path, -1))
       return false;
   }
-  return host::SetFileAttributes(path, attributes);
+  uint32_t kept = 0;
+  if (!host::SetFileAttributes(path, attributes, &kept)) return false;
+  ReportAttributesNotKept(path, -1, attributes, kept);
+  return true;
 }
 
 // ---- CRestoreFile_Implement
@@ -384,6 +606,19 @@ int CRestoreFile_Implement::Phase1() {
   return MakeDestination();
 }
 
+RestoreObstacle CRestoreFile_Implement::UnhostableNames() const {
+  RestoreObstacle why = UnhostableIn(fileName_);
+  if (why != RestoreObstacle::kNone) return why;
+  const RestoreTarget& target = run_.GetTarget();
+  std::u16string_view folder = WithoutTrailingSeparators(folderName_);
+  if (target.hasDestinationRoot) {
+    std::u16string_view shown = WithoutTrailingSeparators(target.shownFolder);
+    if (!host::StartsWithNoCase(folder, shown)) return RestoreObstacle::kNone;
+    folder.remove_prefix(shown.size());
+  }
+  return UnhostableIn(folder);
+}
+
 bool CRestoreFile_Implement::NamesAreSafe() const {
   if (!IsSafeName(fileName_)) return false;
   const RestoreTarget& target = run_.GetTarget();
@@ -400,31 +635,66 @@ int CRestoreFile_Implement::MakeDestination() {
   CQPXBackupedFileHeader* header = Header();
   if (header == nullptr || !header->GetFileName(fileName_) || !header->GetFolderName(folderName_))
     return Notify(kEventNamesUnreadable, nullptr) ? kStepSkip : kStepStop;
-  if (!NamesAreSafe()) {
-    const std::u16string stored = paths::Join(folderName_, fileName_);
-    return Notify(kEventNamesUnreadable, &stored) ? kStepSkip : kStepStop;
-  }
+  const std::u16string stored = paths::Join(folderName_, fileName_);
+  // A name this host cannot hold is no damage to the record and no reason to
+  // ask: it is reported for what it is and the run goes on.
+  if (const RestoreObstacle why = UnhostableNames(); why != RestoreObstacle::kNone)
+    return run_.Notify(kEventNameNotHostable, &stored, index_, RestoreEventDetails{.obstacle = why}) ? kStepSkip
+                                                                                                 : kStepStop;
+  if (!NamesAreSafe()) return Notify(kEventNamesUnreadable, &stored) ? kStepSkip : kStepStop;
   std::u16string folder;
   if (!GetDestinationFolder(folder) || folder.empty()) {
     Notify(kEventFolderNotCreated, nullptr);
     return kStepStop;
   }
   if (folder.size() >= kMaxPathLength) {
-    Notify(kEventFolderTooLong, nullptr);
+    Notify(kEventFolderTooLong, &folder);
     return kStepStop;
   }
-  if (!ExistsAsFolder(folder)) {
-    if (host::IsDrivePresent(std::u16string_view(folder).substr(0, 2)) != host::DrivePresence::kPresent) {
-      Notify(kEventNoDrive, nullptr);
-      return kStepStop;
+  const CQPXFile_RestoreImplement::FolderResolution made = run_.ResolveFolder(folder, true);
+  switch (made.kind) {
+    case CQPXFile_RestoreImplement::FolderResolution::kDone:
+      if (made.actual != folder) FolderResolved(folder, made.actual);
+      folder = made.actual;
+      break;
+    case CQPXFile_RestoreImplement::FolderResolution::kObstacle: {
+      // The entry would land below the obstacle; it is reported as the file
+      // that could not be restored, with what stands in the way.
+      destinationPath_ = paths::Join(folder, fileName_);
+      return run_.Notify(kEventFolderObstacle, &destinationPath_, index_,
+                    RestoreEventDetails{.systemError = made.error, .detail = &made.failedAt, .obstacle = made.obstacle})
+                 ? kStepSkip
+                 : kStepStop;
     }
-    if (!CreateFolder(folder)) {
-      Notify(kEventFolderNotCreated, nullptr);
+    case CQPXFile_RestoreImplement::FolderResolution::kFailed:
+      run_.Notify(kEventFolderNotCreated, &made.failedAt, index_, RestoreEventDetails{.systemError = made.error});
       return kStepStop;
-    }
+    case CQPXFile_RestoreImplement::FolderResolution::kNotConfined:
+      if (!ExistsAsFolder(folder)) {
+        if (host::IsDrivePresent(std::u16string_view(folder).substr(0, 2)) != host::DrivePresence::kPresent) {
+          Notify(kEventNoDrive, nullptr);
+          return kStepStop;
+        }
+        errno = 0;
+        if (!CreateFolder(folder)) {
+          run_.Notify(kEventFolderNotCreated, &folder, index_, RestoreEventDetails{.systemError = errno});
+          return kStepStop;
+        }
+      }
+      break;
   }
-  if (BuildDestinationPath(folder)) return kStepGoOn;
-  return Ask(kEventPathTooLong, kStepSkip);
+  bool fits = BuildDestinationPath(folder);
+  std::string hostPath;
+  if (!run_.ConfinementRoot().empty() && host::ToHostPath(destinationPath_, hostPath) &&
+      host::ProbePath(hostPath) == ENAMETOOLONG) {
+    // Longer than this file system allows: restored under a shorter name,
+    // and the user is told both. The path's length is judged as restored.
+    destinationPath_ = paths::Join(folder, ShortenName(fileName_));
+    fits = destinationPath_.size() < kMaxPathLength;
+    if (fits && !run_.Notify(kEventNameShortened, &destinationPath_, index_, RestoreEventDetails{.detail = &stored}))
+      return kStepStop;
+  }
+  return fits ? kStepGoOn : Ask(kEventPathTooLong, kStepSkip);
 }
 
 bool CRestoreFile_Implement::BuildDestinationPath(const std::u16string& folder) {
@@ -479,6 +749,8 @@ int CRestoreFile_Implement::Phase2() {
 
 int CRestoreFile_Implement::CheckFreeSpace() {
   const CQPXBackupedFileHeader* header = Header();
+  if (header != nullptr && header->GetFileSize() > kLargestPossibleFile)
+    return Notify(kEventExtractFailed, &destinationPath_, ExtractFailure::kNotReady) ? kStepSkip : kStepStop;
   host::DiskSpace space;
   if (header == nullptr || !host::GetDiskSpace(destinationPath_, space)) return kStepGoOn;
   if (header->GetFileSize() > space.freeBytes) return Ask(kEventNoSpace, kStepSkip);
@@ -488,12 +760,24 @@ int CRestoreFile_Implement::CheckFreeSpace() {
 int CRestoreFile_Implement::CheckExisting() {
   // A link left where the file goes counts as an existing file; overwriting
   // removes the link, never what it points at.
-  if (!host::PathExists(destinationPath_)) return kStepGoOn;
+  const host::PathKind kind = host::GetPathKind(destinationPath_);
+  if (kind == host::PathKind::kMissing || kind == host::PathKind::kUnknown) return kStepGoOn;
+  // A folder cannot be overwritten by a file; saying it was would be untrue.
+  if (kind == host::PathKind::kFolder)
+    return Notify(kEventCannotCreate, &destinationPath_, ExtractFailure::kNone, EISDIR) ? kStepSkip : kStepStop;
+  if (IsProtected(run_.GetTarget(), destinationPath_)) return RefuseProtected();
   if (!Notify(kEventFileExists, &destinationPath_)) return kStepSkip;
   // A folder or device in the way stays; creating the output then fails and
   // is reported.
   host::DeleteFile(destinationPath_);
   return kStepGoOn;
+}
+
+int CRestoreFile_Implement::RefuseProtected() {
+  return run_.Notify(kEventProtectedFile, &destinationPath_, index_,
+                RestoreEventDetails{.obstacle = RestoreObstacle::kProtectedFile})
+             ? kStepSkip
+             : kStepStop;
 }
 
 int CRestoreFile_Implement::CheckFileSystemLimit() {
@@ -508,12 +792,13 @@ int CRestoreFile_Implement::CheckFileSystemLimit() {
 }
 
 int CRestoreFile_Implement::CreateOutput() {
+  errno = 0;
   output_ = run_.GetArchive().CreateIO(destinationPath_, kModeCreate);
   if (output_ != nullptr) return kStepGoOn;
-  return Notify(kEventCannotCreate, &destinationPath_, ExtractFailure::kNone,
-                run_.GetArchive().GetLoadError().systemError)
-             ? kStepSkip
-             : kStepStop;
+  const int error = run_.GetArchive().GetLoadError().systemError;
+  // A protected file that appeared after the check is refused by the host.
+  if (error == EPERM && IsProtected(run_.GetTarget(), destinationPath_)) return RefuseProtected();
+  return Notify(kEventCannotCreate, &destinationPath_, ExtractFailure::kNone, error) ? kStepSkip : kStepStop;
 }
 
 bool CRestoreFile_Implement::CloseOutput() {
@@ -583,10 +868,19 @@ bool CRestoreFile_Implement::SetTimesAndAttributes() {
   if (!host::SetFileTimes(destinationPath_, header->GetCreationTime(), header->GetLastAccessTime(),
                           header->GetLastWriteTime()))
     return false;
-  return host::SetFileAttributes(destinationPath_, attributes);
+  uint32_t kept = 0;
+  if (!host::SetFileAttributes(destinationPath_, attributes, &kept)) return false;
+  run_.ReportAttributesNotKept(destinationPath_, index_, attributes, kept);
+  return true;
 }
 
 // ---- CRestoreFileExtend_Implement
+
+void CRestoreFileExtend_Implement::FolderResolved(const std::u16string& mapped, const std::u16string& actual) {
+  CQPXFolderList_DataChange& folders = extendRun_.GetFolders();
+  const int index = folders.Find(mapped);
+  if (index >= 0 && folders.IsReplaced(index)) folders.Replace(index, actual);
+}
 
 CRestoreFileExtend_Implement::CRestoreFileExtend_Implement(CQPXFileExtend_RestoreImplement& run, long index)
     : CRestoreFile_Implement(run, index), extendRun_(run) {}

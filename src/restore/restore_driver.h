@@ -6,9 +6,16 @@
 // each code is listed with RestoreEventCode below.
 //
 // Names in an archive are untrusted: a file name or folder component that is
-// empty, "." or "..", holds a character Windows forbids in names or a control
-// character, is never written. Such an entry is reported like one whose names
-// cannot be read.
+// empty, "." or "..", or holds a character Windows forbids in names, is never
+// written; such an entry is reported like one whose names cannot be read. A
+// name holding a control character or half of a UTF-16 surrogate pair is not
+// written either, and is reported as such (event 280).
+//
+// Below the folder the run is confined to (the destination the user chose),
+// nothing is written through a symbolic link: folders are entered one level
+// at a time without following links, and a link or file where a folder goes
+// is an obstacle for the entries below it, which are reported and not
+// restored. The chosen folder itself and its ancestors may be links.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +28,7 @@
 #include "archive/folder_list.h"
 #include "entry/backuped_file_data.h"
 #include "entry/backuped_file_header.h"
+#include "host/file.h"
 #include "paths/path.h"
 
 namespace QPXFile {
@@ -62,6 +70,26 @@ enum RestoreEventCode : int {
   kEventTooLargeOffNtfs = 274, // P; skip / stop
   kEventFolderFailed = 275,    // folder; ignored
   kEventNoSpace = 276,         // P; skip / stop
+  // Events of this engine beyond the ones the desktop program has always had.
+  // None of them is a question; the run goes on unless the answer is false.
+  kEventFolderObstacle = 277,  // P (the entry's file, or a folder of the folder pass), detail: the
+                               // link or non-folder in the way; skip / stop
+  kEventProtectedFile = 278,   // P; the file there is one the run must not touch; skip / stop
+  kEventNameShortened = 279,   // the path as restored, detail: the stored name; go on / stop
+  kEventNameNotHostable = 280, // the stored path; skip / stop
+  // P or folder: written whole, but its file system has no place for some of
+  // its attributes (RestoreEvent::attributesNotKept); answer ignored.
+  kEventAttributesNotKept = 281,
+};
+
+// What stands in the way, for events 277, 278 and 280.
+enum class RestoreObstacle {
+  kNone,
+  kLink,               // a symbolic link where a folder goes
+  kNotFolder,          // a file or device where a folder goes
+  kControlCharacter,   // a name holds a character below U+0020
+  kUnpairedSurrogate,  // a name holds half of a surrogate pair
+  kProtectedFile,      // the archive being read, its volumes, its management file or the log
 };
 
 // The numbers an event carries besides its code.
@@ -81,6 +109,17 @@ struct RestoreEvent {
   // failures reported as 259 or 276; kNone otherwise.
   ExtractFailure extractFailure = ExtractFailure::kNone;
   int systemError = 0;  // errno behind a destination failure, when known
+  uint32_t attributesNotKept = 0;  // event 281: the attribute bits lost
+  const std::u16string* detail = nullptr;  // events 277 and 279, see there
+  RestoreObstacle obstacle = RestoreObstacle::kNone;
+};
+
+// What a Notify call carries besides its code, text and entry.
+struct RestoreEventDetails {
+  ExtractFailure failure = ExtractFailure::kNone;
+  int systemError = 0;
+  const std::u16string* detail = nullptr;
+  RestoreObstacle obstacle = RestoreObstacle::kNone;
 };
 
 using RestoreEventCallback = std::function<bool(const RestoreEvent&)>;
@@ -93,7 +132,25 @@ struct RestoreTarget {
   bool hasDestinationRoot = false;
   std::u16string destinationRoot;  // engine path, no trailing backslash needed
   std::u16string shownFolder;      // C, the folder the selection was made in
+  // The folder nothing below which is written through a link: the folder the
+  // user chose. Empty: the destination root, when there is one.
+  std::u16string confinedBelow{};
+  // Files the run never deletes, truncates or replaces: the archive being
+  // read, its volumes, its management file, the log file.
+  std::vector<host::FileIdentity> protectedFiles{};
 };
+
+// The files a run from `archives` must leave alone: each archive with the
+// volumes beside it that a split archive has, and the `others` (management
+// file, log file); host paths, links followed, missing files left out.
+std::vector<host::FileIdentity> ProtectedFiles(const std::vector<std::string>& archives,
+                                               const std::vector<std::string>& others);
+
+// A name that fits in `maxBytes` bytes of UTF-8: the start of `name`, a "~"
+// with eight hexadecimal digits drawn from the whole name (so different long
+// names in one folder stay apart, and the same name shortens the same way on
+// every run), and the extension, kept when it is short.
+std::u16string ShortenName(std::u16string_view name, size_t maxBytes = 255);
 
 // The destination folder for stored folder F, or empty when F does not lie
 // at or below C. Trailing backslashes of R, C and F are ignored.
@@ -137,6 +194,30 @@ class CQPXFile_RestoreImplement {
   // `index` is the entry concerned, or -1.
   virtual bool Notify(int event, const std::u16string* text, long index,
                       ExtractFailure failure = ExtractFailure::kNone, int systemError = 0);
+  // Event 281 for the file or folder at `path` (entry `index`, or -1).
+  void ReportAttributesNotKept(const std::u16string& path, long index, uint32_t requested, uint32_t kept);
+  bool Notify(int event, const std::u16string* text, long index, const RestoreEventDetails& details);
+
+  // How a destination folder below the confinement came to be.
+  struct FolderResolution {
+    enum Kind {
+      kDone,         // `actual` is there (made when asked), shortened names included
+      kObstacle,     // a link or non-folder at `failedAt`
+      kFailed,       // the host refused `failedAt` (`error`)
+      kNotConfined,  // the folder is not below the confinement; nothing was done
+    } kind = kNotConfined;
+    std::u16string actual;
+    std::u16string failedAt;
+    RestoreObstacle obstacle = RestoreObstacle::kNone;
+    int error = 0;
+  };
+  // Enters `folder` from the confinement folder, one level at a time and
+  // never through a link, making what is missing when `create` is set. A
+  // component the file system finds too long is replaced by its shortened
+  // form, and event 279 sent once for the folder.
+  FolderResolution ResolveFolder(const std::u16string& folder, bool create);
+  // The engine path of the confinement folder, or empty.
+  const std::u16string& ConfinementRoot() const { return confinement_; }
 
   CQPXFile& GetArchive() const { return archive_; }
   const RestoreTarget& GetTarget() const { return target_; }
@@ -149,11 +230,16 @@ class CQPXFile_RestoreImplement {
   // The position reported for entry `index`.
   virtual long PositionOf(long index) const { return index; }
 
+  // Fills in what every event carries and hands it to the listener.
+  bool Send(int event, const std::u16string* text, long index, RestoreEvent& event_args);
+
   CQPXFile& archive_;
   RestoreEventCallback events_;
   RestoreTarget target_;
   long count_ = 0;
   ExtractProgress progress_;
+  std::u16string confinement_;
+  std::vector<std::u16string> shortenedFolders_;  // folders whose shortening was reported
 };
 
 // The folders of a run: a copy of the archive's folder list whose paths are
@@ -253,6 +339,12 @@ class CRestoreFile_Implement {
   CQPXBackupedFileHeader* Header() const;
   // The stored folder's part that lands below the destination, checked.
   bool NamesAreSafe() const;
+  // Event 278 for the destination, a file the run must not touch.
+  int RefuseProtected();
+  // Why the names that land below the destination cannot be held, or kNone.
+  RestoreObstacle UnhostableNames() const;
+  // The folder `mapped` was made as `actual` (a name in it was shortened).
+  virtual void FolderResolved(const std::u16string& /*mapped*/, const std::u16string& /*actual*/) {}
 
   CQPXFile_RestoreImplement& run_;
   long index_;
@@ -272,6 +364,9 @@ class CRestoreFileExtend_Implement : public CRestoreFile_Implement {
 
   bool CreateFolder(const std::u16string& path) override;
   bool GetDestinationFolder(std::u16string& out) override;
+
+ protected:
+  void FolderResolved(const std::u16string& mapped, const std::u16string& actual) override;
 
  private:
   // Creates `destination` (and its missing parents), marking the stored

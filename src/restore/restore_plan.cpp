@@ -4,32 +4,12 @@
 
 #include "host/file.h"
 #include "host/file_attributes.h"
+#include "host/host_path.h"
 #include "paths/path_helpers.h"
 #include "paths/user_text.h"
 
 namespace QPXFile {
-namespace {
 
-bool MakeFolderChain(const std::u16string& path, std::string& why, bool isDestination) {
-  switch (host::GetPathKind(path)) {
-    case host::PathKind::kFolder:
-      return true;
-    case host::PathKind::kMissing:
-      break;
-    default:
-      why = isDestination ? "not a folder"
-                          : "cannot create the folder: " + paths::HostPathText(path) + " is not a folder";
-      return false;
-  }
-  const std::u16string parent = paths::FolderPart(path);
-  if (parent.size() > 2 && parent != path && !MakeFolderChain(parent, why, false)) return false;
-  errno = 0;
-  if (host::CreateFolder(path) != host::CreateFolderResult::kFailed) return true;
-  why = "cannot create the folder: " + host::SystemErrorText(errno);
-  return false;
-}
-
-}  // namespace
 
 uint64_t RestorePlan::TotalFileSize() const {
   uint64_t total = 0;
@@ -79,7 +59,20 @@ std::set<char16_t> DrivesOf(const CQPXFileExtend& archive) {
   return drives;
 }
 
-bool MakeFolders(const std::u16string& path, std::string& why) { return MakeFolderChain(path, why, true); }
+// The destination and its parents are the user's own path, so links on the
+// way are followed.
+bool MakeFolders(const std::u16string& path, std::string& why) {
+  std::string hostPath, failedAt;
+  int error = 0;
+  if (!host::ToHostPath(path, hostPath)) hostPath = paths::HostPathText(path);
+  if (host::MakeFolderPath(hostPath, error, failedAt)) return true;
+  if (error == ENOTDIR)
+    why = failedAt == hostPath ? "not a folder" : "cannot create the folder: " + failedAt + " is not a folder";
+  else
+    why = "cannot create the folder: " + (failedAt == hostPath ? std::string() : failedAt + ": ") +
+          host::SystemErrorText(error);
+  return false;
+}
 
 bool PlanArchiveRuns(CQPXFileExtend& source, const std::u16string& archivePath, const std::string& archiveText,
                      const std::u16string& destination, const std::vector<std::string>& chosen, RestorePlan& plan,

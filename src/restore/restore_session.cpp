@@ -3,9 +3,13 @@
 #include <algorithm>
 #include <limits>
 
+#include "host/file_attributes.h"
+#include "host/file.h"
 #include "host/host_path.h"
 #include "host/string_table.h"
 #include "host/text.h"
+#include "host/volume.h"
+#include "paths/path_helpers.h"
 
 namespace QPXFile {
 namespace {
@@ -72,6 +76,68 @@ bool IsEntryEvent(int code) {
   }
 }
 
+// A log line whose text is made here rather than read from the string table.
+class CTextLog : public CLog {
+ public:
+  explicit CTextLog(std::u16string text) : text_(std::move(text)) {}
+  bool GetText(std::u16string& out) const override {
+    out = text_;
+    return !text_.empty();
+  }
+  std::unique_ptr<CLog> Clone() const override { return std::make_unique<CTextLog>(*this); }
+
+ private:
+  std::u16string text_;
+};
+
+// A stored name as it can be shown: control characters and halves of
+// surrogate pairs written as escapes, so that a name can neither move the
+// cursor nor pass for another line.
+std::u16string Escaped(std::u16string_view name) {
+  static const char16_t kHex[] = u"0123456789abcdef";
+  std::u16string out;
+  for (size_t i = 0; i < name.size(); ++i) {
+    const char16_t c = name[i];
+    const bool pairStart = c >= 0xD800 && c < 0xDC00 && i + 1 < name.size() && name[i + 1] >= 0xDC00 &&
+                           name[i + 1] < 0xE000;
+    if (pairStart) {
+      out.push_back(c);
+      out.push_back(name[++i]);
+    } else if (c < 0x20 || c == 0x7F) {
+      out += u"\\x";
+      out.push_back(kHex[c >> 4]);
+      out.push_back(kHex[c & 0xF]);
+    } else if (c >= 0xD800 && c < 0xE000) {
+      out += u"\\u";
+      for (int shift = 12; shift >= 0; shift -= 4) out.push_back(kHex[(c >> shift) & 0xF]);
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
+std::u16string Wide(const char* ascii) { return host::Utf8ToWide(ascii); }
+
+const char* ObstacleText(RestoreObstacle obstacle) {
+  switch (obstacle) {
+    case RestoreObstacle::kLink:
+      return ": a symbolic link stands where a folder goes; it is not followed, and nothing below it is restored";
+    case RestoreObstacle::kNotFolder:
+      return ": not a folder; nothing below it is restored";
+    case RestoreObstacle::kProtectedFile:
+      return ": this is the archive being restored, one of its volumes, its management file or the log file; it "
+             "is left as it is";
+    case RestoreObstacle::kControlCharacter:
+      return ": the name holds a control character, which is not restored as a file name; not restored";
+    case RestoreObstacle::kUnpairedSurrogate:
+      return ": the name holds half of a UTF-16 surrogate pair, which no file name here can hold; not restored";
+    case RestoreObstacle::kNone:
+      break;
+  }
+  return nullptr;
+}
+
 std::u16string Text(uint32_t id) {
   std::u16string out;
   host::LoadString(id, out);
@@ -93,6 +159,9 @@ void CRestoreSession::Reset(std::u16string archivePath, uint64_t totalBytes) {
   progress_.totalBytes = totalBytes;
   finishedBytes_ = 0;
   entry_ = EntryState{};
+  losses_.clear();
+  lossFolder_.clear();
+  lossFileSystem_.clear();
   log_.Clear();
 }
 
@@ -120,10 +189,35 @@ void CRestoreSession::Cancel() {
   log_.Add(CMessageLog(178));
 }
 
+void CRestoreSession::LogLine(std::u16string text) { log_.Add(CTextLog(std::move(text))); }
+
+void CRestoreSession::LogReason(const RestoreEvent& event) {
+  if (event.systemError == 0 || event.text == nullptr) return;
+  LogLine(Escaped(Shown(event.text)) + u": " + host::Utf8ToWide(host::SystemErrorText(event.systemError)));
+}
+
+bool CRestoreSession::Obstacle(const RestoreEvent& event) {
+  const bool aboutEntry = event.entry != nullptr;
+  if (aboutEntry) {
+    entry_.problem = true;
+    if (event.code != kEventNameNotHostable) LogFile(211, Shown(event.text));
+  }
+  const char* why = ObstacleText(event.obstacle);
+  // What stands in the way is named: the link or file for a folder, else the path itself.
+  const bool inTheWay = event.obstacle == RestoreObstacle::kLink || event.obstacle == RestoreObstacle::kNotFolder;
+  if (why != nullptr) LogLine(Escaped(Shown(inTheWay ? event.detail : event.text)) + Wide(why));
+  if (!aboutEntry) ++counts_.foldersNotRestored;
+  return true;
+}
+
 bool CRestoreSession::OnEvent(const RestoreEvent& event) {
+  const bool wasStopped = stopped_;
   if (cancelRequested_.load()) Cancel();
-  if (stopped_) return false;
+  if (wasStopped) return false;
+  // The entry an event is about is counted even when the run stops at it
+  // (a Ctrl-C answered here).
   Follow(event);
+  if (stopped_) return false;
   switch (event.code) {
     case kEventRunStarted:
       LogFile(186, Shown(&archivePath_));
@@ -151,6 +245,18 @@ bool CRestoreSession::OnEvent(const RestoreEvent& event) {
       return true;
     case kEventFileExists:
       return ExistingFile(event);
+    case kEventAttributesNotKept:
+      CountAttributesNotKept(event);
+      return true;
+    case kEventFolderObstacle:
+    case kEventProtectedFile:
+    case kEventNameNotHostable:
+      return Obstacle(event);
+    case kEventNameShortened:
+      ++counts_.shortened;
+      LogLine(Escaped(Shown(event.text)) + Wide(": restored under this shortened name; the name \"") +
+              Escaped(Shown(event.detail)) + Wide("\" is longer than this file system allows"));
+      return true;
     default:
       if (FindQuestion(event) != nullptr) return Question(event);
       return true;  // an event this side has nothing to say about
@@ -161,6 +267,7 @@ bool CRestoreSession::Fatal(const RestoreEvent& event, uint32_t noticeId, uint32
   if (IsEntryEvent(event.code) || event.entry != nullptr) entry_.problem = true;
   user_.ShowError(RestoreNotice{event.code, noticeId, Text(noticeId)});
   LogFile(logId, withPath ? Shown(event.text) : std::u16string());
+  LogReason(event);
   halted_ = true;
   return false;
 }
@@ -192,10 +299,12 @@ bool CRestoreSession::Question(const RestoreEvent& event) {
   }
   if (!proceed) {
     LogFile(row.stopLog, path);
+    LogReason(event);
     Cancel();
     return false;
   }
   LogFile(row.continueLog, path);
+  LogReason(event);
   // Every such answer passes over the rest of the file or comes after its
   // contents were written; either way its bytes count as done.
   if (IsEntryEvent(event.code)) PassOver();
@@ -231,12 +340,15 @@ bool CRestoreSession::ExistingFile(const RestoreEvent& event) {
 }
 
 void CRestoreSession::Follow(const RestoreEvent& event) {
-  if (!IsEntryEvent(event.code)) return;
   long position = -1;
   if (event.position != nullptr)
     position = *event.position;
   else if (event.record != nullptr)
     position = event.record->position;
+  // Any event that names an entry is about that entry, also one that stops
+  // the run (a folder that cannot be made for it): counting it on the entry
+  // before would call a restored file incomplete and forget this one.
+  if (!IsEntryEvent(event.code) && event.entry == nullptr && position < 0) return;
   // Positions tell entries apart; an event without one belongs to the entry
   // whose record it carries.
   if (entry_.tracked && position == entry_.position && (position >= 0 || event.entry == entry_.header)) return;
@@ -294,6 +406,64 @@ void CRestoreSession::UpdateProgress(bool fileChanged) {
   if (grew || fileChanged) user_.ShowProgress(progress_);
 }
 
+void CRestoreSession::CountAttributesNotKept(const RestoreEvent& event) {
+  if (event.text == nullptr) return;
+  const bool file = event.entry != nullptr;
+  // A file lies on the file system of its folder; a folder may itself be a
+  // mount point, so it is asked about itself.
+  const std::u16string folder = file ? paths::FolderPart(*event.text) : *event.text;
+  if (folder != lossFolder_ || lossFileSystem_.empty()) {
+    host::VolumeFacts facts;
+    lossFileSystem_ = host::GetVolumeFacts(folder, facts) ? facts.typeName : "?";
+    lossFolder_ = folder;
+  }
+  for (uint32_t bit = 1; bit != 0 && bit <= event.attributesNotKept; bit <<= 1) {
+    if ((event.attributesNotKept & bit) == 0) continue;
+    auto it = std::find_if(losses_.begin(), losses_.end(), [&](const AttributeLoss& loss) {
+      return loss.fileSystem == lossFileSystem_ && loss.attribute == bit;
+    });
+    if (it == losses_.end()) {
+      // Kept together by file system, each one's attributes in bit order.
+      auto after = std::find_if(losses_.begin(), losses_.end(), [&](const AttributeLoss& loss) {
+        return loss.fileSystem == lossFileSystem_ && loss.attribute > bit;
+      });
+      auto last = std::find_if(losses_.rbegin(), losses_.rend(),
+                               [&](const AttributeLoss& loss) { return loss.fileSystem == lossFileSystem_; });
+      if (after == losses_.end() && last != losses_.rend()) after = last.base();
+      it = losses_.insert(after, AttributeLoss{lossFileSystem_, bit});
+    }
+    ++(file ? it->files : it->folders);
+  }
+}
+
+void CRestoreSession::Conclude() {
+  static constexpr std::pair<uint32_t, const char16_t*> kNames[] = {
+      {host::kAttributeReadOnly, u"読み取り専用"},
+      {host::kAttributeHidden, u"隠し"},
+      {host::kAttributeSystem, u"システム"},
+      {host::kAttributeArchive, u"アーカイブ"},
+  };
+  for (size_t i = 0; i < losses_.size();) {
+    const std::string& fileSystem = losses_[i].fileSystem;
+    std::u16string line = u"ファイルシステム　" + host::Utf8ToWide(fileSystem) +
+                          u"　には次の属性を保存する場所がないため、復元しませんでした：";
+    for (bool first = true; i < losses_.size() && losses_[i].fileSystem == fileSystem; ++i, first = false) {
+      const AttributeLoss& loss = losses_[i];
+      const char16_t* name = u"?";
+      for (const auto& [bit, text] : kNames)
+        if (bit == loss.attribute) name = text;
+      if (!first) line += u"、";
+      line += name;
+      line += u"（";
+      if (loss.files > 0) line += u"ファイル " + host::Utf8ToWide(std::to_string(loss.files));
+      if (loss.files > 0 && loss.folders > 0) line += u"、";
+      if (loss.folders > 0) line += u"フォルダ " + host::Utf8ToWide(std::to_string(loss.folders));
+      line += u"）";
+    }
+    log_.Add(CMessageLog(line));
+  }
+}
+
 void CRestoreSession::EndRun(bool succeeded) {
   FinishEntry();
   if (!succeeded) halted_ = true;
@@ -301,7 +471,8 @@ void CRestoreSession::EndRun(bool succeeded) {
 
 CRestoreSession::Outcome CRestoreSession::GetOutcome() const {
   if (stopped_ || halted_) return Outcome::kStopped;
-  if (counts_.skipped > 0 || counts_.failed > 0 || counts_.incomplete > 0 || counts_.foldersFailed > 0)
+  if (counts_.skipped > 0 || counts_.failed > 0 || counts_.incomplete > 0 || counts_.foldersFailed > 0 ||
+      counts_.foldersNotRestored > 0 || counts_.shortened > 0)
     return Outcome::kIncomplete;
   return Outcome::kComplete;
 }

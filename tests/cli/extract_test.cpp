@@ -16,6 +16,7 @@
 #include "cli/cli_fixture.h"
 #include "support/archive_writer.h"
 #include "support/corrupt.h"
+#include "support/mounted_volume.h"
 #include "support/samples.h"
 
 namespace fs = std::filesystem;
@@ -291,6 +292,163 @@ TEST_F(ExtractTest, OnATerminalTheQuestionsAreAsked) {
   r = OnTerminal(args + " --quiet --overwrite", "");
   EXPECT_EQ(r.status, 2) << r.out;
   EXPECT_NE(r.out.find(kCancelled), std::string::npos) << r.out;
+}
+
+// A backslash is an ordinary character of a Linux name: every host path the
+// user gives names exactly what was typed, never a folder above it.
+TEST_F(ExtractTest, HostPathsWithBackslashesNameWhatWasTyped) {
+  const ArchiveSpec plan = Plan();
+  const fs::path holder = dir_ / "my\\backups";
+  fs::create_directories(holder);
+  ArchiveSpec split = Plan();
+  split.volumeSize = 4096;
+  const fs::path archive = CliFixture::Write(split, "my\\backups/arc\\1.qpx");
+  ASSERT_TRUE(fs::exists(holder / "arc\\1.qpx.1"));
+
+  CliRun info = Cli("info " + Q(archive));
+  ASSERT_EQ(info.status, 0) << info.err;
+  EXPECT_NE(info.out.find("Split:         yes"), std::string::npos) << info.out;
+
+  // DEST two levels down would be dir_ itself if the backslashes separated.
+  fs::create_directories(dir_ / "a" / "out" / ".." / "..");
+  const fs::path dest = dir_ / "a" / "out\\..\\..\\up";
+  fs::create_directories(dir_ / "sub" / "logs");
+  const fs::path log = dir_ / "sub" / "logs\\..\\x.log";
+  CliRun r = Cli("extract " + Q(archive) + " " + Q(dest) + " 'C:\\Data' --log " + Q(log));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Contents(dest / "Data" / "a.txt"), plan.entries[0].data);
+  EXPECT_FALSE(fs::exists(dir_ / "up"));
+  EXPECT_FALSE(fs::exists(dir_ / "a" / "up"));
+  EXPECT_TRUE(fs::is_regular_file(log));
+  EXPECT_FALSE(fs::exists(dir_ / "sub" / "x.log"));
+  // Users see the paths as they are.
+  EXPECT_NE(r.out.find(archive.string() + " " + kStarted), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find(dest.string() + ": "), std::string::npos) << r.err;
+}
+
+// Attributes the target has no place for are no failure, but they are told
+// once, with the file system and how many files and folders lost which.
+TEST_F(ExtractTest, AttributesTheFileSystemCannotKeepAreReportedOnceNotFailed) {
+  testsupport::MountedVolume volume(testsupport::VolumeKind::kTmpfs, 1024);
+  if (!volume.IsMounted()) GTEST_SKIP() << volume.SkipReason();
+  ArchiveSpec plan = Plan();
+  plan.folders[1].attributes = 0x12;      // C:\Data\Sub hidden
+  plan.entries[0].attributes = 0x26;      // a.txt hidden, system, archive
+  const fs::path archive = Write(plan);
+  const fs::path dest = volume.HostPath("out");
+  CliRun r = Cli("extract " + Q(archive) + " " + Q(dest) + " 'C:\\Data'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("3 restored, 0 skipped, 0 failed; not kept by tmpfs: hidden (1 file, 1 folder), "
+                       "system (1 file), archive (3 files)"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(Count(r.out, "ファイルシステム　tmpfs　には次の属性を保存する場所がないため、復元しませんでした："
+                         "隠し（ファイル 1、フォルダ 1）、システム（ファイル 1）、アーカイブ（ファイル 3）\n"),
+            1u)
+      << r.out;
+  // Read-only is kept everywhere.
+  EXPECT_EQ(fs::status(dest / "Data" / "Sub" / "ro.txt").permissions() & fs::perms::owner_write, fs::perms::none);
+}
+
+}  // namespace
+
+namespace {
+
+// ---- Links, the files the command reads, names the target cannot hold
+
+TEST_F(ExtractTest, NothingIsWrittenThroughALinkBelowDestButDestMayBeReachedThroughOne) {
+  const ArchiveSpec plan = Plan();
+  const fs::path archive = Write(plan);
+  const fs::path elsewhere = dir_ / "elsewhere";
+  fs::create_directories(elsewhere);
+  std::ofstream(elsewhere / "a.txt") << "keep";
+  // DEST through a linked parent, and a link at DEST/C/Data.
+  fs::create_directories(dir_ / "real" / "out" / "C");
+  fs::create_directory_symlink(dir_ / "real", dir_ / "home");
+  fs::create_directory_symlink(elsewhere, dir_ / "real" / "out" / "C" / "Data");
+  const fs::path dest = dir_ / "home" / "out";
+  CliRun r = Cli("extract --overwrite --yes " + Q(archive) + " " + Q(dest));
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_EQ(ReadAll(elsewhere / "a.txt"), "keep");
+  EXPECT_FALSE(fs::exists(elsewhere / "Sub"));
+  EXPECT_EQ(Count(r.out, (dest / "C" / "Data").string() +
+                             ": a symbolic link stands where a folder goes; it is not followed"),
+            4u)
+      << r.out;
+  EXPECT_EQ(Count(r.out, kOverwritten), 0u);
+  EXPECT_EQ(Contents(dest / "C" / "root.txt"), plan.entries[3].data);
+  EXPECT_EQ(Contents(dest / "D" / "Work" / "w.txt"), plan.entries[4].data);
+  EXPECT_NE(r.err.find("2 restored, 0 skipped, 3 failed, 1 folders not restored"), std::string::npos) << r.err;
+}
+
+TEST_F(ExtractTest, OverwriteNeverReplacesTheArchiveItsVolumesOrTheLog) {
+  ArchiveSpec plan;
+  plan.folders = {{u"C:\\Data", 0x10}};
+  plan.entries = {
+      {.folder = u"C:\\Data", .name = u"backup.qpx", .data = Bytes("not the archive")},
+      {.folder = u"C:\\Data", .name = u"run.log", .data = Bytes("not the log")},
+      {.folder = u"C:\\Data", .name = u"x.txt", .data = Bytes("x")},
+  };
+  const fs::path archive = Write(plan);
+  const std::string before = ReadAll(archive);
+  std::ofstream(dir_ / "run.log") << "old log";
+  // The chosen folder lands in DEST under its own name; DEST/Data is the
+  // archive's own folder through a link given as DEST.
+  fs::create_directory_symlink(dir_, dir_ / "here");
+  fs::create_directory_symlink(dir_, dir_ / "Data");
+  CliRun r = Cli("extract --overwrite --log " + Q(dir_ / "run.log") + " " + Q(archive) + " " + Q(dir_ / "here") +
+                 " 'C:\\Data'");
+  // DEST/Data is a link below DEST: nothing goes through it.
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_EQ(ReadAll(archive), before);
+
+  // Restored straight into the archive's folder: the archive is reported and left.
+  fs::remove(dir_ / "Data");
+  r = Cli("extract --overwrite --log " + Q(dir_ / "run.log") + " " + Q(archive) + " " + Q(dir_) + " 'C:\\Data\\backup.qpx'");
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_EQ(ReadAll(archive), before);
+  EXPECT_NE(r.out.find(archive.string() + ": this is the archive being restored"), std::string::npos) << r.out;
+  EXPECT_EQ(Count(r.out, kOverwritten), 0u);
+  r = Cli("extract --overwrite --log " + Q(dir_ / "run.log") + " " + Q(archive) + " " + Q(dir_) + " 'C:\\Data\\run.log'");
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_EQ(ReadAll(dir_ / "run.log").find("not the log"), std::string::npos);
+}
+
+TEST_F(ExtractTest, LongAndUnholdableNamesAreToldAndTheRunGoesOn) {
+  // 86 characters, 258 bytes: one too many for ext4. Paths stay within the
+  // 255 characters the engine allows, below the long scratch folder.
+  const std::u16string longFolder = std::u16string(86, u'\u30D5');
+  const std::u16string longName = std::u16string(86, u'\u30D5') + u".txt";
+  ArchiveSpec plan;
+  plan.folders = {{u"C:\\Data", 0x10}, {u"C:\\Data\\" + longFolder, 0x10}};
+  plan.entries = {
+      {.folder = u"C:\\Data\\" + longFolder, .name = u"f.txt", .data = Bytes("long")},
+      {.folder = u"C:\\Data", .name = longName, .data = Bytes("long")},
+      {.folder = u"C:\\Data", .name = u"bad\nname.txt", .data = Bytes("bad")},
+      {.folder = u"C:\\Data", .name = u"ok.txt", .data = Bytes("ok")},
+  };
+  const fs::path archive = Write(plan);
+  CliRun r = Cli("extract " + Q(archive) + " " + Q(dest_) + " 'C:\\Data'");
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_EQ(Contents(dest_ / "Data" / "ok.txt"), Bytes("ok"));
+  // Both names of the shortened file, in the printed log.
+  EXPECT_EQ(Count(r.out, "restored under this shortened name"), 2u) << r.out;
+  EXPECT_NE(r.out.find(host::WideToUtf8(longName) + "\" is longer than this file system allows"), std::string::npos);
+  size_t files = 0;
+  for (const auto& e : fs::recursive_directory_iterator(dest_ / "Data")) {
+    if (!e.is_regular_file()) continue;
+    ++files;
+    EXPECT_LE(e.path().filename().string().size(), 255u);
+    if (e.path().filename() != "ok.txt") {
+      EXPECT_EQ(e.path().extension(), ".txt") << e.path();
+      EXPECT_EQ(Contents(e.path()), Bytes("long"));
+    }
+  }
+  EXPECT_EQ(files, 3u);
+  // The bad name is told for what it is, on one line.
+  EXPECT_NE(r.out.find("C:\\Data\\bad\\x0aname.txt: the name holds a control character"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("1 failed"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("2 restored under a shortened name"), std::string::npos) << r.err;
 }
 
 }  // namespace

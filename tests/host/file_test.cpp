@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -62,6 +63,39 @@ TEST(HostPath, RelativeHostPathsAreResolvedAgainstTheCurrentFolder) {
   std::string back;
   ASSERT_TRUE(host::ToHostPath(host::ToEnginePath("sub/a.qpx"), back));
   EXPECT_EQ(back, (std::filesystem::current_path() / "sub/a.qpx").string());
+}
+
+TEST(HostPath, EveryHostPathComesBackFromItsEngineForm) {
+  const std::string paths[] = {
+      "/tmp/out\\..\\..\\up",        // a backslash is part of the name
+      "/tmp/my\\arc.qpx.1",
+      "/tmp/\\",
+      "/tmp/caf\xE9/\xFF\xFE",          // bytes that are not UTF-8
+      "/tmp/\xC0\xAF",                   // an overlong slash is two bytes, no separator
+      "/tmp/\xEF\x80\x80\xEF\x81\x9C\xEF\x82\x80\xEF\x83\xBF",  // U+F000 U+F05C U+F080 U+F0FF
+      "/tmp/\xEF\x84\x80",              // U+F100 needs no mark
+      "/データ/表\\.qpx",
+      "/tmp/a:b*?|\"<>",
+  };
+  for (const std::string& path : paths) {
+    const std::u16string engine = host::ToEnginePath(path);
+    EXPECT_EQ(engine.find(u'/'), std::u16string::npos) << path;
+    EXPECT_EQ(std::count(engine.begin(), engine.end(), u'\\'), std::count(path.begin(), path.end(), '/')) << path;
+    std::string back;
+    ASSERT_TRUE(host::ToHostPath(engine, back)) << path;
+    EXPECT_EQ(back, path);
+  }
+  EXPECT_EQ(host::ToEnginePath("/a\\b"), u"Z:\\a\uF05Cb");
+  EXPECT_EQ(host::ToEnginePath("/a\xE9"), u"Z:\\a\uF0E9");
+  EXPECT_EQ(host::ToEnginePath("/\xEF\x81\x9C"), u"Z:\\\uF000\uF05C");
+}
+
+TEST(HostPath, PrivateUseCharactersOfStoredNamesReachTheHostAsCharactersOrBytes) {
+  std::string out;
+  ASSERT_TRUE(host::ToHostPath(u"Z:\\d\\\uF000x\uF000", out));  // the mark before nothing it marks
+  EXPECT_EQ(out, "/d/\xEF\x80\x80x\xEF\x80\x80");
+  ASSERT_TRUE(host::ToHostPath(u"Z:\\d\\\uF02F\uF05C", out));  // never a separator
+  EXPECT_EQ(out, "/d/\xEF\x80\xAF\\");
 }
 
 TEST_F(PlatformFileTest, CreateTruncatesAndReadWriteNeedsAnExistingFile) {
@@ -135,6 +169,73 @@ TEST(ThreadError, IsKeptPerThread) {
   std::thread([&] { seen = host::GetThreadError(); }).join();
   EXPECT_EQ(seen, 0u);
   EXPECT_EQ(host::GetThreadError(), 5u);
+}
+
+// ---- Folders entered one level at a time, and the write guard
+
+TEST_F(PlatformFileTest, FoldersAreEnteredWithoutFollowingLinksAndMadeWhenAsked) {
+  namespace fs = std::filesystem;
+  fs::create_directory(Path("real"));
+  fs::create_directory_symlink(Path("real"), Path("link"));
+  Put("file", "x");
+  host::FolderHandle root, child;
+  int error = 0;
+  ASSERT_TRUE(root.Open(dir_, error));
+  EXPECT_EQ(root.Enter("real", false, child, error), host::FolderStep::kEntered);
+  EXPECT_EQ(root.Enter("link", true, child, error), host::FolderStep::kLink);
+  EXPECT_EQ(root.Enter("file", true, child, error), host::FolderStep::kNotFolder);
+  EXPECT_EQ(root.Enter("new", false, child, error), host::FolderStep::kMissing);
+  EXPECT_FALSE(fs::exists(Path("new")));
+  EXPECT_EQ(root.Enter("new", true, child, error), host::FolderStep::kCreated);
+  EXPECT_TRUE(fs::is_directory(Path("new")));
+  EXPECT_EQ(root.Enter("..", true, child, error), host::FolderStep::kFailed);
+  EXPECT_EQ(root.Enter(std::string(300, 'n'), true, child, error), host::FolderStep::kFailed);
+  EXPECT_EQ(error, ENAMETOOLONG);
+  // The folder the user names may itself be a link.
+  host::FolderHandle viaLink;
+  EXPECT_TRUE(viaLink.Open(Path("link"), error));
+  EXPECT_EQ(viaLink.Enter("inside", true, child, error), host::FolderStep::kCreated);
+  EXPECT_TRUE(fs::is_directory(Path("real") + "/inside"));
+}
+
+TEST_F(PlatformFileTest, MakeFolderPathFollowsTheUsersLinksAndNamesWhatIsInTheWay) {
+  namespace fs = std::filesystem;
+  fs::create_directory(Path("real"));
+  fs::create_directory_symlink(Path("real"), Path("home"));
+  int error = 0;
+  std::string failedAt;
+  EXPECT_TRUE(host::MakeFolderPath(Path("home") + "/a/b", error, failedAt));
+  EXPECT_TRUE(fs::is_directory(Path("real") + "/a/b"));
+  Put("file", "x");
+  EXPECT_FALSE(host::MakeFolderPath(Path("file") + "/c", error, failedAt));
+  EXPECT_EQ(error, ENOTDIR);
+  EXPECT_EQ(failedAt, Path("file"));
+}
+
+TEST_F(PlatformFileTest, TheWriteGuardKeepsProtectedFilesWhole) {
+  Put("archive", "precious");
+  host::FileIdentity id;
+  ASSERT_TRUE(host::GetFileIdentity(Path("archive"), true, id));
+  std::filesystem::create_symlink(Path("archive"), Path("alias"));
+  host::FileIdentity aliasItself, aliasTarget;
+  ASSERT_TRUE(host::GetFileIdentity(Path("alias"), false, aliasItself));
+  ASSERT_TRUE(host::GetFileIdentity(Path("alias"), true, aliasTarget));
+  EXPECT_NE(aliasItself, id);
+  EXPECT_EQ(aliasTarget, id);
+  {
+    host::WriteGuard guard(dir_, {id});
+    host::PlatformFile file;
+    EXPECT_FALSE(file.Open(Path("archive"), host::FileMode::kCreateWrite));
+    EXPECT_EQ(file.LastSystemError(), EPERM);
+    EXPECT_TRUE(file.Open(Path("other"), host::FileMode::kCreateWrite));
+  }
+  std::ifstream in(Path("archive"));
+  std::string content;
+  in >> content;
+  EXPECT_EQ(content, "precious");
+  EXPECT_EQ(host::ProbePath(Path("missing")), ENOENT);
+  EXPECT_EQ(host::ProbePath(Path(std::string(300, 'x').c_str())), ENAMETOOLONG);
+  EXPECT_EQ(host::ProbePath(Path("archive")), 0);
 }
 
 }  // namespace

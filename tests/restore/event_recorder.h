@@ -3,12 +3,14 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "host/host_path.h"
+#include "host/text.h"
 #include "restore/restore_driver.h"
 
 namespace restoretest {
@@ -19,12 +21,23 @@ struct SeenEvent {
   long position = -2;
   long lastIndex = -2;
   bool hadEntry = false;
+  int systemError = 0;
+  std::string detail;  // host form when it maps, else UTF-8 as sent
+  QPXFile::RestoreObstacle obstacle = QPXFile::RestoreObstacle::kNone;
 };
 
 class EventRecorder {
  public:
   QPXFile::RestoreEventCallback Callback() {
     return [this](const QPXFile::RestoreEvent& e) {
+      // Attributes a file system has no place for are told beside the
+      // sequence of events, which stays as the driver's protocol has it.
+      if (e.code == QPXFile::kEventAttributesNotKept) {
+        std::string text;
+        if (e.text == nullptr || !host::ToHostPath(*e.text, text)) text = "(unmappable)";
+        notKept[text] = e.attributesNotKept;
+        return true;
+      }
       SeenEvent s;
       s.code = e.code;
       if (e.text != nullptr && !host::ToHostPath(*e.text, s.text)) s.text = "(unmappable)";
@@ -33,6 +46,9 @@ class EventRecorder {
         s.lastIndex = e.record->lastIndex;
       }
       s.hadEntry = e.entry != nullptr;
+      s.systemError = e.systemError;
+      s.obstacle = e.obstacle;
+      if (e.detail != nullptr && !host::ToHostPath(*e.detail, s.detail)) s.detail = host::WideToUtf8(*e.detail);
       seen.push_back(s);
       auto it = answers.find(e.code);
       return it == answers.end() ? true : it->second;
@@ -55,6 +71,7 @@ class EventRecorder {
 
   std::vector<SeenEvent> seen;
   std::map<int, bool> answers;
+  std::map<std::string, uint32_t> notKept;  // host path -> attribute bits its file system did not keep
 };
 
 }  // namespace restoretest

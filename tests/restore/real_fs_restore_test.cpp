@@ -191,6 +191,31 @@ TEST_P(WholeArchive, RestoresContentsTimesAndAttributesAsFarAsTheVolumeKeepsThem
               testsupport::EntryCrc(plan.entries[i].data.data(), plan.entries[i].data.size()));
   }
 
+  // What the volume has no place for is told, file by file and folder by
+  // folder, beside the events; NTFS keeps everything.
+  const std::map<std::string, uint32_t>& notKept = events_.notKept;
+  auto lost = [&](const fs::path& p) {
+    auto it = notKept.find(p.string());
+    return it == notKept.end() ? 0u : it->second;
+  };
+  switch (kind) {
+    case VolumeKind::kNtfs:
+      EXPECT_TRUE(notKept.empty());
+      break;
+    case VolumeKind::kTmpfs:
+      EXPECT_EQ(lost(files[0]), 0x20u);
+      EXPECT_EQ(lost(files[1]), 0x20u);
+      EXPECT_EQ(lost(files[2]), 0x26u);
+      EXPECT_EQ(lost(out / "Sub"), 0x02u);
+      EXPECT_EQ(lost(out / "Empty"), 0u);
+      break;
+    case VolumeKind::kFat32:
+      EXPECT_EQ(lost(files[1]), 0x21u) << "fusefat keeps no read-only either";
+      EXPECT_EQ(lost(files[2]), 0x27u);
+      EXPECT_EQ(lost(out / "Sub"), 0x02u);
+      break;
+  }
+
   switch (kind) {
     case VolumeKind::kNtfs:
       EXPECT_EQ(AttributesOf(files[0]), 0x20u);
@@ -216,6 +241,73 @@ INSTANTIATE_TEST_SUITE_P(RealVolumes, WholeArchive,
                          [](const ::testing::TestParamInfo<VolumeKind>& info) {
                            return std::string(testsupport::VolumeKindName(info.param));
                          });
+
+// ---- Names and obstacles as each volume takes them
+
+// A Japanese name of 94 characters: 282 bytes of UTF-8, more than ext4 and
+// tmpfs hold in a name, well within the 255 UTF-16 units of NTFS.
+std::u16string LongName(char16_t tail) { return std::u16string(92, u'\u30D5') + tail + u'\u30EB'; }
+
+TEST_P(WholeArchive, LongNamesAreKeptWhereTheyFitAndShortenedWhereNot) {
+  const VolumeKind kind = GetParam();
+  MountedVolume volume(kind, kind == VolumeKind::kTmpfs ? 400 : 0);
+  REQUIRE_MOUNTED(volume);
+  const std::u16string folder = LongName(u'D'), one = LongName(u'1') + u".txt", two = LongName(u'2') + u".txt";
+  ArchiveSpec plan;
+  plan.folders.push_back({u"C:\\Data", 0x10, kFolderTime, kFolderTime, kFolderTime});
+  plan.folders.push_back({u"C:\\Data\\" + folder, 0x10, kFolderTime, kFolderTime, kFolderTime});
+  plan.entries.push_back({.folder = u"C:\\Data\\" + folder, .name = one, .data = Text("one"), .modified = kModified});
+  plan.entries.push_back({.folder = u"C:\\Data\\" + folder, .name = two, .data = Text("two"), .modified = kModified});
+  auto archive = Open(plan);
+  ASSERT_TRUE(archive);
+  if (kind == VolumeKind::kFat32) {
+    // fusefat takes no name beyond ASCII at all: the folder is named, with
+    // the driver's own reason, rather than blamed on its length.
+    EXPECT_FALSE(Restore(*archive, volume));
+    EXPECT_EQ(Codes(), (std::vector<int>{1, 258}));
+    EXPECT_EQ(events_.First(258)->text, (fs::path(volume.HostPath("out")) / host::WideToUtf8(folder)).string());
+    EXPECT_EQ(events_.First(258)->systemError, EPERM);
+    return;
+  }
+  ASSERT_TRUE(Restore(*archive, volume));
+  const bool shortened = kind == VolumeKind::kTmpfs;
+  const auto name = [&](const std::u16string& n) {
+    return host::WideToUtf8(shortened ? QPXFile::ShortenName(n) : n);
+  };
+  const fs::path out = fs::path(volume.HostPath("out")) / name(folder);
+  if (shortened)
+    EXPECT_EQ(Codes(), (std::vector<int>{1, 279, 279, 2, 3, 279, 2, 3, 4}));
+  else
+    EXPECT_EQ(Codes(), (std::vector<int>{1, 2, 3, 2, 3, 4}));
+  EXPECT_EQ(ReadFile(out / name(one)), Text("one"));
+  EXPECT_EQ(ReadFile(out / name(two)), Text("two"));
+  ExpectWriteTime(kind, out, kFolderTime);
+  ExpectWriteTime(kind, out / name(one), kModified);
+}
+
+TEST_P(WholeArchive, AnObstacleWhereAFolderGoesKeepsTheEntriesBelowItOffTheVolume) {
+  const VolumeKind kind = GetParam();
+  MountedVolume volume(kind, kind == VolumeKind::kTmpfs ? 400 : 0);
+  REQUIRE_MOUNTED(volume);
+  auto archive = Open(NestedSet());
+  ASSERT_TRUE(archive);
+  const fs::path out = volume.HostPath("out");
+  fs::create_directories(out);
+  const fs::path elsewhere = fs::path(volume.HostPath("elsewhere"));
+  fs::create_directories(elsewhere);
+  // A link where the restore goes into Sub; FAT holds no links, so a file
+  // stands in the way there.
+  std::error_code linkError;
+  fs::create_directory_symlink(elsewhere, out / "Sub", linkError);
+  const bool link = !linkError;
+  if (!link) std::ofstream(out / "Sub") << "in the way";
+  answers_[265] = true;
+  ASSERT_TRUE(Restore(*archive, volume));
+  EXPECT_EQ(Codes(), (std::vector<int>{1, 2, 3, 2, 3, 277, 277, 4}));
+  EXPECT_EQ(events_.First(277)->obstacle, link ? RestoreObstacle::kLink : RestoreObstacle::kNotFolder);
+  EXPECT_TRUE(fs::is_empty(elsewhere));
+  EXPECT_TRUE(fs::is_directory(out / "Empty"));
+}
 
 // ---- Files of 4 GiB or more
 

@@ -298,6 +298,7 @@ TEST_F(RestoreDriverTest, PathLengthLimits) {
     } else {
       EXPECT_FALSE(ran);
       EXPECT_EQ(Codes(), (std::vector<int>{1, 262}));
+      EXPECT_EQ(First(262)->text, host) << "the folder that is too long is named";
     }
   }
   // A file path of 255 characters is written; 256 is refused and skipped.
@@ -427,7 +428,7 @@ TEST_F(RestoreDriverTest, FileSystemRulesOnTheMachinesOwnDisk) {
   EXPECT_EQ(Codes(), (std::vector<int>{1, 2, 265, 273, 2, 267, 2, 265, 268, 261, 3, 4}));
 }
 
-TEST_F(RestoreDriverTest, AFolderInTheWayOfAFileIsReported) {
+TEST_F(RestoreDriverTest, AFolderInTheWayOfAFileIsReportedWithoutClaimingAnOverwrite) {
   ArchiveSpec plan;
   plan.folders.push_back({u"C:\\Data"});
   plan.entries.push_back({.folder = u"C:\\Data", .name = u"taken", .data = Text("x")});
@@ -436,18 +437,251 @@ TEST_F(RestoreDriverTest, AFolderInTheWayOfAFileIsReported) {
   ASSERT_TRUE(archive);
   fs::create_directory(root_ / "out" / "taken");
   ASSERT_TRUE(RestoreInto(*archive, u"C:\\Data"));
-  EXPECT_EQ(Codes(), (std::vector<int>{1, 2, 265, 259, 2, 3, 4}));
+  // No "overwrite?" (265) for what cannot be overwritten; the reason comes along.
+  EXPECT_EQ(Codes(), (std::vector<int>{1, 2, 259, 2, 3, 4}));
+  EXPECT_EQ(First(259)->systemError, EISDIR);
   EXPECT_TRUE(fs::is_directory(root_ / "out" / "taken"));
   EXPECT_EQ(ReadFile(root_ / "out" / "next"), Text("y"));
 }
 
-TEST_F(RestoreDriverTest, AFileWhereAFolderMustGoStopsTheRun) {
+TEST_F(RestoreDriverTest, AFileWhereAFolderMustGoIsAnObstacleForTheEntriesBelowIt) {
   ArchiveSpec plan = DataSet();
   auto archive = Open(plan);
   ASSERT_TRUE(archive);
   std::ofstream(root_ / "out" / "Sub") << "in the way";
+  EXPECT_TRUE(RestoreInto(*archive, u"C:\\Data"));
+  EXPECT_EQ(Codes(), (std::vector<int>{1, 2, 3, 2, 3, 277, 4}));
+  const restoretest::SeenEvent* obstacle = First(277);
+  EXPECT_EQ(obstacle->text, (root_ / "out" / "Sub" / "c.txt").string());
+  EXPECT_EQ(obstacle->detail, (root_ / "out" / "Sub").string());
+  EXPECT_EQ(obstacle->obstacle, RestoreObstacle::kNotFolder);
+  EXPECT_TRUE(obstacle->hadEntry);
+  EXPECT_EQ(ReadFile(root_ / "out" / "Sub"), Text("in the way"));
+  EXPECT_TRUE(fs::is_directory(root_ / "out" / "Empty"));
+
+  // Answered false, the obstacle stops the run.
+  seen_.clear();
+  answers_[277] = false;
+  answers_[265] = true;
   EXPECT_FALSE(RestoreInto(*archive, u"C:\\Data"));
-  EXPECT_EQ(Codes(), (std::vector<int>{1, 2, 3, 2, 3, 258}));
+  EXPECT_EQ(Codes().back(), 277);
+}
+
+}  // namespace
+
+namespace {
+
+// ---- Links, protected files, names the target cannot hold
+
+ArchiveSpec DocsSet() {
+  ArchiveSpec plan;
+  plan.folders.push_back({u"C:\\Data"});
+  plan.folders.push_back({u"C:\\Data\\Docs"});
+  plan.folders.push_back({u"C:\\Data\\Docs\\Sub"});
+  plan.folders.push_back({u"C:\\Data\\Docs\\Empty"});
+  plan.entries.push_back({.folder = u"C:\\Data\\Docs", .name = u"a.txt", .data = Text("new a")});
+  plan.entries.push_back({.folder = u"C:\\Data\\Docs\\Sub", .name = u"b.txt", .data = Text("new b")});
+  plan.entries.push_back({.folder = u"C:\\Data", .name = u"c.txt", .data = Text("new c")});
+  return plan;
+}
+
+TEST_F(RestoreDriverTest, ALinkWhereAFolderGoesIsNeverFollowed) {
+  auto archive = Open(DocsSet());
+  ASSERT_TRUE(archive);
+  const fs::path elsewhere = root_ / "elsewhere";
+  fs::create_directories(elsewhere / "Sub");
+  std::ofstream(elsewhere / "a.txt") << "keep";
+  fs::create_directory_symlink(elsewhere, root_ / "out" / "Docs");
+  answers_[265] = true;  // --overwrite
+  ASSERT_TRUE(RestoreInto(*archive, u"C:\\Data"));
+  EXPECT_EQ(Codes(), (std::vector<int>{1, 277, 277, 2, 3, 277, 4}));
+  for (const restoretest::SeenEvent& e : seen_) {
+    if (e.code != 277) continue;
+    EXPECT_EQ(e.detail, (root_ / "out" / "Docs").string());
+    EXPECT_EQ(e.obstacle, RestoreObstacle::kLink);
+  }
+  EXPECT_TRUE(seen_[1].hadEntry);
+  EXPECT_FALSE(seen_[5].hadEntry) << "the empty folder of the folder pass";
+  EXPECT_EQ(ReadFile(elsewhere / "a.txt"), Text("keep"));
+  EXPECT_FALSE(fs::exists(elsewhere / "Sub" / "b.txt"));
+  EXPECT_FALSE(fs::exists(elsewhere / "Empty"));
+  EXPECT_TRUE(fs::is_symlink(root_ / "out" / "Docs"));
+  EXPECT_EQ(ReadFile(root_ / "out" / "c.txt"), Text("new c"));
+}
+
+TEST_F(RestoreDriverTest, TheConfinementMayLieAboveTheDestinationAndBeReachedThroughLinks) {
+  auto archive = Open(DocsSet());
+  ASSERT_TRUE(archive);
+  // DEST is a link, and so is a folder above it: the user's own path.
+  const fs::path real = root_ / "real";
+  fs::create_directories(real / "dest");
+  fs::create_directory_symlink(real, root_ / "home");
+  fs::create_directory_symlink(root_ / "home" / "dest", root_ / "dest-link");
+  RestoreTarget target{true, Engine(root_ / "dest-link" / "C"), u"C:\\Data"};
+  target.confinedBelow = Engine(root_ / "dest-link");
+  ASSERT_TRUE(QPXFile::RestoreArchive(*archive, events_.Callback(), {}, target));
+  EXPECT_EQ(Codes(), (std::vector<int>{1, 2, 3, 2, 3, 2, 3, 4}));
+  EXPECT_EQ(ReadFile(real / "dest" / "C" / "Docs" / "Sub" / "b.txt"), Text("new b"));
+
+  // The destination root itself lies below the confinement: a link there is
+  // an obstacle like any other.
+  fs::remove_all(real / "dest" / "C");
+  fs::create_directory_symlink(root_ / "out", real / "dest" / "C");
+  seen_.clear();
+  ASSERT_TRUE(QPXFile::RestoreArchive(*archive, events_.Callback(), {}, target));
+  EXPECT_EQ(Codes(), (std::vector<int>{1, 277, 277, 277, 277, 4}));
+  EXPECT_TRUE(fs::is_empty(root_ / "out"));
+}
+
+TEST_F(RestoreDriverTest, TheWriteGuardRefusesALinkPutInPlaceAfterTheFoldersWereChecked) {
+  fs::create_directories(root_ / "out" / "Docs");
+  fs::create_directories(root_ / "elsewhere");
+  host::WriteGuard guard((root_ / "out").string(), {});
+  fs::remove(root_ / "out" / "Docs");
+  fs::create_directory_symlink(root_ / "elsewhere", root_ / "out" / "Docs");
+  host::PlatformFile file;
+  EXPECT_FALSE(file.Open((root_ / "out" / "Docs" / "a.txt").string(), host::FileMode::kCreateWrite));
+  EXPECT_EQ(file.LastSystemError(), ELOOP);
+  EXPECT_FALSE(fs::exists(root_ / "elsewhere" / "a.txt"));
+  // Reading is not confined, and neither is anything outside the root.
+  EXPECT_TRUE(file.Open((root_ / "src" / "x").string(), host::FileMode::kCreateWrite));
+}
+
+TEST_F(RestoreDriverTest, TheArchiveItsVolumesAndOtherProtectedFilesAreNeverReplaced) {
+  ArchiveSpec plan;
+  plan.folders.push_back({u"C:\\Data"});
+  plan.entries.push_back({.folder = u"C:\\Data", .name = u"set.qpx", .data = Text("not the archive")});
+  plan.entries.push_back({.folder = u"C:\\Data", .name = u"set.qpx.1", .data = Text("not a volume")});
+  plan.entries.push_back({.folder = u"C:\\Data", .name = u"hard.qpx", .data = Text("not the archive")});
+  plan.entries.push_back({.folder = u"C:\\Data", .name = u"run.log", .data = Text("not the log")});
+  plan.entries.push_back({.folder = u"C:\\Data", .name = u"other.txt", .data = Text("other")});
+  auto archive = Open(plan);
+  ASSERT_TRUE(archive);
+  const fs::path src = root_ / "src";
+  const std::vector<uint8_t> before = ReadFile(src / "set.qpx");
+  std::ofstream(src / "set.qpx.1") << "volume";
+  std::ofstream(src / "run.log") << "log";
+  fs::create_hard_link(src / "set.qpx", src / "hard.qpx");
+  RestoreTarget target{true, Engine(src), u"C:\\Data"};
+  target.protectedFiles = ProtectedFiles({(src / "set.qpx").string()}, {(src / "run.log").string()});
+  EXPECT_EQ(target.protectedFiles.size(), 3u);
+  answers_[265] = true;
+  ASSERT_TRUE(QPXFile::RestoreArchive(*archive, events_.Callback(), {}, target));
+  EXPECT_EQ(Codes(), (std::vector<int>{1, 2, 278, 2, 278, 2, 278, 2, 278, 2, 3, 4}));
+  EXPECT_EQ(First(278)->text, (src / "set.qpx").string());
+  EXPECT_EQ(ReadFile(src / "set.qpx"), before);
+  EXPECT_EQ(ReadFile(src / "set.qpx.1"), Text("volume"));
+  EXPECT_EQ(ReadFile(src / "run.log"), Text("log"));
+  EXPECT_EQ(ReadFile(src / "other.txt"), Text("other"));
+}
+
+TEST(ShortenedNames, FitTheLimitKeepTheExtensionAndStayApart) {
+  const std::u16string stem(100, u'\u65E5');  // 300 bytes of UTF-8
+  const std::u16string a = ShortenName(stem + u"A.txt"), b = ShortenName(stem + u"B.txt");
+  EXPECT_LE(host::WideToUtf8(a).size(), 255u);
+  EXPECT_GT(host::WideToUtf8(a).size(), 240u) << "as much of the name as fits";
+  EXPECT_EQ(a.substr(a.size() - 4), u".txt");
+  EXPECT_NE(a, b);
+  EXPECT_EQ(a, ShortenName(stem + u"A.txt")) << "the same name shortens the same way on every run";
+  // A surrogate pair is never cut in half, and a long tail is no extension.
+  std::u16string emoji;
+  for (int i = 0; i < 100; ++i) emoji += u"\U0001F600";
+  const std::u16string cut = ShortenName(emoji + u"." + std::u16string(60, u'x'), 30);
+  EXPECT_LE(host::WideToUtf8(cut).size(), 30u);
+  for (size_t i = 0; i + 9 < cut.size(); i += 2) EXPECT_TRUE(cut[i] == 0xD83D && cut[i + 1] >= 0xDC00) << i;
+}
+
+TEST_F(RestoreDriverTest, NamesLongerThanTheFileSystemAllowsAreShortenedAndTold) {
+  const std::u16string longFolder = std::u16string(90, u'\u30D5') + u"フォルダ";
+  const std::u16string longName = std::u16string(90, u'\u30D5') + u"1.txt";
+  const std::u16string longName2 = std::u16string(90, u'\u30D5') + u"2.txt";
+  ArchiveSpec plan;
+  plan.folders.push_back({u"C:\\Data"});
+  plan.folders.push_back({u"C:\\Data\\" + longFolder, 0x10, kTime1, kTime1, kTime1});
+  plan.entries.push_back({.folder = u"C:\\Data\\" + longFolder, .name = longName, .data = Text("one")});
+  plan.entries.push_back({.folder = u"C:\\Data\\" + longFolder, .name = longName2, .data = Text("two")});
+  plan.entries.push_back({.folder = u"C:\\Data", .name = u"short.txt", .data = Text("three")});
+  auto archive = Open(plan);
+  ASSERT_TRUE(archive);
+  ASSERT_TRUE(RestoreInto(*archive, u"C:\\Data"));
+  // The folder once, then each file; nothing stops, nothing is lost.
+  EXPECT_EQ(Codes(), (std::vector<int>{1, 279, 279, 2, 3, 279, 2, 3, 2, 3, 4}));
+  const fs::path folder = host::WideToUtf8(ShortenName(longFolder));
+  EXPECT_EQ(seen_[1].text, (root_ / "out" / folder).string());
+  EXPECT_FALSE(seen_[1].hadEntry);
+  EXPECT_EQ(seen_[2].detail, "C:\\Data\\" + host::WideToUtf8(longFolder) + "\\" + host::WideToUtf8(longName));
+  const fs::path one = root_ / "out" / folder / host::WideToUtf8(ShortenName(longName));
+  EXPECT_EQ(seen_[2].text, one.string());
+  EXPECT_EQ(ReadFile(one), Text("one"));
+  EXPECT_EQ(ReadFile(root_ / "out" / folder / host::WideToUtf8(ShortenName(longName2))), Text("two"));
+  EXPECT_TRUE(SameTime(ModifiedTime(root_ / "out" / folder), kTime1)) << "the shortened folder keeps its times";
+
+  // A name that makes the path too long for the engine, but not once it is
+  // shortened, is restored under the shortened name rather than refused.
+  const std::u16string longest = std::u16string(230, u'\u30D5') + u".txt";
+  ArchiveSpec far;
+  far.folders.push_back({u"C:\\Data"});
+  far.entries.push_back({.folder = u"C:\\Data", .name = longest, .data = Text("far")});
+  auto farArchive = Open(far);
+  ASSERT_TRUE(farArchive);
+  seen_.clear();
+  ASSERT_TRUE(RestoreInto(*farArchive, u"C:\\Data"));
+  EXPECT_EQ(Codes(), (std::vector<int>{1, 279, 2, 3, 4}));
+  EXPECT_EQ(ReadFile(root_ / "out" / host::WideToUtf8(ShortenName(longest))), Text("far"));
+  archive = Open(plan);
+  ASSERT_TRUE(archive);
+
+  // Restored again, the same shortened names are found and asked about.
+  seen_.clear();
+  answers_[265] = false;
+  ASSERT_TRUE(RestoreInto(*archive, u"C:\\Data"));
+  EXPECT_EQ(Codes(), (std::vector<int>{1, 279, 279, 2, 265, 279, 2, 265, 2, 265, 4}));
+}
+
+TEST_F(RestoreDriverTest, NamesTheHostCannotHoldAreReportedForWhatTheyAreAndTheRunGoesOn) {
+  ArchiveSpec plan;
+  plan.folders.push_back({u"C:\\Data"});
+  plan.entries.push_back({.folder = u"C:\\Data", .name = u"line\nfeed.txt", .data = Text("no")});
+  plan.entries.push_back({.folder = u"C:\\Data", .name = std::u16string(u"half") + u'\xDC80' + u".txt",
+                          .data = Text("no")});
+  plan.entries.push_back({.folder = u"C:\\Data\\tab\tbed", .name = u"x.txt", .data = Text("no")});
+  plan.entries.push_back({.folder = u"C:\\Data", .name = u"ok.txt", .data = Text("yes")});
+  auto archive = Open(plan);
+  ASSERT_TRUE(archive);
+  answers_[280] = true;
+  ASSERT_TRUE(RestoreInto(*archive, u"C:\\Data"));
+  EXPECT_EQ(Codes(), (std::vector<int>{1, 280, 280, 280, 2, 3, 4}));
+  EXPECT_EQ(seen_[1].obstacle, RestoreObstacle::kControlCharacter);
+  EXPECT_EQ(seen_[2].obstacle, RestoreObstacle::kUnpairedSurrogate);
+  EXPECT_EQ(seen_[3].obstacle, RestoreObstacle::kControlCharacter);
+  EXPECT_TRUE(seen_[1].hadEntry);
+  EXPECT_EQ(ReadFile(root_ / "out" / "ok.txt"), Text("yes"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "out"), fs::directory_iterator()), 1);
+}
+
+TEST_F(RestoreDriverTest, ASizeNoFileCanHaveIsADamagedRecordNotAFullDisk) {
+  ArchiveSpec plan;
+  plan.folders.push_back({u"C:\\Data"});
+  plan.entries.push_back({.folder = u"C:\\Data", .name = u"huge", .data = Text("x"), .fileSize = ~0ull});
+  auto archive = Open(plan);
+  ASSERT_TRUE(archive);
+  ASSERT_TRUE(RestoreInto(*archive, u"C:\\Data"));
+  EXPECT_EQ(Codes(), (std::vector<int>{1, 2, 273, 4}));
+}
+
+TEST_F(RestoreDriverTest, AFolderThatCannotBeMadeIsNamedWithTheSystemsReason) {
+  ArchiveSpec plan;
+  plan.folders.push_back({u"C:\\Data"});
+  plan.entries.push_back({.folder = u"C:\\Data\\Sub", .name = u"a.txt", .data = Text("a")});
+  auto archive = Open(plan);
+  ASSERT_TRUE(archive);
+  // A name too long for the disk, in the destination the user typed, where
+  // no name is shortened: the confinement root itself cannot be made.
+  const fs::path missing = root_ / "out" / host::WideToUtf8(std::u16string(90, u'\u65E5')) / "dest";
+  EXPECT_FALSE(RestoreInto(*archive, u"C:\\Data", missing));
+  EXPECT_EQ(Codes(), (std::vector<int>{1, 258}));
+  EXPECT_EQ(First(258)->systemError, ENAMETOOLONG);
+  EXPECT_EQ(First(258)->text, missing.string());
 }
 
 }  // namespace

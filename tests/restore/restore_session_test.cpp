@@ -3,6 +3,7 @@
 // counts are checked.
 #include "restore/restore_session.h"
 
+#include <cerrno>
 #include <deque>
 #include <string>
 #include <vector>
@@ -10,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include "host/string_table.h"
+#include "host/text.h"
+#include "host/volume.h"
 
 using namespace QPXFile;
 
@@ -67,17 +70,7 @@ class RestoreSessionTest : public ::testing::Test {
   // Sends an event as the driver fills it.
   bool Send(int code, const std::u16string* text = nullptr, const CQPXBackupedFileHeader* entry = nullptr,
             long position = -1) {
-    record_.lastIndex = 9;
-    record_.text = text ? *text : std::u16string();
-    record_.position = position;
-    position_ = position;
-    RestoreEvent e;
-    e.code = code;
-    e.text = text;
-    e.entry = entry;
-    e.record = &record_;
-    e.position = &position_;
-    return session_.Events()(e);
+    return SendWith(code, text, entry, position, {});
   }
   // An entry restored without trouble.
   void Restored(const Record& r, long position, const std::u16string& path) {
@@ -95,6 +88,31 @@ class RestoreSessionTest : public ::testing::Test {
         out.emplace_back(0, u"*");
     }
     return out;
+  }
+
+  // The text of log line i, as shown.
+  std::u16string TextAt(size_t i) const {
+    std::u16string out;
+    log_.GetAt(i).GetText(out);
+    return out;
+  }
+  // Sends an event with the details the driver adds.
+  bool SendWith(int code, const std::u16string* text, const CQPXBackupedFileHeader* entry, long position,
+                const RestoreEventDetails& details) {
+    record_.lastIndex = 9;
+    record_.text = text ? *text : std::u16string();
+    record_.position = position;
+    position_ = position;
+    RestoreEvent e;
+    e.code = code;
+    e.text = text;
+    e.entry = entry;
+    e.record = &record_;
+    e.position = &position_;
+    e.systemError = details.systemError;
+    e.detail = details.detail;
+    e.obstacle = details.obstacle;
+    return session_.Events()(e);
   }
 
   ScriptedUser user_;
@@ -235,7 +253,8 @@ TEST_F(RestoreSessionTest, ClosingAQuestionStopsButClosingTheExistingFileQuestio
 }
 
 TEST_F(RestoreSessionTest, FatalEventsNotifyLogAndEndTheRun) {
-  EXPECT_FALSE(Send(kEventFolderTooLong, &pathA_));
+  const std::u16string folder = u"Z:\\out\\Docs";
+  EXPECT_FALSE(Send(kEventFolderTooLong, &folder));
   // The folder pass sends 258 right after 262; both reach the user.
   EXPECT_FALSE(Send(kEventFolderNotCreated));
   ASSERT_EQ(user_.notices.size(), 2u);
@@ -244,7 +263,7 @@ TEST_F(RestoreSessionTest, FatalEventsNotifyLogAndEndTheRun) {
   std::u16string text;
   ASSERT_TRUE(host::LoadString(199, text));
   EXPECT_EQ(user_.notices[1].message, text);
-  EXPECT_EQ(Lines(), (std::vector<Line>{{194, u"/out/Docs/a.txt"}, {200, u""}}));
+  EXPECT_EQ(Lines(), (std::vector<Line>{{194, u"/out/Docs"}, {200, u""}}));
   EXPECT_EQ(session_.GetOutcome(), CRestoreSession::Outcome::kStopped);
   EXPECT_TRUE(user_.questions.empty());
 }
@@ -325,6 +344,139 @@ TEST_F(RestoreSessionTest, ACancelRequestStopsAtTheNextCallbackAndIsLoggedOnce) 
   user_.script = {kChoiceContinue};
   EXPECT_FALSE(Send(kEventNoSpace, &pathA_, &r, 0));
   EXPECT_EQ(Lines(), (std::vector<Line>{{244, u"/out/Docs/a.txt"}, {0, u"*"}}));
+}
+
+TEST_F(RestoreSessionTest, AttributesTheFileSystemHasNoPlaceForAreCountedOnceAndFailNothing) {
+  Record a("a.txt", 100, 0x20), b("b.txt", 200, 0x27);
+  const std::u16string folder = u"Z:\\out\\Docs";
+  auto notKept = [&](const std::u16string& path, const Record* entry, long position, uint32_t bits) {
+    RestoreEvent e;
+    e.code = kEventAttributesNotKept;
+    e.text = &path;
+    e.entry = entry;
+    e.record = &record_;
+    position_ = position;
+    e.position = &position_;
+    e.attributesNotKept = bits;
+    EXPECT_TRUE(session_.Events()(e));
+  };
+  ASSERT_TRUE(Send(kEventRunStarted));
+  ASSERT_TRUE(Send(kEventRestoring, &pathA_, &a, 0));
+  notKept(pathA_, &a, 0, 0x20);
+  ASSERT_TRUE(Send(kEventEntryDone, &pathA_, &a, 0));
+  ASSERT_TRUE(Send(kEventRestoring, &pathB_, &b, 1));
+  notKept(pathB_, &b, 1, 0x26);
+  ASSERT_TRUE(Send(kEventEntryDone, &pathB_, &b, 1));
+  notKept(folder, nullptr, -1, 0x02);
+  Send(kEventRunEnded);
+  session_.EndRun(true);
+  session_.Conclude();
+
+  const RestoreCounts& n = session_.GetCounts();
+  EXPECT_EQ(n.restored, 2);
+  EXPECT_EQ(n.incomplete, 0);
+  EXPECT_EQ(n.foldersFailed, 0);
+  EXPECT_EQ(session_.GetOutcome(), CRestoreSession::Outcome::kComplete) << "a loss no one can avoid is no failure";
+  host::VolumeFacts facts;
+  ASSERT_TRUE(host::GetVolumeFacts(folder, facts));
+  const std::vector<AttributeLoss>& losses = session_.GetAttributeLosses();
+  ASSERT_EQ(losses.size(), 3u);
+  EXPECT_EQ(losses[0].fileSystem, facts.typeName);
+  EXPECT_EQ(losses[0].attribute, 0x02u);
+  EXPECT_EQ(losses[0].files, 1);
+  EXPECT_EQ(losses[0].folders, 1);
+  EXPECT_EQ(losses[1].attribute, 0x04u);
+  EXPECT_EQ(losses[1].files, 1);
+  EXPECT_EQ(losses[2].attribute, 0x20u);
+  EXPECT_EQ(losses[2].files, 2);
+  EXPECT_EQ(losses[2].folders, 0);
+  // One line after the run's own lines, none per file.
+  ASSERT_EQ(Lines().size(), 3u);
+  std::u16string line;
+  ASSERT_TRUE(log_.GetAt(2).GetText(line));
+  EXPECT_EQ(line, u"ファイルシステム　" + host::Utf8ToWide(facts.typeName) +
+                      u"　には次の属性を保存する場所がないため、復元しませんでした：隠し（ファイル 1、フォルダ 1）、"
+                      u"システム（ファイル 1）、アーカイブ（ファイル 2）");
+
+  session_.Reset(u"Z:\\backups\\week.qpx", 1000);
+  EXPECT_TRUE(session_.GetAttributeLosses().empty());
+TEST_F(RestoreSessionTest, AStoppedRunCountsTheEntryItStoppedAtNotTheOneBefore) {
+  Record a("a.txt", 10), b("b.txt", 10);
+  ASSERT_TRUE(Send(kEventRunStarted));
+  Restored(a, 0, pathA_);
+  // The folder for b cannot be made: the driver names b's record.
+  const std::u16string folder = u"Z:\\out\\Docs\\Sub";
+  EXPECT_FALSE(SendWith(kEventFolderNotCreated, &folder, &b, 1, {.systemError = EROFS}));
+  session_.EndRun(false);
+  EXPECT_EQ(session_.GetCounts().restored, 1);
+  EXPECT_EQ(session_.GetCounts().incomplete, 0);
+  EXPECT_EQ(session_.GetCounts().failed, 1);
+  EXPECT_EQ(TextAt(log_.GetCount() - 1), u"/out/Docs/Sub: Read-only file system");
+
+  // Ctrl-C between two files: the one refused is counted, once.
+  session_.Reset(u"Z:\\a.qpx", 20);
+  Restored(a, 0, pathA_);
+  session_.RequestCancel();
+  EXPECT_FALSE(Send(kEventRestoring, &pathB_, &b, 1));
+  EXPECT_FALSE(Send(kEventEntryDone, &pathB_, &b, 1));
+  session_.EndRun(false);
+  EXPECT_EQ(session_.GetCounts().restored, 1);
+  EXPECT_EQ(session_.GetCounts().failed, 1);
+}
+
+TEST_F(RestoreSessionTest, SystemReasonsFollowTheLinesTheyExplain) {
+  Record r("a.txt", 1);
+  user_.script = {kChoiceContinue};
+  EXPECT_TRUE(SendWith(kEventCannotCreate, &pathA_, &r, 0, {.systemError = ENOSPC}));
+  ASSERT_EQ(log_.GetCount(), 2u);
+  EXPECT_EQ(Lines()[0], (Line{211, u"/out/Docs/a.txt"}));
+  EXPECT_EQ(TextAt(1), u"/out/Docs/a.txt: No space left on device");
+  EXPECT_EQ(session_.GetCounts().failed, 0) << "counted when the entry ends";
+  session_.EndRun(true);
+  EXPECT_EQ(session_.GetCounts().failed, 1);
+}
+
+TEST_F(RestoreSessionTest, ObstaclesProtectedFilesAndUnholdableNamesAreToldWithoutAsking) {
+  Record a("a.txt", 1), b("set.qpx", 1), c("c", 1);
+  const std::u16string link = u"Z:\\out\\Docs";
+  ASSERT_TRUE(Send(kEventRunStarted));
+  EXPECT_TRUE(SendWith(kEventFolderObstacle, &pathA_, &a, 0,
+                       {.systemError = ELOOP, .detail = &link, .obstacle = RestoreObstacle::kLink}));
+  EXPECT_TRUE(SendWith(kEventProtectedFile, &pathB_, &b, 1, {.obstacle = RestoreObstacle::kProtectedFile}));
+  const std::u16string stored = std::u16string(u"C:\\Data\\line\nfeed") + u'\xDC80';
+  EXPECT_TRUE(SendWith(kEventNameNotHostable, &stored, &c, 2, {.obstacle = RestoreObstacle::kControlCharacter}));
+  // A folder of the folder pass behind a link: no entry.
+  const std::u16string empty = u"Z:\\out\\Docs\\Empty";
+  EXPECT_TRUE(SendWith(kEventFolderObstacle, &empty, nullptr, -1, {.detail = &link, .obstacle = RestoreObstacle::kLink}));
+  EXPECT_TRUE(Send(kEventRunEnded));
+  session_.EndRun(true);
+  EXPECT_TRUE(user_.questions.empty());
+  EXPECT_EQ(Lines()[1], (Line{211, u"/out/Docs/a.txt"}));
+  EXPECT_NE(TextAt(2).find(u"/out/Docs: a symbolic link stands where a folder goes"), std::u16string::npos);
+  EXPECT_EQ(Lines()[3], (Line{211, u"/out/Docs/b.txt"}));
+  EXPECT_NE(TextAt(4).find(u"/out/Docs/b.txt: this is the archive being restored"), std::u16string::npos);
+  // The name is shown escaped: it can neither break the line nor hide a half pair.
+  EXPECT_EQ(TextAt(5).rfind(u"C:\\Data\\line\\x0afeed\\udc80: the name holds a control character", 0), 0u)
+      << host::WideToUtf8(TextAt(5));
+  EXPECT_NE(TextAt(6).find(u"/out/Docs: a symbolic link"), std::u16string::npos);
+  EXPECT_EQ(session_.GetCounts().failed, 3);
+  EXPECT_EQ(session_.GetCounts().foldersNotRestored, 1);
+  EXPECT_EQ(session_.GetOutcome(), CRestoreSession::Outcome::kIncomplete);
+}
+
+TEST_F(RestoreSessionTest, AShortenedNameIsLoggedWithBothNamesAndMakesTheRunIncomplete) {
+  Record r("long.txt", 1);
+  const std::u16string stored = u"C:\\Data\\" + std::u16string(90, u'\u30D5') + u".txt";
+  const std::u16string restored = u"Z:\\out\\short~0badcafe.txt";
+  EXPECT_TRUE(SendWith(kEventNameShortened, &restored, &r, 0, {.detail = &stored}));
+  Restored(r, 0, restored);
+  session_.EndRun(true);
+  EXPECT_TRUE(user_.questions.empty());
+  EXPECT_EQ(TextAt(0), u"/out/short~0badcafe.txt: restored under this shortened name; the name \"" + stored +
+                           u"\" is longer than this file system allows");
+  EXPECT_EQ(session_.GetCounts().restored, 1);
+  EXPECT_EQ(session_.GetCounts().shortened, 1);
+  EXPECT_EQ(session_.GetOutcome(), CRestoreSession::Outcome::kIncomplete);
 }
 
 }  // namespace
