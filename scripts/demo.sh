@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Builds Tessera, makes a small sample archive with the test-support writer,
 # shows what tessera-cli reads from it and restores it into a temporary folder.
+# Then shows the desktop program on the sample backup set: in a window when
+# there is a display, otherwise as a picture of its main window.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 
 cmake --preset release >/dev/null
-cmake --build --preset release -j "$(nproc)" --target tessera-cli tessera-make-sample
+cmake --build --preset release -j "$(nproc)" --target tessera-cli tessera-make-sample tessera
 
 cli=build/release/src/cli/tessera-cli
 out=build/release/sample
@@ -50,3 +52,18 @@ echo "== tessera-cli extract --generation 2 $set_archive $restored/generation-2"
 echo
 echo "== restored files (left in $restored)"
 (cd "$restored" && find . -type f -printf '%10s  %TY-%Tm-%Td %TH:%TM  %P\n' | sort -k4)
+
+app=build/release/src/app/tessera
+echo
+if [ -n "${DISPLAY:-}" ]; then
+  echo "== tessera $set_archive (close the window to end)"
+  "$app" "$set_archive"
+else
+  # No display: the offscreen platform renders the window with the set loaded.
+  shot="$restored/tessera-main-window.png"
+  runtime=$(mktemp -d "${TMPDIR:-/tmp}/tessera-runtime.XXXXXX")
+  echo "== tessera --screenshot $shot $set_archive (no display: offscreen)"
+  QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$runtime" "$app" --screenshot "$shot" "$set_archive" >/dev/null 2>&1
+  rm -rf "$runtime"
+  echo "The main window with the sample backup set: $shot"
+fi

@@ -11,6 +11,10 @@ packages=(
   # mounted through FUSE (fuse3 also stands in for the fuse package fusefat
   # asks for).
   ntfs-3g dosfstools fusefat fuse3
+  # The desktop program: Qt 6 Widgets and Qt Test (with the offscreen
+  # platform), a Japanese font so its texts render, and an X server with the
+  # tools that drive the program in its end-to-end test.
+  qt6-base-dev fonts-vlgothic xvfb xauth xdotool
 )
 
 missing=()

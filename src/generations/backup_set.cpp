@@ -82,9 +82,10 @@ bool CBackupSet::Load(IManagerUser& user, Problems& problems) {
     return false;
   }
   sink_ = std::make_unique<CProgressInfo>();
+  IProgressInfo* sink = externalSink_ != nullptr ? externalSink_ : sink_.get();
   manager_ = std::make_unique<CIncrementalManager>();
   creator_ = std::make_unique<CIncrementalRestoreQPXFileExtendCreator>();
-  manager_->SetProgressInfo(sink_.get());
+  manager_->SetProgressInfo(sink);
   manager_->SetUser(&user);
   const bool loaded = manager_->LoadGenerations(host::ToEnginePath(archivePath_), host::ToEnginePath(management_));
   manager_->SetUser(nullptr);
@@ -98,7 +99,7 @@ bool CBackupSet::Load(IManagerUser& user, Problems& problems) {
   }
   manager_->CollectINFItems();
 
-  creator_->SetProgressInfo(sink_.get());
+  creator_->SetProgressInfo(sink);
   if (!creator_->Build(*manager_) || creator_->GetTree() == nullptr) {
     problems.push_back({archivePath_, paths::MessageText(sink_->HasError() ? sink_->GetErrorId() : kTreeFailed)});
     return false;
@@ -121,13 +122,13 @@ long CBackupSet::Count() const {
   return manager_ ? manager_->GetGenerationCount() : 0;
 }
 
-bool CBackupSet::SelectGeneration(long shown, Problems& problems) {
+bool CBackupSet::SelectGeneration(long shown, Problems& problems, CRecieveIncrementalRestoreTreeChange* receiver) {
   if (shown < 1 || shown > Count()) {
     problems.push_back({archivePath_, "the backup set has no generation " + std::to_string(shown) + " (it has " +
                                           std::to_string(Count()) + ")"});
     return false;
   }
-  if (creator_ && !creator_->SwitchGeneration(shown - 1)) {
+  if (creator_ && !creator_->SwitchGeneration(shown - 1, receiver)) {
     problems.push_back({archivePath_, paths::MessageText(kTreeFailed)});
     return false;
   }

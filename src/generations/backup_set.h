@@ -61,6 +61,10 @@ class CBackupSet {
   // manager's error (133, 136, 140, 142, ...) or the tree's (158), is added
   // to `problems` once, named after the file it concerns.
   bool Load(IManagerUser& user, QPXFile::Problems& problems);
+  // Where the load reports its progress and messages (a front end's progress
+  // display reads it while Load runs on another thread); not owned. Without
+  // one the set keeps its own.
+  void SetProgressInfo(IProgressInfo* sink) { externalSink_ = sink; }
   // Opens the archive alone: a set of one generation, listed, tested and
   // restored in the archive's own order.
   bool LoadArchiveAlone(QPXFile::Problems& problems);
@@ -69,7 +73,10 @@ class CBackupSet {
   // Generations, 1 for an archive alone.
   long Count() const;
   // Selects generation `shown` (1-based, as users count).
-  bool SelectGeneration(long shown, QPXFile::Problems& problems);
+  // A receiver (the desktop program's folder tree) is told what the switch
+  // adds and removes.
+  bool SelectGeneration(long shown, QPXFile::Problems& problems,
+                        CRecieveIncrementalRestoreTreeChange* receiver = nullptr);
   long SelectedShown() const { return selected_ + 1; }
 
   const std::string& ArchiveHostPath() const { return archivePath_; }
@@ -111,6 +118,7 @@ class CBackupSet {
   long selected_ = 0;
   std::unique_ptr<QPXFile::CQPXFile> archive_;
   std::unique_ptr<CProgressInfo> sink_;
+  IProgressInfo* externalSink_ = nullptr;  // not owned
   std::unique_ptr<CIncrementalManager> manager_;
   // Borrows the manager's archives, so it goes first.
   std::unique_ptr<CIncrementalRestoreQPXFileExtendCreator> creator_;

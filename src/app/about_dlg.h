@@ -1,0 +1,15 @@
+// The about box.
+#pragma once
+
+#include <QDialog>
+
+namespace app {
+
+class CAboutDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit CAboutDlg(QWidget* parent = nullptr);
+};
+
+}  // namespace app

@@ -1,0 +1,55 @@
+#include "app/app_config.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include "app/ini_file.h"
+
+namespace app {
+namespace {
+
+QString WithoutOneTrailingSeparator(QString folder) {
+  if (folder.endsWith(u'/')) folder.chop(1);
+  return folder;
+}
+
+}  // namespace
+
+QString ConfigFilePath(const QString& executableFolder, const QString& fallbackFolder) {
+  const QFileInfo folder(executableFolder);
+  const QString base = !executableFolder.isEmpty() && folder.isDir() && folder.isWritable() ? executableFolder : fallbackFolder;
+  return QDir(base).filePath(QString::fromLatin1(kConfigFileName));
+}
+
+QString DefaultTempFolder() { return WithoutOneTrailingSeparator(QDir::tempPath()); }
+
+CAppConfig::CAppConfig(QString filePath, QString defaultTempFolder)
+    : filePath_(std::move(filePath)), default_(std::move(defaultTempFolder)), temp_(default_) {}
+
+void CAppConfig::Load() {
+  // The value is taken as it stands: a trailing separator in the file stays.
+  temp_ = ReadIniValue(filePath_, QString::fromLatin1(kConfigSection), QString::fromLatin1(kTempPathKey)).value_or(default_);
+}
+
+bool CAppConfig::NeedsSaving() const { return temp_.compare(default_, Qt::CaseInsensitive) != 0; }
+
+bool CAppConfig::Save() const {
+  if (!NeedsSaving()) return true;
+  QDir().mkpath(QFileInfo(filePath_).absolutePath());
+  return WriteIniValue(filePath_, QString::fromLatin1(kConfigSection), QString::fromLatin1(kTempPathKey), temp_);
+}
+
+QString CAppConfig::RestoreFolder() const {
+  return WithoutOneTrailingSeparator(temp_) + u'/' + QString::fromLatin1(kRestoreFolderName);
+}
+
+bool RemoveRestoreFolder(const QString& restoreFolder) {
+  const QFileInfo info(restoreFolder);
+  if (info.isSymLink()) return QFile::remove(restoreFolder);
+  if (!info.exists()) return true;
+  if (!info.isDir()) return false;
+  return QDir(restoreFolder).removeRecursively();
+}
+
+}  // namespace app

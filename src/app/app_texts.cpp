@@ -1,0 +1,58 @@
+#include "app/app_texts.h"
+
+#include <QMessageBox>
+#include <QPointer>
+#include <QStringList>
+#include <atomic>
+
+#include "host/string_table.h"
+
+namespace app {
+namespace {
+
+std::atomic<bool> quietMode{false};
+QPointer<QWidget> messageOwner;
+
+}  // namespace
+
+bool LoadText(int id, QString& out) {
+  std::u16string text;
+  if (id < 0 || !host::LoadString(static_cast<uint32_t>(id), text)) return false;
+  out = QString::fromStdU16String(text);
+  return true;
+}
+
+QString AppText(int id) {
+  QString text;
+  LoadText(id, text);
+  return text;
+}
+
+QString QtFileFilter(const QString& windowsFilter) {
+  const QStringList parts = windowsFilter.split(u'|');
+  QStringList filters;
+  for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+    if (parts[i].isEmpty()) break;
+    // Qt takes the patterns from the parentheses that end the name; a name
+    // that shows its patterns already is kept as it is.
+    const QString patterns = QString(parts[i + 1]).replace(u';', u' ');
+    filters << (parts[i].endsWith(u')') ? parts[i] : parts[i] + QStringLiteral(" (") + patterns + u')');
+  }
+  return filters.join(QStringLiteral(";;"));
+}
+
+void SetQuietMode(bool quiet) { quietMode = quiet; }
+bool IsQuietMode() { return quietMode; }
+
+void SetMessageOwner(QWidget* owner) { messageOwner = owner; }
+QWidget* MessageOwner() { return messageOwner.data(); }
+
+void ShowErrorText(const QString& text) {
+  if (IsQuietMode()) return;
+  QMessageBox box(QMessageBox::Critical, AppText(Text::kCaption), text, QMessageBox::Ok, MessageOwner());
+  box.exec();
+}
+
+void ShowErrorMessage(int id) { ShowErrorText(AppText(id)); }
+
+}  // namespace app

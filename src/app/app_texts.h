@@ -1,0 +1,54 @@
+// The program's numbered texts as Qt strings, and the few message boxes
+// every window raises with them.
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+namespace app {
+
+// String-table numbers the desktop program shows.
+namespace Text {
+constexpr int kOleFailed = 100;
+constexpr int kDefaultExtension = 101;
+constexpr int kDefaultFileName = 102;
+constexpr int kOpenFilter = 103;
+constexpr int kLoadStringFailed = 104;
+constexpr int kNothingToShow = 105;
+constexpr int kCaption = 107;
+constexpr int kLoadingCaption = 127;
+constexpr int kDigits = 166;
+constexpr int kGenerationRange = 167;
+constexpr int kChooseFolder = 168;
+constexpr int kFolderChoiceFailed = 169;
+constexpr int kTitleSuffix = 239;
+constexpr int kShortcutQuestion = 241;
+constexpr int kAlreadyRunning = 242;
+}  // namespace Text
+
+// The text with this number; false (and `out` unchanged) when the table has none.
+bool LoadText(int id, QString& out);
+// The text, or an empty string when the table has none.
+QString AppText(int id);
+
+// Turns a filter of the Windows form "Name|*.x|Name|*.y|" into Qt's
+// "Name (*.x);;Name (*.y)"; a name that ends with its patterns in
+// parentheses is kept as it is.
+QString QtFileFilter(const QString& windowsFilter);
+
+// Quiet mode silences ShowErrorMessage: on only while a file is restored
+// quietly to be opened.
+void SetQuietMode(bool quiet);
+bool IsQuietMode();
+
+// The owner of every error box (the main window); may be null.
+void SetMessageOwner(QWidget* owner);
+QWidget* MessageOwner();
+
+// An error box with the text, caption 107 and the error icon, unless quiet
+// mode is on. Must run on the user-interface thread.
+void ShowErrorMessage(int id);
+void ShowErrorText(const QString& text);
+
+}  // namespace app

@@ -1,0 +1,115 @@
+#include "app/generation_input_bar.h"
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+
+#include "app/app_texts.h"
+
+namespace app {
+
+CMaskEdit::CMaskEdit(QWidget* parent) : QLineEdit(parent) {}
+
+void CMaskEdit::SetCharacters(const QString& characters, bool maskEnabled) {
+  characters_ = characters;
+  maskEnabled_ = maskEnabled;
+}
+
+bool CMaskEdit::Passes(QChar c, const QString& characters, bool maskEnabled) {
+  if (maskEnabled) return c.unicode() <= 0x5B || (!characters.isEmpty() && characters.contains(c));
+  return !characters.contains(c);
+}
+
+void CMaskEdit::keyPressEvent(QKeyEvent* event) {
+  const QString text = event->text();
+  for (QChar c : text) {
+    if (c.isPrint() && !Passes(c)) {
+      event->accept();
+      return;
+    }
+  }
+  QLineEdit::keyPressEvent(event);
+}
+
+void CMaskEdit::inputMethodEvent(QInputMethodEvent* event) {
+  QString kept;
+  for (QChar c : event->commitString())
+    if (Passes(c)) kept += c;
+  if (kept == event->commitString()) {
+    QLineEdit::inputMethodEvent(event);
+    return;
+  }
+  QInputMethodEvent filtered(event->preeditString(), event->attributes());
+  filtered.setCommitString(kept, event->replacementStart(), event->replacementLength());
+  QLineEdit::inputMethodEvent(&filtered);
+}
+
+CGenerationInputBar::CGenerationInputBar(QWidget* parent) : QWidget(parent) {
+  setObjectName(QStringLiteral("generationBar"));
+  auto* label = new QLabel(QStringLiteral("世代"), this);
+  range_ = new QLabel(this);
+  range_->setObjectName(QStringLiteral("generationRange"));
+  combo_ = new QComboBox(this);
+  combo_->setObjectName(QStringLiteral("generationCombo"));
+  combo_->setAccessibleName(QStringLiteral("世代"));
+  combo_->setMinimumContentsLength(4);
+  combo_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  label->setBuddy(combo_);
+  restore_ = new QPushButton(QStringLiteral("復元"), this);
+  restore_->setObjectName(QStringLiteral("restoreButton"));
+  restore_->setAccessibleName(QStringLiteral("復元"));
+  note_ = new QLabel(this);
+  note_->setObjectName(QStringLiteral("generationNote"));
+  number_ = new CMaskEdit(this);
+  number_->hide();
+
+  auto* layout = new QHBoxLayout(this);
+  layout->setContentsMargins(6, 4, 6, 4);
+  layout->addWidget(label);
+  layout->addWidget(combo_);
+  layout->addWidget(range_);
+  layout->addSpacing(12);
+  layout->addWidget(restore_);
+  layout->addSpacing(12);
+  layout->addWidget(note_, 1);
+
+  connect(combo_, &QComboBox::currentIndexChanged, this, [this](int index) {
+    if (filling_ || index < 0) return;
+    bool ok = false;
+    const int n = combo_->itemText(index).toInt(&ok);
+    if (ok) emit GenerationChosen(n - 1);
+  });
+  connect(restore_, &QPushButton::clicked, this, &CGenerationInputBar::RestoreClicked);
+  Clear();
+}
+
+void CGenerationInputBar::Refresh(int count) {
+  range_->setText(AppText(Text::kGenerationRange).replace(QStringLiteral("%d"), QString::number(count)));
+  number_->SetCharacters(AppText(Text::kDigits), true);
+  number_->setText(QStringLiteral("1"));
+  filling_ = true;
+  combo_->clear();
+  for (int i = 1; i <= count; ++i) combo_->addItem(QString::number(i));
+  combo_->setCurrentIndex(count > 0 ? 0 : -1);
+  filling_ = false;
+  combo_->setEnabled(count > 0);
+}
+
+void CGenerationInputBar::Clear() {
+  filling_ = true;
+  combo_->clear();
+  filling_ = false;
+  combo_->setEnabled(false);
+  range_->clear();
+  note_->clear();
+  restore_->setEnabled(false);
+}
+
+void CGenerationInputBar::SetNote(const QString& note) { note_->setText(note); }
+
+void CGenerationInputBar::SetRestoreEnabled(bool enabled) { restore_->setEnabled(enabled); }
+
+}  // namespace app

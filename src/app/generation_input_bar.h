@@ -1,0 +1,73 @@
+// The generation bar above the panes: the generation of an incremental
+// backup to show, its range, the restore button and a note for a generation
+// without files.
+#pragma once
+
+#include <QLineEdit>
+#include <QWidget>
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+
+namespace app {
+
+// An edit that drops typed characters by a character list.
+class CMaskEdit : public QLineEdit {
+  Q_OBJECT
+
+ public:
+  explicit CMaskEdit(QWidget* parent = nullptr);
+
+  void SetCharacters(const QString& characters, bool maskEnabled);
+  // Mask on: characters up to "[" pass, others only when listed. Mask off:
+  // listed characters are dropped, others pass.
+  static bool Passes(QChar c, const QString& characters, bool maskEnabled);
+  bool Passes(QChar c) const { return Passes(c, characters_, maskEnabled_); }
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void inputMethodEvent(QInputMethodEvent* event) override;
+
+ private:
+  QString characters_;
+  bool maskEnabled_ = true;
+};
+
+class CGenerationInputBar : public QWidget {
+  Q_OBJECT
+
+ public:
+  static constexpr char kEmptyGenerationNote[] = "※この世代にはバックアップされたファイルがありません。";
+
+  explicit CGenerationInputBar(QWidget* parent = nullptr);
+
+  // After an open: the range text for `count` generations, and the combo
+  // "1" to "count" with the first selected.
+  void Refresh(int count);
+  // Before any open, and after a failed one.
+  void Clear();
+  void SetNote(const QString& note);
+  void SetRestoreEnabled(bool enabled);
+
+  QComboBox* Combo() const { return combo_; }
+  QLabel* RangeLabel() const { return range_; }
+  QLabel* NoteLabel() const { return note_; }
+  QPushButton* RestoreButton() const { return restore_; }
+  CMaskEdit* NumberEdit() const { return number_; }
+
+ signals:
+  // The user chose generation `index` (0-based).
+  void GenerationChosen(int index);
+  void RestoreClicked();
+
+ private:
+  QLabel* range_;
+  QComboBox* combo_;
+  QPushButton* restore_;
+  QLabel* note_;
+  CMaskEdit* number_;  // kept hidden, as in the Windows bar
+  bool filling_ = false;
+};
+
+}  // namespace app

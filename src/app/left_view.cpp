@@ -1,0 +1,55 @@
+#include "app/left_view.h"
+
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QMenu>
+
+namespace app {
+
+CLeftView::CLeftView(QWidget* parent) : QTreeView(parent) {
+  setObjectName(QStringLiteral("folderTree"));
+  setAccessibleName(QStringLiteral("フォルダ"));
+  setModel(&model_);
+  setHeaderHidden(true);
+  setRootIsDecorated(true);
+  setUniformRowHeights(true);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setIconSize(QSize(16, 16));
+  setExpandsOnDoubleClick(true);
+  connect(selectionModel(), &QItemSelectionModel::currentChanged, this, [this] { SelectionMoved(); });
+  connect(&model_, &QAbstractItemModel::modelReset, this, [this] { SelectionMoved(); });
+  connect(&model_, &QAbstractItemModel::rowsRemoved, this, [this] { SelectionMoved(); });
+}
+
+QString CLeftView::SelectedFolderPath() const {
+  return FolderTreeModel::PathOf(model_.ItemOf(currentIndex()));
+}
+
+bool CLeftView::SelectFolder(const QString& path) {
+  FolderTreeModel::Item* item = model_.Root();
+  for (const QString& part : path.split(u'\\', Qt::SkipEmptyParts)) {
+    item = FolderTreeModel::Child(item, part);
+    if (item == nullptr) return false;
+  }
+  if (item == model_.Root()) return false;
+  const QModelIndex index = model_.IndexOf(item);
+  scrollTo(index);
+  setCurrentIndex(index);
+  return true;
+}
+
+void CLeftView::SelectFirstWhenNone() {
+  if (!currentIndex().isValid() && model_.rowCount() > 0) setCurrentIndex(model_.index(0, 0));
+}
+
+void CLeftView::SelectionMoved() { emit FolderShown(SelectedFolderPath()); }
+
+void CLeftView::contextMenuEvent(QContextMenuEvent* event) {
+  const QModelIndex index = indexAt(event->pos());
+  if (!index.isValid() || contextMenu_ == nullptr) return;  // empty space opens no menu
+  setCurrentIndex(index);
+  contextMenu_->exec(event->globalPos());
+}
+
+}  // namespace app

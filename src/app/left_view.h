@@ -1,0 +1,43 @@
+// The folder tree pane: one top-level item per backed-up drive and the
+// folders below it; selecting a folder shows its entries in the list pane.
+#pragma once
+
+#include <QTreeView>
+
+#include "app/folder_tree_model.h"
+
+class QMenu;
+
+namespace app {
+
+class CLeftView : public QTreeView {
+  Q_OBJECT
+
+ public:
+  explicit CLeftView(QWidget* parent = nullptr);
+
+  FolderTreeModel& Model() { return model_; }
+  // The selected folder's path ("C:\Data"), or empty.
+  QString SelectedFolderPath() const;
+  // Selects the item of a path; false when there is none.
+  bool SelectFolder(const QString& path);
+  // Selects the first top-level item when nothing is selected.
+  void SelectFirstWhenNone();
+  // The context menu (open, restore, properties), built by the frame.
+  void SetContextMenu(QMenu* menu) { contextMenu_ = menu; }
+
+ signals:
+  // The folder to show in the list pane (empty: show nothing).
+  void FolderShown(const QString& path);
+
+ protected:
+  void contextMenuEvent(QContextMenuEvent* event) override;
+
+ private:
+  void SelectionMoved();
+
+  FolderTreeModel model_;
+  QMenu* contextMenu_ = nullptr;
+};
+
+}  // namespace app

@@ -1,0 +1,73 @@
+// tessera: the desktop program.
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QFile>
+#include <QTimer>
+#include <cstdio>
+
+#include "app/folder_tree_model.h"
+#include "app/left_view.h"
+#include "app/main_frame.h"
+#include "app/qpx_manager_app.h"
+
+namespace {
+
+// For the end-to-end test, which drives the real program under an X
+// server: once the window is up, the title and the folder tree's first two
+// levels are written to the file TESSERA_TEST_STATE names.
+void WriteStateForTests(app::CQPXManagerApp& tessera) {
+  const QString path = qEnvironmentVariable("TESSERA_TEST_STATE");
+  if (path.isEmpty()) return;
+  QTimer::singleShot(300, tessera.MainFrame(), [&tessera, path] {
+    QString state = QStringLiteral("title=") + tessera.MainFrame()->windowTitle() + u'\n';
+    const app::FolderTreeModel::Item* root = tessera.MainFrame()->TreePane()->Model().Root();
+    for (const auto& drive : root->children) {
+      state += QStringLiteral("tree=") + drive->name + u'\n';
+      for (const auto& folder : drive->children) state += QStringLiteral("tree=") + drive->name + u'\\' + folder->name + u'\n';
+    }
+    QFile file(path + QStringLiteral(".part"));
+    if (file.open(QIODevice::WriteOnly) && file.write(state.toUtf8()) >= 0 && file.flush()) {
+      file.close();
+      QFile::rename(path + QStringLiteral(".part"), path);
+    }
+  });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Tessera"));
+  QApplication::setOrganizationName(QStringLiteral("Tessera"));
+
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QStringLiteral("Views and restores backup archives (.qpx, .qpi)."));
+  parser.addHelpOption();
+  parser.addPositionalArgument(QStringLiteral("archive"), QStringLiteral("A backup archive (.qpx or .qpi) to open."));
+  const QCommandLineOption screenshot(QStringLiteral("screenshot"),
+                                      QStringLiteral("Saves a picture of the main window to FILE (PNG) once it is shown, and ends."),
+                                      QStringLiteral("FILE"));
+  parser.addOption(screenshot);
+  parser.process(application);
+
+  app::CQPXManagerApp tessera;
+  if (!tessera.InitInstance(parser.positionalArguments())) return 1;
+  WriteStateForTests(tessera);
+  int status = 0;
+  if (parser.isSet(screenshot)) {
+    // Rendered once layouts have settled; works on the offscreen platform too.
+    QTimer::singleShot(500, &application, [&] {
+      const QString file = parser.value(screenshot);
+      if (tessera.MainFrame()->grab().save(file, "PNG")) {
+        std::printf("%s\n", qPrintable(file));
+      } else {
+        std::fprintf(stderr, "tessera: cannot write %s\n", qPrintable(file));
+        status = 1;
+      }
+      QApplication::quit();
+    });
+  }
+  const int loop = QApplication::exec();
+  tessera.ExitInstance();
+  return status != 0 ? status : loop;
+}

@@ -1,0 +1,166 @@
+#include "app/main_frame.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QMenuBar>
+#include <QSplitter>
+#include <QVBoxLayout>
+
+#include "app/about_dlg.h"
+#include "app/app_texts.h"
+#include "app/file_icons.h"
+#include "app/generation_input_bar.h"
+#include "app/left_view.h"
+#include "app/qpx_manager_app.h"
+#include "app/qpx_manager_view.h"
+
+namespace app {
+namespace {
+
+// Commands that come with restoring, opening a file and the properties
+// dialogs, which are not built yet: shown, but disabled.
+constexpr char kNotYet[] = "この機能はまだ使用できません。";
+
+}  // namespace
+
+CMainFrame::CMainFrame(CQPXManagerApp& app) : app_(app) {
+  setObjectName(QStringLiteral("mainFrame"));
+  setWindowIcon(FileIcons::Instance().Application());
+  auto* central = new QWidget(this);
+  bar_ = new CGenerationInputBar(central);
+  splitter_ = new QSplitter(Qt::Horizontal, central);
+  splitter_->setObjectName(QStringLiteral("panes"));
+  tree_ = new CLeftView(splitter_);
+  list_ = new CQPXManagerView(splitter_);
+  splitter_->addWidget(tree_);
+  splitter_->addWidget(list_);
+  splitter_->setStretchFactor(0, 0);
+  splitter_->setStretchFactor(1, 1);
+  splitter_->setSizes({220, 580});
+  splitter_->setChildrenCollapsible(false);
+
+  auto* layout = new QVBoxLayout(central);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->addWidget(bar_);
+  layout->addWidget(splitter_, 1);
+  setCentralWidget(central);
+
+  BuildMenus();
+  tree_->SetContextMenu(BuildContextMenu(true));
+  list_->SetContextMenu(BuildContextMenu(false));
+
+  connect(tree_, &CLeftView::FolderShown, this, [this](const QString& path) {
+    list_->ShowFolder(path);
+    if (!path.isEmpty()) app_.SetCurrentFolder(path);
+  });
+  connect(list_, &CQPXManagerView::FolderOpened, this, [this](const QString& path) { tree_->SelectFolder(path); });
+  connect(bar_, &CGenerationInputBar::GenerationChosen, this, [this](int index) { app_.SelectGeneration(index); });
+
+  resize(820, 560);
+  SetDocumentTitle(QString());
+  SetOpened(false);
+}
+
+CMainFrame::~CMainFrame() = default;
+
+void CMainFrame::BuildMenus() {
+  QMenu* file = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
+  open_ = file->addAction(QStringLiteral("開く..."), QKeySequence(Qt::CTRL | Qt::Key_O), &app_, &CQPXManagerApp::OnFileOpen);
+  file->addSeparator();
+  file->addAction(QStringLiteral("終了(&X)"), this, &QWidget::close);
+
+  QMenu* edit = menuBar()->addMenu(QStringLiteral("編集(&E)"));
+  selectAll_ = edit->addAction(QStringLiteral("全て選択"), QKeySequence(Qt::CTRL | Qt::Key_A), this, [this] {
+    list_->SelectAll();
+    list_->setFocus();
+  });
+  restore_ = edit->addAction(QStringLiteral("復元"));
+  restore_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+
+  QMenu* view = menuBar()->addMenu(QStringLiteral("表示(&V)"));
+  auto* modes = new QActionGroup(this);
+  auto addMode = [&](const QString& text, CQPXManagerView::Mode mode) {
+    QAction* action = view->addAction(text, this, [this, mode] {
+      list_->SetViewMode(mode);
+      list_->setFocus();
+    });
+    action->setCheckable(true);
+    modes->addAction(action);
+    return action;
+  };
+  large_ = addMode(QStringLiteral("大きいアイコン(&B)"), CQPXManagerView::Mode::LargeIcons);
+  small_ = addMode(QStringLiteral("小さいアイコン(&S)"), CQPXManagerView::Mode::SmallIcons);
+  listView_ = addMode(QStringLiteral("一覧(&L)"), CQPXManagerView::Mode::List);
+  large_->setChecked(true);
+
+  QMenu* tools = menuBar()->addMenu(QStringLiteral("ツール(&T)"));
+  shortcut_ = tools->addAction(QStringLiteral("ショートカットを作成 (&S)"));
+  options_ = tools->addAction(QStringLiteral("オプション (&O)"), &app_, &CQPXManagerApp::OnOptions);
+
+  QMenu* help = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
+  help_ = help->addAction(QStringLiteral("Tesseraのヘルプ(&H)"));
+  about_ = help->addAction(QStringLiteral("バージョン情報 (&A)..."), this, [this] {
+    CAboutDlg about(this);
+    about.exec();
+  });
+
+  for (QAction* notYet : {restore_, shortcut_, help_}) {
+    notYet->setEnabled(false);
+    notYet->setToolTip(QString::fromUtf8(kNotYet));
+  }
+  file->setToolTipsVisible(true);
+
+  auto* next = new QAction(this);
+  next->setShortcut(QKeySequence(Qt::Key_F6));
+  connect(next, &QAction::triggered, this, [this] { NextPane(true); });
+  auto* previous = new QAction(this);
+  previous->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F6));
+  connect(previous, &QAction::triggered, this, [this] { NextPane(false); });
+  addActions({next, previous});
+}
+
+QMenu* CMainFrame::BuildContextMenu(bool forTree) {
+  auto* menu = new QMenu(this);
+  if (forTree) {
+    menu->addAction(QStringLiteral("開く(&O)"), this, [this] { tree_->expand(tree_->currentIndex()); });
+  } else {
+    menu->addAction(QStringLiteral("開く(&O)"), this, [this] {
+      const QModelIndexList rows = list_->selectionModel()->selectedIndexes();
+      if (rows.size() == 1) emit list_->activated(rows.first());
+    });
+  }
+  QAction* restore = menu->addAction(QStringLiteral("復元(&R)"));
+  QAction* properties = menu->addAction(QStringLiteral("プロパティ(&P)"));
+  for (QAction* notYet : {restore, properties}) {
+    notYet->setEnabled(false);
+    notYet->setToolTip(QString::fromUtf8(kNotYet));
+  }
+  menu->setToolTipsVisible(true);
+  return menu;
+}
+
+void CMainFrame::NextPane(bool) {
+  // Two panes: the next and the previous pane are the same, the other one.
+  if (tree_->hasFocus()) list_->setFocus(Qt::TabFocusReason);
+  else tree_->setFocus(Qt::TabFocusReason);
+}
+
+void CMainFrame::SetDocumentTitle(const QString& fileName) {
+  const QString suffix = AppText(Text::kTitleSuffix);
+  setWindowTitle(fileName.isEmpty() ? suffix : fileName + QStringLiteral(" - ") + suffix);
+}
+
+void CMainFrame::SetOpened(bool) {
+  // The restore commands stay disabled until restoring is built.
+  bar_->SetRestoreEnabled(false);
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+  app_.ReleaseLoadedState();
+  QMainWindow::closeEvent(event);
+}
+
+}  // namespace app

@@ -1,0 +1,72 @@
+// The main window: menus and shortcuts, the generation bar above a splitter
+// with the folder tree on the left and the file list on the right.
+#pragma once
+
+#include <QMainWindow>
+
+class QAction;
+class QMenu;
+class QSplitter;
+
+namespace app {
+
+class CGenerationInputBar;
+class CLeftView;
+class CQPXManagerApp;
+class CQPXManagerView;
+
+class CMainFrame : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit CMainFrame(CQPXManagerApp& app);
+  ~CMainFrame() override;
+
+  CLeftView* TreePane() const { return tree_; }
+  CQPXManagerView* ListPane() const { return list_; }
+  CGenerationInputBar* GenerationBar() const { return bar_; }
+  QSplitter* Splitter() const { return splitter_; }
+
+  // Commands by their menu position, for the keyboard and for tests.
+  QAction* OpenAction() const { return open_; }
+  QAction* SelectAllAction() const { return selectAll_; }
+  QAction* RestoreAction() const { return restore_; }
+  QAction* LargeIconsAction() const { return large_; }
+  QAction* SmallIconsAction() const { return small_; }
+  QAction* ListAction() const { return listView_; }
+  QAction* OptionsAction() const { return options_; }
+  QAction* AboutAction() const { return about_; }
+
+  // F6 and Shift+F6: the next and the previous pane.
+  void NextPane(bool forward);
+  // The title "Tessera", or "NAME - Tessera" after an open.
+  void SetDocumentTitle(const QString& fileName);
+  // Enables what needs a loaded backup.
+  void SetOpened(bool opened);
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void BuildMenus();
+  QMenu* BuildContextMenu(bool forTree);
+
+  CQPXManagerApp& app_;
+  CGenerationInputBar* bar_;
+  QSplitter* splitter_;
+  CLeftView* tree_;
+  CQPXManagerView* list_;
+  QAction* open_ = nullptr;
+  QAction* selectAll_ = nullptr;
+  QAction* restore_ = nullptr;
+  QAction* large_ = nullptr;
+  QAction* small_ = nullptr;
+  QAction* listView_ = nullptr;
+  QAction* shortcut_ = nullptr;
+  QAction* options_ = nullptr;
+  QAction* help_ = nullptr;
+  QAction* about_ = nullptr;
+  QAction* properties_ = nullptr;
+};
+
+}  // namespace app

@@ -1,0 +1,281 @@
+#include "app/qpx_manager_app.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QStandardPaths>
+#include <QThread>
+#include <cstdio>
+
+#include "app/app_texts.h"
+#include "app/dir_tree_ctrl.h"
+#include "app/generation_input_bar.h"
+#include "app/left_view.h"
+#include "app/main_frame.h"
+#include "app/option_dialog.h"
+#include "app/qpx_manager_view.h"
+#include "archive/qpx_file_factory.h"
+#include "host/host_path.h"
+
+namespace app {
+namespace {
+
+namespace ManagerText = IncrementalBackup::ManagerText;
+
+std::u16string EnginePath(const QString& hostPath) { return host::ToEnginePath(hostPath.toStdString()); }
+
+QString DefaultLockFile() {
+  QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+  if (folder.isEmpty()) folder = QDir::tempPath();
+  return QDir(folder).filePath(QStringLiteral("Tessera.lock"));
+}
+
+QString DefaultConfigFile() {
+  return ConfigFilePath(QCoreApplication::applicationDirPath(),
+                        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+}
+
+}  // namespace
+
+CQPXManagerApp::CQPXManagerApp(AppOptions options) : options_(std::move(options)) {
+  fileChooser_ = [](QWidget* parent, const QString& filter, const QString& suffix) {
+    QFileDialog dialog(parent);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setNameFilter(filter);
+    dialog.setDefaultSuffix(suffix);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
+    return dialog.selectedFiles().first();
+  };
+}
+
+CQPXManagerApp::~CQPXManagerApp() {
+  ReleaseLoadedState();
+  frame_.reset();
+}
+
+bool CQPXManagerApp::InitInstance(const QStringList& arguments) {
+  // One running copy per user. The lock is held until the process ends; a
+  // lock left by a copy that was killed is taken over.
+  lock_ = std::make_unique<QLockFile>(options_.lockFile.isEmpty() ? DefaultLockFile() : options_.lockFile);
+  lock_->setStaleLockTime(0);
+  if (!lock_->tryLock(0)) {
+    lock_.reset();
+    // Also said on the terminal, for a start from a script or a shell.
+    std::fprintf(stderr, "tessera: %s\n", AppText(Text::kAlreadyRunning).toUtf8().constData());
+    QMessageBox box(QMessageBox::Warning, AppText(Text::kCaption), AppText(Text::kAlreadyRunning), QMessageBox::Ok);
+    box.exec();
+    return false;
+  }
+
+  frame_ = std::make_unique<CMainFrame>(*this);
+  SetMessageOwner(frame_.get());
+  frame_->show();
+
+  config_ = std::make_unique<CAppConfig>(options_.configFile.isEmpty() ? DefaultConfigFile() : options_.configFile);
+  config_->Load();
+
+  if (!arguments.isEmpty() && !arguments.first().isEmpty()) {
+    OpenBackupFile(arguments.first());
+  } else {
+    frame_->SetDocumentTitle(QString());
+  }
+  return true;
+}
+
+void CQPXManagerApp::ExitInstance() {
+  if (config_ == nullptr) return;
+  RemoveRestoreFolder(config_->RestoreFolder());
+  config_->Save();
+}
+
+long CQPXManagerApp::GenerationCount() const { return set_ ? set_->Count() : 0; }
+
+void CQPXManagerApp::OnFileOpen() {
+  QString defaultExtension;
+  QString filter;
+  QString initialName;
+  const bool loaded = LoadText(Text::kDefaultExtension, defaultExtension) & LoadText(Text::kDefaultFileName, initialName) &
+                      LoadText(Text::kOpenFilter, filter);
+  if (!loaded) ShowErrorMessage(Text::kLoadStringFailed);
+  const QString path = fileChooser_(frame_.get(), QtFileFilter(filter), defaultExtension);
+  if (path.isEmpty()) return;
+  OpenBackupFile(path);
+}
+
+void CQPXManagerApp::OpenBackupFile(const QString& path) {
+  const bool wasOpened = opened_;
+  // A path turned away before anything is released leaves the loaded backup
+  // as it was, restore commands included.
+  auto turnedAway = [&] { opened_ = wasOpened; };
+  opened_ = false;
+
+  const QFileInfo info(path);
+  if (!info.exists() || info.isDir()) {
+    ShowErrorMessage(Text::kNothingToShow);
+    return turnedAway();
+  }
+  if (path.size() < 4) return turnedAway();
+  const QString tail = path.right(4);
+  if (tail != QStringLiteral(".qpx") && tail != QStringLiteral(".qpi")) return turnedAway();
+  const QString absolute = info.absoluteFilePath();
+  if (path.contains(QStringLiteral(".qpi"))) {
+    // A later generation's archive that holds no files has nothing to show;
+    // one that cannot be read for the count goes on to the load.
+    const QPXFile::OpenResult opened = QPXFile::OpenArchive(EnginePath(absolute));
+    if (opened.archive && opened.archive->GetEntryCount() == 0) {
+      ShowErrorMessage(Text::kNothingToShow);
+      return turnedAway();
+    }
+  }
+
+  ResetLoadedState();
+  frame_->SetOpened(false);
+  archivePath_ = absolute;
+  managementPath_ = QString::fromStdString(IncrementalBackup::ManagementPathFor(absolute.toStdString()));
+
+  int32_t result = 0;
+  {
+    CShowTaskProgressDlg dialog(frame_.get(), *this);
+    dialog_ = &dialog;
+    dialog.exec();
+    dialog_ = nullptr;
+    result = dialog.GetTaskResult();
+  }
+  if (static_cast<uint8_t>(result) == 0) {
+    // Nothing of the earlier backup may stay on screen once it is released.
+    ResetLoadedState();
+    frame_->SetDocumentTitle(QString());
+    return;
+  }
+
+  frame_->GenerationBar()->Refresh(static_cast<int>(GenerationCount()));
+  opened_ = true;
+  frame_->SetOpened(true);
+  frame_->SetDocumentTitle(info.fileName());
+}
+
+int32_t CQPXManagerApp::GetCaptionId() { return Text::kLoadingCaption; }
+
+int32_t CQPXManagerApp::RunTask(CShowTaskProgressDlg&) {
+  progress_.ClearError();
+  progress_.ClearMessage();
+  if (archivePath_.isEmpty() || managementPath_.isEmpty()) return false;
+
+  auto set = std::make_unique<IncrementalBackup::CBackupSet>(archivePath_.toStdString());
+  set->SetProgressInfo(&progress_);
+  QPXFile::Problems problems;
+  const bool loaded = set->Load(*this, problems);
+  if (!loaded || progress_.HasError()) {
+    // The manager's own errors were shown as they came (Error below); what
+    // else ended the load (the tree could not be built) is told here, so an
+    // open never ends without a word.
+    QStringList texts;
+    for (const QPXFile::Problem& problem : problems) texts << QString::fromStdString(problem.message);
+    if (loaded && texts.isEmpty()) texts << AppText(progress_.GetErrorId());
+    if (!texts.isEmpty()) OnUserInterface([text = texts.join(u'\n')] { ShowErrorText(text); });
+    return false;
+  }
+
+  // The panes are widgets: they are filled by the user-interface thread.
+  bool filled = false;
+  OnUserInterface([&] {
+    set_ = std::move(set);
+    filled = FillFolderTree();
+  });
+  return filled;
+}
+
+bool CQPXManagerApp::FillFolderTree() {
+  CLeftView* tree = frame_->TreePane();
+  CQPXManagerView* list = frame_->ListPane();
+  dirTree_ = std::make_unique<IncrementalBackup::CDirTreeCtrl>(tree->Model(), &set_->Creator());
+  list->Model().SetTree(RestoreTreeAccess(&set_->Creator()));
+  if (!dirTree_->Fill()) return false;
+  tree->SelectFirstWhenNone();
+  list->ShowFolder(tree->SelectedFolderPath());
+  FolderTreeModel& model = tree->Model();
+  if (!model.Root()->children.empty()) {
+    model.SortChildren(model.Root()->children.front().get());
+    tree->expand(model.index(0, 0));
+  }
+  frame_->GenerationBar()->SetNote(QString());
+  return true;
+}
+
+bool CQPXManagerApp::SelectGeneration(int index) {
+  if (!set_ || index < 0 || index >= GenerationCount()) return false;
+  QPXFile::Problems problems;
+  if (!set_->SelectGeneration(index + 1, problems, dirTree_.get())) {
+    for (const QPXFile::Problem& problem : problems) ShowErrorText(QString::fromStdString(problem.message));
+    return false;
+  }
+  CLeftView* tree = frame_->TreePane();
+  tree->viewport()->update();
+  const bool empty = tree->Model().rowCount() == 0;
+  frame_->GenerationBar()->SetNote(empty ? QString::fromUtf8(CGenerationInputBar::kEmptyGenerationNote) : QString());
+  tree->SelectFirstWhenNone();
+  frame_->ListPane()->ShowFolder(tree->SelectedFolderPath());
+  return true;
+}
+
+void CQPXManagerApp::OnOptions() {
+  COptionDialog dialog(config_->TempFolder(), frame_.get());
+  if (dialog.exec() == QDialog::Accepted) config_->SetTempFolder(dialog.Folder());
+}
+
+void CQPXManagerApp::OnUserInterface(const std::function<void()>& work) {
+  if (dialog_ != nullptr) dialog_->RunOnUserInterface(work);
+  else work();
+}
+
+void CQPXManagerApp::Notice(int32_t id) {
+  OnUserInterface([id] {
+    if (IsQuietMode()) return;
+    QMessageBox box(QMessageBox::Question, AppText(Text::kCaption), AppText(id), QMessageBox::Ok | QMessageBox::Cancel,
+                    MessageOwner());
+    box.exec();
+  });
+}
+
+bool CQPXManagerApp::AskYesNo(int32_t id) {
+  bool yes = false;
+  OnUserInterface([id, &yes] {
+    QMessageBox box(QMessageBox::Question, AppText(Text::kCaption), AppText(id), QMessageBox::Yes | QMessageBox::No,
+                    MessageOwner());
+    yes = box.exec() == QMessageBox::Yes;
+  });
+  return yes;
+}
+
+void CQPXManagerApp::Error(int32_t id) {
+  // The user's own "no" needs no box; any other error that ends the load is
+  // told, or the open would end without a word.
+  if (id == ManagerText::kLoadCancelled) return;
+  OnUserInterface([id] { ShowErrorMessage(id); });
+}
+
+void CQPXManagerApp::ClearPanes() {
+  if (frame_ == nullptr) return;
+  dirTree_.reset();
+  frame_->TreePane()->Model().Clear();
+  frame_->ListPane()->Model().SetTree(RestoreTreeAccess());
+  frame_->ListPane()->Model().ClearEntries();
+  frame_->GenerationBar()->Clear();
+}
+
+void CQPXManagerApp::ResetLoadedState() {
+  ClearPanes();
+  set_.reset();
+  archivePath_.clear();
+  managementPath_.clear();
+}
+
+void CQPXManagerApp::ReleaseLoadedState() {
+  ResetLoadedState();
+  opened_ = false;
+}
+
+}  // namespace app

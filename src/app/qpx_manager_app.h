@@ -1,0 +1,115 @@
+// The application object: start-up and exit, the configuration, and
+// everything a loaded backup leaves behind (the generation manager, the
+// merged tree and the folder-tree adapter), with the open flow that loads a
+// backup behind the task-progress dialog.
+#pragma once
+
+#include <QLockFile>
+#include <QObject>
+#include <QString>
+#include <atomic>
+#include <functional>
+#include <memory>
+
+#include "app/app_config.h"
+#include "app/task_progress.h"
+#include "generations/backup_set.h"
+
+namespace IncrementalBackup {
+class CDirTreeCtrl;
+}
+
+namespace app {
+
+class CMainFrame;
+
+struct AppOptions {
+  // The configuration file; empty: "Tessera.ini" beside the executable, or
+  // in the user's configuration folder when that folder cannot be written.
+  QString configFile;
+  // The single-instance lock; empty: "Tessera.lock" in the user's runtime folder.
+  QString lockFile;
+};
+
+class CQPXManagerApp : public QObject, public CShowTaskProgressDlgConnector, public IncrementalBackup::IManagerUser {
+  Q_OBJECT
+
+ public:
+  explicit CQPXManagerApp(AppOptions options = {});
+  ~CQPXManagerApp() override;
+
+  // Start-up: the single-instance check (a second start shows 242 and
+  // fails), the main window, the configuration, then the command line's
+  // archive, loaded as File > Open loads one. False: the process ends.
+  bool InitInstance(const QStringList& arguments);
+  // Exit: deletes the temporary restore folder, writes the configuration
+  // when it changed.
+  void ExitInstance();
+
+  // The open flow. Reports nothing to its caller: its effects are the loaded
+  // state, the panes, the generation bar and the title.
+  void OpenBackupFile(const QString& path);
+  // File > Open: the open-file dialog, then OpenBackupFile.
+  void OnFileOpen();
+  // Shows generation `index` (0-based) of the loaded set.
+  bool SelectGeneration(int index);
+  // The options dialog.
+  void OnOptions();
+
+  // Asks the user for an archive to open; a null string means cancelled.
+  using FileChooser = std::function<QString(QWidget* parent, const QString& filter, const QString& suffix)>;
+  void SetFileChooser(FileChooser chooser) { fileChooser_ = std::move(chooser); }
+
+  CMainFrame* MainFrame() const { return frame_.get(); }
+  CAppConfig& Config() { return *config_; }
+  bool IsOpened() const { return opened_; }
+  const QString& ArchivePath() const { return archivePath_; }
+  const QString& ManagementPath() const { return managementPath_; }
+  const QString& CurrentFolder() const { return currentFolder_; }
+  void SetCurrentFolder(const QString& folder) { currentFolder_ = folder; }
+  long GenerationCount() const;
+  // The loaded set, or null.
+  const IncrementalBackup::CBackupSet* Set() const { return set_.get(); }
+
+  // CShowTaskProgressDlgConnector.
+  int32_t RunTask(CShowTaskProgressDlg& dialog) override;
+  int32_t GetCaptionId() override;
+  int32_t GetMessageId() override { return progress_.GetMessageId(); }
+  QString GetMessageText() override { return {}; }
+  bool IsDeterminate() override { return false; }
+  int32_t GetPercent() override { return 0; }
+  QString GetSubText() override { return {}; }
+
+  // IManagerUser: the manager's notice, question and errors, shown by the
+  // user-interface thread while the load waits.
+  void Notice(int32_t id) override;
+  bool AskYesNo(int32_t id) override;
+  void Error(int32_t id) override;
+
+  // The main window releases the loaded state when it is destroyed.
+  void ReleaseLoadedState();
+
+ private:
+  void ResetLoadedState();
+  void ClearPanes();
+  bool FillFolderTree();
+  void OnUserInterface(const std::function<void()>& work);
+
+  AppOptions options_;
+  std::unique_ptr<QLockFile> lock_;
+  std::unique_ptr<CAppConfig> config_;
+  std::unique_ptr<CMainFrame> frame_;
+  // Written by the load on the worker thread, read by the dialog's refresh.
+  IncrementalBackup::CProgressInfo progress_;
+  // The adapter and the panes borrow the set's tree, so they are released first.
+  std::unique_ptr<IncrementalBackup::CBackupSet> set_;
+  std::unique_ptr<IncrementalBackup::CDirTreeCtrl> dirTree_;
+  QString archivePath_;
+  QString managementPath_;
+  QString currentFolder_;
+  std::atomic<bool> opened_{false};
+  CShowTaskProgressDlg* dialog_ = nullptr;  // while a load runs
+  FileChooser fileChooser_;
+};
+
+}  // namespace app

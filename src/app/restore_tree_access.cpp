@@ -1,0 +1,22 @@
+#include "app/restore_tree_access.h"
+
+namespace app {
+
+const IncrementalBackup::CFolder* RestoreTreeAccess::FindFolder(const QString& path) const {
+  if (!IsValid() || path.isEmpty()) return nullptr;
+  const IncrementalBackup::CFSObject* node = Tree()->Find(path.toStdU16String());
+  return node != nullptr && node->IsFolder() ? static_cast<const IncrementalBackup::CFolder*>(node) : nullptr;
+}
+
+bool RestoreTreeAccess::IsPresentFolder(const QString& path) const {
+  const IncrementalBackup::CFolder* folder = FindFolder(path);
+  return folder != nullptr && folder->Exists();
+}
+
+bool RestoreTreeAccess::VisitPresentFolders(IncrementalBackup::IRestoreTreeFolderSink& sink) const {
+  if (!IsValid()) return false;
+  IncrementalBackup::CRegisterOperator visitor(sink);
+  return Tree()->Traverse(visitor);
+}
+
+}  // namespace app

@@ -1,0 +1,217 @@
+// The open flow: File > Open and the command line take a path to a loaded
+// backup set, with the generation manager's notice and question answered
+// by the user, and every path the flow turns away.
+#include <QComboBox>
+#include <QLabel>
+#include <QtTest>
+
+#include "app/app_texts.h"
+#include "app/generation_input_bar.h"
+#include "app/left_view.h"
+#include "app/main_frame.h"
+#include "app/qpx_manager_view.h"
+#include "app_fixture.h"
+#include "support/archive_writer.h"
+#include "support/corrupt.h"
+
+using apptest::AppHarness;
+using apptest::ListNames;
+using apptest::ModalWatcher;
+using apptest::Q;
+using apptest::TreeChildren;
+using apptest::Txt;
+namespace fs = std::filesystem;
+
+namespace {
+
+QStringList ComboItems(app::CQPXManagerApp& app) {
+  QStringList items;
+  QComboBox* combo = app.MainFrame()->GenerationBar()->Combo();
+  for (int i = 0; i < combo->count(); ++i) items << combo->itemText(i);
+  return items;
+}
+
+testsupport::BackupSetSpec OneGeneration() {
+  testsupport::BackupSetSpec set;
+  set.name = "one";
+  set.generations.resize(1);
+  set.generations[0].folders = {{u"C:\\Docs"}, {u"C:\\Docs\\写真"}};
+  set.generations[0].files = {{u"C:\\Docs\\memo.txt", testsupport::Bytes("memo")},
+                              {u"C:\\Docs\\写真\\a.jpg", testsupport::Bytes("jpeg")}};
+  return set;
+}
+
+}  // namespace
+
+class OpenFlowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void oneGenerationFromTheCommandLine() {
+    AppHarness h;
+    const auto files = h.WriteSet(OneGeneration(), "one");
+    ModalWatcher watcher;
+    app::CQPXManagerApp& app = h.Start({Q(files.archives[0])});
+
+    QVERIFY2(watcher.Texts().isEmpty(), qPrintable(watcher.Texts().join(u'|')));
+    QVERIFY(app.IsOpened());
+    QCOMPARE(app.MainFrame()->windowTitle(), QStringLiteral("one.qpx - Tessera"));
+    QCOMPARE(ComboItems(app), QStringList{QStringLiteral("1")});
+    QCOMPARE(app.MainFrame()->GenerationBar()->Combo()->currentIndex(), 0);
+    QCOMPARE(app.MainFrame()->GenerationBar()->RangeLabel()->text(), QStringLiteral("(1～1 まで)"));
+    QCOMPARE(TreeChildren(app), QStringList{QStringLiteral("C:")});
+    QCOMPARE(TreeChildren(app, QStringLiteral("C:\\Docs")), QStringList{QStringLiteral("写真")});
+    // The first drive is selected and the list shows it.
+    QCOMPARE(app.MainFrame()->TreePane()->SelectedFolderPath(), QStringLiteral("C:"));
+    QCOMPARE(ListNames(app), QStringList{QStringLiteral("Docs")});
+    QCOMPARE(app.CurrentFolder(), QStringLiteral("C:"));
+    QCOMPARE(app.ManagementPath(), Q(files.management));
+  }
+
+  void severalGenerationsThroughFileOpen() {
+    AppHarness h;
+    const auto files = h.WriteSampleSet();
+    ModalWatcher watcher;
+    app::CQPXManagerApp& app = h.Start();
+    QCOMPARE(app.MainFrame()->windowTitle(), QStringLiteral("Tessera"));
+    QString filterSeen, suffixSeen;
+    app.SetFileChooser([&](QWidget*, const QString& filter, const QString& suffix) {
+      filterSeen = filter;
+      suffixSeen = suffix;
+      return Q(files.archives[0]);
+    });
+    app.MainFrame()->OpenAction()->trigger();
+
+    QCOMPARE(filterSeen, QStringLiteral("バックアップファイル(*.qpx);;世代バックアップファイル(*.qpi)"));
+    QCOMPARE(suffixSeen, QStringLiteral("qpx"));
+    QVERIFY(watcher.Texts().isEmpty());
+    QVERIFY(app.IsOpened());
+    QCOMPARE(app.GenerationCount(), 4L);
+    QCOMPARE(ComboItems(app), (QStringList{"1", "2", "3", "4"}));
+    QCOMPARE(app.MainFrame()->GenerationBar()->RangeLabel()->text(), QStringLiteral("(1～4 まで)"));
+    QCOMPARE(app.MainFrame()->windowTitle(), QStringLiteral("set.qpx - Tessera"));
+    QCOMPARE(TreeChildren(app, QStringLiteral("C:\\Data")), QStringList{QStringLiteral("Old")});
+
+    // A cancelled dialog changes nothing.
+    app.SetFileChooser([](QWidget*, const QString&, const QString&) { return QString(); });
+    app.MainFrame()->OpenAction()->trigger();
+    QVERIFY(app.IsOpened());
+    QCOMPARE(app.GenerationCount(), 4L);
+  }
+
+  void missingManagementFileIsNoticedAndTheArchiveShownAlone() {
+    AppHarness h;
+    auto spec = testsupport::SampleBackupSet();
+    spec.writeManagement = false;
+    const auto files = h.WriteSet(spec, "set");
+    ModalWatcher watcher(QMessageBox::Cancel);  // the answer changes nothing
+    app::CQPXManagerApp& app = h.Start({Q(files.archives[1])});
+
+    QCOMPARE(watcher.Texts(), QStringList{Txt(247)});
+    QVERIFY(app.IsOpened());
+    QCOMPARE(app.GenerationCount(), 1L);
+    // The management file looked for keeps the generation suffix of the name.
+    QCOMPARE(app.ManagementPath(), h.Path(QStringLiteral("set/set_2.qpm")));
+    QCOMPARE(app.MainFrame()->windowTitle(), QStringLiteral("set_2.qpi - Tessera"));
+    QCOMPARE(ComboItems(app), QStringList{QStringLiteral("1")});
+  }
+
+  void damagedManagementFileIsRebuiltOnlyOnYes() {
+    AppHarness h;
+    const auto files = h.WriteSampleSet();
+    testsupport::TruncateFile(files.management, 40);
+
+    {
+      ModalWatcher no(QMessageBox::No);
+      app::CQPXManagerApp& app = h.Start({Q(files.archives[0])});
+      // The user's "no" ends the load without a further box.
+      QCOMPARE(no.Texts(), QStringList{Txt(139)});
+      QVERIFY(!app.IsOpened());
+      QCOMPARE(TreeChildren(app), QStringList());
+      QCOMPARE(ComboItems(app), QStringList());
+      QCOMPARE(app.MainFrame()->windowTitle(), QStringLiteral("Tessera"));
+    }
+    {
+      ModalWatcher yes(QMessageBox::Yes);
+      app::CQPXManagerApp& app = h.Start({Q(files.archives[0])});
+      QCOMPARE(yes.Texts(), QStringList{Txt(139)});
+      QVERIFY(app.IsOpened());
+      QCOMPARE(app.GenerationCount(), 1L);
+      QCOMPARE(TreeChildren(app, QStringLiteral("C:\\Data")), QStringList{QStringLiteral("Old")});
+    }
+  }
+
+  void turnedAwayPaths() {
+    AppHarness h;
+    const auto files = h.WriteSampleSet();
+    ModalWatcher watcher;
+    app::CQPXManagerApp& app = h.Start();
+
+    // A path that does not exist, and a folder.
+    app.OpenBackupFile(h.Path(QStringLiteral("nothing.qpx")));
+    QCOMPARE(watcher.Texts(), QStringList{Txt(105)});
+    watcher.Clear();
+    app.OpenBackupFile(h.Path(QStringLiteral("set")));
+    QCOMPARE(watcher.Texts(), QStringList{Txt(105)});
+    watcher.Clear();
+
+    // Extensions are taken exactly as written: capitals and others do nothing.
+    for (const char* name : {"SET.QPX", "set.Qpi", "set.zip", "qpx"}) {
+      fs::copy_file(files.archives[0], h.Dir() / "set" / name);
+      app.OpenBackupFile(h.Path(QStringLiteral("set/") + QString::fromLatin1(name)));
+      QVERIFY2(watcher.Texts().isEmpty(), name);
+      QVERIFY(!app.IsOpened());
+      QCOMPARE(app.MainFrame()->windowTitle(), QStringLiteral("Tessera"));
+    }
+    QCOMPARE(TreeChildren(app), QStringList());
+  }
+
+  void laterArchiveWithoutFilesShowsNothing() {
+    AppHarness h;
+    auto spec = testsupport::SampleBackupSet();
+    spec.generations.resize(2);
+    spec.generations[1] = spec.generations[0];  // nothing changed: generation 2 stores no file
+    const auto files = h.WriteSet(spec, "set");
+    ModalWatcher watcher;
+    app::CQPXManagerApp& app = h.Start({Q(files.archives[0])});
+    QVERIFY(app.IsOpened());
+    watcher.Clear();
+
+    app.OpenBackupFile(Q(files.archives[1]));
+    QCOMPARE(watcher.Texts(), QStringList{Txt(105)});
+    // Nothing else changes: the set opened before stays loaded.
+    QVERIFY(app.IsOpened());
+    QCOMPARE(app.MainFrame()->windowTitle(), QStringLiteral("set.qpx - Tessera"));
+    QCOMPARE(TreeChildren(app, QStringLiteral("C:\\Data")), QStringList{QStringLiteral("Old")});
+  }
+
+  void failedLoadAfterASuccessfulOneClearsThePanes() {
+    AppHarness h;
+    const auto good = h.WriteSampleSet("good");
+    auto spec = testsupport::SampleBackupSet();
+    spec.missingArchives = {2};
+    const auto broken = h.WriteSet(spec, "broken");
+    ModalWatcher watcher;
+    app::CQPXManagerApp& app = h.Start({Q(good.archives[0])});
+    QVERIFY(app.IsOpened());
+    QVERIFY(!ListNames(app).isEmpty());
+
+    app.OpenBackupFile(Q(broken.archives[0]));
+    // A generation archive that cannot be read is told, not passed over in silence.
+    QCOMPARE(watcher.Texts(), QStringList{Txt(133)});
+    QVERIFY(!app.IsOpened());
+    QCOMPARE(TreeChildren(app), QStringList());
+    QCOMPARE(ListNames(app), QStringList());
+    QCOMPARE(ComboItems(app), QStringList());
+    QCOMPARE(app.MainFrame()->GenerationBar()->RangeLabel()->text(), QString());
+    QCOMPARE(app.MainFrame()->windowTitle(), QStringLiteral("Tessera"));
+
+    // And the next good open works as the first did.
+    app.OpenBackupFile(Q(good.archives[0]));
+    QVERIFY(app.IsOpened());
+    QCOMPARE(app.GenerationCount(), 4L);
+  }
+};
+
+QTEST_MAIN(OpenFlowTest)
+#include "open_flow_test.moc"
