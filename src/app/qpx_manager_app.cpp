@@ -169,12 +169,13 @@ int32_t CQPXManagerApp::RunTask(CShowTaskProgressDlg&) {
   QPXFile::Problems problems;
   const bool loaded = set->Load(*this, problems);
   if (!loaded || progress_.HasError()) {
-    // The manager's own errors were shown as they came (Error below); what
-    // else ended the load (the tree could not be built) is told here, so an
-    // open never ends without a word.
+    // Whatever ended the load reaches us once, through the sink and the
+    // problems made from it; the user's own "no" (140) needs no box, any
+    // other end is told, so an open never ends without a word.
+    if (progress_.HasError() && progress_.GetErrorId() == ManagerText::kLoadCancelled) return false;
     QStringList texts;
     for (const QPXFile::Problem& problem : problems) texts << QString::fromStdString(problem.message);
-    if (loaded && texts.isEmpty()) texts << AppText(progress_.GetErrorId());
+    if (texts.isEmpty() && progress_.HasError()) texts << AppText(progress_.GetErrorId());
     if (!texts.isEmpty()) OnUserInterface([text = texts.join(u'\n')] { ShowErrorText(text); });
     return false;
   }
@@ -248,13 +249,6 @@ bool CQPXManagerApp::AskYesNo(int32_t id) {
     yes = box.exec() == QMessageBox::Yes;
   });
   return yes;
-}
-
-void CQPXManagerApp::Error(int32_t id) {
-  // The user's own "no" needs no box; any other error that ends the load is
-  // told, or the open would end without a word.
-  if (id == ManagerText::kLoadCancelled) return;
-  OnUserInterface([id] { ShowErrorMessage(id); });
 }
 
 void CQPXManagerApp::ClearPanes() {

@@ -84,7 +84,6 @@ class CQPXManagerApp : public QObject, public CShowTaskProgressDlgConnector, pub
   // user-interface thread while the load waits.
   void Notice(int32_t id) override;
   bool AskYesNo(int32_t id) override;
-  void Error(int32_t id) override;
 
   // The main window releases the loaded state when it is destroyed.
   void ReleaseLoadedState();

@@ -93,15 +93,15 @@ bool CBackupSet::Load(IManagerUser& user, Problems& problems) {
   // the sink alone, so it is shown once; a load the user declined has one too
   // (140), one stopped has none.
   if (!loaded) {
-    const int32_t id = sink_->GetErrorId();
-    if (sink_->HasError()) problems.push_back({FailureSubject(id), paths::MessageText(id)});
+    const int32_t id = sink->GetErrorId();
+    if (sink->HasError()) problems.push_back({FailureSubject(id), paths::MessageText(id)});
     return false;
   }
   manager_->CollectINFItems();
 
   creator_->SetProgressInfo(sink);
   if (!creator_->Build(*manager_) || creator_->GetTree() == nullptr) {
-    problems.push_back({archivePath_, paths::MessageText(sink_->HasError() ? sink_->GetErrorId() : kTreeFailed)});
+    problems.push_back({archivePath_, paths::MessageText(sink->HasError() ? sink->GetErrorId() : kTreeFailed)});
     return false;
   }
   return true;
