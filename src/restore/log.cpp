@@ -9,6 +9,7 @@
 #include "host/text.h"
 #include "io/qpx_file_io.h"
 #include "io/section.h"
+#include "paths/user_text.h"
 
 namespace QPXFile {
 namespace {
@@ -119,6 +120,19 @@ bool CFileLog::GetText(std::u16string& out) const {
   }
 }
 
+bool CFileLog::GetPrintedText(std::u16string& out) const {
+  out.clear();
+  try {
+    std::u16string pattern;
+    if (!host::LoadString(messageId_, pattern)) return false;
+    out = FormatWithText(pattern, host::Utf8ToWide(paths::Printable(text_)));
+    return true;
+  } catch (const std::bad_alloc&) {
+    out.clear();
+    return false;
+  }
+}
+
 std::unique_ptr<CLog> CFileLog::Clone() const {
   try {
     return std::make_unique<CFileLog>(*this);
@@ -189,6 +203,25 @@ bool CLogger::GetText(std::u16string& out) const {
       entry->GetText(line);
       out += line;
       out += u"\r\n";
+    }
+    return true;
+  } catch (const std::bad_alloc&) {
+    out.clear();
+    return false;
+  }
+}
+
+bool CLogger::GetPrintedText(std::string& out) const {
+  out.clear();
+  try {
+    std::u16string line;
+    for (const auto& entry : entries_) {
+      line.clear();
+      entry->GetPrintedText(line);
+      std::string text = host::WideToUtf8(line);
+      for (size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) out.push_back(text[i]);
+      out += '\n';
     }
     return true;
   } catch (const std::bad_alloc&) {
