@@ -239,6 +239,7 @@ Timing RunRestore(const fs::path& archivePath, const fs::path& to) {
       case QPXFile::kEventRunEnded:
       case QPXFile::kEventRestoring:
       case QPXFile::kEventEntryDone:
+      case QPXFile::kEventAttributesNotKept:  // the archive bit, on most file systems
         break;
       default:
         failed = true;

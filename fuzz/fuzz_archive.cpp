@@ -4,17 +4,14 @@
 // Input: byte 0 picks how many following volume files there are (0 to 3);
 // the remaining bytes are shared out among the first file and those
 // volumes, so split sets with broken heads and chains get explored too.
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "archive/qpx_file_extend.h"
 #include "archive/qpx_file_factory.h"
-#include "host/host_path.h"
 #include "io/null_file_io.h"
+#include "io/volume_source.h"
 
 namespace {
 
@@ -32,23 +29,8 @@ class BoundedSink : public QPXFile::CNullFileIO {
   }
 };
 
-void WriteFile(const std::string& path, const uint8_t* data, size_t size) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return;
-  if (size > 0) std::fwrite(data, 1, size, f);
-  std::fclose(f);
-}
-
-const std::string& Base() {
-  static const std::string base = "/dev/shm/tessera-fuzz-" + std::to_string(::getpid()) + ".qpx";
-  // The inputs' files go when the run ends, volumes included.
-  static const int removed = std::atexit([] {
-    std::remove(Base().c_str());
-    for (int k = 1; k <= 3; ++k) std::remove((Base() + "." + std::to_string(k)).c_str());
-  });
-  (void)removed;
-  return base;
-}
+// The input's files live in memory only, under a path no host file has.
+const std::u16string kBase = u"Z:\\fuzz\\input.qpx";
 
 }  // namespace
 
@@ -58,14 +40,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ++data;
   --size;
   const size_t share = size / (following + 1);
+  QPXFile::CMemoryVolumes volumes;
   for (unsigned k = 0; k <= following; ++k) {
     const size_t begin = k * share;
     const size_t end = k == following ? size : begin + share;
-    WriteFile(k == 0 ? Base() : Base() + "." + std::to_string(k), data + begin, end - begin);
+    volumes.Add(k == 0 ? kBase : kBase + u"." + std::u16string(1, static_cast<char16_t>(u'0' + k)),
+                std::vector<uint8_t>(data + begin, data + end));
   }
-  for (unsigned k = following + 1; k <= 3; ++k) std::remove((Base() + "." + std::to_string(k)).c_str());
+  QPXFile::CScopedVolumeSource source(volumes);
 
-  QPXFile::OpenResult result = QPXFile::OpenArchive(host::ToEnginePath(Base()));
+  QPXFile::OpenResult result = QPXFile::OpenArchive(kBase);
   if (!result.archive) return 0;
   QPXFile::CQPXFile& archive = *result.archive;
   std::u16string text;

@@ -4,28 +4,20 @@
 // restore archive. Generations answer from nothing: no archive exists, every
 // entry is missing, and folders get attributes made from their path (a few
 // are refused, so a build also fails part-way).
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "generations/generation_lookup.h"
 #include "generations/qpm_file.h"
 #include "generations/restore_tree.h"
-#include "host/host_path.h"
+#include "io/volume_source.h"
 
 namespace {
 
-const std::string& Base() {
-  static const std::string base = "/dev/shm/tessera-fuzz-" + std::to_string(::getpid()) + ".qpm";
-  // The input's file goes when the run ends.
-  static const int removed = std::atexit([] { std::remove(Base().c_str()); });
-  (void)removed;
-  return base;
-}
+// The input's file lives in memory only, under a path no host file has.
+const std::u16string kPath = u"Z:\\fuzz\\input.qpm";
 
 class EmptyGenerations : public IncrementalBackup::IGenerationLookup {
  public:
@@ -90,13 +82,12 @@ void WalkTree(const QPMFile::CQPMFile& file) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  FILE* f = std::fopen(Base().c_str(), "wb");
-  if (f == nullptr) return 0;
-  if (size > 0) std::fwrite(data, 1, size, f);
-  std::fclose(f);
+  QPXFile::CMemoryVolumes volumes;
+  volumes.Add(kPath, std::vector<uint8_t>(data, data + size));
+  QPXFile::CScopedVolumeSource source(volumes);
 
   QPMFile::CQPMFile file;
-  if (!file.Open(host::ToEnginePath(Base()))) return 0;
+  if (!file.Open(kPath)) return 0;
   if (!file.Load()) return 0;
   for (long g = 0; g < file.GetArchiveCount(); ++g) file.GetArchive(g);
   QPMFile::RecordCursor cursor;

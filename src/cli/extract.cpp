@@ -19,6 +19,7 @@
 #include "cli/open.h"
 #include "cli/skipped_records.h"
 #include "host/file.h"
+#include "host/file_attributes.h"
 #include "host/host_path.h"
 #include "host/string_table.h"
 #include "host/text.h"
@@ -279,6 +280,29 @@ bool PrintLog(const std::string& text, std::string& why) {
   return true;
 }
 
+// "; not kept by ext4: archive (120 files, 3 folders), hidden (2 files)": the
+// attributes the file systems had no place for, which cost no exit status.
+std::string LossesText(const std::vector<QPXFile::AttributeLoss>& losses) {
+  std::string text;
+  for (size_t i = 0; i < losses.size(); ++i) {
+    const QPXFile::AttributeLoss& loss = losses[i];
+    const bool first = i == 0 || losses[i - 1].fileSystem != loss.fileSystem;
+    text += first ? "; not kept by " + loss.fileSystem + ": " : ", ";
+    switch (loss.attribute) {
+      case host::kAttributeReadOnly: text += "read-only"; break;
+      case host::kAttributeHidden: text += "hidden"; break;
+      case host::kAttributeSystem: text += "system"; break;
+      default: text += "archive"; break;
+    }
+    text += " (";
+    if (loss.files > 0) text += Plural(loss.files, loss.files == 1 ? "file" : "files");
+    if (loss.files > 0 && loss.folders > 0) text += ", ";
+    if (loss.folders > 0) text += Plural(loss.folders, loss.folders == 1 ? "folder" : "folders");
+    text += ")";
+  }
+  return text;
+}
+
 }  // namespace
 
 int RunExtract(const ExtractOptions& options) {
@@ -326,6 +350,7 @@ int RunExtract(const ExtractOptions& options) {
     }
   }
   user.ClearStatus();
+  session.Conclude();
 
   std::string printed, lostWhy;
   log.GetPrintedText(printed);
@@ -348,12 +373,14 @@ int RunExtract(const ExtractOptions& options) {
     PrintError(options.archive, std::to_string(unplaced) + (unplaced == 1 ? " entry" : " entries") +
                                     " stored without a drive in its folder not restored");
   if (!options.quiet) {
-    std::string summary = Plural(counts.restored, "restored") + ", " + Plural(counts.skipped + skippedRecords, "skipped") + ", " +
+    std::string summary = Plural(counts.restored, "restored") + ", " +
+                          Plural(counts.skipped + skippedRecords, "skipped") + ", " +
                           Plural(counts.failed + unplaced, "failed");
     if (counts.incomplete > 0) summary += ", " + Plural(counts.incomplete, "without their attributes or times");
     if (counts.foldersFailed > 0) summary += ", " + Plural(counts.foldersFailed, "folders without their attributes");
+    summary += LossesText(session.GetAttributeLosses());
     if (session.GetOutcome() == CRestoreSession::Outcome::kStopped) summary += "; the restore stopped";
-    std::cerr << "tessera-cli: " << options.destination << ": " << summary << "\n";
+    std::cerr << "tessera-cli: " << Printable(options.destination) << ": " << summary << "\n";
   }
 
   if (!options.logFile.empty() && !log.SaveAs(host::ToEnginePath(options.logFile))) {

@@ -289,6 +289,10 @@ int DecodeTokens(ExplodeState& st, unsigned dictBits) {
     }
     if (pos - st.flushed >= kExplodeBlockBytes) [[unlikely]] EmitFullBlock(st, pos);
   }
+  // The first literal of a pair may complete a block that the second, broken
+  // one then leaves unwritten; it goes out as a full block, so the final
+  // write still holds only the remainder.
+  if (pos - st.flushed >= kExplodeBlockBytes) EmitFullBlock(st, pos);
 
   st.bitBuffer = bits;
   st.bitCount = count;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -53,6 +54,40 @@ PlatformFile::~PlatformFile() { Abort(); }
 bool PlatformFile::Fail() {
   lastErrno_ = errno != 0 ? errno : EIO;
   return false;
+}
+
+bool PlatformFile::OpenMemory(const void* data, size_t size) {
+  if (fd_ >= 0) {
+    lastErrno_ = EBUSY;
+    return false;
+  }
+  int fd = ::memfd_create("tessera-volume", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+  if (fd < 0) return Fail();
+  const auto* p = static_cast<const uint8_t*>(data);
+  size_t left = size;
+  while (left > 0) {
+    ssize_t n = ::write(fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      Fail();
+      ::close(fd);
+      return false;
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  // Sealed, so the bytes stay what the caller handed over whatever a
+  // writer does with the descriptor.
+  if (::fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) != 0) {
+    Fail();
+    ::close(fd);
+    return false;
+  }
+  fd_ = fd;
+  position_ = 0;
+  cacheLength_ = 0;
+  lastErrno_ = 0;
+  return true;
 }
 
 bool PlatformFile::Open(const std::string& hostPath, FileMode mode) {

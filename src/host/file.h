@@ -37,6 +37,9 @@ class PlatformFile {
   // hostPath is a host (POSIX, UTF-8) path. Only regular files are opened, so
   // a hostile name pointing at a FIFO or a device never blocks or streams.
   bool Open(const std::string& hostPath, FileMode mode);
+  // A read-only file whose bytes are a copy of `data`, held in memory and
+  // named nowhere, for volumes served without a file system.
+  bool OpenMemory(const void* data, size_t size);
   bool IsOpen() const { return fd_ >= 0; }
 
   // Reads until `length` bytes are delivered or the file ends; `got` is the

@@ -23,7 +23,7 @@ constexpr const char* kNtfsAttributeName = "system.ntfs_attrib_be";
 constexpr const char* kNtfsCreationTimeName = "system.ntfs_crtime_be";
 
 // The bits SetFileAttributes owns in the NTFS attribute word.
-constexpr uint32_t kManagedNtfsBits = kAttributeReadOnly | kAttributeHidden | kAttributeSystem | kAttributeArchive;
+constexpr uint32_t kManagedNtfsBits = kSettableAttributes;
 
 constexpr int64_t kTicksPerSecond = 10000000;
 constexpr int64_t kUnixEpochSeconds = static_cast<int64_t>(kFileTimeUnixEpoch / kTicksPerSecond);

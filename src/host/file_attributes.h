@@ -40,6 +40,8 @@ constexpr uint32_t kAttributeArchive = 0x20;
 constexpr uint32_t kAttributeNormal = 0x80;
 constexpr uint32_t kAttributeCompressed = 0x800;
 constexpr uint32_t kAttributeEncrypted = 0x4000;
+// The bits SetFileAttributes sets where the file system has a place for them.
+constexpr uint32_t kSettableAttributes = kAttributeReadOnly | kAttributeHidden | kAttributeSystem | kAttributeArchive;
 
 // ---- Folders, files, existence
 
@@ -83,8 +85,10 @@ bool DeleteFile(std::u16string_view path);
 // in the NTFS attribute, if at all. Compression and encryption are never set
 // here (see SetCompression).
 // `applied`, when given, receives the requested bits that were kept; the
-// directory and normal bits count as kept when they describe the path. Fails
-// when the path is missing or a symbolic link, or the host refuses.
+// directory and normal bits count as kept when they describe the path. A
+// requested settable bit missing from `applied` after success is one the file
+// system (or its driver) has no place for. Fails when the path is missing or
+// a symbolic link, or the host refuses a change the file system could keep.
 bool SetFileAttributes(std::u16string_view path, uint32_t attributes, uint32_t* applied = nullptr);
 
 // The attributes as the host shows them: the directory bit, on ntfs-3g the

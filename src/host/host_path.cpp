@@ -10,13 +10,18 @@
 namespace host {
 namespace {
 
+constexpr char16_t kEscapeBase = 0xF000;  // also the mark of a literal private-use character
+constexpr char16_t kEscapedBackslash = kEscapeBase + u'\\';
+
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
 bool HasUnpairedSurrogate(std::u16string_view text) {
   for (size_t i = 0; i < text.size(); ++i) {
-    char16_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF) {
-      if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) return true;
+    if (IsHighSurrogate(text[i])) {
+      if (i + 1 >= text.size() || !IsLowSurrogate(text[i + 1])) return true;
       ++i;
-    } else if (c >= 0xDC00 && c <= 0xDFFF) {
+    } else if (IsLowSurrogate(text[i])) {
       return true;
     }
   }
@@ -24,6 +29,10 @@ bool HasUnpairedSurrogate(std::u16string_view text) {
 }
 
 bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
+
+// The private-use characters that stand for a host byte, and so need the mark
+// when a host name holds them as characters.
+bool IsReserved(char32_t c) { return c == kEscapeBase || c == kEscapedBackslash || (c >= 0xF080 && c <= 0xF0FF); }
 
 }  // namespace
 
@@ -35,11 +44,24 @@ bool ToHostPath(std::u16string_view windowsPath, std::string& out) {
   // file system does not have.
   if (!rest.empty() && !IsSeparator(rest[0])) return false;
   if (rest.find(u'\0') != std::u16string_view::npos || HasUnpairedSurrogate(rest)) return false;
-  std::u16string slashed(rest);
-  for (char16_t& c : slashed)
-    if (c == u'\\') c = u'/';
-  if (slashed.empty()) slashed = u"/";
-  out = WideToUtf8(slashed);
+  std::string host;
+  host.reserve(rest.size());
+  for (size_t i = 0; i < rest.size(); ++i) {
+    const char16_t c = rest[i];
+    if (IsSeparator(c)) {
+      host.push_back('/');
+    } else if (c == kEscapeBase && i + 1 < rest.size() && IsReserved(rest[i + 1])) {
+      AppendUtf8(host, rest[++i]);
+    } else if (c == kEscapedBackslash || (c >= 0xF080 && c <= 0xF0FF)) {
+      host.push_back(static_cast<char>(c - kEscapeBase));
+    } else if (IsHighSurrogate(c)) {
+      AppendUtf8(host, 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) + (rest[++i] - 0xDC00));
+    } else {
+      AppendUtf8(host, c);
+    }
+  }
+  if (host.empty()) host = "/";
+  out = std::move(host);
   return true;
 }
 
@@ -52,10 +74,27 @@ std::u16string ToEnginePath(std::string_view hostPath) {
     if (base.empty() || base.back() != '/') base += '/';
     absolute = base + absolute;
   }
-  std::u16string wide = Utf8ToWide(absolute);
-  for (char16_t& c : wide)
-    if (c == u'/') c = u'\\';
-  return u"Z:" + wide;
+  std::u16string engine = u"Z:";
+  engine.reserve(absolute.size() + 2);
+  for (size_t i = 0; i < absolute.size();) {
+    char32_t cp = 0;
+    const size_t length = DecodeUtf8(absolute, i, cp);
+    if (length == 0) {
+      engine.push_back(static_cast<char16_t>(kEscapeBase + static_cast<unsigned char>(absolute[i])));
+      ++i;
+      continue;
+    }
+    i += length;
+    if (cp == u'/') {
+      engine.push_back(u'\\');
+    } else if (cp == u'\\') {
+      engine.push_back(kEscapedBackslash);
+    } else {
+      if (IsReserved(cp)) engine.push_back(kEscapeBase);
+      AppendUtf16(engine, cp);
+    }
+  }
+  return engine;
 }
 
 }  // namespace host

@@ -3,8 +3,10 @@
 #include <cerrno>
 #include <cstdint>
 #include <new>
+#include <vector>
 
 #include "host/host_path.h"
+#include "io/volume_source.h"
 
 namespace QPXFile {
 namespace {
@@ -43,6 +45,7 @@ bool CQPXFileIO::Open(const std::u16string& path, uint16_t mode) {
     lastError_ = kErrorBadPath;
     return false;
   }
+  if (const CMemoryVolumes* volumes = CScopedVolumeSource::Current()) return OpenFromMemory(*volumes, path, mode);
   std::string hostPath;
   if (!host::ToHostPath(path, hostPath)) {
     // Only drive Z: exists; any other path names nothing on this host.
@@ -62,6 +65,38 @@ bool CQPXFileIO::Open(const std::u16string& path, uint16_t mode) {
     file_ = std::move(file);
   } catch (const std::bad_alloc&) {
     lastError_ = kErrorIo;
+    systemError_ = ENOMEM;
+    return false;
+  }
+  mode_ = mode;
+  eof_ = false;
+  lastError_ = kErrorNone;
+  systemError_ = 0;
+  return true;
+}
+
+bool CQPXFileIO::OpenFromMemory(const CMemoryVolumes& volumes, const std::u16string& path, uint16_t mode) {
+  const std::vector<uint8_t>* bytes = volumes.Find(path);
+  lastError_ = kErrorIo;
+  if (bytes == nullptr) {
+    systemError_ = ENOENT;
+    return false;
+  }
+  if (mode != kModeRead && mode != kModeReadShared) {
+    systemError_ = EROFS;
+    return false;
+  }
+  try {
+    auto file = std::make_unique<host::PlatformFile>();
+    if (!file->OpenMemory(bytes->data(), bytes->size())) {
+      systemError_ = file->LastSystemError();
+      return false;
+    }
+    const size_t slash = path.rfind(u'\\');
+    folder_ = path.substr(0, slash);
+    fileName_ = path.substr(slash + 1);
+    file_ = std::move(file);
+  } catch (const std::bad_alloc&) {
     systemError_ = ENOMEM;
     return false;
   }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "io/io.h"
@@ -56,6 +57,8 @@ class CMessageLog : public CLog {
  public:
   // An id without a string makes an empty line.
   explicit CMessageLog(uint32_t messageId);
+  // A message the program composes itself.
+  explicit CMessageLog(std::u16string message) : message_(std::move(message)) {}
   CMessageLog(const CMessageLog& other) = default;
 
   bool GetText(std::u16string& out) const override;

@@ -179,6 +179,20 @@ bool CQPXFile_RestoreImplement::RestoreEntry(long index) {
 
 bool CQPXFile_RestoreImplement::Notify(int event, const std::u16string* text, long index, ExtractFailure failure,
                                        int systemError) {
+  RestoreEvent event_args;
+  event_args.extractFailure = failure;
+  event_args.systemError = systemError;
+  return Send(event, text, index, event_args);
+}
+
+void CQPXFile_RestoreImplement::ReportAttributesNotKept(const std::u16string& path, long index, uint32_t requested,
+                                                        uint32_t kept) {
+  RestoreEvent event_args;
+  event_args.attributesNotKept = requested & host::kSettableAttributes & ~kept;
+  if (event_args.attributesNotKept != 0) Send(kEventAttributesNotKept, &path, index, event_args);
+}
+
+bool CQPXFile_RestoreImplement::Send(int event, const std::u16string* text, long index, RestoreEvent& event_args) {
   // Without a listener nobody can agree to anything, so every question is
   // answered the careful way.
   if (!events_) return false;
@@ -186,14 +200,11 @@ bool CQPXFile_RestoreImplement::Notify(int event, const std::u16string* text, lo
   record.lastIndex = EntriesToRestore() - 1;
   if (text != nullptr) record.text = *text;
   record.position = index >= 0 ? PositionOf(index) : -1;
-  RestoreEvent event_args;
   event_args.code = event;
   event_args.text = text;
   event_args.entry = index >= 0 ? archive_.GetEntryHeader(index) : nullptr;
   event_args.record = &record;
   event_args.position = &record.position;
-  event_args.extractFailure = failure;
-  event_args.systemError = systemError;
   return events_(event_args);
 }
 
@@ -354,7 +365,10 @@ bool CQPXFileExtend_RestoreImplement::RestoreOneFolder(int index) {
     if (result == host::CompressionResult::kNotSupported && !Notify(kEventCompressedFolderOffNtfs, &path, -1))
       return false;
   }
-  return host::SetFileAttributes(path, attributes);
+  uint32_t kept = 0;
+  if (!host::SetFileAttributes(path, attributes, &kept)) return false;
+  ReportAttributesNotKept(path, -1, attributes, kept);
+  return true;
 }
 
 // ---- CRestoreFile_Implement
@@ -583,7 +597,10 @@ bool CRestoreFile_Implement::SetTimesAndAttributes() {
   if (!host::SetFileTimes(destinationPath_, header->GetCreationTime(), header->GetLastAccessTime(),
                           header->GetLastWriteTime()))
     return false;
-  return host::SetFileAttributes(destinationPath_, attributes);
+  uint32_t kept = 0;
+  if (!host::SetFileAttributes(destinationPath_, attributes, &kept)) return false;
+  run_.ReportAttributesNotKept(destinationPath_, index_, attributes, kept);
+  return true;
 }
 
 // ---- CRestoreFileExtend_Implement

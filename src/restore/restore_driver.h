@@ -62,6 +62,9 @@ enum RestoreEventCode : int {
   kEventTooLargeOffNtfs = 274, // P; skip / stop
   kEventFolderFailed = 275,    // folder; ignored
   kEventNoSpace = 276,         // P; skip / stop
+  // P or folder: written whole, but its file system has no place for some of
+  // its attributes (RestoreEvent::attributesNotKept); answer ignored.
+  kEventAttributesNotKept = 281,
 };
 
 // The numbers an event carries besides its code.
@@ -81,6 +84,7 @@ struct RestoreEvent {
   // failures reported as 259 or 276; kNone otherwise.
   ExtractFailure extractFailure = ExtractFailure::kNone;
   int systemError = 0;  // errno behind a destination failure, when known
+  uint32_t attributesNotKept = 0;  // event 281: the attribute bits lost
 };
 
 using RestoreEventCallback = std::function<bool(const RestoreEvent&)>;
@@ -137,6 +141,8 @@ class CQPXFile_RestoreImplement {
   // `index` is the entry concerned, or -1.
   virtual bool Notify(int event, const std::u16string* text, long index,
                       ExtractFailure failure = ExtractFailure::kNone, int systemError = 0);
+  // Event 281 for the file or folder at `path` (entry `index`, or -1).
+  void ReportAttributesNotKept(const std::u16string& path, long index, uint32_t requested, uint32_t kept);
 
   CQPXFile& GetArchive() const { return archive_; }
   const RestoreTarget& GetTarget() const { return target_; }
@@ -148,6 +154,9 @@ class CQPXFile_RestoreImplement {
   virtual long EntriesToRestore() const { return count_; }
   // The position reported for entry `index`.
   virtual long PositionOf(long index) const { return index; }
+
+  // Fills in what every event carries and hands it to the listener.
+  bool Send(int event, const std::u16string* text, long index, RestoreEvent& event_args);
 
   CQPXFile& archive_;
   RestoreEventCallback events_;

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <limits>
 
+#include "host/file_attributes.h"
 #include "host/host_path.h"
 #include "host/string_table.h"
 #include "host/text.h"
+#include "host/volume.h"
+#include "paths/path_helpers.h"
 
 namespace QPXFile {
 namespace {
@@ -93,6 +96,9 @@ void CRestoreSession::Reset(std::u16string archivePath, uint64_t totalBytes) {
   progress_.totalBytes = totalBytes;
   finishedBytes_ = 0;
   entry_ = EntryState{};
+  losses_.clear();
+  lossFolder_.clear();
+  lossFileSystem_.clear();
   log_.Clear();
 }
 
@@ -151,6 +157,9 @@ bool CRestoreSession::OnEvent(const RestoreEvent& event) {
       return true;
     case kEventFileExists:
       return ExistingFile(event);
+    case kEventAttributesNotKept:
+      CountAttributesNotKept(event);
+      return true;
     default:
       if (FindQuestion(event) != nullptr) return Question(event);
       return true;  // an event this side has nothing to say about
@@ -292,6 +301,64 @@ void CRestoreSession::UpdateProgress(bool fileChanged) {
   const bool grew = percent > progress_.percent;
   if (grew) progress_.percent = percent;
   if (grew || fileChanged) user_.ShowProgress(progress_);
+}
+
+void CRestoreSession::CountAttributesNotKept(const RestoreEvent& event) {
+  if (event.text == nullptr) return;
+  const bool file = event.entry != nullptr;
+  // A file lies on the file system of its folder; a folder may itself be a
+  // mount point, so it is asked about itself.
+  const std::u16string folder = file ? paths::FolderPart(*event.text) : *event.text;
+  if (folder != lossFolder_ || lossFileSystem_.empty()) {
+    host::VolumeFacts facts;
+    lossFileSystem_ = host::GetVolumeFacts(folder, facts) ? facts.typeName : "?";
+    lossFolder_ = folder;
+  }
+  for (uint32_t bit = 1; bit != 0 && bit <= event.attributesNotKept; bit <<= 1) {
+    if ((event.attributesNotKept & bit) == 0) continue;
+    auto it = std::find_if(losses_.begin(), losses_.end(), [&](const AttributeLoss& loss) {
+      return loss.fileSystem == lossFileSystem_ && loss.attribute == bit;
+    });
+    if (it == losses_.end()) {
+      // Kept together by file system, each one's attributes in bit order.
+      auto after = std::find_if(losses_.begin(), losses_.end(), [&](const AttributeLoss& loss) {
+        return loss.fileSystem == lossFileSystem_ && loss.attribute > bit;
+      });
+      auto last = std::find_if(losses_.rbegin(), losses_.rend(),
+                               [&](const AttributeLoss& loss) { return loss.fileSystem == lossFileSystem_; });
+      if (after == losses_.end() && last != losses_.rend()) after = last.base();
+      it = losses_.insert(after, AttributeLoss{lossFileSystem_, bit});
+    }
+    ++(file ? it->files : it->folders);
+  }
+}
+
+void CRestoreSession::Conclude() {
+  static constexpr std::pair<uint32_t, const char16_t*> kNames[] = {
+      {host::kAttributeReadOnly, u"読み取り専用"},
+      {host::kAttributeHidden, u"隠し"},
+      {host::kAttributeSystem, u"システム"},
+      {host::kAttributeArchive, u"アーカイブ"},
+  };
+  for (size_t i = 0; i < losses_.size();) {
+    const std::string& fileSystem = losses_[i].fileSystem;
+    std::u16string line = u"ファイルシステム　" + host::Utf8ToWide(fileSystem) +
+                          u"　には次の属性を保存する場所がないため、復元しませんでした：";
+    for (bool first = true; i < losses_.size() && losses_[i].fileSystem == fileSystem; ++i, first = false) {
+      const AttributeLoss& loss = losses_[i];
+      const char16_t* name = u"?";
+      for (const auto& [bit, text] : kNames)
+        if (bit == loss.attribute) name = text;
+      if (!first) line += u"、";
+      line += name;
+      line += u"（";
+      if (loss.files > 0) line += u"ファイル " + host::Utf8ToWide(std::to_string(loss.files));
+      if (loss.files > 0 && loss.folders > 0) line += u"、";
+      if (loss.folders > 0) line += u"フォルダ " + host::Utf8ToWide(std::to_string(loss.folders));
+      line += u"）";
+    }
+    log_.Add(CMessageLog(line));
+  }
 }
 
 void CRestoreSession::EndRun(bool succeeded) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "restore/log.h"
 #include "restore/restore_driver.h"
@@ -73,6 +74,17 @@ struct RestoreCounts {
   long foldersFailed = 0;  // folders whose attributes or times could not be set
 };
 
+// Attributes that a file system had no place for (hidden, system and archive
+// on ext4, everything but the times through a FAT driver that ignores them):
+// the files and folders that lost one attribute on one file system. Such a
+// loss is no failure; it is reported once, after the runs.
+struct AttributeLoss {
+  std::string fileSystem;  // as the mount table names it ("ext4", "tmpfs"), or "?"
+  uint32_t attribute = 0;  // one of host::kSettableAttributes
+  long files = 0;
+  long folders = 0;
+};
+
 class CRestoreSession {
  public:
   enum class Outcome {
@@ -105,10 +117,15 @@ class CRestoreSession {
 
   // Tells the session that a run has returned, with Restore's result.
   void EndRun(bool succeeded);
+  // After the last run: writes the attributes the file systems had no place
+  // for into the log, one line per file system.
+  void Conclude();
 
   bool IsStopped() const { return stopped_; }
   bool HasAnswerForAll(int event) const { return answersForAll_.count(event) != 0; }
   const RestoreCounts& GetCounts() const { return counts_; }
+  // In the order first met, by file system, then attribute bit.
+  const std::vector<AttributeLoss>& GetAttributeLosses() const { return losses_; }
   const RestoreProgressState& GetProgressState() const { return progress_; }
   Outcome GetOutcome() const;
 
@@ -137,6 +154,7 @@ class CRestoreSession {
   void UpdateProgress(bool fileChanged);
   void LogFile(uint32_t id, const std::u16string& text);
   std::u16string Shown(const std::u16string* text) const;
+  void CountAttributesNotKept(const RestoreEvent& event);
 
   IRestoreUser& user_;
   CLogger& log_;
@@ -149,6 +167,11 @@ class CRestoreSession {
   RestoreProgressState progress_;
   uint64_t finishedBytes_ = 0;  // file bytes of the entries already finished
   EntryState entry_;
+  std::vector<AttributeLoss> losses_;
+  // The folder last asked about and its file system: the files of one folder
+  // come one after another, so the mount table is read about once a folder.
+  std::u16string lossFolder_;
+  std::string lossFileSystem_;
 };
 
 }  // namespace QPXFile

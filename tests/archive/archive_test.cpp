@@ -7,6 +7,8 @@
 #include "archive/qpx_file_factory.h"
 #include "entry/crc32.h"
 #include "host/host_path.h"
+#include "io/qpx_file_io.h"
+#include "io/volume_source.h"
 #include "support/archive_writer.h"
 #include "support/corrupt.h"
 #include "support/memory_io.h"
@@ -203,6 +205,44 @@ TEST_F(ArchiveTest, SplitArchiveReadsAcrossVolumes) {
   EXPECT_EQ(r.archive->ComputeCRC(), Crc32Update(image.data(), image.size(), 0xFFFFFFFF));
 }
 
+TEST_F(ArchiveTest, SplitArchiveOpensFromMemoryVolumes) {
+  ArchiveSpec plan = Simple("QPX3.0  ");
+  plan.entries.push_back(
+      {.folder = u"C:\\Data", .name = u"big.bin", .data = NoiseBytes(20000, 9), .method = Method::Stored});
+  plan.volumeSize = 1000;
+  const fs::path p = Write(plan);
+  // The volumes are served under a folder that does not exist on the host,
+  // and the files on disk are gone before the archive is opened.
+  const std::u16string base = u"Z:\\nowhere\\in memory\\a.qpx";
+  CMemoryVolumes volumes;
+  volumes.Add(base, ReadFileBytes(p));
+  for (int k = 1; fs::exists(VolumePath(p, k)); ++k)
+  {
+    const std::string digits = std::to_string(k);
+    volumes.Add(base + u"." + std::u16string(digits.begin(), digits.end()), ReadFileBytes(VolumePath(p, k)));
+  }
+  fs::remove_all(dir_);
+
+  std::vector<std::vector<uint8_t>> data;
+  {
+    CScopedVolumeSource source(volumes);
+    OpenResult r = OpenArchive(base);
+    ASSERT_EQ(r.failure, OpenFailure::kNone) << static_cast<int>(r.load.failure);
+    EXPECT_TRUE(r.archive->GetIO()->IsSplit());
+    data = ExtractAll(*r.archive);
+    // A source serves reading only, and only the files it holds.
+    CQPXFileIO writer;
+    EXPECT_FALSE(writer.Open(base, kModeCreate));
+    EXPECT_FALSE(writer.Open(u"Z:\\nowhere\\in memory\\other.qpx", kModeRead));
+    EXPECT_EQ(writer.GetSystemError(), ENOENT);
+  }
+  ASSERT_EQ(data.size(), 4u);
+  EXPECT_EQ(data[3], NoiseBytes(20000, 9));
+  EXPECT_EQ(data[1], NoiseBytes(5000, 3));
+  // Without the source the same path names nothing.
+  EXPECT_EQ(OpenArchive(base).failure, OpenFailure::kCannotOpen);
+}
+
 TEST_F(ArchiveTest, BrokenVolumeChainsFailTheLoad) {
   ArchiveSpec plan = Simple("QPX3.0  ");
   plan.entries[1].data = NoiseBytes(9000, 4);
@@ -314,6 +354,55 @@ TEST_F(ArchiveTest, StoredEntryCutShortEndsInsteadOfLooping) {
   }));
   EXPECT_EQ(r.archive->GetEntryData(2)->GetLastFailure(), ExtractFailure::kCutShort);
   EXPECT_EQ(progressed, 2u * 1024 * 1024);
+}
+
+TEST_F(ArchiveTest, AnsiNamesDecodeAsWindowsDecodesThem) {
+  // Bytes 0x80, 0xA0, 0xFD-0xFF, the user-defined area and pairs without a
+  // character, in every place an ANSI archive keeps text. The pairs without
+  // a character are patched in afterwards over placeholders of the same
+  // length (U+E0BC U+E0BD are F1 40 F1 41).
+  const std::u16string odd = u"\u0080\uF8F0\uF8F1\uF8F2\uF8F3\uE000\uE757\uE0BC\uE0BD";
+  const std::u16string read = u"\u0080\uF8F0\uF8F1\uF8F2\uF8F3\uE000\uE757\u30FB\u30FB";
+  ArchiveSpec plan;
+  plan.formatId = "QPX2.0  ";
+  plan.description = u"note " + odd;
+  plan.folders = {{u"C:\\" + odd}, {u"C:\\" + odd + u"\\表"}};
+  plan.fileList = {{u"C:\\" + odd, 1}};
+  plan.entries.push_back({.folder = u"C:\\" + odd, .name = odd + u".txt", .data = Bytes("one")});
+  plan.entries.push_back({.folder = u"C:\\" + odd + u"\\表", .name = u"ソ" + odd, .data = Bytes("two")});
+  plan.entries.push_back({.folder = u"C:\\plain", .name = u"later.txt", .data = Bytes("three")});
+  const fs::path p = Write(plan);
+  std::vector<uint8_t> image = ReadFileBytes(p);
+  int patched = 0;
+  for (size_t i = 0; i + 4 <= image.size(); ++i) {
+    if (image[i] == 0xF1 && image[i + 1] == 0x40 && image[i + 2] == 0xF1 && image[i + 3] == 0x41) {
+      OverwriteBytes(image, i, std::vector<uint8_t>{0x81, 0xAD, 0x85, 0x40});
+      ++patched;
+    }
+  }
+  ASSERT_EQ(patched, 8) << "description, two folders, the file list, two folders and two names of entries";
+  WriteFileBytes(p, image);
+
+  OpenResult r = OpenPath(p);
+  ASSERT_EQ(r.failure, OpenFailure::kNone);
+  CQPXFile& archive = *r.archive;
+  ASSERT_EQ(archive.GetEntryCount(), 3);
+  std::u16string text;
+  ASSERT_TRUE(archive.GetHeader()->GetDescription(text));
+  EXPECT_EQ(text.substr(0, 5 + read.size()), u"note " + read);
+  ASSERT_TRUE(archive.GetEntryPath(text, 0));
+  EXPECT_EQ(text, u"C:\\" + read + u"\\" + read + u".txt");
+  ASSERT_TRUE(archive.GetEntryPath(text, 1));
+  EXPECT_EQ(text, u"C:\\" + read + u"\\表\\ソ" + read);
+  // Every entry is found by its name, the ones after the odd names too.
+  EXPECT_EQ(archive.FindEntry(u"C:\\" + read + u"\\表\\ソ" + read), 1);
+  EXPECT_EQ(archive.FindEntry(u"c:\\PLAIN\\later.txt"), 2);
+  auto& extend = dynamic_cast<CQPXFileExtend&>(archive);
+  ASSERT_TRUE(extend.GetFolderList()->GetFolder(1, &text, nullptr, nullptr, nullptr, nullptr));
+  EXPECT_EQ(text, u"C:\\" + read + u"\\表");
+  ASSERT_TRUE(extend.GetFileList()->GetFile(0, nullptr, &text, nullptr));
+  EXPECT_EQ(text, u"C:\\" + read);
+  EXPECT_EQ(ExtractAll(archive)[2], Bytes("three"));
 }
 
 }  // namespace

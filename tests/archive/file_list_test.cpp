@@ -90,10 +90,14 @@ TEST(FileListReading, EveryClassRejectsDamage) {
   }
 }
 
-TEST(FileListReading, UnconvertibleAnsiNameFails) {
-  MemoryIO io(AnsiList({{1, "C:\\\x81"}}));
+TEST(FileListReading, AnsiNameWithALoneLeadByteReadsAsWindowsReadsIt) {
+  MemoryIO io(AnsiList({{1, "C:\\\x81"}, {1, "C:\\b"}}));
   CQPXFileList list;
-  EXPECT_FALSE(ReadList(list, io));
+  ASSERT_TRUE(ReadList(list, io));
+  std::u16string path;
+  ASSERT_TRUE(list.GetFile(0, nullptr, &path, nullptr));
+  EXPECT_EQ(path, u"C:\\\u30FB");
+  EXPECT_EQ(list.FindFile(u"c:\\B"), 1);
 }
 
 TEST(FileListReading, StreamEndsAfterTheLastRecord) {

@@ -74,10 +74,14 @@ TEST(FolderListReading, TagMustMatchExactly) {
   }
 }
 
-TEST(FolderListReading, NameThatIsNotCodePageTextFailsTheSection) {
-  MemoryIO io(AnsiList({"C:\\ok", "C:\\bad\x83"}));
+TEST(FolderListReading, NameWithALoneLeadByteReadsAsWindowsReadsIt) {
+  MemoryIO io(AnsiList({"C:\\ok", "C:\\bad\x83", "C:\\later"}));
   CQPXFolderList list;
-  EXPECT_FALSE(ReadList(list, io));
+  ASSERT_TRUE(ReadList(list, io));
+  std::u16string path;
+  ASSERT_TRUE(list.GetFolder(1, &path, nullptr, nullptr, nullptr, nullptr));
+  EXPECT_EQ(path, u"C:\\bad\u30FB");
+  EXPECT_EQ(list.FindFolder(u"C:\\LATER"), 2);
 }
 
 TEST(FolderListReading, TruncationAtAnyByteFails) {

@@ -16,6 +16,7 @@
 #include "cli/cli_fixture.h"
 #include "support/archive_writer.h"
 #include "support/corrupt.h"
+#include "support/mounted_volume.h"
 #include "support/samples.h"
 
 namespace fs = std::filesystem;
@@ -291,6 +292,62 @@ TEST_F(ExtractTest, OnATerminalTheQuestionsAreAsked) {
   r = OnTerminal(args + " --quiet --overwrite", "");
   EXPECT_EQ(r.status, 2) << r.out;
   EXPECT_NE(r.out.find(kCancelled), std::string::npos) << r.out;
+}
+
+// A backslash is an ordinary character of a Linux name: every host path the
+// user gives names exactly what was typed, never a folder above it.
+TEST_F(ExtractTest, HostPathsWithBackslashesNameWhatWasTyped) {
+  const ArchiveSpec plan = Plan();
+  const fs::path holder = dir_ / "my\\backups";
+  fs::create_directories(holder);
+  ArchiveSpec split = Plan();
+  split.volumeSize = 4096;
+  const fs::path archive = CliFixture::Write(split, "my\\backups/arc\\1.qpx");
+  ASSERT_TRUE(fs::exists(holder / "arc\\1.qpx.1"));
+
+  CliRun info = Cli("info " + Q(archive));
+  ASSERT_EQ(info.status, 0) << info.err;
+  EXPECT_NE(info.out.find("Split:         yes"), std::string::npos) << info.out;
+
+  // DEST two levels down would be dir_ itself if the backslashes separated.
+  fs::create_directories(dir_ / "a" / "out" / ".." / "..");
+  const fs::path dest = dir_ / "a" / "out\\..\\..\\up";
+  fs::create_directories(dir_ / "sub" / "logs");
+  const fs::path log = dir_ / "sub" / "logs\\..\\x.log";
+  CliRun r = Cli("extract " + Q(archive) + " " + Q(dest) + " 'C:\\Data' --log " + Q(log));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Contents(dest / "Data" / "a.txt"), plan.entries[0].data);
+  EXPECT_FALSE(fs::exists(dir_ / "up"));
+  EXPECT_FALSE(fs::exists(dir_ / "a" / "up"));
+  EXPECT_TRUE(fs::is_regular_file(log));
+  EXPECT_FALSE(fs::exists(dir_ / "sub" / "x.log"));
+  // Users see the paths as they are.
+  EXPECT_NE(r.out.find(archive.string() + " " + kStarted), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find(dest.string() + ": "), std::string::npos) << r.err;
+}
+
+// Attributes the target has no place for are no failure, but they are told
+// once, with the file system and how many files and folders lost which.
+TEST_F(ExtractTest, AttributesTheFileSystemCannotKeepAreReportedOnceNotFailed) {
+  testsupport::MountedVolume volume(testsupport::VolumeKind::kTmpfs, 1024);
+  if (!volume.IsMounted()) GTEST_SKIP() << volume.SkipReason();
+  ArchiveSpec plan = Plan();
+  plan.folders[1].attributes = 0x12;      // C:\Data\Sub hidden
+  plan.entries[0].attributes = 0x26;      // a.txt hidden, system, archive
+  const fs::path archive = Write(plan);
+  const fs::path dest = volume.HostPath("out");
+  CliRun r = Cli("extract " + Q(archive) + " " + Q(dest) + " 'C:\\Data'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("3 restored, 0 skipped, 0 failed; not kept by tmpfs: hidden (1 file, 1 folder), "
+                       "system (1 file), archive (3 files)"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(Count(r.out, "ファイルシステム　tmpfs　には次の属性を保存する場所がないため、復元しませんでした："
+                         "隠し（ファイル 1、フォルダ 1）、システム（ファイル 1）、アーカイブ（ファイル 3）\n"),
+            1u)
+      << r.out;
+  // Read-only is kept everywhere.
+  EXPECT_EQ(fs::status(dest / "Data" / "Sub" / "ro.txt").permissions() & fs::perms::owner_write, fs::perms::none);
 }
 
 }  // namespace

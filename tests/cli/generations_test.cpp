@@ -333,4 +333,20 @@ TEST_F(GenerationsCliTest, MissingOverwrittenAndIncompleteArchivesAreNamed) {
   EXPECT_EQ(Cli("extract --generation 4 " + First() + " " + Q(dir_ / "out4")).status, 0);
 }
 
+TEST_F(GenerationsCliTest, ASetInAFolderWithABackslashFindsItsArchivesAndManagementFile) {
+  const fs::path folder = dir_ / "old\\sets";
+  fs::create_directories(folder);
+  files_ = WriteBackupSet(set_, folder);
+  ASSERT_TRUE(fs::exists(folder / "set.qpm"));
+  const json j = Json("generations --json " + First());
+  EXPECT_FALSE(j["rebuilt"].get<bool>());
+  EXPECT_EQ(j["management"], files_.management.string());
+  ASSERT_EQ(j["generations"].size(), 4u);
+  EXPECT_EQ(j["generations"][3]["archive"], files_.archives[3].string());
+  const fs::path dest = dir_ / "out\\..\\x";
+  CliRun r = Cli("extract --generation 2 " + First() + " " + Q(dest));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(fs::is_directory(dest)) << r.err;
+}
+
 }  // namespace

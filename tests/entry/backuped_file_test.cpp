@@ -88,12 +88,15 @@ TEST(EntryRecord, UnicodeNamesWithOddLengthKeepWholeUnits) {
   EXPECT_EQ(path, u"C:\\\U0001F600ab");
 }
 
-TEST(EntryRecord, UnconvertibleAnsiNameIsAFailureNotGarbage) {
-  MemoryIO io(Record("bad\x83", "C:", 0, 0, 0, 0));
+TEST(EntryRecord, AnsiNamesDecodeAsWindowsDecodesThemWithoutFailing) {
+  // A lead byte at the end, a pair without a character, and the bytes Windows
+  // gives code points of its own: the names are read, never "?".
+  MemoryIO io(Record("bad\xA0\xFD\x83", "C:\\\x81\xAD\xF0\x40\x80", 0, 0, 0, 0));
   CQPXBackupedFileHeader h;
   ASSERT_TRUE(ReadRecord(h, io));
   std::u16string path;
-  EXPECT_FALSE(h.GetFullPath(path));
+  ASSERT_TRUE(h.GetFullPath(path));
+  EXPECT_EQ(path, u"C:\\\u30FB\uE000\u0080\\bad\uF8F0\uF8F1\u30FB");
 }
 
 TEST(EntryData, SizeIsSetOnce) {

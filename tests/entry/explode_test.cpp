@@ -329,6 +329,31 @@ TEST(ExplodeResults, EndMarkerMayEndTheInputButOtherTokensNeedEightBitsMore) {
   EXPECT_EQ(run.output, std::vector<uint8_t>(3, 'B')) << "the last literal has only 4 bits after it";
 }
 
+TEST(ExplodeResults, BrokenStreamOfWholeBlocksStillEndsWithAnEmptyWrite) {
+  // A repetition first puts the block's last literal first in a pair, so the
+  // literal that fails is the second of that pair, read before the block is
+  // handed out.
+  for (LiteralMode mode : {LiteralMode::Binary, LiteralMode::Ascii}) {
+    SCOPED_TRACE(static_cast<int>(mode));
+    ImplodeBitWriter writer(mode, 4096);
+    std::vector<uint8_t> expected{'a', 'a', 'a'};
+    writer.Literal('a');
+    writer.Repetition(2, 1);
+    for (size_t i = expected.size(); i < 4096; ++i) {
+      const uint8_t b = mode == LiteralMode::Ascii ? 'e' : static_cast<uint8_t>(i * 7);
+      writer.Literal(b);
+      expected.push_back(b);
+    }
+    // One literal more (9 or 13 bits, enough for the one before it) with too
+    // few bits after it: the stream is broken there.
+    writer.Literal(0x80);
+    const auto run = RunExplode(writer.Finish());
+    EXPECT_EQ(run.result, kDclBroken);
+    EXPECT_TRUE(run.output == expected);
+    ExpectBlockedWrites(run);
+  }
+}
+
 TEST(ExplodeResults, ReaderThatStopsEndsTheStreamAsBroken) {
   const auto data = testsupport::SampleNoise(10000, 14);
   const auto stream = testsupport::Implode(data.data(), data.size(), LiteralMode::Binary, 4096);

@@ -52,7 +52,7 @@ TEST_F(Folders, CreateReportsExistingFoldersApartFromFailure) {
   EXPECT_TRUE(fs::is_directory(Host("new")));
   EXPECT_EQ(host::CreateFolder(Engine("new")), host::CreateFolderResult::kExists);
 
-  EXPECT_EQ(host::CreateFolder(Engine("missing\\child")), host::CreateFolderResult::kFailed);
+  EXPECT_EQ(host::CreateFolder(Engine("missing/child")), host::CreateFolderResult::kFailed);
   Write("file", "x");
   EXPECT_EQ(host::CreateFolder(Engine("file")), host::CreateFolderResult::kFailed);
   // A link to a folder is not taken for a folder to restore into.
@@ -72,7 +72,7 @@ TEST_F(Folders, PathKindLooksAtTheLinkNotItsTarget) {
   EXPECT_EQ(host::GetPathKind(Engine("dangling")), host::PathKind::kSymbolicLink);
   EXPECT_EQ(host::GetPathKind(Engine("to_file")), host::PathKind::kSymbolicLink);
   EXPECT_EQ(host::GetPathKind(Engine("absent")), host::PathKind::kMissing);
-  EXPECT_EQ(host::GetPathKind(Engine("file\\below")), host::PathKind::kMissing);
+  EXPECT_EQ(host::GetPathKind(Engine("file/below")), host::PathKind::kMissing);
   EXPECT_EQ(host::GetPathKind(u"D:\\x"), host::PathKind::kUnknown);
 
   EXPECT_TRUE(host::PathExists(Engine("dangling")));
@@ -107,7 +107,7 @@ TEST_F(OutputFiles, SymbolicLinkIsReplacedAndItsTargetLeftUntouched) {
 TEST_F(OutputFiles, FolderInTheWayFails) {
   fs::create_directory(Host("dir"));
   EXPECT_FALSE(host::CreateFileForWriting(Engine("dir")));
-  EXPECT_FALSE(host::CreateFileForWriting(Engine("absent\\out")));
+  EXPECT_FALSE(host::CreateFileForWriting(Engine("absent/out")));
 }
 
 TEST_F(OutputFiles, DeleteRemovesTheLinkNeverItsTargetNorAFolder) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -62,6 +63,39 @@ TEST(HostPath, RelativeHostPathsAreResolvedAgainstTheCurrentFolder) {
   std::string back;
   ASSERT_TRUE(host::ToHostPath(host::ToEnginePath("sub/a.qpx"), back));
   EXPECT_EQ(back, (std::filesystem::current_path() / "sub/a.qpx").string());
+}
+
+TEST(HostPath, EveryHostPathComesBackFromItsEngineForm) {
+  const std::string paths[] = {
+      "/tmp/out\\..\\..\\up",        // a backslash is part of the name
+      "/tmp/my\\arc.qpx.1",
+      "/tmp/\\",
+      "/tmp/caf\xE9/\xFF\xFE",          // bytes that are not UTF-8
+      "/tmp/\xC0\xAF",                   // an overlong slash is two bytes, no separator
+      "/tmp/\xEF\x80\x80\xEF\x81\x9C\xEF\x82\x80\xEF\x83\xBF",  // U+F000 U+F05C U+F080 U+F0FF
+      "/tmp/\xEF\x84\x80",              // U+F100 needs no mark
+      "/データ/表\\.qpx",
+      "/tmp/a:b*?|\"<>",
+  };
+  for (const std::string& path : paths) {
+    const std::u16string engine = host::ToEnginePath(path);
+    EXPECT_EQ(engine.find(u'/'), std::u16string::npos) << path;
+    EXPECT_EQ(std::count(engine.begin(), engine.end(), u'\\'), std::count(path.begin(), path.end(), '/')) << path;
+    std::string back;
+    ASSERT_TRUE(host::ToHostPath(engine, back)) << path;
+    EXPECT_EQ(back, path);
+  }
+  EXPECT_EQ(host::ToEnginePath("/a\\b"), u"Z:\\a\uF05Cb");
+  EXPECT_EQ(host::ToEnginePath("/a\xE9"), u"Z:\\a\uF0E9");
+  EXPECT_EQ(host::ToEnginePath("/\xEF\x81\x9C"), u"Z:\\\uF000\uF05C");
+}
+
+TEST(HostPath, PrivateUseCharactersOfStoredNamesReachTheHostAsCharactersOrBytes) {
+  std::string out;
+  ASSERT_TRUE(host::ToHostPath(u"Z:\\d\\\uF000x\uF000", out));  // the mark before nothing it marks
+  EXPECT_EQ(out, "/d/\xEF\x80\x80x\xEF\x80\x80");
+  ASSERT_TRUE(host::ToHostPath(u"Z:\\d\\\uF02F\uF05C", out));  // never a separator
+  EXPECT_EQ(out, "/d/\xEF\x80\xAF\\");
 }
 
 TEST_F(PlatformFileTest, CreateTruncatesAndReadWriteNeedsAnExistingFile) {

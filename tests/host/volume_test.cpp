@@ -251,7 +251,7 @@ TEST_F(VolumeTest, NtfsAndNetworkQueriesAnswerPerMount) {
   EXPECT_FALSE(answer);
 
   MountOn(dir_, "nfs4");
-  ASSERT_TRUE(host::IsNetworkDrive(Engine(dir_ + "\\sub"), answer));
+  ASSERT_TRUE(host::IsNetworkDrive(Engine(dir_ + "/sub"), answer));
   EXPECT_TRUE(answer);
   host::VolumeFacts facts;
   ASSERT_TRUE(host::GetVolumeFacts(Engine(dir_), facts));

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -25,6 +26,14 @@ class EventRecorder {
  public:
   QPXFile::RestoreEventCallback Callback() {
     return [this](const QPXFile::RestoreEvent& e) {
+      // Attributes a file system has no place for are told beside the
+      // sequence of events, which stays as the driver's protocol has it.
+      if (e.code == QPXFile::kEventAttributesNotKept) {
+        std::string text;
+        if (e.text == nullptr || !host::ToHostPath(*e.text, text)) text = "(unmappable)";
+        notKept[text] = e.attributesNotKept;
+        return true;
+      }
       SeenEvent s;
       s.code = e.code;
       if (e.text != nullptr && !host::ToHostPath(*e.text, s.text)) s.text = "(unmappable)";
@@ -55,6 +64,7 @@ class EventRecorder {
 
   std::vector<SeenEvent> seen;
   std::map<int, bool> answers;
+  std::map<std::string, uint32_t> notKept;  // host path -> attribute bits its file system did not keep
 };
 
 }  // namespace restoretest

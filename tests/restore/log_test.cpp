@@ -188,6 +188,19 @@ TEST_F(LoggerSave, CharactersOutsideTheCodePageBecomeQuestionMarks) {
                 Cp932(u"既に存在しているファイル　C:\\b.txt　を上書きしました。") + "\r\n");
 }
 
+TEST_F(LoggerSave, NamesReadFromAnsiArchivesAreSavedAsTheBytesTheyWereReadFrom) {
+  // Names holding 0x80, 0xA0, 0xFD-0xFF and user-defined characters: the saved
+  // log gives back exactly their bytes.
+  const std::string name = "C:\\\x80\xA0\xFD\xFE\xFF\xF0\x40\xF9\xFC.txt";
+  std::u16string wide;
+  ASSERT_TRUE(host::AnsiToWide(name, wide));
+  CLogger logger;
+  logger.Add(CFileLog(wide, kOverwritten));
+  ASSERT_TRUE(logger.SaveAs(dir_.EnginePath("odd.log")));
+  EXPECT_EQ(ToBytes(dir_.Read("odd.log")),
+            Cp932(u"既に存在しているファイル　") + name + Cp932(u"　を上書きしました。") + "\r\n");
+}
+
 TEST_F(LoggerSave, FileErrorsAreReported) {
   CLogger logger;
   logger.Add(CMessageLog(kCancelled));

@@ -191,6 +191,31 @@ TEST_P(WholeArchive, RestoresContentsTimesAndAttributesAsFarAsTheVolumeKeepsThem
               testsupport::EntryCrc(plan.entries[i].data.data(), plan.entries[i].data.size()));
   }
 
+  // What the volume has no place for is told, file by file and folder by
+  // folder, beside the events; NTFS keeps everything.
+  const std::map<std::string, uint32_t>& notKept = events_.notKept;
+  auto lost = [&](const fs::path& p) {
+    auto it = notKept.find(p.string());
+    return it == notKept.end() ? 0u : it->second;
+  };
+  switch (kind) {
+    case VolumeKind::kNtfs:
+      EXPECT_TRUE(notKept.empty());
+      break;
+    case VolumeKind::kTmpfs:
+      EXPECT_EQ(lost(files[0]), 0x20u);
+      EXPECT_EQ(lost(files[1]), 0x20u);
+      EXPECT_EQ(lost(files[2]), 0x26u);
+      EXPECT_EQ(lost(out / "Sub"), 0x02u);
+      EXPECT_EQ(lost(out / "Empty"), 0u);
+      break;
+    case VolumeKind::kFat32:
+      EXPECT_EQ(lost(files[1]), 0x21u) << "fusefat keeps no read-only either";
+      EXPECT_EQ(lost(files[2]), 0x27u);
+      EXPECT_EQ(lost(out / "Sub"), 0x02u);
+      break;
+  }
+
   switch (kind) {
     case VolumeKind::kNtfs:
       EXPECT_EQ(AttributesOf(files[0]), 0x20u);

@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include "host/string_table.h"
+#include "host/text.h"
+#include "host/volume.h"
 
 using namespace QPXFile;
 
@@ -325,6 +327,62 @@ TEST_F(RestoreSessionTest, ACancelRequestStopsAtTheNextCallbackAndIsLoggedOnce) 
   user_.script = {kChoiceContinue};
   EXPECT_FALSE(Send(kEventNoSpace, &pathA_, &r, 0));
   EXPECT_EQ(Lines(), (std::vector<Line>{{244, u"/out/Docs/a.txt"}, {0, u"*"}}));
+}
+
+TEST_F(RestoreSessionTest, AttributesTheFileSystemHasNoPlaceForAreCountedOnceAndFailNothing) {
+  Record a("a.txt", 100, 0x20), b("b.txt", 200, 0x27);
+  const std::u16string folder = u"Z:\\out\\Docs";
+  auto notKept = [&](const std::u16string& path, const Record* entry, long position, uint32_t bits) {
+    RestoreEvent e;
+    e.code = kEventAttributesNotKept;
+    e.text = &path;
+    e.entry = entry;
+    e.record = &record_;
+    position_ = position;
+    e.position = &position_;
+    e.attributesNotKept = bits;
+    EXPECT_TRUE(session_.Events()(e));
+  };
+  ASSERT_TRUE(Send(kEventRunStarted));
+  ASSERT_TRUE(Send(kEventRestoring, &pathA_, &a, 0));
+  notKept(pathA_, &a, 0, 0x20);
+  ASSERT_TRUE(Send(kEventEntryDone, &pathA_, &a, 0));
+  ASSERT_TRUE(Send(kEventRestoring, &pathB_, &b, 1));
+  notKept(pathB_, &b, 1, 0x26);
+  ASSERT_TRUE(Send(kEventEntryDone, &pathB_, &b, 1));
+  notKept(folder, nullptr, -1, 0x02);
+  Send(kEventRunEnded);
+  session_.EndRun(true);
+  session_.Conclude();
+
+  const RestoreCounts& n = session_.GetCounts();
+  EXPECT_EQ(n.restored, 2);
+  EXPECT_EQ(n.incomplete, 0);
+  EXPECT_EQ(n.foldersFailed, 0);
+  EXPECT_EQ(session_.GetOutcome(), CRestoreSession::Outcome::kComplete) << "a loss no one can avoid is no failure";
+  host::VolumeFacts facts;
+  ASSERT_TRUE(host::GetVolumeFacts(folder, facts));
+  const std::vector<AttributeLoss>& losses = session_.GetAttributeLosses();
+  ASSERT_EQ(losses.size(), 3u);
+  EXPECT_EQ(losses[0].fileSystem, facts.typeName);
+  EXPECT_EQ(losses[0].attribute, 0x02u);
+  EXPECT_EQ(losses[0].files, 1);
+  EXPECT_EQ(losses[0].folders, 1);
+  EXPECT_EQ(losses[1].attribute, 0x04u);
+  EXPECT_EQ(losses[1].files, 1);
+  EXPECT_EQ(losses[2].attribute, 0x20u);
+  EXPECT_EQ(losses[2].files, 2);
+  EXPECT_EQ(losses[2].folders, 0);
+  // One line after the run's own lines, none per file.
+  ASSERT_EQ(Lines().size(), 3u);
+  std::u16string line;
+  ASSERT_TRUE(log_.GetAt(2).GetText(line));
+  EXPECT_EQ(line, u"ファイルシステム　" + host::Utf8ToWide(facts.typeName) +
+                      u"　には次の属性を保存する場所がないため、復元しませんでした：隠し（ファイル 1、フォルダ 1）、"
+                      u"システム（ファイル 1）、アーカイブ（ファイル 2）");
+
+  session_.Reset(u"Z:\\backups\\week.qpx", 1000);
+  EXPECT_TRUE(session_.GetAttributeLosses().empty());
 }
 
 }  // namespace
