@@ -107,25 +107,23 @@ std::u16string FormatWithText(std::u16string_view pattern, std::u16string_view t
 CFileLog::CFileLog(std::u16string text, uint32_t messageId)
     : text_(std::move(text)), messageId_(messageId) {}
 
-bool CFileLog::GetText(std::u16string& out) const {
-  out.clear();
+bool CFileLog::GetText(std::u16string& out) const { return Render(text_, out); }
+
+bool CFileLog::GetPrintedText(std::u16string& out) const {
   try {
-    std::u16string pattern;
-    if (!host::LoadString(messageId_, pattern)) return false;
-    out = FormatWithText(pattern, text_);
-    return true;
+    return Render(host::Utf8ToWide(paths::Printable(text_)), out);
   } catch (const std::bad_alloc&) {
     out.clear();
     return false;
   }
 }
 
-bool CFileLog::GetPrintedText(std::u16string& out) const {
+bool CFileLog::Render(std::u16string_view subject, std::u16string& out) const {
   out.clear();
   try {
     std::u16string pattern;
     if (!host::LoadString(messageId_, pattern)) return false;
-    out = FormatWithText(pattern, host::Utf8ToWide(paths::Printable(text_)));
+    out = FormatWithText(pattern, subject);
     return true;
   } catch (const std::bad_alloc&) {
     out.clear();

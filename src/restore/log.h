@@ -47,6 +47,8 @@ class CFileLog : public CLog {
   uint32_t GetMessageId() const { return messageId_; }
 
  private:
+  bool Render(std::u16string_view subject, std::u16string& out) const;
+
   std::u16string text_;  // the path the line is about; may be empty
   uint32_t messageId_;   // string-table id of the wording
 };
