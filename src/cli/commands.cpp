@@ -8,6 +8,7 @@
 #include "archive/archive_facts.h"
 #include "cli/format.h"
 #include "cli/listing.h"
+#include "cli/skipped_records.h"
 #include "entry/entry_check.h"
 
 namespace cli {
@@ -74,14 +75,14 @@ int RunInfo(const std::string& path, bool json) {
   }
   std::string sectionText;
   for (const std::string& s : sections) sectionText += (sectionText.empty() ? "" : ", ") + s;
-  std::cout << "Archive:       " << path << "\n"
+  std::cout << "Archive:       " << Printable(path) << "\n"
             << "Format:        \"" << FieldText(haveId, formatId) << "\"\n"
             << "Version:       \"" << FieldText(haveVersion, version) << "\"\n"
             << "Compression:   \"" << FieldText(haveCompression, compression) << "\"\n"
             << "Section level: " << header.GetSectionLevel() << "\n"
             << "Created:       " << FormatFileTime(header.GetCreationTime()) << "\n"
             << "Entries:       " << header.GetEntryCount() << "\n"
-            << "Description:   " << FieldText(haveDescription, TrimBlanks(description)) << "\n"
+            << "Description:   " << Printable(FieldText(haveDescription, TrimBlanks(description))) << "\n"
             << "Sections:      " << sectionText << "\n"
             << "Split:         " << (split.split ? "yes" : "no") << "\n";
   if (split.split) {
@@ -94,6 +95,9 @@ int RunInfo(const std::string& path, bool json) {
 int RunList(const std::string& path, bool json, const SetOptions& options) {
   std::unique_ptr<CBackupSet> set = OpenForCommand(path, options);
   if (!set) return kExitFailed;
+  const std::vector<std::u16string> unheld =
+      set->IsArchiveAlone() ? std::vector<std::u16string>() : UnheldRecords(set->Creator(), {});
+  ReportUnheldRecords(path, unheld);
 
   if (json) {
     // A file recorded as stored whose archive lacks it is present without data.
@@ -143,7 +147,7 @@ int RunList(const std::string& path, bool json, const SetOptions& options) {
       std::snprintf(line, sizeof line, "%14s %14s  %-9s  %-19s  ", "-", "-", "missing", "-");
       out += line;
     }
-    out += (file.named ? Utf8(file.path) : std::string("?")) + "\n";
+    out += (file.named ? Printable(file.path) : std::string("?")) + "\n";
     Flush(out);
   });
   std::snprintf(line, sizeof line, "%14" PRIu64 " %14" PRIu64 "  %ld file%s\n", totalSize, totalStored, files,
@@ -153,11 +157,16 @@ int RunList(const std::string& path, bool json, const SetOptions& options) {
   long folderCount = 0;
   set->ForEachFolder([&](const SetFolder& f) {
     ++folderCount;
-    folders += "  " + FormatFileTime(f.modified) + "  " + Utf8(f.path) + "\n";
+    folders += "  " + FormatFileTime(f.modified) + "  " + Printable(f.path) + "\n";
   });
   if (folderCount > 0) out += "\nFolders:\n" + folders;
   std::snprintf(line, sizeof line, "%ld folder%s\n", folderCount, folderCount == 1 ? "" : "s");
   out += line;
+  if (!unheld.empty()) {
+    std::snprintf(line, sizeof line, "%zu record%s skipped: a file in one generation and a folder in another\n",
+                  unheld.size(), unheld.size() == 1 ? "" : "s");
+    out += line;
+  }
   Flush(out, true);
   return kExitOk;
 }
@@ -178,7 +187,8 @@ int RunTest(const std::string& path, const SetOptions& options) {
       problem += " (in " + holder + ")";
     if (problem.empty()) return;
     ++damaged;
-    std::cout << "DAMAGED  " << (file.named ? Utf8(file.path) : std::string("entry ?")) << ": " << problem << "\n";
+    std::cout << "DAMAGED  " << (file.named ? Printable(file.path) : std::string("entry ?")) << ": "
+              << Printable(problem) << "\n";
   });
   std::cout << tested << " entr" << (tested == 1 ? "y" : "ies") << " tested, " << damaged << " damaged\n";
   return damaged == 0 ? kExitOk : kExitDamaged;

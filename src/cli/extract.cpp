@@ -4,6 +4,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -16,6 +17,8 @@
 #include "cli/extract.h"
 #include "cli/format.h"
 #include "cli/open.h"
+#include "cli/skipped_records.h"
+#include "host/file.h"
 #include "host/file_attributes.h"
 #include "host/host_path.h"
 #include "host/string_table.h"
@@ -109,7 +112,7 @@ class CommandLineUser : public QPXFile::IRestoreUser {
     shownPercent_ = state.percent;
     std::string head = std::to_string(state.percent) + "% ";
     if (head.size() < 5) head.insert(0, 5 - head.size(), ' ');
-    std::u32string file = ToU32(Utf8(state.currentFile));
+    std::u32string file = ToU32(Printable(state.currentFile));
     const size_t room = Width() > head.size() + 1 ? Width() - head.size() - 1 : 0;
     if (Columns(file) > room) {
       // Keep the end of the path: the file name says more than the root.
@@ -234,6 +237,49 @@ std::u16string WithoutTrailingSeparators(std::u16string path) {
 
 std::string Plural(long n, const char* word) { return std::to_string(n) + " " + word; }
 
+// A destination the system cannot name would otherwise fail after some of
+// its folders were made, with a reason that depends on where it failed.
+bool DestinationNameFits(const std::string& hostPath, std::string& why) {
+  if (hostPath.size() >= PATH_MAX) {
+    why = host::SystemErrorText(ENAMETOOLONG) + ": the path is " + std::to_string(hostPath.size()) +
+          " bytes long, and the system allows " + std::to_string(PATH_MAX - 1);
+    return false;
+  }
+  size_t start = 0;
+  while (start <= hostPath.size()) {
+    size_t end = hostPath.find('/', start);
+    if (end == std::string::npos) end = hostPath.size();
+    if (end - start > NAME_MAX) {
+      why = host::SystemErrorText(ENAMETOOLONG) + ": a folder name in it is " + std::to_string(end - start) +
+            " bytes long, and the system allows " + std::to_string(NAME_MAX);
+      return false;
+    }
+    start = end + 1;
+  }
+  return true;
+}
+
+// Writes the printed log to standard output. False, with the reason, when it
+// did not all arrive: a reader that went away (EPIPE, with SIGPIPE ignored)
+// or standard output closed from the start.
+bool PrintLog(const std::string& text, std::string& why) {
+  if (StandardOutputClosed()) {
+    why = "standard output is closed";
+    return false;
+  }
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(STDOUT_FILENO, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      why = host::SystemErrorText(n < 0 ? errno : EIO);
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
 // "; not kept by ext4: archive (120 files, 3 folders), hidden (2 files)": the
 // attributes the file systems had no place for, which cost no exit status.
 std::string LossesText(const std::vector<QPXFile::AttributeLoss>& losses) {
@@ -260,11 +306,15 @@ std::string LossesText(const std::vector<QPXFile::AttributeLoss>& losses) {
 }  // namespace
 
 int RunExtract(const ExtractOptions& options) {
+  // A reader of standard output that goes away (`| head -1`) must not end the
+  // restore before the --log file is saved and the summary printed; the
+  // failed write is reported instead.
+  ::signal(SIGPIPE, SIG_IGN);
   const std::u16string destination = WithoutTrailingSeparators(host::ToEnginePath(options.destination));
   // The set (or the archive alone) lends its entries to the runs: declared
   // first, it goes last.
   std::unique_ptr<IncrementalBackup::CBackupSet> set =
-      OpenForCommand(options.archive, SetOptions{options.generation, options.rebuildDamaged});
+      OpenForCommand(options.archive, SetOptions{options.generation, options.generationGiven, options.rebuildDamaged});
   if (!set) return kExitFailed;
   QPXFile::RestorePlan plan;
   QPXFile::Problems problems;
@@ -273,9 +323,16 @@ int RunExtract(const ExtractOptions& options) {
     return kExitFailed;
   }
   const long unplaced = plan.unplaced;
+  // Records of the set that its merged tree could not hold are not restored:
+  // said here, and counted as skipped.
+  const std::vector<std::u16string> unheld = set->IsArchiveAlone()
+                                                 ? std::vector<std::u16string>()
+                                                 : UnheldRecords(set->Creator(), options.paths);
+  ReportUnheldRecords(options.archive, unheld);
+  const long skippedRecords = static_cast<long>(unheld.size());
 
   std::string why;
-  if (!QPXFile::MakeFolders(destination, why)) {
+  if (!DestinationNameFits(HostPathText(destination), why) || !QPXFile::MakeFolders(destination, why)) {
     PrintError(options.destination, why);
     return kExitFailed;
   }
@@ -311,14 +368,9 @@ int RunExtract(const ExtractOptions& options) {
   user.ClearStatus();
   session.Conclude();
 
-  std::u16string text;
-  log.GetText(text);
-  std::string shown = Utf8(text);
-  std::string out;
-  out.reserve(shown.size());
-  for (size_t i = 0; i < shown.size(); ++i)
-    if (!(shown[i] == '\r' && i + 1 < shown.size() && shown[i + 1] == '\n')) out.push_back(shown[i]);
-  std::cout << out << std::flush;
+  std::string printed, lostWhy;
+  log.GetPrintedText(printed);
+  const bool logPrinted = PrintLog(printed, lostWhy);
 
   int status = kExitOk;
   const QPXFile::RestoreCounts& counts = session.GetCounts();
@@ -330,14 +382,15 @@ int RunExtract(const ExtractOptions& options) {
       status = kExitDamaged;
       break;
     case CRestoreSession::Outcome::kComplete:
-      status = unplaced > 0 ? kExitDamaged : kExitOk;
+      status = unplaced > 0 || skippedRecords > 0 ? kExitDamaged : kExitOk;
       break;
   }
   if (unplaced > 0)
     PrintError(options.archive, std::to_string(unplaced) + (unplaced == 1 ? " entry" : " entries") +
                                     " stored without a drive in its folder not restored");
   if (!options.quiet) {
-    std::string summary = Plural(counts.restored, "restored") + ", " + Plural(counts.skipped, "skipped") + ", " +
+    std::string summary = Plural(counts.restored, "restored") + ", " +
+                          Plural(counts.skipped + skippedRecords, "skipped") + ", " +
                           Plural(counts.failed + unplaced, "failed");
     if (counts.incomplete > 0) summary += ", " + Plural(counts.incomplete, "without their attributes or times");
     if (counts.foldersFailed > 0) summary += ", " + Plural(counts.foldersFailed, "folders without their attributes");
@@ -345,11 +398,16 @@ int RunExtract(const ExtractOptions& options) {
     if (counts.shortened > 0) summary += ", " + Plural(counts.shortened, "restored under a shortened name");
     summary += LossesText(session.GetAttributeLosses());
     if (session.GetOutcome() == CRestoreSession::Outcome::kStopped) summary += "; the restore stopped";
-    std::cerr << "tessera-cli: " << options.destination << ": " << summary << "\n";
+    std::cerr << "tessera-cli: " << Printable(options.destination) << ": " << summary << "\n";
   }
 
   if (!options.logFile.empty() && !log.SaveAs(host::ToEnginePath(options.logFile))) {
     PrintError(options.logFile, LoadText(245));
+    status = kExitFailed;
+  }
+  if (!logPrinted) {
+    PrintError("standard output", "the restore log could not be printed (" + lostWhy + ")" +
+                                      (options.logFile.empty() ? "" : "; it is saved in " + Printable(options.logFile)));
     status = kExitFailed;
   }
   return status;

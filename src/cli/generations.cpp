@@ -29,14 +29,6 @@ std::string Plural(long n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-// The generation number as the user typed it, checked against the set.
-bool CheckShown(const CBackupSet& set, const std::string& archive, long shown) {
-  if (shown >= 1 && shown <= set.Count()) return true;
-  PrintError(archive, "the backup set has no generation " + std::to_string(shown) + " (it has " +
-                          std::to_string(set.Count()) + ")");
-  return false;
-}
-
 }  // namespace
 
 int RunGenerations(const std::string& archive, bool json, const SetOptions& options) {
@@ -72,7 +64,7 @@ int RunGenerations(const std::string& archive, bool json, const SetOptions& opti
     std::snprintf(line, sizeof line, "%4ld  %-19s  %8ld  %7ld  %7ld  %7ld  ", g + 1, FormatFileTime(created).c_str(),
                   entries, c.added, c.changed, c.removed);
     out += line;
-    out += set->ArchiveText(g) + "\n";
+    out += Printable(set->ArchiveText(g)) + "\n";
   }
   if (json) {
     const nlohmann::json doc = {{"management", set->ManagementHostPath()},
@@ -92,12 +84,12 @@ int RunHistory(const std::string& archive, const std::string& pathArgument, bool
   const IncrementalBackup::History history =
       IncrementalBackup::HistoryOf(*set, paths::StoredPathArgument(pathArgument));
   if (!history.found) {
-    PrintError(archive, "the backup set records nothing at " + pathArgument);
+    PrintError(archive, "the backup set records nothing at " + Printable(pathArgument));
     return kExitFailed;
   }
 
   nlohmann::json states = nlohmann::json::array();
-  std::string out = Utf8(history.path) + (history.isFolder ? " (folder)\n" : " (file)\n");
+  std::string out = Printable(history.path) + (history.isFolder ? " (folder)\n" : " (file)\n");
   char line[160];
   for (long g = 0; g < static_cast<long>(history.steps.size()); ++g) {
     const IncrementalBackup::HistoryStep& s = history.steps[static_cast<size_t>(g)];
@@ -155,7 +147,7 @@ int RunHistory(const std::string& archive, const std::string& pathArgument, bool
     }
     states.push_back(std::move(j));
     std::snprintf(line, sizeof line, "%4ld  ", g + 1);
-    out += line + text + "\n";
+    out += line + Printable(text) + "\n";
   }
   if (json) {
     const nlohmann::json doc = {
@@ -169,7 +161,8 @@ int RunHistory(const std::string& archive, const std::string& pathArgument, bool
 
 int RunDiff(const std::string& archive, long from, long to, bool json, const SetOptions& options) {
   std::unique_ptr<CBackupSet> set = OpenSet(archive, options.rebuildDamaged);
-  if (!set || !CheckShown(*set, archive, from) || !CheckShown(*set, archive, to)) return kExitFailed;
+  if (!set || !CheckGenerationNumber(*set, archive, from) || !CheckGenerationNumber(*set, archive, to))
+    return kExitFailed;
   const IncrementalBackup::Difference d = IncrementalBackup::DiffGenerations(*set, from - 1, to - 1);
 
   auto fileJson = [](const std::u16string& path, const CQPXBackupedFileHeader* h) {
@@ -204,12 +197,12 @@ int RunDiff(const std::string& archive, long from, long to, bool json, const Set
     return kExitOk;
   }
   std::string out = "Generation " + std::to_string(from) + " -> " + std::to_string(to) + "\n";
-  for (const auto& f : d.added) out += "added    file    " + Utf8(f.path) + "  (" + sideText(f.header) + ")\n";
-  for (const auto& f : d.removed) out += "removed  file    " + Utf8(f.path) + "  (" + sideText(f.header) + ")\n";
+  for (const auto& f : d.added) out += "added    file    " + Printable(f.path) + "  (" + sideText(f.header) + ")\n";
+  for (const auto& f : d.removed) out += "removed  file    " + Printable(f.path) + "  (" + sideText(f.header) + ")\n";
   for (const auto& c : d.changed)
-    out += "changed  file    " + Utf8(c.path) + "  (" + sideText(c.from) + " -> " + sideText(c.to) + ")\n";
-  for (const auto& p : d.foldersAdded) out += "added    folder  " + Utf8(p) + "\n";
-  for (const auto& p : d.foldersRemoved) out += "removed  folder  " + Utf8(p) + "\n";
+    out += "changed  file    " + Printable(c.path) + "  (" + sideText(c.from) + " -> " + sideText(c.to) + ")\n";
+  for (const auto& p : d.foldersAdded) out += "added    folder  " + Printable(p) + "\n";
+  for (const auto& p : d.foldersRemoved) out += "removed  folder  " + Printable(p) + "\n";
   std::cout << out << Plural(static_cast<long>(d.added.size()), "file", "files") << " added, " << d.removed.size()
             << " removed, " << d.changed.size() << " changed; "
             << Plural(static_cast<long>(d.foldersAdded.size()), "folder", "folders") << " added, "

@@ -21,11 +21,14 @@ int main(int argc, char** argv) {
   // What every command over a backup set offers.
   const char* kRebuildHelp =
       "Rebuild a damaged management file from ARCHIVE alone (one generation) without asking";
+  // A generation out of range (0 included) is refused with the set's range
+  // once the set is open, not by the parser, which cannot name it.
   auto generationOption = [&](CLI::App* command, long& generation, bool& rebuild) {
-    command->add_option("--generation", generation, "Show generation N of the backup set ARCHIVE belongs to (1 = first)")
-        ->type_name("N")
-        ->check(CLI::PositiveNumber);
+    CLI::Option* option =
+        command->add_option("--generation", generation, "Show generation N of the backup set ARCHIVE belongs to (1 = first)")
+            ->type_name("N");
     command->add_flag("--rebuild-damaged", rebuild, kRebuildHelp);
+    return option;
   };
 
   CLI::App* info = app.add_subcommand("info", "Show the archive's header, sections and volumes");
@@ -35,11 +38,11 @@ int main(int argc, char** argv) {
   CLI::App* list = app.add_subcommand("list", "List the archive's entries and folders");
   list->add_option("ARCHIVE", archive, "Archive file (.qpx or .qpi)")->required();
   list->add_flag("--json", json, "Print JSON");
-  generationOption(list, set.generation, set.rebuildDamaged);
+  CLI::Option* listGeneration = generationOption(list, set.generation, set.rebuildDamaged);
 
   CLI::App* test = app.add_subcommand("test", "Decode every entry and check its CRC-32");
   test->add_option("ARCHIVE", archive, "Archive file (.qpx or .qpi)")->required();
-  generationOption(test, set.generation, set.rebuildDamaged);
+  CLI::Option* testGeneration = generationOption(test, set.generation, set.rebuildDamaged);
 
   cli::ExtractOptions extract;
   CLI::App* extractCommand =
@@ -58,7 +61,7 @@ int main(int argc, char** argv) {
   extractCommand->add_option("--log", extract.logFile, "Save the restore log to FILE (code page 932, CR LF)")
       ->type_name("FILE");
   extractCommand->add_flag("--quiet", extract.quiet, "No progress and no summary on standard error");
-  generationOption(extractCommand, extract.generation, extract.rebuildDamaged);
+  CLI::Option* extractGeneration = generationOption(extractCommand, extract.generation, extract.rebuildDamaged);
 
   CLI::App* generations =
       app.add_subcommand("generations", "List the generations of the backup set ARCHIVE belongs to");
@@ -77,8 +80,8 @@ int main(int argc, char** argv) {
   long from = 0, to = 0;
   CLI::App* diff = app.add_subcommand("diff", "Show what changed between generations N and M");
   diff->add_option("ARCHIVE", archive, "The set's .qpx or any of its .qpi")->required();
-  diff->add_option("N", from, "Generation (1 = first)")->required()->check(CLI::PositiveNumber);
-  diff->add_option("M", to, "Generation (1 = first)")->required()->check(CLI::PositiveNumber);
+  diff->add_option("N", from, "Generation (1 = first)")->required();
+  diff->add_option("M", to, "Generation (1 = first)")->required();
   diff->add_flag("--json", json, "Print JSON");
   diff->add_flag("--rebuild-damaged", set.rebuildDamaged, kRebuildHelp);
 
@@ -98,6 +101,9 @@ int main(int argc, char** argv) {
   findCommand->add_option("--older", find.older, "Only files modified before DATE")->type_name("DATE");
   findCommand->add_flag("--rebuild-damaged", find.rebuildDamaged, kRebuildHelp);
 
+  // Before anything is opened: see ReserveStandardDescriptors.
+  cli::ReserveStandardDescriptors();
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -108,6 +114,9 @@ int main(int argc, char** argv) {
     app.exit(e);
     return cli::kExitFailed;
   }
+
+  set.generationGiven = listGeneration->count() > 0 || testGeneration->count() > 0;
+  extract.generationGiven = extractGeneration->count() > 0;
 
   try {
     if (info->parsed()) return cli::RunInfo(archive, json);

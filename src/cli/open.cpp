@@ -1,10 +1,14 @@
 #include "cli/open.h"
 
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cctype>
 #include <iostream>
 
+#include "host/regular_file.h"
 #include "paths/user_text.h"
 
 namespace cli {
@@ -25,7 +29,15 @@ class TerminalManagerUser : public IncrementalBackup::IManagerUser {
   void Notice(int32_t id) override { PrintText(set_.FailureSubject(id), paths::MessageText(id)); }
 
   bool AskYesNo(int32_t id) override {
-    if (rebuildDamaged_) return true;
+    if (rebuildDamaged_) {
+      // The question says what the rebuild costs (only the first generation
+      // can be chosen); answering it for the user must not hide that.
+      PrintText(set_.FailureSubject(id), paths::MessageText(id));
+      std::cerr << "tessera-cli: rebuilt (--rebuild-damaged): the rebuilt set has one generation, "
+                << Printable(set_.ArchiveHostPath())
+                << "; the later generations' archives must be restored one by one\n";
+      return true;
+    }
     if (!interactive_) {
       PrintText(set_.FailureSubject(id), paths::MessageText(id));
       std::cerr << "tessera-cli: not rebuilt: there is no terminal to ask (--rebuild-damaged rebuilds it)\n";
@@ -53,10 +65,25 @@ class TerminalManagerUser : public IncrementalBackup::IManagerUser {
   const bool interactive_;
 };
 
+bool g_stdoutClosed = false;
+
 }  // namespace
 
+bool ReserveStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    if (fd == STDOUT_FILENO) g_stdoutClosed = true;
+    // open returns the lowest free descriptor, which is this one.
+    const int opened = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    if (opened != fd && opened != -1) ::close(opened);
+  }
+  return g_stdoutClosed;
+}
+
+bool StandardOutputClosed() { return g_stdoutClosed; }
+
 void PrintError(const std::string& name, const std::string& message) {
-  std::cerr << "tessera-cli: " << name << ": " << message << "\n";
+  std::cerr << "tessera-cli: " << Printable(name) << ": " << message << "\n";
 }
 
 void PrintText(const std::string& name, const std::string& text) {
@@ -68,7 +95,7 @@ void PrintText(const std::string& name, const std::string& text) {
       continue;
     }
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    std::cerr << "tessera-cli: " << (first ? name + ": " : std::string()) << line << "\n";
+    std::cerr << "tessera-cli: " << (first ? Printable(name) + ": " : std::string()) << line << "\n";
     first = false;
     line.clear();
   }
@@ -87,16 +114,30 @@ std::unique_ptr<CBackupSet> OpenSet(const std::string& archive, bool rebuildDama
   return nullptr;
 }
 
+bool CheckGenerationNumber(const CBackupSet& set, const std::string& archive, long shown) {
+  if (shown >= 1 && shown <= set.Count()) return true;
+  const std::string range = set.Count() == 1 ? "only generation 1" : "generations 1 to " + std::to_string(set.Count());
+  PrintError(archive, "there is no generation " + std::to_string(shown) + ": generations count from 1, and the " +
+                          "backup set has " + range);
+  return false;
+}
+
 std::unique_ptr<CBackupSet> OpenForCommand(const std::string& archive, const SetOptions& options) {
   QPXFile::Problems problems;
-  if (options.generation == 0) {
+  if (!options.generationGiven && options.generation == 0) {
+    // Opening a FIFO blocks until a writer comes, and a device is no archive.
+    std::string why;
+    if (!host::CheckRegularFile(archive, why)) {
+      PrintError(archive, why);
+      return nullptr;
+    }
     auto set = std::make_unique<CBackupSet>(archive);
     if (set->LoadArchiveAlone(problems)) return set;
     PrintProblems(problems);
     return nullptr;
   }
   std::unique_ptr<CBackupSet> set = OpenSet(archive, options.rebuildDamaged);
-  if (!set) return nullptr;
+  if (!set || !CheckGenerationNumber(*set, archive, options.generation)) return nullptr;
   if (set->SelectGeneration(options.generation, problems)) return set;
   PrintProblems(problems);
   return nullptr;

@@ -676,6 +676,7 @@ bool CIncrementalRestoreQPXFileExtendCreator::Build(const IGenerationLookup& loo
     ResetTree();
     lookup_ = &lookup;
     tree_ = std::make_unique<CFSTree>();
+    skipped_.clear();
     notify_ = false;
     if (selected_ < 0 || selected_ >= lookup.GetGenerationCount()) selected_ = 0;
     BuildState state(*this, lookup);
@@ -717,14 +718,18 @@ bool CIncrementalRestoreQPXFileExtendCreator::RunBuild(const IGenerationLookup& 
   Message(159);
   for (int t = 0; t < 2; ++t) {
     for (const auto& r : qpm.GetFolderTable(t)) {
-      if (state.RegisterFolder(*r) == Outcome::kFailed) return false;
+      const Outcome outcome = state.RegisterFolder(*r);
+      if (outcome == Outcome::kFailed) return false;
+      if (outcome == Outcome::kSkipped) skipped_.emplace_back(r->Path);
       step();
     }
   }
   Message(160);
   for (int t = 0; t < 2; ++t) {
     for (const auto& r : qpm.GetFileTable(t)) {
-      if (state.RegisterFile(*r) == Outcome::kFailed) return false;
+      const Outcome outcome = state.RegisterFile(*r);
+      if (outcome == Outcome::kFailed) return false;
+      if (outcome == Outcome::kSkipped) skipped_.emplace_back(r->Path);
       step();
     }
   }

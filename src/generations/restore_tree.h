@@ -420,6 +420,10 @@ class CIncrementalRestoreQPXFileExtendCreator : public CProgressInformable {
   int32_t GetCheckedFileCount() const { return checkedFiles_; }
   int32_t GetCheckedFolderCount() const { return checkedFolders_; }
   bool IsNotifying() const { return notify_; }
+  // The paths of the records the last Build skipped because a node of the
+  // other kind holds their place (a file in one generation, a folder in
+  // another) or they name nothing: they are in no generation's view.
+  const std::vector<std::u16string>& GetSkippedRecords() const { return skipped_; }
 
  private:
   class BuildState;
@@ -452,6 +456,7 @@ class CIncrementalRestoreQPXFileExtendCreator : public CProgressInformable {
   // On: check changes travel up the ancestors. Off while building and
   // inside a folder's own subtree pass.
   bool notify_ = false;
+  std::vector<std::u16string> skipped_;
 };
 
 }  // namespace IncrementalBackup

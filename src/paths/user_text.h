@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace paths {
 
@@ -12,6 +13,16 @@ std::string HostPathText(const std::u16string& enginePath);
 
 // Wide text as UTF-8.
 std::string Utf8(const std::u16string& text);
+
+// UTF-8 text (a name, a path) made safe for one line of a terminal: C0
+// controls (line feed, tab, escape ...) and DEL become "\xHH", C1 controls
+// and the Unicode line and paragraph separators "\u{HHHH}", and bytes that
+// are not UTF-8 "\xHH". A stored name can hold any of these, and printed
+// as it is it would move the cursor, recolour the terminal or start a line
+// that looks like one of ours. Everything else is kept as it is.
+std::string Printable(std::string_view utf8);
+// The same for wide text.
+std::string Printable(const std::u16string& text);
 
 // A stored path typed by a user: forward slashes as backslashes, no trailing
 // separator.

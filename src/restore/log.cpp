@@ -9,6 +9,7 @@
 #include "host/text.h"
 #include "io/qpx_file_io.h"
 #include "io/section.h"
+#include "paths/user_text.h"
 
 namespace QPXFile {
 namespace {
@@ -106,12 +107,23 @@ std::u16string FormatWithText(std::u16string_view pattern, std::u16string_view t
 CFileLog::CFileLog(std::u16string text, uint32_t messageId)
     : text_(std::move(text)), messageId_(messageId) {}
 
-bool CFileLog::GetText(std::u16string& out) const {
+bool CFileLog::GetText(std::u16string& out) const { return Render(text_, out); }
+
+bool CFileLog::GetPrintedText(std::u16string& out) const {
+  try {
+    return Render(host::Utf8ToWide(paths::Printable(text_)), out);
+  } catch (const std::bad_alloc&) {
+    out.clear();
+    return false;
+  }
+}
+
+bool CFileLog::Render(std::u16string_view subject, std::u16string& out) const {
   out.clear();
   try {
     std::u16string pattern;
     if (!host::LoadString(messageId_, pattern)) return false;
-    out = FormatWithText(pattern, text_);
+    out = FormatWithText(pattern, subject);
     return true;
   } catch (const std::bad_alloc&) {
     out.clear();
@@ -189,6 +201,25 @@ bool CLogger::GetText(std::u16string& out) const {
       entry->GetText(line);
       out += line;
       out += u"\r\n";
+    }
+    return true;
+  } catch (const std::bad_alloc&) {
+    out.clear();
+    return false;
+  }
+}
+
+bool CLogger::GetPrintedText(std::string& out) const {
+  out.clear();
+  try {
+    std::u16string line;
+    for (const auto& entry : entries_) {
+      line.clear();
+      entry->GetPrintedText(line);
+      std::string text = host::WideToUtf8(line);
+      for (size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) out.push_back(text[i]);
+      out += '\n';
     }
     return true;
   } catch (const std::bad_alloc&) {

@@ -27,6 +27,9 @@ class CLog {
   // The line as shown, without its line end. False, with `out` empty, when
   // the line has no text (an id without a string, or no memory).
   virtual bool GetText(std::u16string& out) const = 0;
+  // The line as a terminal shows it: the same, but the name a line is about
+  // cannot move the cursor or start a line of its own (paths::Printable).
+  virtual bool GetPrintedText(std::u16string& out) const { return GetText(out); }
   // A heap copy, or null when memory runs out.
   virtual std::unique_ptr<CLog> Clone() const = 0;
 };
@@ -37,12 +40,15 @@ class CFileLog : public CLog {
   CFileLog(std::u16string text, uint32_t messageId);
 
   bool GetText(std::u16string& out) const override;
+  bool GetPrintedText(std::u16string& out) const override;
   std::unique_ptr<CLog> Clone() const override;
 
   const std::u16string& GetSubject() const { return text_; }
   uint32_t GetMessageId() const { return messageId_; }
 
  private:
+  bool Render(std::u16string_view subject, std::u16string& out) const;
+
   std::u16string text_;  // the path the line is about; may be empty
   uint32_t messageId_;   // string-table id of the wording
 };
@@ -86,6 +92,11 @@ class CLogger {
   // Every entry's text followed by "\r\n", as the result log shows it.
   // False when memory runs out.
   bool GetText(std::u16string& out) const;
+
+  // Every entry's printed text (CLog::GetPrintedText) as UTF-8 for a
+  // terminal or a pipe, each line ending in "\n"; the line breaks of a
+  // message of several lines stay, as "\n". False when memory runs out.
+  bool GetPrintedText(std::string& out) const;
 
   // Writes GetText's text and its terminating NUL as UTF-16LE code units.
   // The output's result.

@@ -271,6 +271,13 @@ TEST_F(GenerationsCliTest, DamagedManagementFileIsRebuiltOnlyWhenAllowed) {
       << no.err;
   EXPECT_TRUE(no.out.empty());
 
+  // Answering the question for the user does not hide what it says: the
+  // later generations are gone from the rebuilt set.
+  CliRun rebuilt = Cli("list --generation 1 --rebuild-damaged " + First());
+  EXPECT_EQ(rebuilt.status, 0) << rebuilt.err;
+  EXPECT_NE(rebuilt.err.find("選択可能な世代は第1世代のみです"), std::string::npos) << rebuilt.err;
+  EXPECT_NE(rebuilt.err.find("the rebuilt set has one generation"), std::string::npos) << rebuilt.err;
+
   // On a terminal the question is asked and the answer taken.
   const fs::path input = dir_ / "answer", shown = dir_ / "terminal";
   std::ofstream(input) << "y\n";

@@ -572,6 +572,11 @@ TEST_F(HostileTreeTest, RecordsMeetingANodeOfTheOtherKindAreSkipped) {
   EXPECT_EQ(root.GetFolders().size(), 2u);
   ASSERT_EQ(root.GetFiles().size(), 1u);
   EXPECT_EQ(root.GetFiles()[0]->GetName(), u"f.txt");
+  // Each is kept for the front ends to report; a rebuild starts afresh.
+  const std::vector<std::u16string> skipped = {u"C:\\x", u"C:\\Y", u"C:", u"C:\\f.txt\\below"};
+  EXPECT_EQ(creator_.GetSkippedRecords(), skipped);
+  ASSERT_TRUE(creator_.Build(lookup_));
+  EXPECT_EQ(creator_.GetSkippedRecords(), skipped);
 }
 
 TEST_F(HostileTreeTest, AGenerationBeyondTheOpenedArchivesFailsTheBuild) {

@@ -226,3 +226,26 @@ TEST(RestoreLogger, IsOneLogForTheWholeProcess) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Logger, PrintedTextEscapesTheNamesButKeepsTheMessagesOwnLineBreaks) {
+  CLogger logger;
+  logger.Add(CFileLog(u"/tmp/a\n\x1b[2Jb.txt", kOverwritten));
+  logger.Add(CFileLog(u"/tmp/c.txt", kInUse));
+  std::string printed;
+  ASSERT_TRUE(logger.GetPrintedText(printed));
+  std::u16string overwritten, inUse;
+  CFileLog(u"/tmp/a\\x0A\\x1B[2Jb.txt", kOverwritten).GetText(overwritten);
+  CFileLog(u"/tmp/c.txt", kInUse).GetText(inUse);
+  std::string inUseText = host::WideToUtf8(inUse);
+  ASSERT_NE(inUseText.find("\r\n"), std::string::npos);
+  inUseText.replace(inUseText.find("\r\n"), 2, "\n");
+  EXPECT_EQ(printed, host::WideToUtf8(overwritten) + "\n" + inUseText + "\n");
+  // The result log's own text is unchanged.
+  std::u16string text;
+  ASSERT_TRUE(logger.GetText(text));
+  EXPECT_NE(text.find(u"a\n\x1b[2Jb.txt"), std::u16string::npos);
+}
+
+}  // namespace
