@@ -11,6 +11,7 @@
 #include "cli/open.h"
 #include "generations/find.h"
 #include "host/text.h"
+#include "paths/user_text.h"
 
 namespace cli {
 namespace {
@@ -154,13 +155,13 @@ int RunFind(const FindOptions& options) {
       flush();
       return true;
     }
-    out += (item.folder ? "folder  " : "file    ") + Utf8(item.path) + "\n";
+    out += (item.folder ? "folder  " : "file    ") + paths::Printable(item.path) + "\n";
     out += "        present in generation" + std::string(item.generations.size() == 1 ? " " : "s ") +
            (item.generations.empty() ? std::string("none") : GenerationRanges(item.generations)) + "\n";
     for (const FoundVersion& v : item.versions) {
       if (v.missing) {
         out += "        generation " + std::to_string(v.generation + 1) + ": missing from " +
-               set->ArchiveText(v.generation) + "\n";
+               paths::Printable(set->ArchiveText(v.generation)) + "\n";
         continue;
       }
       std::snprintf(line, sizeof line, "        generation %ld: %" PRIu64 " byte%s, CRC %08X, modified %s\n",
