@@ -73,8 +73,8 @@ testsupport::BackupSetFiles AppHarness::WriteSampleSet(const std::string& folder
   return WriteSet(testsupport::SampleBackupSet(), folder);
 }
 
-testsupport::BackupSetFiles AppHarness::WriteSet(const testsupport::BackupSetSpec& spec, const std::string& folder) {
-  return testsupport::WriteBackupSet(spec, Dir() / folder);
+testsupport::BackupSetFiles AppHarness::WriteSet(const testsupport::BackupSetSpec& setPlan, const std::string& folder) {
+  return testsupport::WriteBackupSet(setPlan, Dir() / folder);
 }
 
 QStringList TreeChildren(app::CQPXManagerApp& app, const QString& path) {

@@ -79,7 +79,7 @@ class AppHarness {
 
   // The four generations of the sample set, in `folder` below Dir().
   testsupport::BackupSetFiles WriteSampleSet(const std::string& folder = "set");
-  testsupport::BackupSetFiles WriteSet(const testsupport::BackupSetSpec& spec, const std::string& folder);
+  testsupport::BackupSetFiles WriteSet(const testsupport::BackupSetSpec& setPlan, const std::string& folder);
 
  private:
   QTemporaryDir dir_;

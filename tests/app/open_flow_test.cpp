@@ -101,9 +101,9 @@ class OpenFlowTest : public QObject {
 
   void missingManagementFileIsNoticedAndTheArchiveShownAlone() {
     AppHarness h;
-    auto spec = testsupport::SampleBackupSet();
-    spec.writeManagement = false;
-    const auto files = h.WriteSet(spec, "set");
+    auto setPlan = testsupport::SampleBackupSet();
+    setPlan.writeManagement = false;
+    const auto files = h.WriteSet(setPlan, "set");
     ModalWatcher watcher(QMessageBox::Cancel);  // the answer changes nothing
     app::CQPXManagerApp& app = h.Start({Q(files.archives[1])});
 
@@ -168,10 +168,10 @@ class OpenFlowTest : public QObject {
 
   void laterArchiveWithoutFilesShowsNothing() {
     AppHarness h;
-    auto spec = testsupport::SampleBackupSet();
-    spec.generations.resize(2);
-    spec.generations[1] = spec.generations[0];  // nothing changed: generation 2 stores no file
-    const auto files = h.WriteSet(spec, "set");
+    auto setPlan = testsupport::SampleBackupSet();
+    setPlan.generations.resize(2);
+    setPlan.generations[1] = setPlan.generations[0];  // nothing changed: generation 2 stores no file
+    const auto files = h.WriteSet(setPlan, "set");
     ModalWatcher watcher;
     app::CQPXManagerApp& app = h.Start({Q(files.archives[0])});
     QVERIFY(app.IsOpened());
@@ -188,9 +188,9 @@ class OpenFlowTest : public QObject {
   void failedLoadAfterASuccessfulOneClearsThePanes() {
     AppHarness h;
     const auto good = h.WriteSampleSet("good");
-    auto spec = testsupport::SampleBackupSet();
-    spec.missingArchives = {2};
-    const auto broken = h.WriteSet(spec, "broken");
+    auto setPlan = testsupport::SampleBackupSet();
+    setPlan.missingArchives = {2};
+    const auto broken = h.WriteSet(setPlan, "broken");
     ModalWatcher watcher;
     app::CQPXManagerApp& app = h.Start({Q(good.archives[0])});
     QVERIFY(app.IsOpened());

@@ -79,13 +79,13 @@ class PanesTest : public QObject {
 
   void generationWithoutFilesShowsTheNote() {
     AppHarness h;
-    testsupport::BackupSetSpec spec;
-    spec.generations.resize(3);
-    spec.generations[0].folders = {{u"C:\\Data"}};
-    spec.generations[0].files = {{u"C:\\Data\\a.txt", testsupport::Bytes("a")}};
-    spec.generations[2] = spec.generations[0];
-    spec.generations[2].files[0].data = testsupport::Bytes("again");
-    const auto files = h.WriteSet(spec, "set");
+    testsupport::BackupSetSpec setPlan;
+    setPlan.generations.resize(3);
+    setPlan.generations[0].folders = {{u"C:\\Data"}};
+    setPlan.generations[0].files = {{u"C:\\Data\\a.txt", testsupport::Bytes("a")}};
+    setPlan.generations[2] = setPlan.generations[0];
+    setPlan.generations[2].files[0].data = testsupport::Bytes("again");
+    const auto files = h.WriteSet(setPlan, "set");
     ModalWatcher watcher;
     app::CQPXManagerApp& app = h.Start({Q(files.archives[0])});
 
@@ -102,11 +102,11 @@ class PanesTest : public QObject {
 
   void onlyTheFirstDriveIsSorted() {
     AppHarness h;
-    testsupport::BackupSetSpec spec;
-    spec.generations.resize(1);
-    spec.generations[0].folders = {{u"C:\\b"}, {u"C:\\A"}, {u"C:\\c"}, {u"D:\\z"}, {u"D:\\y"}};
-    spec.generations[0].files = {{u"C:\\b\\1.txt", testsupport::Bytes("1")}, {u"D:\\z\\2.txt", testsupport::Bytes("2")}};
-    const auto files = h.WriteSet(spec, "set");
+    testsupport::BackupSetSpec setPlan;
+    setPlan.generations.resize(1);
+    setPlan.generations[0].folders = {{u"C:\\b"}, {u"C:\\A"}, {u"C:\\c"}, {u"D:\\z"}, {u"D:\\y"}};
+    setPlan.generations[0].files = {{u"C:\\b\\1.txt", testsupport::Bytes("1")}, {u"D:\\z\\2.txt", testsupport::Bytes("2")}};
+    const auto files = h.WriteSet(setPlan, "set");
     ModalWatcher watcher;
     app::CQPXManagerApp& app = h.Start({Q(files.archives[0])});
     QCOMPARE(TreeChildren(app), (QStringList{"C:", "D:"}));
@@ -185,17 +185,17 @@ class PanesTest : public QObject {
     // Files f0..f3 and folders d0..d2 of one folder; absent entries leave
     // gaps that later entries do not close.
     AppHarness h;
-    testsupport::BackupSetSpec spec;
-    spec.generations.resize(2);
-    auto& g0 = spec.generations[0];
+    testsupport::BackupSetSpec setPlan;
+    setPlan.generations.resize(2);
+    auto& g0 = setPlan.generations[0];
     g0.folders = {{u"C:\\F"}, {u"C:\\F\\d0"}, {u"C:\\F\\d1"}, {u"C:\\F\\d2"}};
     for (const char16_t* f : {u"C:\\F\\f0", u"C:\\F\\f1", u"C:\\F\\f2", u"C:\\F\\f3"})
       g0.files.push_back({f, testsupport::Bytes("x")});
-    spec.generations[1] = g0;
-    auto& g1 = spec.generations[1];
+    setPlan.generations[1] = g0;
+    auto& g1 = setPlan.generations[1];
     g1.folders.erase(g1.folders.begin() + 1);      // d0 gone
     g1.files.erase(g1.files.begin(), g1.files.begin() + 2);  // f0, f1 gone
-    const auto files = h.WriteSet(spec, "set");
+    const auto files = h.WriteSet(setPlan, "set");
     ModalWatcher watcher;
     app::CQPXManagerApp& app = h.Start({Q(files.archives[0])});
     ShowFolder(app, QStringLiteral("C:\\F"));

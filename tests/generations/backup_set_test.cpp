@@ -40,8 +40,8 @@ struct RecordingUser : IncrementalBackup::IManagerUser {
 
 class BackupSetTest : public gentest::GenerationTest {
  protected:
-  std::unique_ptr<CBackupSet> LoadSample(testsupport::BackupSetSpec spec = testsupport::SampleBackupSet()) {
-    files_ = testsupport::WriteBackupSet(spec, dir_);
+  std::unique_ptr<CBackupSet> LoadSample(testsupport::BackupSetSpec setPlan = testsupport::SampleBackupSet()) {
+    files_ = testsupport::WriteBackupSet(setPlan, dir_);
     auto set = std::make_unique<CBackupSet>(files_.archives[0].string());
     QPXFile::Problems problems;
     EXPECT_TRUE(set->Load(user_, problems));
@@ -153,9 +153,9 @@ TEST_F(BackupSetTest, GenerationsShowTheFilesPresentWithTheArchiveHoldingThem) {
 }
 
 TEST_F(BackupSetTest, FailuresNameTheArchiveOrManagementFileConcerned) {
-  testsupport::BackupSetSpec spec = testsupport::SampleBackupSet();
-  spec.missingArchives = {2};
-  files_ = testsupport::WriteBackupSet(spec, dir_);
+  testsupport::BackupSetSpec setPlan = testsupport::SampleBackupSet();
+  setPlan.missingArchives = {2};
+  files_ = testsupport::WriteBackupSet(setPlan, dir_);
   CBackupSet set(files_.archives[0].string());
   QPXFile::Problems problems;
   // The manager's error comes back once, named after the archive it concerns.
@@ -168,9 +168,9 @@ TEST_F(BackupSetTest, FailuresNameTheArchiveOrManagementFileConcerned) {
 }
 
 TEST_F(BackupSetTest, WithoutManagementTheArchiveFormsOneGeneration) {
-  testsupport::BackupSetSpec spec = testsupport::SampleBackupSet();
-  spec.writeManagement = false;
-  std::unique_ptr<CBackupSet> set = LoadSample(spec);
+  testsupport::BackupSetSpec setPlan = testsupport::SampleBackupSet();
+  setPlan.writeManagement = false;
+  std::unique_ptr<CBackupSet> set = LoadSample(setPlan);
   ASSERT_TRUE(set);
   EXPECT_EQ(user_.notices, (std::vector<int32_t>{IncrementalBackup::ManagerText::kNoManagement}));
   EXPECT_EQ(set->Count(), 1);
@@ -220,9 +220,9 @@ TEST_F(BackupSetTest, ChangesHistoryAndDifferenceFollowTheUpdates) {
 }
 
 TEST_F(BackupSetTest, PlanNamesEveryCheckedFileMissingFromItsArchive) {
-  testsupport::BackupSetSpec spec = testsupport::SampleBackupSet();
-  spec.gaps = {{1, u"C:\\Data\\c.txt"}};
-  std::unique_ptr<CBackupSet> set = LoadSample(spec);
+  testsupport::BackupSetSpec setPlan = testsupport::SampleBackupSet();
+  setPlan.gaps = {{1, u"C:\\Data\\c.txt"}};
+  std::unique_ptr<CBackupSet> set = LoadSample(setPlan);
   ASSERT_TRUE(set);
   QPXFile::Problems problems;
   ASSERT_TRUE(set->SelectGeneration(2, problems));

@@ -43,11 +43,11 @@ TEST_F(RestorePlanTest, ChosenPathsLandUnderTheirOwnNameAndDrivesUnderTheirLette
 }
 
 TEST_F(RestorePlanTest, EntriesWithoutADriveAreCountedAsUnplaced) {
-  testsupport::ArchiveSpec spec;
-  spec.folders = {{u"C:\\Data"}, {u"e:\\x"}};
-  spec.entries.push_back({.folder = u"C:\\Data", .name = u"a.txt", .data = testsupport::Bytes("abc")});
-  spec.entries.push_back({.folder = u"Data", .name = u"loose.txt", .data = testsupport::Bytes("l")});
-  testsupport::WriteArchive(spec, dir_ / "a.qpx");
+  testsupport::ArchiveSpec setPlan;
+  setPlan.folders = {{u"C:\\Data"}, {u"e:\\x"}};
+  setPlan.entries.push_back({.folder = u"C:\\Data", .name = u"a.txt", .data = testsupport::Bytes("abc")});
+  setPlan.entries.push_back({.folder = u"Data", .name = u"loose.txt", .data = testsupport::Bytes("l")});
+  testsupport::WriteArchive(setPlan, dir_ / "a.qpx");
   QPXFile::OpenResult opened = QPXFile::OpenArchive(Engine(dir_ / "a.qpx"));
   ASSERT_EQ(opened.failure, QPXFile::OpenFailure::kNone);
   auto& archive = dynamic_cast<QPXFile::CQPXFileExtend&>(*opened.archive);
