@@ -45,9 +45,18 @@ bool CQPXFileIO::Open(const std::u16string& path, uint16_t mode) {
     lastError_ = kErrorBadPath;
     return false;
   }
-  if (const CMemoryVolumes* volumes = CScopedVolumeSource::Current()) return OpenFromMemory(*volumes, path, mode);
+  const std::vector<uint8_t>* bytes = nullptr;
   std::string hostPath;
-  if (!host::ToHostPath(path, hostPath)) {
+  if (const CMemoryVolumes* volumes = CScopedVolumeSource::Current()) {
+    // A volume source serves reading only, and only the files it holds.
+    bytes = volumes->Find(path);
+    const int refused = bytes == nullptr ? ENOENT : (mode != kModeRead && mode != kModeReadShared) ? EROFS : 0;
+    if (refused != 0) {
+      lastError_ = kErrorIo;
+      systemError_ = refused;
+      return false;
+    }
+  } else if (!host::ToHostPath(path, hostPath)) {
     // Only drive Z: exists; any other path names nothing on this host.
     lastError_ = kErrorIo;
     systemError_ = ENOENT;
@@ -55,7 +64,9 @@ bool CQPXFileIO::Open(const std::u16string& path, uint16_t mode) {
   }
   try {
     auto file = std::make_unique<host::PlatformFile>();
-    if (!file->Open(hostPath, hostMode)) {
+    const bool opened =
+        bytes != nullptr ? file->OpenMemory(bytes->data(), bytes->size()) : file->Open(hostPath, hostMode);
+    if (!opened) {
       lastError_ = kErrorIo;
       systemError_ = file->LastSystemError();
       return false;
@@ -65,38 +76,6 @@ bool CQPXFileIO::Open(const std::u16string& path, uint16_t mode) {
     file_ = std::move(file);
   } catch (const std::bad_alloc&) {
     lastError_ = kErrorIo;
-    systemError_ = ENOMEM;
-    return false;
-  }
-  mode_ = mode;
-  eof_ = false;
-  lastError_ = kErrorNone;
-  systemError_ = 0;
-  return true;
-}
-
-bool CQPXFileIO::OpenFromMemory(const CMemoryVolumes& volumes, const std::u16string& path, uint16_t mode) {
-  const std::vector<uint8_t>* bytes = volumes.Find(path);
-  lastError_ = kErrorIo;
-  if (bytes == nullptr) {
-    systemError_ = ENOENT;
-    return false;
-  }
-  if (mode != kModeRead && mode != kModeReadShared) {
-    systemError_ = EROFS;
-    return false;
-  }
-  try {
-    auto file = std::make_unique<host::PlatformFile>();
-    if (!file->OpenMemory(bytes->data(), bytes->size())) {
-      systemError_ = file->LastSystemError();
-      return false;
-    }
-    const size_t slash = path.rfind(u'\\');
-    folder_ = path.substr(0, slash);
-    fileName_ = path.substr(slash + 1);
-    file_ = std::move(file);
-  } catch (const std::bad_alloc&) {
     systemError_ = ENOMEM;
     return false;
   }

@@ -10,8 +10,6 @@
 
 namespace QPXFile {
 
-class CMemoryVolumes;
-
 // A whole file. Paths are engine paths (Z:\...); the folder and the name are
 // kept apart as the archive object asks for them separately.
 class CQPXFileIO : public CFileIO {
@@ -38,10 +36,6 @@ class CQPXFileIO : public CFileIO {
   int GetSystemError() const { return systemError_; }
 
  protected:
-  // Open from a volume source installed on this thread: read-only, and a
-  // path the source does not hold is a missing file.
-  bool OpenFromMemory(const CMemoryVolumes& volumes, const std::u16string& path, uint16_t mode);
-
   // Records the platform's reason beside a stream error code.
   void SetPlatformError(uint32_t code);
 
