@@ -15,6 +15,12 @@ packages=(
   # platform), a Japanese font so its texts render, and an X server with the
   # tools that drive the program in its end-to-end test.
   qt6-base-dev fonts-vlgothic xvfb xauth xdotool
+  # The Debian package and its checks: man pages from their scdoc source,
+  # dpkg-shlibdeps for the package's library dependencies, the validators of
+  # the menu entry and the AppStream data, and the file-type and man tools a
+  # desktop user has (mimetype is what xdg-mime asks outside a desktop).
+  scdoc dpkg-dev desktop-file-utils appstream shared-mime-info xdg-utils
+  libfile-mimeinfo-perl man-db groff-base
 )
 
 missing=()

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QTimer>
 #include <cstdio>
+#include <string_view>
 
 #include "app/folder_tree_model.h"
 #include "app/left_view.h"
@@ -33,21 +34,47 @@ void WriteStateForTests(app::CQPXManagerApp& tessera) {
   });
 }
 
+// Names, version and the options, shared by the windowed start and by
+// --help and --version, which must work without a display.
+void Describe(QCommandLineParser& parser, const QCommandLineOption& screenshot) {
+  QCoreApplication::setApplicationName(QStringLiteral("Tessera"));
+  QCoreApplication::setOrganizationName(QStringLiteral("Tessera"));
+  QCoreApplication::setApplicationVersion(QStringLiteral(TESSERA_VERSION));
+  parser.setApplicationDescription(QStringLiteral("Views and restores backup archives (.qpx, .qpi)."));
+  parser.addHelpOption();
+  parser.addVersionOption();
+  parser.addPositionalArgument(QStringLiteral("archive"), QStringLiteral("A backup archive (.qpx or .qpi) to open."),
+                               QStringLiteral("[archive]"));
+  parser.addOption(screenshot);
+}
+
+bool AsksOnlyForInformation(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (argument == "--") break;
+    if (argument == "-h" || argument == "--help" || argument == "--help-all" || argument == "-v" ||
+        argument == "--version" || argument == "-?")
+      return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  QApplication application(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("Tessera"));
-  QApplication::setOrganizationName(QStringLiteral("Tessera"));
-
-  QCommandLineParser parser;
-  parser.setApplicationDescription(QStringLiteral("Views and restores backup archives (.qpx, .qpi)."));
-  parser.addHelpOption();
-  parser.addPositionalArgument(QStringLiteral("archive"), QStringLiteral("A backup archive (.qpx or .qpi) to open."));
   const QCommandLineOption screenshot(QStringLiteral("screenshot"),
                                       QStringLiteral("Saves a picture of the main window to FILE (PNG) once it is shown, and ends."),
                                       QStringLiteral("FILE"));
-  parser.addOption(screenshot);
+  if (AsksOnlyForInformation(argc, argv)) {
+    QCoreApplication information(argc, argv);
+    QCommandLineParser parser;
+    Describe(parser, screenshot);
+    parser.process(information);  // prints and exits
+  }
+
+  QApplication application(argc, argv);
+  QCommandLineParser parser;
+  Describe(parser, screenshot);
   parser.process(application);
 
   app::CQPXManagerApp tessera;

@@ -4,12 +4,16 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDesktopServices>
+#include <QMessageBox>
+#include <QUrl>
 #include <QMenuBar>
 #include <QSplitter>
 #include <QVBoxLayout>
 
 #include "app/about_dlg.h"
 #include "app/app_texts.h"
+#include "app/desktop_integration.h"
 #include "app/file_icons.h"
 #include "app/generation_input_bar.h"
 #include "app/left_view.h"
@@ -22,6 +26,9 @@ namespace {
 // Commands that come with restoring, opening a file and the properties
 // dialogs, which are not built yet: shown, but disabled.
 constexpr char kNotYet[] = "この機能はまだ使用できません。";
+
+// Fixed in the program, not in the string table.
+constexpr char kShortcutFailed[] = "ショートカットの作成に失敗しました。";
 
 }  // namespace
 
@@ -97,17 +104,17 @@ void CMainFrame::BuildMenus() {
   large_->setChecked(true);
 
   QMenu* tools = menuBar()->addMenu(QStringLiteral("ツール(&T)"));
-  shortcut_ = tools->addAction(QStringLiteral("ショートカットを作成 (&S)"));
+  shortcut_ = tools->addAction(QStringLiteral("ショートカットを作成 (&S)"), this, [this] { OnCreateShortcut(); });
   options_ = tools->addAction(QStringLiteral("オプション (&O)"), &app_, &CQPXManagerApp::OnOptions);
 
   QMenu* help = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
-  help_ = help->addAction(QStringLiteral("Tesseraのヘルプ(&H)"));
+  help_ = help->addAction(QStringLiteral("Tesseraのヘルプ(&H)"), this, [this] { OnHelp(); });
   about_ = help->addAction(QStringLiteral("バージョン情報 (&A)..."), this, [this] {
     CAboutDlg about(this);
     about.exec();
   });
 
-  for (QAction* notYet : {restore_, shortcut_, help_}) {
+  for (QAction* notYet : {restore_}) {
     notYet->setEnabled(false);
     notYet->setToolTip(QString::fromUtf8(kNotYet));
   }
@@ -140,6 +147,19 @@ QMenu* CMainFrame::BuildContextMenu(bool forTree) {
   }
   menu->setToolTipsVisible(true);
   return menu;
+}
+
+void CMainFrame::OnHelp() {
+  // A missing help file is the browser's to report.
+  QDesktopServices::openUrl(QUrl::fromLocalFile(HelpFilePath(QCoreApplication::applicationDirPath())));
+}
+
+void CMainFrame::OnCreateShortcut() {
+  QMessageBox question(QMessageBox::Question, AppText(Text::kCaption), AppText(Text::kShortcutQuestion),
+                       QMessageBox::Yes | QMessageBox::No, this);
+  if (question.exec() != QMessageBox::Yes) return;
+  if (!WriteDesktopLauncher(DesktopFolder(), QCoreApplication::applicationFilePath()))
+    ShowErrorText(QString::fromUtf8(kShortcutFailed));
 }
 
 void CMainFrame::NextPane(bool) {

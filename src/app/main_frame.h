@@ -36,6 +36,14 @@ class CMainFrame : public QMainWindow {
   QAction* ListAction() const { return listView_; }
   QAction* OptionsAction() const { return options_; }
   QAction* AboutAction() const { return about_; }
+  QAction* ShortcutAction() const { return shortcut_; }
+  QAction* HelpAction() const { return help_; }
+
+  // Help: the program's HTML help in the desktop's browser.
+  void OnHelp();
+  // Desktop shortcut: after question 241, "Tessera.desktop" on the user's
+  // desktop, starting this executable.
+  void OnCreateShortcut();
 
   // F6 and Shift+F6: the next and the previous pane.
   void NextPane(bool forward);

@@ -13,6 +13,9 @@ int main(int argc, char** argv) {
                "restores them, alone or as the generations of a backup set.",
                "tessera-cli"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", std::string("tessera-cli " TESSERA_VERSION), "Print the version and exit");
+  app.footer("Exit status: 0 success, 1 damaged entries found or some entries not restored, 2 failure.\n"
+             "See tessera-cli(1) for the commands' options and examples.\n");
 
   std::string archive;
   bool json = false;
@@ -109,6 +112,8 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     app.exit(e);
