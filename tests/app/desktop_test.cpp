@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QUrl>
 #include <QtTest>
@@ -82,6 +83,27 @@ class DesktopTest : public QObject {
     QVERIFY(url.isLocalFile());
     QCOMPARE(QFileInfo(url.toLocalFile()).fileName(), QStringLiteral("index.html"));
     QVERIFY(ReadAll(url.toLocalFile()).contains("<title>Tesseraのヘルプ</title>"));
+  }
+
+  void versionAndHelpNeedNoDisplay() {
+    // As a package's scripts and a terminal without X call it.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    for (const QString& option : {QStringLiteral("--version"), QStringLiteral("--help")}) {
+      QProcess program;
+      program.setProcessEnvironment(environment);
+      program.start(QStringLiteral(TESSERA_APP_EXE), {option});
+      QVERIFY(program.waitForFinished(20000));
+      QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+      QCOMPARE(program.exitCode(), 0);
+      const QString out = QString::fromUtf8(program.readAllStandardOutput());
+      if (option == QStringLiteral("--version"))
+        QVERIFY2(QRegularExpression(QStringLiteral("^Tessera \\d+\\.\\d+\\.\\d+\n$")).match(out).hasMatch(), qPrintable(out));
+      else
+        QVERIFY2(out.contains(QStringLiteral("--screenshot <FILE>")) && out.contains(QStringLiteral("[archive]")), qPrintable(out));
+    }
   }
 
   void helpPrefersTheCopyInstalledBesideTheProgram() {
