@@ -47,7 +47,7 @@ debs=("$build"/tessera_*.deb)
 deb=${debs[0]}
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-for needed in libqt6widgets6 libqt6gui6 libqt6core6 qt6-qpa-plugins shared-mime-info; do
+for needed in libqt6widgets6 libqt6gui6 libqt6core6 qt6-qpa-plugins shared-mime-info desktop-file-utils; do
   grep -q "$needed" <<<"$depends" || fail "Depends lacks $needed"
 done
 if grep -q -- '-dev' <<<"$depends"; then fail "Depends names a development package"; fi
