@@ -69,7 +69,12 @@ int main(int argc, char** argv) {
     QCoreApplication information(argc, argv);
     QCommandLineParser parser;
     Describe(parser, screenshot);
-    parser.process(information);  // prints and exits
+    // Qt's own options (-platform NAME ...) are no error here: they only
+    // have a meaning for the windowed start.
+    parser.parse(QCoreApplication::arguments());
+    if (parser.isSet(QStringLiteral("version"))) parser.showVersion();
+    if (parser.isSet(QStringLiteral("help"))) parser.showHelp();
+    parser.process(information);  // --help-all, or an error
   }
 
   QApplication application(argc, argv);
