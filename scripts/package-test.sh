@@ -7,8 +7,9 @@
 #     found by its content) and a .qpm, as xdg-mime names them, and the menu
 #     entry as the default program for archives;
 #   - both man pages render without warnings; the completion loads;
-#   - the installed tessera-cli reads a sample archive and backup set, and
-#     the installed tessera renders its window with the set (offscreen);
+#   - the installed tessera-cli reads a sample archive and backup set, the
+#     installed tessera renders its window with the set (offscreen), and
+#     xdg-open on the set's archive starts it with the archive opened (Xvfb);
 #   - removing the package leaves none of its files behind.
 # Needs root (it installs and removes the package "tessera").
 set -euo pipefail
@@ -54,7 +55,11 @@ if grep -q -- '-dev' <<<"$depends"; then fail "Depends names a development packa
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tessera-package.XXXXXX")
 installed=0
+xvfb=
+opener=
 cleanup() {
+  [ -z "$opener" ] || kill "$opener" 2>/dev/null || true
+  [ -z "$xvfb" ] || kill "$xvfb" 2>/dev/null || true
   if [ "$installed" = 1 ]; then apt-get purge -y -qq tessera >/dev/null 2>&1 || true; fi
   rm -rf "$work"
 }
@@ -123,6 +128,44 @@ mkdir -m 700 "$work/runtime"
 QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$work/runtime /usr/bin/tessera --screenshot "$work/window.png" \
   "$out/set/set.qpx" >/dev/null 2>"$work/tessera.err" || { cat "$work/tessera.err" >&2; fail "the installed tessera did not start"; }
 [ -s "$work/window.png" ] || fail "the installed tessera rendered no window"
+
+step "xdg-open on an archive, as a double-click in a file manager"
+# The default program for the type, started the way the desktop starts it,
+# opens the archive in its window. xdg-open waits for the program, so it
+# runs in the background, and the program is ended once its title is seen.
+display=
+for n in $(seq 90 120); do
+  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=:$n; break; fi
+done
+[ -n "$display" ] || fail "no free X display number"
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb=$!
+stop_desktop() {
+  [ -z "$opener" ] || kill "$opener" 2>/dev/null || true
+  kill "$xvfb" 2>/dev/null || true
+  wait "$xvfb" 2>/dev/null || true
+  opener= xvfb=
+}
+for _ in $(seq 1 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
+DISPLAY=$display XDG_RUNTIME_DIR=$work/runtime xdg-open "$out/set/set.qpx" >"$work/xdg-open.log" 2>&1 &
+opener=$!
+window=
+for _ in $(seq 1 100); do
+  window=$(DISPLAY=$display xdotool search --name '^set\.qpx - Tessera$' 2>/dev/null | head -1) && [ -n "$window" ] && break
+  sleep 0.2
+done
+if [ -z "$window" ]; then
+  cat "$work/xdg-open.log" >&2
+  stop_desktop
+  fail "xdg-open did not open set.qpx in a tessera window"
+fi
+program=$(DISPLAY=$display xdotool getwindowpid "$window")
+echo "window \"$(DISPLAY=$display xdotool getwindowname "$window")\" of: $(ps -o args= -p "$program")"
+ps -o args= -p "$program" | grep -q "^/usr/bin/tessera $out/set/set.qpx\$" || { stop_desktop; fail "the window is not the installed tessera's"; }
+kill "$program"
+wait "$opener" 2>/dev/null || true
+opener=
+stop_desktop
 
 step "apt-get purge tessera"
 apt-get purge -y -qq tessera >/dev/null
