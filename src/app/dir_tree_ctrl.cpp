@@ -27,15 +27,21 @@ bool CDirTreeCtrl::InsertFolderPath(const std::u16string& path) {
 }
 
 void CDirTreeCtrl::FolderAdded(const std::u16string& path, bool) {
-  const QString p = QString::fromStdU16String(path);
-  if (!suspended_ && access_.IsPresentFolder(p)) AddPath(p, true);
+  if (!suspended_) AddPath(QString::fromStdU16String(path), true);
 }
 
 void CDirTreeCtrl::FolderRemoved(const std::u16string& path) {
-  // The node is already absent when this is reported, so only its kind is
-  // asked: a removed folder's item must go, or the pane would keep showing it.
-  const QString p = QString::fromStdU16String(path);
-  if (!suspended_ && access_.FindFolder(p) != nullptr) RemovePath(p);
+  if (!suspended_) RemovePath(QString::fromStdU16String(path));
+}
+
+void CDirTreeCtrl::SwitchStarting() {
+  // Items come and go during a switch; the shortcut to the parent used last
+  // must not outlive one of them.
+  ForgetLastParent();
+}
+
+void CDirTreeCtrl::SwitchFinished() {
+  ForgetLastParent();
 }
 
 void CDirTreeCtrl::Prune() {

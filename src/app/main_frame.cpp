@@ -19,8 +19,8 @@
 namespace app {
 namespace {
 
-// Commands that come with restoring, opening a file and the properties
-// dialogs, which are not built yet: shown, but disabled.
+// Commands that come with restoring and opening a file, which are not built
+// yet: shown, but disabled.
 constexpr char kNotYet[] = "この機能はまだ使用できません。";
 
 }  // namespace
@@ -133,11 +133,22 @@ QMenu* CMainFrame::BuildContextMenu(bool forTree) {
     });
   }
   QAction* restore = menu->addAction(QStringLiteral("復元(&R)"));
-  QAction* properties = menu->addAction(QStringLiteral("プロパティ(&P)"));
-  for (QAction* notYet : {restore, properties}) {
-    notYet->setEnabled(false);
-    notYet->setToolTip(QString::fromUtf8(kNotYet));
-  }
+  restore->setEnabled(false);
+  restore->setToolTip(QString::fromUtf8(kNotYet));
+  QAction* properties = menu->addAction(QStringLiteral("プロパティ(&P)"), this, [this, forTree] {
+    QStringList paths;
+    if (forTree) {
+      if (!tree_->SelectedFolderPath().isEmpty()) paths << tree_->SelectedFolderPath();
+    } else {
+      for (const QString& name : list_->SelectedNames()) paths << list_->CurrentFolder() + u'\\' + name;
+    }
+    app_.ShowProperties(paths);
+  });
+  // Alt+Enter in a pane, as on the desktops users come from.
+  properties->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Return));
+  properties->setShortcutContext(Qt::WidgetShortcut);
+  if (forTree) tree_->addAction(properties);
+  else list_->addAction(properties);
   menu->setToolTipsVisible(true);
   return menu;
 }
