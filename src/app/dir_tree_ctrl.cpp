@@ -35,13 +35,15 @@ void CDirTreeCtrl::FolderRemoved(const std::u16string& path) {
 }
 
 void CDirTreeCtrl::SwitchStarting() {
-  // Items come and go during a switch; the shortcut to the parent used last
-  // must not outlive one of them.
+  // A switch may add and remove thousands of folders: the pane hears them
+  // as one change when the switch has settled.
   ForgetLastParent();
+  model_.BeginLayoutBatch();
 }
 
 void CDirTreeCtrl::SwitchFinished() {
   ForgetLastParent();
+  model_.EndLayoutBatch();
 }
 
 void CDirTreeCtrl::Prune() {
