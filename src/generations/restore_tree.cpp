@@ -358,37 +358,85 @@ uint64_t FoldedHash(std::u16string_view name) { return QPMFile::FoldedPathHash(n
 class CIncrementalRestoreQPXFileExtendCreator::ChildIndex {
  public:
   explicit ChildIndex(const CFolder& folder) {
-    map_.reserve(folder.GetFiles().size() + folder.GetFolders().size());
+    Grow(2 * (folder.GetFiles().size() + folder.GetFolders().size()));
     for (CFSFile* f : folder.GetFiles()) Note(f);
     for (CFolder* f : folder.GetFolders()) Note(f);
   }
   void Note(CFSObject* child) {
-    Slot& s = map_[FoldedHash(child->GetName())];
-    const CFSObject* known = s.file ? static_cast<const CFSObject*>(s.file) : s.folder;
-    if (known && !host::EqualsNoCase(known->GetName(), child->GetName())) s.collided = true;
-    if (child->IsFolder()) s.folder = static_cast<CFolder*>(child);
-    else s.file = static_cast<CFSFile*>(child);
+    if (2 * (used_ + 1) > slots_.size()) Grow(2 * slots_.size());
+    const uint64_t hash = FoldedHash(child->GetName());
+    Slot& s = slots_[IndexFor(hash)];
+    if (s.Empty()) {
+      s.hash = hash;
+      s.node = reinterpret_cast<uintptr_t>(child);
+      ++used_;
+      return;
+    }
+    if (!host::EqualsNoCase(s.Known()->GetName(), child->GetName())) s.node |= kCollided;
+    if (!child->IsFolder()) {
+      // The file takes the slot; a folder of the same name moves aside.
+      if (s.Known()->IsFolder()) foldersBesideFiles_[hash] = static_cast<CFolder*>(s.Known());
+      s.node = reinterpret_cast<uintptr_t>(child) | (s.node & kCollided);
+    } else if (s.Known()->IsFolder()) {
+      s.node = reinterpret_cast<uintptr_t>(child) | (s.node & kCollided);
+    } else {
+      foldersBesideFiles_[hash] = static_cast<CFolder*>(child);
+    }
   }
   // False when the index cannot tell; `out` is then to be searched plainly.
   bool Find(std::u16string_view name, bool foldersOnly, CFSObject*& out) const {
     out = nullptr;
-    auto it = map_.find(FoldedHash(name));
-    if (it == map_.end()) return true;
-    const Slot& s = it->second;
-    if (s.collided) return false;
-    const CFSObject* known = s.file ? static_cast<const CFSObject*>(s.file) : s.folder;
+    const uint64_t hash = FoldedHash(name);
+    const Slot& s = slots_[IndexFor(hash)];
+    if (s.Empty()) return true;
+    if (s.node & kCollided) return false;
+    CFSObject* known = s.Known();
     if (!host::EqualsNoCase(known->GetName(), name)) return true;
-    out = foldersOnly ? static_cast<CFSObject*>(s.folder) : s.file ? static_cast<CFSObject*>(s.file) : s.folder;
+    if (foldersOnly && !known->IsFolder()) {
+      auto it = foldersBesideFiles_.find(hash);
+      out = it != foldersBesideFiles_.end() ? it->second : nullptr;
+    } else {
+      out = known;
+    }
     return true;
   }
 
  private:
+  // One flat table of 16-byte slots probed in place: a lookup in a folder
+  // of many thousand files touches one slot and the child, where a
+  // node-based map adds a bucket and a node at random places, which is what
+  // it costs once a large folder no longer fits the cache. The child is the
+  // file of the name if there is one (the plain search's answer), else the
+  // folder; the rare folder named like a file waits beside the table. Bit 0
+  // of the child's address (nodes are aligned) says that two names share
+  // the hash.
+  static constexpr uintptr_t kCollided = 1;
   struct Slot {
-    CFSFile* file = nullptr;
-    CFolder* folder = nullptr;
-    bool collided = false;
+    uint64_t hash = 0;
+    uintptr_t node = 0;
+    bool Empty() const { return node == 0; }
+    CFSObject* Known() const { return reinterpret_cast<CFSObject*>(node & ~kCollided); }
   };
-  std::unordered_map<uint64_t, Slot> map_;
+
+  // The slot holding `hash`, or the empty one where it would go.
+  size_t IndexFor(uint64_t hash) const {
+    const size_t mask = slots_.size() - 1;
+    for (size_t i = static_cast<size_t>(hash ^ (hash >> 29)) & mask;; i = (i + 1) & mask) {
+      if (slots_[i].Empty() || slots_[i].hash == hash) return i;
+    }
+  }
+  void Grow(size_t wanted) {
+    size_t size = 64;
+    while (size < wanted) size *= 2;
+    std::vector<Slot> old = std::exchange(slots_, std::vector<Slot>(size));
+    for (const Slot& s : old) {
+      if (!s.Empty()) slots_[IndexFor(s.hash)] = s;
+    }
+  }
+
+  std::vector<Slot> slots_;
+  size_t used_ = 0;
+  std::unordered_map<uint64_t, CFolder*> foldersBesideFiles_;
 };
 
 namespace {
