@@ -13,6 +13,7 @@
 #include "app/file_icons.h"
 #include "entry/backuped_file.h"
 #include "generations/restore_tree.h"
+#include "host/file_attributes.h"
 
 namespace app {
 namespace {
@@ -25,8 +26,6 @@ using IncrementalBackup::CFSObject;
 constexpr int kLabelX = 16;
 constexpr int kRowHeight = 22;
 constexpr int kRightMargin = 14;
-
-constexpr uint64_t kFileTimeUnixEpoch = 116444736000000000ull;  // 1970-01-01 as a FILETIME
 
 QString LastComponent(const QString& path) { return path.mid(path.lastIndexOf(u'\\') + 1); }
 
@@ -76,7 +75,7 @@ QString SizeText(uint64_t bytes) {
 QString TimeText(uint64_t fileTime) {
   // The calendar conversion takes FILETIMEs below 2^63 only.
   if (fileTime > static_cast<uint64_t>(INT64_MAX)) return {};
-  const auto units = static_cast<int64_t>(fileTime) - static_cast<int64_t>(kFileTimeUnixEpoch);
+  const auto units = static_cast<int64_t>(fileTime) - static_cast<int64_t>(host::kFileTimeUnixEpoch);
   const QDateTime local = QDateTime::fromMSecsSinceEpoch(units / 10000 - (units % 10000 < 0 ? 1 : 0), Qt::UTC).toLocalTime();
   if (!local.isValid()) return {};
   const QDate date = local.date();
