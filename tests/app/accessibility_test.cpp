@@ -6,8 +6,10 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QScrollBar>
@@ -110,6 +112,22 @@ class AccessibilityTest : public QObject {
     QVERIFY(reached.contains(frame->TreePane()));
     QVERIFY(reached.contains(frame->ListPane()));
     QVERIFY(reached.contains(frame->GenerationBar()->Combo()));
+
+    // The menu key opens a pane's context menu for its selected item (the
+    // platform turns the key into a keyboard context-menu event), not for the
+    // item that happens to lie at the pane's corner.
+    QVERIFY(frame->TreePane()->SelectFolder(QStringLiteral("C:\\Data")));
+    QStringList commands;
+    QTimer::singleShot(200, frame, [&] {
+      if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+        for (QAction* action : menu->actions()) commands << action->text();
+        menu->close();
+      }
+    });
+    QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(0, 0));
+    QApplication::sendEvent(frame->TreePane(), &menuKey);
+    QCOMPARE(commands, (QStringList{"開く(&O)", "復元(&R)", "プロパティ(&P)"}));
+    QCOMPARE(frame->TreePane()->SelectedFolderPath(), QStringLiteral("C:\\Data"));
 
     // F6 moves between the panes both ways.
     frame->TreePane()->setFocus();

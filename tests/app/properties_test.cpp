@@ -207,7 +207,8 @@ class PropertiesTest : public QObject {
     ModalWatcher watcher;
     app::CQPXManagerApp& app = h.Start({Q(files.archives[0])});
     QVERIFY(app.SelectGeneration(1));
-    const Shown report = Open(watcher, [&] { app.ShowProperties({FullPath(u"C:\\Data\\report.txt")}); });
+    const Shown report =
+        Open(watcher, [&] { app.ShowProperties({FullPath(u"C:\\Data\\report.txt")}); }, "properties-file-missing-entry");
     QCOMPARE(report.objectName, QStringLiteral("fileProperties"));
     QCOMPARE(report.fields["バックアップ時の場所"], QStringLiteral("C:\\Data\\report.txt"));
     QCOMPARE(report.fields["サイズ"], QStringLiteral("0 バイト"));
