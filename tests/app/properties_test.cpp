@@ -245,6 +245,13 @@ class PropertiesTest : public QObject {
     // The marks made to count are gone again: a restore started next starts from nothing.
     QCOMPARE(MarkedFiles(app), 0);
 
+    // A drive item counts the whole drive.
+    const Shown drive = Open(watcher, [&] { app.ShowProperties({FullPath(u"C:")}); });
+    QCOMPARE(drive.title, QStringLiteral("C: のプロパティ"));
+    QCOMPARE(drive.fields["内容"], QStringLiteral("ファイル数: 6、フォルダ数: 4"));
+    QCOMPARE(drive.fields["サイズ"], QStringLiteral("7,783 バイト"));
+    QCOMPARE(drive.fields["作成日時"], QString());
+
     const Shown empty = Open(watcher, [&] { app.ShowProperties({FullPath(u"C:\\Data\\Empty")}); });
     QCOMPARE(empty.fields["内容"], QStringLiteral("ファイル数: 0、フォルダ数: 0"));
     QCOMPARE(empty.fields["サイズ"], QStringLiteral("0 バイト"));
