@@ -11,6 +11,7 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QMessageBox>
@@ -179,15 +180,15 @@ DialogRun RunDialog(app::CQPXManagerApp& app, const fs::path& destination) {
 }
 
 // Loaded once, released before the QApplication ends.
-std::unique_ptr<app::CQPXManagerApp> app;
+std::unique_ptr<app::CQPXManagerApp> loaded;
 
 void BM_RestoreDialogVsCliExtract(benchmark::State& state) {
   const fs::path& archive = OneGibSet();
-  if (!app) {
-    app = std::make_unique<app::CQPXManagerApp>(
+  if (!loaded) {
+    loaded = std::make_unique<app::CQPXManagerApp>(
         app::AppOptions{.configFile = QString::fromStdString((BenchDir() / "Tessera.ini").string()),
                         .lockFile = QString::fromStdString((BenchDir() / "Tessera.lock").string())});
-    if (!app->InitInstance({QString::fromStdString(archive.string())}) || !app->IsOpened()) {
+    if (!loaded->InitInstance({QString::fromStdString(archive.string())}) || !loaded->IsOpened()) {
       state.SkipWithError("the set did not load");
       return;
     }
@@ -206,9 +207,9 @@ void BM_RestoreDialogVsCliExtract(benchmark::State& state) {
     double cli = 0;
     if (first) {
       cli = RunCliExtract(archive, cliOut, status);
-      dialogRun = RunDialog(*app, appOut);
+      dialogRun = RunDialog(*loaded, appOut);
     } else {
-      dialogRun = RunDialog(*app, appOut);
+      dialogRun = RunDialog(*loaded, appOut);
       cli = RunCliExtract(archive, cliOut, status);
     }
     first = !first;
@@ -243,8 +244,8 @@ int main(int argc, char** argv) {
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  if (app) app->ExitInstance();
-  app.reset();
+  if (loaded) loaded->ExitInstance();
+  loaded.reset();
   std::error_code ec;
   if (std::getenv("TESSERA_BENCH_KEEP") == nullptr) fs::remove_all(BenchDir(), ec);
   return 0;

@@ -358,6 +358,25 @@ class RestoreTest : public QObject {
     QVERIFY(watcher.Texts().isEmpty());
   }
 
+  void mailDataIsPointedOutOnceWhenTheDialogOpens() {
+    for (const uint16_t code : {uint16_t(1), uint16_t(3)}) {
+      testsupport::BackupSetSpec set = RestoreSet();
+      set.generations[0].categoryItems = {{u"Mail", u"Outlook", code}};
+      Loaded l(set);
+      ModalWatcher watcher;
+      QVERIFY(app::MarkForRestore(*l.app, QStringLiteral("C:\\Data"), {QStringLiteral("plain.txt")}));
+      app::CRestoreProgressDlg dialog(*l.app);
+      dialog.show();
+      QTest::qWait(100);
+      dialog.hide();
+      dialog.show();
+      QTest::qWait(100);
+      const QStringList expected = code == 1 ? QStringList{apptest::Txt(240)} : QStringList{};
+      QCOMPARE(watcher.Texts(), expected);
+      dialog.close();
+    }
+  }
+
   void folderChoicesThatCannotBeTargetsAreRefused() {
     Loaded l;
     ModalWatcher watcher;
