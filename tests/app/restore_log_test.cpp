@@ -3,6 +3,7 @@
 // 932 and CR LF line ends.
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStandardPaths>
@@ -35,6 +36,18 @@ const QString kShown = QStringLiteral(
     "ファイル　/out/b.txt　を復元できませんでした。\n"
     "ファイルが使用中か、読み取り専用になっている可能性があります。\n"
     "復元処理が中止されました。\n");
+
+// Types a path into Qt's own file dialog and accepts it, as a user would;
+// the dialog reads its folder in the background, which may replace a name
+// set with selectFile() before it has finished.
+void TypeAndAccept(QFileDialog* files, const QString& path) {
+  auto* edit = files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+  QVERIFY(edit != nullptr);
+  QTimer::singleShot(50, files, [files, edit, path] {
+    edit->setText(path);
+    QMetaObject::invokeMethod(files, "accept", Qt::QueuedConnection);
+  });
+}
 
 QByteArray ReadAll(const QString& path) {
   QFile file(path);
@@ -137,12 +150,11 @@ class RestoreLogTest : public QObject {
     QString proposedName, proposedFolder, filters;
     watcher.SetOtherHandler([&](QWidget* modal) {
       auto* files = qobject_cast<QFileDialog*>(modal);
-      if (files == nullptr) return;
+      if (files == nullptr || !proposedName.isEmpty()) return;
       proposedName = files->selectedFiles().value(0);
       proposedFolder = files->directory().absolutePath();
       filters = files->nameFilters().join(u'|');
-      files->selectFile(saved);
-      QMetaObject::invokeMethod(files, "accept", Qt::QueuedConnection);
+      TypeAndAccept(files, saved);
     });
     app::CShowLogDlg dialog(QPXFile::RestoreLogger(), folder + "/set(1世代目).qpx");
     QTimer::singleShot(0, &dialog, [&] { dialog.SaveButton()->click(); });
@@ -164,6 +176,19 @@ class RestoreLogTest : public QObject {
     QVERIFY(bytes.startsWith(QByteArray("\x8A\xF9", 2)));
   }
 
+  void aNameTooLongToProposeIsRefused() {
+    AppHarness h;
+    h.Start();
+    ModalWatcher watcher;
+    FillLog();
+    bool asked = false;
+    watcher.SetOtherHandler([&](QWidget* modal) { asked = asked || qobject_cast<QFileDialog*>(modal) != nullptr; });
+    app::CShowLogDlg dialog(QPXFile::RestoreLogger(), QStringLiteral("/docs/") + QString(497, u'x') + ".qpx");
+    dialog.OnSave();
+    QCOMPARE(watcher.Texts(), QStringList{apptest::Txt(125)});
+    QVERIFY(!asked);
+  }
+
   void aFailedSaveSaysSoAndKeepsTheDialog() {
     AppHarness h;
     h.Start();
@@ -175,10 +200,9 @@ class RestoreLogTest : public QObject {
       if (auto* files = qobject_cast<QFileDialog*>(modal)) {
         // Qt's own dialog refuses a folder that is not there; the file name
         // is taken as typed.
-        files->setOption(QFileDialog::DontConfirmOverwrite);
-        files->selectFile(saved);
+        if (answered) return;
         answered = true;
-        QMetaObject::invokeMethod(files, "accept", Qt::QueuedConnection);
+        TypeAndAccept(files, saved);
       }
     });
     app::CShowLogDlg dialog(QPXFile::RestoreLogger(), QString());

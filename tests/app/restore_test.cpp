@@ -5,6 +5,7 @@
 // commands of the menus.
 #include <QCheckBox>
 #include <QPointer>
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <QDesktopServices>
@@ -156,6 +157,7 @@ class DialogDriver {
   QStringList questions;
   QString finalStatus;
   QString finalTitle;
+  QString titleWhileAsked;
   bool sawFolderDialog = false;
 
  private:
@@ -194,6 +196,7 @@ class DialogDriver {
       if (questions.isEmpty() || questions.back() != ask->MessageLabel()->text() || asked_ != ask) {
         asked_ = ask;
         questions << ask->MessageLabel()->text();
+        if (restore_ != nullptr) titleWhileAsked = restore_->windowTitle();
         if (onFirstQuestion && questions.size() == 1) {
           Later(restore_, [this] { onFirstQuestion(*restore_); });
           return;
@@ -436,6 +439,7 @@ class RestoreTest : public QObject {
       dialog.exec();
       QCOMPARE(watcher.Texts(), QStringList{QStringLiteral("復元処理を中断しますか？")});
       QCOMPARE(driver.questions.size(), 1);
+      QCOMPARE(driver.titleWhileAsked, apptest::Txt(175));
       if (!yes) {
         QVERIFY(dialog.Succeeded());
         QCOMPARE(ReadAll(out + "/plain.txt"), QByteArray("plain contents\r\n"));
@@ -461,8 +465,17 @@ class RestoreTest : public QObject {
     QCOMPARE(l.app->CurrentFolder(), QStringLiteral("C:\\Data"));
     const QString out = l.Target();
     app::CAutoRestoreDlg dialog(*l.app, out);
+    // The percent shown only ever grows, to 100.
+    QList<int> shown;
+    connect(dialog.ProgressBar(), &QProgressBar::valueChanged, [&] {
+      const int percent = dialog.PercentLabel()->text().toInt();
+      if (shown.isEmpty() || shown.back() != percent) shown << percent;
+    });
     dialog.exec();
     QVERIFY(dialog.Succeeded());
+    QVERIFY(!shown.isEmpty());
+    QCOMPARE(shown.back(), 100);
+    QVERIFY2(std::is_sorted(shown.begin(), shown.end()), qPrintable(QString::number(shown.size())));
     QVERIFY2(watcher.Texts().isEmpty(), qPrintable(watcher.Texts().join(u'\n')));
 
     // Below the target as they lay below the folder they were marked in.
