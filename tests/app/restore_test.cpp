@@ -555,6 +555,26 @@ class RestoreTest : public QObject {
     }
     QVERIFY(watcher.Texts().isEmpty());
   }
+
+  void entriesTheirArchiveLacksFailTheRestoreAndSaySo() {
+    testsupport::BackupSetSpec set = RestoreSet();
+    set.gaps = {{0, u"C:\\Data\\plain.txt"}};
+    Loaded l(set);
+    ModalWatcher watcher;
+    QVERIFY(app::MarkForRestore(*l.app, QStringLiteral("C:\\Data"), {QStringLiteral("plain.txt")}));
+    app::CAutoRestoreDlg automatic(*l.app, l.Target());
+    automatic.exec();
+    QVERIFY(!automatic.Succeeded());
+    QCOMPARE(watcher.Texts(), QStringList{apptest::Txt(181)});
+    watcher.Clear();
+    FakeFreeSpace room(1 << 20);
+    app::CRestoreProgressDlg dialog(*l.app);
+    dialog.SetTargetFolder(l.Target());
+    dialog.OnStart();
+    QVERIFY(!dialog.IsRunning());
+    QCOMPARE(watcher.Texts(), QStringList{apptest::Txt(181)});
+    QVERIFY(QDir(l.Target()).isEmpty());
+  }
 };
 
 QTEST_MAIN(RestoreTest)
