@@ -61,6 +61,7 @@ CMainFrame::CMainFrame(CQPXManagerApp& app) : app_(app) {
     if (!path.isEmpty()) app_.SetCurrentFolder(path);
   });
   connect(list_, &CQPXManagerView::FolderOpened, this, [this](const QString& path) { tree_->SelectFolder(path); });
+  connect(list_, &CQPXManagerView::RestoreRequested, this, &CMainFrame::RestoreListSelection);
   connect(bar_, &CGenerationInputBar::GenerationChosen, this, [this](int index) { app_.SelectGeneration(index); });
   connect(bar_, &CGenerationInputBar::RestoreClicked, this, &CMainFrame::OnRestore);
   // The restore command acts on the pane the user worked in last.
@@ -139,6 +140,7 @@ QMenu* CMainFrame::BuildContextMenu(bool forTree) {
     menu->addAction(QStringLiteral("開く(&O)"), this, [this] {
       const QModelIndexList rows = list_->selectionModel()->selectedIndexes();
       if (rows.size() == 1) emit list_->activated(rows.first());
+      else if (rows.size() > 1) RestoreListSelection();
     });
   }
   QAction* restore = menu->addAction(QStringLiteral("復元(&R)"), this,
