@@ -19,13 +19,13 @@
 #include "app/left_view.h"
 #include "app/qpx_manager_app.h"
 #include "app/qpx_manager_view.h"
+#include "app/restore_progress_dlg.h"
+#include "app/restore_selection.h"
 
 namespace app {
 namespace {
 
-// Commands that come with restoring, opening a file and the properties
-// dialogs, which are not built yet: shown, but disabled.
-constexpr char kNotYet[] = "この機能はまだ使用できません。";
+constexpr char kRootDriveRefused[] = "ルートドライブを直接復元することはできません";
 
 // Fixed in the program, not in the string table.
 constexpr char kShortcutFailed[] = "ショートカットの作成に失敗しました。";
@@ -64,7 +64,13 @@ CMainFrame::CMainFrame(CQPXManagerApp& app) : app_(app) {
     if (!path.isEmpty()) app_.SetCurrentFolder(path);
   });
   connect(list_, &CQPXManagerView::FolderOpened, this, [this](const QString& path) { tree_->SelectFolder(path); });
+  connect(list_, &CQPXManagerView::RestoreRequested, this, &CMainFrame::RestoreListSelection);
   connect(bar_, &CGenerationInputBar::GenerationChosen, this, [this](int index) { app_.SelectGeneration(index); });
+  connect(bar_, &CGenerationInputBar::RestoreClicked, this, &CMainFrame::OnRestore);
+  // The restore command acts on the pane the user worked in last.
+  connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+    if (now == tree_ || now == list_) treeActive_ = now == tree_;
+  });
 
   resize(820, 560);
   SetDocumentTitle(QString());
@@ -84,7 +90,7 @@ void CMainFrame::BuildMenus() {
     list_->SelectAll();
     list_->setFocus();
   });
-  restore_ = edit->addAction(QStringLiteral("復元"));
+  restore_ = edit->addAction(QStringLiteral("復元"), this, &CMainFrame::OnRestore);
   restore_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
 
   QMenu* view = menuBar()->addMenu(QStringLiteral("表示(&V)"));
@@ -114,12 +120,6 @@ void CMainFrame::BuildMenus() {
     about.exec();
   });
 
-  for (QAction* notYet : {restore_}) {
-    notYet->setEnabled(false);
-    notYet->setToolTip(QString::fromUtf8(kNotYet));
-  }
-  file->setToolTipsVisible(true);
-
   auto* next = new QAction(this);
   next->setShortcut(QKeySequence(Qt::Key_F6));
   connect(next, &QAction::triggered, this, [this] { NextPane(true); });
@@ -137,14 +137,27 @@ QMenu* CMainFrame::BuildContextMenu(bool forTree) {
     menu->addAction(QStringLiteral("開く(&O)"), this, [this] {
       const QModelIndexList rows = list_->selectionModel()->selectedIndexes();
       if (rows.size() == 1) emit list_->activated(rows.first());
+      else if (rows.size() > 1) RestoreListSelection();
     });
   }
-  QAction* restore = menu->addAction(QStringLiteral("復元(&R)"));
-  QAction* properties = menu->addAction(QStringLiteral("プロパティ(&P)"));
-  for (QAction* notYet : {restore, properties}) {
-    notYet->setEnabled(false);
-    notYet->setToolTip(QString::fromUtf8(kNotYet));
-  }
+  QAction* restore = menu->addAction(QStringLiteral("復元(&R)"), this,
+                                     [this, forTree] { forTree ? RestoreTreeFolder() : RestoreListSelection(); });
+  restore->setObjectName(QStringLiteral("restore"));
+  (forTree ? treeRestore_ : listRestore_) = restore;
+  QAction* properties = menu->addAction(QStringLiteral("プロパティ(&P)"), this, [this, forTree] {
+    QStringList paths;
+    if (forTree) {
+      if (!tree_->SelectedFolderPath().isEmpty()) paths << tree_->SelectedFolderPath();
+    } else {
+      for (const QString& name : list_->SelectedNames()) paths << list_->CurrentFolder() + u'\\' + name;
+    }
+    app_.ShowProperties(paths);
+  });
+  // Alt+Enter in a pane, as on the desktops users come from.
+  properties->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Return));
+  properties->setShortcutContext(Qt::WidgetShortcut);
+  if (forTree) tree_->addAction(properties);
+  else list_->addAction(properties);
   menu->setToolTipsVisible(true);
   return menu;
 }
@@ -173,9 +186,51 @@ void CMainFrame::SetDocumentTitle(const QString& fileName) {
   setWindowTitle(fileName.isEmpty() ? suffix : fileName + QStringLiteral(" - ") + suffix);
 }
 
-void CMainFrame::SetOpened(bool) {
-  // The restore commands stay disabled until restoring is built.
-  bar_->SetRestoreEnabled(false);
+void CMainFrame::SetOpened(bool opened) {
+  bar_->SetRestoreEnabled(opened);
+  restore_->setEnabled(opened);
+  if (treeRestore_ != nullptr) treeRestore_->setEnabled(opened);
+  if (listRestore_ != nullptr) listRestore_->setEnabled(opened);
+}
+
+void CMainFrame::OnRestore() {
+  // The window's focus child is the pane in use even while another window
+  // is active; a click on the bar's button leaves it with the button.
+  if (focusWidget() == tree_ || focusWidget() == list_) treeActive_ = focusWidget() == tree_;
+  if (treeActive_) RestoreTreeFolder();
+  else RestoreListSelection();
+}
+
+void CMainFrame::RunRestoreDialog() {
+  CRestoreProgressDlg dialog(app_, this);
+  dialog.exec();
+}
+
+void CMainFrame::RestoreTreeFolder() {
+  if (!app_.IsOpened()) return;
+  const QString path = tree_->SelectedFolderPath();
+  if (path.isEmpty()) return;
+  // A whole drive of the backed-up computer is not restored as one folder.
+  const qsizetype cut = path.lastIndexOf(u'\\');
+  if (cut < 0 || cut == path.size() - 1) {
+    ShowErrorText(QString::fromUtf8(kRootDriveRefused));
+    return;
+  }
+  // The folder itself is recreated below the target: its parent is the base.
+  MarkForRestore(app_, path.left(cut), {path.mid(cut + 1)});
+  RunRestoreDialog();
+  UnmarkFolder(app_, path);
+  app_.SetCurrentFolder(path);
+}
+
+void CMainFrame::RestoreListSelection() {
+  if (!app_.IsOpened()) return;
+  const QStringList names = list_->SelectedNames();
+  if (names.isEmpty()) return;
+  const QString folder = list_->CurrentFolder();
+  MarkForRestore(app_, folder, names);
+  RunRestoreDialog();
+  UnmarkFolder(app_, folder);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {

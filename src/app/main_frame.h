@@ -52,12 +52,21 @@ class CMainFrame : public QMainWindow {
   // Enables what needs a loaded backup.
   void SetOpened(bool opened);
 
+  // "復元": the selected folder of the tree, or the selected entries of the
+  // list, whichever pane was used last; each runs the restore dialog.
+  void OnRestore();
+  void RestoreTreeFolder();
+  void RestoreListSelection();
+  QAction* TreeRestoreAction() const { return treeRestore_; }
+  QAction* ListRestoreAction() const { return listRestore_; }
+
  protected:
   void closeEvent(QCloseEvent* event) override;
 
  private:
   void BuildMenus();
   QMenu* BuildContextMenu(bool forTree);
+  void RunRestoreDialog();
 
   CQPXManagerApp& app_;
   CGenerationInputBar* bar_;
@@ -75,6 +84,9 @@ class CMainFrame : public QMainWindow {
   QAction* help_ = nullptr;
   QAction* about_ = nullptr;
   QAction* properties_ = nullptr;
+  QAction* treeRestore_ = nullptr;
+  QAction* listRestore_ = nullptr;
+  bool treeActive_ = false;
 };
 
 }  // namespace app

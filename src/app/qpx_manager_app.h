@@ -55,6 +55,9 @@ class CQPXManagerApp : public QObject, public CShowTaskProgressDlgConnector, pub
   bool SelectGeneration(int index);
   // The options dialog.
   void OnOptions();
+  // The property dialog for full pane paths (one folder, one file, or a
+  // selection); nothing without a loaded backup.
+  void ShowProperties(const QStringList& paths);
 
   // Asks the user for an archive to open; a null string means cancelled.
   using FileChooser = std::function<QString(QWidget* parent, const QString& filter, const QString& suffix)>;
@@ -70,6 +73,10 @@ class CQPXManagerApp : public QObject, public CShowTaskProgressDlgConnector, pub
   long GenerationCount() const;
   // The loaded set, or null.
   const IncrementalBackup::CBackupSet* Set() const { return set_.get(); }
+  // The same for marking entries for a restore.
+  IncrementalBackup::CBackupSet* MutableSet() { return set_.get(); }
+  // The folder tree's adapter of the loaded set, or null.
+  IncrementalBackup::CDirTreeCtrl* DirTree() const { return dirTree_.get(); }
 
   // CShowTaskProgressDlgConnector.
   int32_t RunTask(CShowTaskProgressDlg& dialog) override;

@@ -71,7 +71,12 @@ QStringList CQPXManagerView::SelectedNames() const {
 
 void CQPXManagerView::Open(const QModelIndex& index) {
   const ListEntry* entry = model_.EntryAt(index.row());
-  if (entry == nullptr || selectionModel()->selectedIndexes().size() > 1) return;
+  if (entry == nullptr) return;
+  // Opening several entries restores them.
+  if (selectionModel()->selectedIndexes().size() > 1) {
+    emit RestoreRequested();
+    return;
+  }
   // Opening a file restores it quietly first, which comes with restoring.
   if (entry->folder) emit FolderOpened(currentFolder_ + u'\\' + entry->name);
 }

@@ -32,6 +32,8 @@ class CQPXManagerView : public QListView {
  signals:
   // A folder entry was opened: the tree pane selects it.
   void FolderOpened(const QString& path);
+  // Two or more entries were opened at once: they are restored.
+  void RestoreRequested();
 
  protected:
   void contextMenuEvent(QContextMenuEvent* event) override;
