@@ -4,6 +4,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
 #include <QMenuBar>
 #include <QSplitter>
 #include <QVBoxLayout>
@@ -14,7 +15,9 @@
 #include "app/generation_input_bar.h"
 #include "app/left_view.h"
 #include "app/qpx_manager_app.h"
+#include "app/qpx_data_object.h"
 #include "app/qpx_manager_view.h"
+#include "app/temporary_restore.h"
 
 namespace app {
 namespace {
@@ -57,6 +60,13 @@ CMainFrame::CMainFrame(CQPXManagerApp& app) : app_(app) {
     if (!path.isEmpty()) app_.SetCurrentFolder(path);
   });
   connect(list_, &CQPXManagerView::FolderOpened, this, [this](const QString& path) { tree_->SelectFolder(path); });
+  connect(list_, &CQPXManagerView::RestoreRequested, this, [this] { restore_->trigger(); });
+  list_->SetTemporaryRestore(
+      [this](const QString& folder, const QStringList& names, bool quiet) {
+        return RunTemporaryRestore(app_, folder, names, quiet);
+      },
+      [this] { return app_.Config().RestoreFolder(); });
+  setAcceptDrops(true);
   connect(bar_, &CGenerationInputBar::GenerationChosen, this, [this](int index) { app_.SelectGeneration(index); });
 
   resize(820, 560);
@@ -127,10 +137,7 @@ QMenu* CMainFrame::BuildContextMenu(bool forTree) {
   if (forTree) {
     menu->addAction(QStringLiteral("開く(&O)"), this, [this] { tree_->expand(tree_->currentIndex()); });
   } else {
-    menu->addAction(QStringLiteral("開く(&O)"), this, [this] {
-      const QModelIndexList rows = list_->selectionModel()->selectedIndexes();
-      if (rows.size() == 1) emit list_->activated(rows.first());
-    });
+    menu->addAction(QStringLiteral("開く(&O)"), this, [this] { list_->OpenSelection(); });
   }
   QAction* restore = menu->addAction(QStringLiteral("復元(&R)"));
   QAction* properties = menu->addAction(QStringLiteral("プロパティ(&P)"));
@@ -161,6 +168,28 @@ void CMainFrame::SetOpened(bool) {
 void CMainFrame::closeEvent(QCloseEvent* event) {
   app_.ReleaseLoadedState();
   QMainWindow::closeEvent(event);
+}
+
+void CMainFrame::AnswerDrag(QDragMoveEvent* event) {
+  const bool own = list_->IsDragging() || qobject_cast<const CQPXDataObject*>(event->mimeData()) != nullptr;
+  if (own || !event->mimeData()->hasUrls()) {
+    event->ignore();
+    return;
+  }
+  event->setDropAction(Qt::CopyAction);
+  event->accept();
+}
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent* event) { AnswerDrag(event); }
+
+void CMainFrame::dragMoveEvent(QDragMoveEvent* event) { AnswerDrag(event); }
+
+void CMainFrame::dragLeaveEvent(QDragLeaveEvent*) { update(); }
+
+void CMainFrame::dropEvent(QDropEvent* event) {
+  update();
+  event->setDropAction(Qt::IgnoreAction);
+  event->ignore();
 }
 
 }  // namespace app
