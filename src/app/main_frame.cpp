@@ -17,14 +17,18 @@
 #include "app/qpx_manager_app.h"
 #include "app/qpx_data_object.h"
 #include "app/qpx_manager_view.h"
+#include "app/restore_progress_dlg.h"
+#include "app/restore_selection.h"
 #include "app/temporary_restore.h"
 
 namespace app {
 namespace {
 
-// Commands that come with restoring, opening a file and the properties
-// dialogs, which are not built yet: shown, but disabled.
+// Commands that come with the desktop shortcut, the help and the
+// properties dialogs, which are not built yet: shown, but disabled.
 constexpr char kNotYet[] = "この機能はまだ使用できません。";
+
+constexpr char kRootDriveRefused[] = "ルートドライブを直接復元することはできません";
 
 }  // namespace
 
@@ -60,7 +64,7 @@ CMainFrame::CMainFrame(CQPXManagerApp& app) : app_(app) {
     if (!path.isEmpty()) app_.SetCurrentFolder(path);
   });
   connect(list_, &CQPXManagerView::FolderOpened, this, [this](const QString& path) { tree_->SelectFolder(path); });
-  connect(list_, &CQPXManagerView::RestoreRequested, this, [this] { restore_->trigger(); });
+  connect(list_, &CQPXManagerView::RestoreRequested, this, &CMainFrame::RestoreListSelection);
   list_->SetTemporaryRestore(
       [this](const QString& folder, const QStringList& names, bool quiet) {
         return RunTemporaryRestore(app_, folder, names, quiet);
@@ -68,6 +72,11 @@ CMainFrame::CMainFrame(CQPXManagerApp& app) : app_(app) {
       [this] { return app_.Config().RestoreFolder(); });
   setAcceptDrops(true);
   connect(bar_, &CGenerationInputBar::GenerationChosen, this, [this](int index) { app_.SelectGeneration(index); });
+  connect(bar_, &CGenerationInputBar::RestoreClicked, this, &CMainFrame::OnRestore);
+  // The restore command acts on the pane the user worked in last.
+  connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+    if (now == tree_ || now == list_) treeActive_ = now == tree_;
+  });
 
   resize(820, 560);
   SetDocumentTitle(QString());
@@ -87,7 +96,7 @@ void CMainFrame::BuildMenus() {
     list_->SelectAll();
     list_->setFocus();
   });
-  restore_ = edit->addAction(QStringLiteral("復元"));
+  restore_ = edit->addAction(QStringLiteral("復元"), this, &CMainFrame::OnRestore);
   restore_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
 
   QMenu* view = menuBar()->addMenu(QStringLiteral("表示(&V)"));
@@ -117,7 +126,7 @@ void CMainFrame::BuildMenus() {
     about.exec();
   });
 
-  for (QAction* notYet : {restore_, shortcut_, help_}) {
+  for (QAction* notYet : {shortcut_, help_}) {
     notYet->setEnabled(false);
     notYet->setToolTip(QString::fromUtf8(kNotYet));
   }
@@ -139,9 +148,12 @@ QMenu* CMainFrame::BuildContextMenu(bool forTree) {
   } else {
     menu->addAction(QStringLiteral("開く(&O)"), this, [this] { list_->OpenSelection(); });
   }
-  QAction* restore = menu->addAction(QStringLiteral("復元(&R)"));
+  QAction* restore = menu->addAction(QStringLiteral("復元(&R)"), this,
+                                     [this, forTree] { forTree ? RestoreTreeFolder() : RestoreListSelection(); });
+  restore->setObjectName(QStringLiteral("restore"));
+  (forTree ? treeRestore_ : listRestore_) = restore;
   QAction* properties = menu->addAction(QStringLiteral("プロパティ(&P)"));
-  for (QAction* notYet : {restore, properties}) {
+  for (QAction* notYet : {properties}) {
     notYet->setEnabled(false);
     notYet->setToolTip(QString::fromUtf8(kNotYet));
   }
@@ -160,9 +172,48 @@ void CMainFrame::SetDocumentTitle(const QString& fileName) {
   setWindowTitle(fileName.isEmpty() ? suffix : fileName + QStringLiteral(" - ") + suffix);
 }
 
-void CMainFrame::SetOpened(bool) {
-  // The restore commands stay disabled until restoring is built.
-  bar_->SetRestoreEnabled(false);
+void CMainFrame::SetOpened(bool opened) {
+  bar_->SetRestoreEnabled(opened);
+  restore_->setEnabled(opened);
+  if (treeRestore_ != nullptr) treeRestore_->setEnabled(opened);
+  if (listRestore_ != nullptr) listRestore_->setEnabled(opened);
+}
+
+void CMainFrame::OnRestore() {
+  if (treeActive_) RestoreTreeFolder();
+  else RestoreListSelection();
+}
+
+void CMainFrame::RunRestoreDialog() {
+  CRestoreProgressDlg dialog(app_, this);
+  dialog.exec();
+}
+
+void CMainFrame::RestoreTreeFolder() {
+  if (!app_.IsOpened()) return;
+  const QString path = tree_->SelectedFolderPath();
+  if (path.isEmpty()) return;
+  // A whole drive of the backed-up computer is not restored as one folder.
+  const qsizetype cut = path.lastIndexOf(u'\\');
+  if (cut < 0 || cut == path.size() - 1) {
+    ShowErrorText(QString::fromUtf8(kRootDriveRefused));
+    return;
+  }
+  // The folder itself is recreated below the target: its parent is the base.
+  MarkForRestore(app_, path.left(cut), {path.mid(cut + 1)});
+  RunRestoreDialog();
+  UnmarkFolder(app_, path);
+  app_.SetCurrentFolder(path);
+}
+
+void CMainFrame::RestoreListSelection() {
+  if (!app_.IsOpened()) return;
+  const QStringList names = list_->SelectedNames();
+  if (names.isEmpty()) return;
+  const QString folder = list_->CurrentFolder();
+  MarkForRestore(app_, folder, names);
+  RunRestoreDialog();
+  UnmarkFolder(app_, folder);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {

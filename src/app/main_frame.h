@@ -44,6 +44,14 @@ class CMainFrame : public QMainWindow {
   // Enables what needs a loaded backup.
   void SetOpened(bool opened);
 
+  // "復元": the selected folder of the tree, or the selected entries of the
+  // list, whichever pane was used last; each runs the restore dialog.
+  void OnRestore();
+  void RestoreTreeFolder();
+  void RestoreListSelection();
+  QAction* TreeRestoreAction() const { return treeRestore_; }
+  QAction* ListRestoreAction() const { return listRestore_; }
+
  protected:
   void closeEvent(QCloseEvent* event) override;
   // The window takes no drops: files from other programs get the copy
@@ -57,6 +65,7 @@ class CMainFrame : public QMainWindow {
   void BuildMenus();
   void AnswerDrag(QDragMoveEvent* event);
   QMenu* BuildContextMenu(bool forTree);
+  void RunRestoreDialog();
 
   CQPXManagerApp& app_;
   CGenerationInputBar* bar_;
@@ -74,6 +83,9 @@ class CMainFrame : public QMainWindow {
   QAction* help_ = nullptr;
   QAction* about_ = nullptr;
   QAction* properties_ = nullptr;
+  QAction* treeRestore_ = nullptr;
+  QAction* listRestore_ = nullptr;
+  bool treeActive_ = false;
 };
 
 }  // namespace app

@@ -70,6 +70,10 @@ class CQPXManagerApp : public QObject, public CShowTaskProgressDlgConnector, pub
   long GenerationCount() const;
   // The loaded set, or null.
   const IncrementalBackup::CBackupSet* Set() const { return set_.get(); }
+  // The same for marking entries for a restore.
+  IncrementalBackup::CBackupSet* MutableSet() { return set_.get(); }
+  // The folder tree's adapter of the loaded set, or null.
+  IncrementalBackup::CDirTreeCtrl* DirTree() const { return dirTree_.get(); }
 
   // CShowTaskProgressDlgConnector.
   int32_t RunTask(CShowTaskProgressDlg& dialog) override;

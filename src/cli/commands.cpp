@@ -76,9 +76,9 @@ int RunInfo(const std::string& path, bool json) {
   std::string sectionText;
   for (const std::string& s : sections) sectionText += (sectionText.empty() ? "" : ", ") + s;
   std::cout << "Archive:       " << Printable(path) << "\n"
-            << "Format:        \"" << FieldText(haveId, formatId) << "\"\n"
-            << "Version:       \"" << FieldText(haveVersion, version) << "\"\n"
-            << "Compression:   \"" << FieldText(haveCompression, compression) << "\"\n"
+            << "Format:        \"" << Printable(FieldText(haveId, formatId)) << "\"\n"
+            << "Version:       \"" << Printable(FieldText(haveVersion, version)) << "\"\n"
+            << "Compression:   \"" << Printable(FieldText(haveCompression, compression)) << "\"\n"
             << "Section level: " << header.GetSectionLevel() << "\n"
             << "Created:       " << FormatFileTime(header.GetCreationTime()) << "\n"
             << "Entries:       " << header.GetEntryCount() << "\n"

@@ -23,6 +23,8 @@
 #include "host/host_path.h"
 #include "host/string_table.h"
 #include "host/text.h"
+#include "paths/user_text.h"
+#include "restore/log.h"
 #include "restore/restore_driver.h"
 #include "restore/restore_plan.h"
 #include "restore/restore_session.h"
@@ -38,6 +40,14 @@ std::string LoadText(uint32_t id) {
   std::u16string text;
   host::LoadString(id, text);
   return Utf8(text);
+}
+
+// The question as the terminal shows it: its name escaped like every other
+// name printed, so a stored name cannot break or hide part of the question.
+std::u16string ShownMessage(const QPXFile::RestoreQuestion& question) {
+  std::u16string pattern;
+  if (!host::LoadString(question.messageId, pattern)) return question.message;
+  return QPXFile::FormatWithText(pattern, host::Utf8ToWide(paths::Printable(question.subject)));
 }
 
 // Terminal columns a UTF-8 text takes, near enough for cutting a status line:
@@ -90,7 +100,7 @@ class CommandLineUser : public QPXFile::IRestoreUser {
       if (options_.yes) return QPXFile::kChoiceContinueAll;
       if (!interactive_) {
         ClearStatus();
-        PrintMessage(question.message);
+        PrintMessage(ShownMessage(question));
         std::cerr << "tessera-cli: stopped: there is no terminal to ask (--yes continues in such cases)\n";
         return QPXFile::kChoiceStop;
       }
@@ -165,7 +175,7 @@ class CommandLineUser : public QPXFile::IRestoreUser {
 
   RestoreChoice Prompt(const QPXFile::RestoreQuestion& question) {
     ClearStatus();
-    std::cerr << "\n" << Utf8(question.message) << "\n";
+    std::cerr << "\n" << Utf8(ShownMessage(question)) << "\n";
     Key keys[3];
     std::string choices;
     for (int i = 0; i < 3; ++i) {

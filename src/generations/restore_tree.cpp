@@ -358,13 +358,19 @@ uint64_t FoldedHash(std::u16string_view name) { return QPMFile::FoldedPathHash(n
 class CIncrementalRestoreQPXFileExtendCreator::ChildIndex {
  public:
   explicit ChildIndex(const CFolder& folder) {
-    map_.reserve(folder.GetFiles().size() + folder.GetFolders().size());
+    Grow(2 * (folder.GetFiles().size() + folder.GetFolders().size()));
     for (CFSFile* f : folder.GetFiles()) Note(f);
     for (CFolder* f : folder.GetFolders()) Note(f);
   }
   void Note(CFSObject* child) {
-    Slot& s = map_[FoldedHash(child->GetName())];
-    const CFSObject* known = s.file ? static_cast<const CFSObject*>(s.file) : s.folder;
+    if (2 * (used_ + 1) > slots_.size()) Grow(2 * slots_.size());
+    const uint64_t hash = FoldedHash(child->GetName());
+    Slot& s = slots_[IndexFor(hash)];
+    if (s.Empty()) {
+      s.hash = hash;
+      ++used_;
+    }
+    const CFSObject* known = s.Known();
     if (known && !host::EqualsNoCase(known->GetName(), child->GetName())) s.collided = true;
     if (child->IsFolder()) s.folder = static_cast<CFolder*>(child);
     else s.file = static_cast<CFSFile*>(child);
@@ -372,23 +378,46 @@ class CIncrementalRestoreQPXFileExtendCreator::ChildIndex {
   // False when the index cannot tell; `out` is then to be searched plainly.
   bool Find(std::u16string_view name, bool foldersOnly, CFSObject*& out) const {
     out = nullptr;
-    auto it = map_.find(FoldedHash(name));
-    if (it == map_.end()) return true;
-    const Slot& s = it->second;
+    const Slot& s = slots_[IndexFor(FoldedHash(name))];
+    if (s.Empty()) return true;
     if (s.collided) return false;
-    const CFSObject* known = s.file ? static_cast<const CFSObject*>(s.file) : s.folder;
-    if (!host::EqualsNoCase(known->GetName(), name)) return true;
+    if (!host::EqualsNoCase(s.Known()->GetName(), name)) return true;
     out = foldersOnly ? static_cast<CFSObject*>(s.folder) : s.file ? static_cast<CFSObject*>(s.file) : s.folder;
     return true;
   }
 
  private:
+  // One flat table probed in place: a lookup in a folder of many thousand
+  // files then touches one slot and the child, where a node-based map adds
+  // a bucket and a node at random places (the cost once the folder no
+  // longer fits the cache).
   struct Slot {
+    uint64_t hash = 0;
     CFSFile* file = nullptr;
     CFolder* folder = nullptr;
     bool collided = false;
+    bool Empty() const { return file == nullptr && folder == nullptr; }
+    const CFSObject* Known() const { return file ? static_cast<const CFSObject*>(file) : folder; }
   };
-  std::unordered_map<uint64_t, Slot> map_;
+
+  // The slot holding `hash`, or the empty one where it would go.
+  size_t IndexFor(uint64_t hash) const {
+    const size_t mask = slots_.size() - 1;
+    for (size_t i = static_cast<size_t>(hash ^ (hash >> 29)) & mask;; i = (i + 1) & mask) {
+      if (slots_[i].Empty() || slots_[i].hash == hash) return i;
+    }
+  }
+  void Grow(size_t wanted) {
+    size_t size = 64;
+    while (size < wanted) size *= 2;
+    std::vector<Slot> old = std::exchange(slots_, std::vector<Slot>(size));
+    for (const Slot& s : old) {
+      if (!s.Empty()) slots_[IndexFor(s.hash)] = s;
+    }
+  }
+
+  std::vector<Slot> slots_;
+  size_t used_ = 0;
 };
 
 namespace {

@@ -117,25 +117,24 @@ std::u16string Escaped(std::u16string_view name) {
   return out;
 }
 
-std::u16string Wide(const char* ascii) { return host::Utf8ToWide(ascii); }
 
-const char* ObstacleText(RestoreObstacle obstacle) {
+// The log line's text after the path, from the string table; 0: nothing to add.
+uint32_t ObstacleTextId(RestoreObstacle obstacle) {
   switch (obstacle) {
     case RestoreObstacle::kLink:
-      return ": a symbolic link stands where a folder goes; it is not followed, and nothing below it is restored";
+      return 300;
     case RestoreObstacle::kNotFolder:
-      return ": not a folder; nothing below it is restored";
+      return 301;
     case RestoreObstacle::kProtectedFile:
-      return ": this is the archive being restored, one of its volumes, its management file or the log file; it "
-             "is left as it is";
+      return 302;
     case RestoreObstacle::kControlCharacter:
-      return ": the name holds a control character, which is not restored as a file name; not restored";
+      return 303;
     case RestoreObstacle::kUnpairedSurrogate:
-      return ": the name holds half of a UTF-16 surrogate pair, which no file name here can hold; not restored";
+      return 304;
     case RestoreObstacle::kNone:
       break;
   }
-  return nullptr;
+  return 0;
 }
 
 std::u16string Text(uint32_t id) {
@@ -202,10 +201,10 @@ bool CRestoreSession::Obstacle(const RestoreEvent& event) {
     entry_.problem = true;
     if (event.code != kEventNameNotHostable) LogFile(211, Shown(event.text));
   }
-  const char* why = ObstacleText(event.obstacle);
+  const uint32_t why = ObstacleTextId(event.obstacle);
   // What stands in the way is named: the link or file for a folder, else the path itself.
   const bool inTheWay = event.obstacle == RestoreObstacle::kLink || event.obstacle == RestoreObstacle::kNotFolder;
-  if (why != nullptr) LogLine(Escaped(Shown(inTheWay ? event.detail : event.text)) + Wide(why));
+  if (why != 0) LogLine(Escaped(Shown(inTheWay ? event.detail : event.text)) + Text(why));
   if (!aboutEntry) ++counts_.foldersNotRestored;
   return true;
 }
@@ -254,8 +253,7 @@ bool CRestoreSession::OnEvent(const RestoreEvent& event) {
       return Obstacle(event);
     case kEventNameShortened:
       ++counts_.shortened;
-      LogLine(Escaped(Shown(event.text)) + Wide(": restored under this shortened name; the name \"") +
-              Escaped(Shown(event.detail)) + Wide("\" is longer than this file system allows"));
+      LogLine(Escaped(Shown(event.text)) + Text(305) + Escaped(Shown(event.detail)));
       return true;
     default:
       if (FindQuestion(event) != nullptr) return Question(event);

@@ -176,9 +176,11 @@ class PanesTest : public QObject {
     QTest::keyClick(frame->ListPane(), Qt::Key_Return);
     QCOMPARE(frame->TreePane()->SelectedFolderPath(), QStringLiteral("C:\\Data\\Old"));
 
-    // Restoring is not built yet, and says so rather than doing nothing quietly.
-    QVERIFY(!frame->RestoreAction()->isEnabled());
-    QVERIFY(!frame->GenerationBar()->RestoreButton()->isEnabled());
+    // A loaded set can be restored from the menu, the bar and both panes.
+    QVERIFY(frame->RestoreAction()->isEnabled());
+    QVERIFY(frame->GenerationBar()->RestoreButton()->isEnabled());
+    QVERIFY(frame->TreeRestoreAction()->isEnabled());
+    QVERIFY(frame->ListRestoreAction()->isEnabled());
   }
 
   void listInsertionPositionsFollowEachEntrysIndex() {

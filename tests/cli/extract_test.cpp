@@ -208,6 +208,16 @@ TEST_F(ExtractTest, ADamagedEntryStopsTheRunUnlessYesContinues) {
   EXPECT_NE(yes.err.find("2 restored, 0 skipped, 1 failed"), std::string::npos) << yes.err;
 }
 
+TEST_F(ExtractTest, AQuestionPrintedWithoutATerminalShowsTheNameEscaped) {
+  ArchiveSpec plan = Plan();
+  plan.entries[0].name = u"a\u2028b.txt";  // a line separator: a name the host holds, a line break on a terminal
+  plan.entries[0].crc = 0x12345678;
+  CliRun stopped = Cli("extract " + Q(Write(plan)) + " " + Q(dest_) + " 'C:\\Data'");
+  EXPECT_EQ(stopped.status, 2) << stopped.err;
+  EXPECT_NE(stopped.err.find("a\\u{2028}b.txt"), std::string::npos) << stopped.err;
+  EXPECT_EQ(stopped.err.find("\u2028"), std::string::npos) << stopped.err;
+}
+
 TEST_F(ExtractTest, BrokenCompressedDataIsPassedOverWithYes) {
   ArchiveSpec plan = Plan();
   const fs::path archive = Write(plan);
@@ -372,7 +382,7 @@ TEST_F(ExtractTest, NothingIsWrittenThroughALinkBelowDestButDestMayBeReachedThro
   EXPECT_EQ(ReadAll(elsewhere / "a.txt"), "keep");
   EXPECT_FALSE(fs::exists(elsewhere / "Sub"));
   EXPECT_EQ(Count(r.out, (dest / "C" / "Data").string() +
-                             ": a symbolic link stands where a folder goes; it is not followed"),
+                             "：フォルダの位置にシンボリックリンクがあります。リンクはたどらず"),
             4u)
       << r.out;
   EXPECT_EQ(Count(r.out, kOverwritten), 0u);
@@ -407,7 +417,7 @@ TEST_F(ExtractTest, OverwriteNeverReplacesTheArchiveItsVolumesOrTheLog) {
   r = Cli("extract --overwrite --log " + Q(dir_ / "run.log") + " " + Q(archive) + " " + Q(dir_) + " 'C:\\Data\\backup.qpx'");
   EXPECT_EQ(r.status, 1) << r.out << r.err;
   EXPECT_EQ(ReadAll(archive), before);
-  EXPECT_NE(r.out.find(archive.string() + ": this is the archive being restored"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(archive.string() + "：復元中のバックアップファイル"), std::string::npos) << r.out;
   EXPECT_EQ(Count(r.out, kOverwritten), 0u);
   r = Cli("extract --overwrite --log " + Q(dir_ / "run.log") + " " + Q(archive) + " " + Q(dir_) + " 'C:\\Data\\run.log'");
   EXPECT_EQ(r.status, 1) << r.out << r.err;
@@ -432,8 +442,8 @@ TEST_F(ExtractTest, LongAndUnholdableNamesAreToldAndTheRunGoesOn) {
   EXPECT_EQ(r.status, 1) << r.out << r.err;
   EXPECT_EQ(Contents(dest_ / "Data" / "ok.txt"), Bytes("ok"));
   // Both names of the shortened file, in the printed log.
-  EXPECT_EQ(Count(r.out, "restored under this shortened name"), 2u) << r.out;
-  EXPECT_NE(r.out.find(host::WideToUtf8(longName) + "\" is longer than this file system allows"), std::string::npos);
+  EXPECT_EQ(Count(r.out, "この短い名前で復元しました。元の名前："), 2u) << r.out;
+  EXPECT_NE(r.out.find("元の名前：C:\\Data\\" + host::WideToUtf8(longName)), std::string::npos);
   size_t files = 0;
   for (const auto& e : fs::recursive_directory_iterator(dest_ / "Data")) {
     if (!e.is_regular_file()) continue;
@@ -446,7 +456,7 @@ TEST_F(ExtractTest, LongAndUnholdableNamesAreToldAndTheRunGoesOn) {
   }
   EXPECT_EQ(files, 3u);
   // The bad name is told for what it is, on one line.
-  EXPECT_NE(r.out.find("C:\\Data\\bad\\x0aname.txt: the name holds a control character"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("C:\\Data\\bad\\x0aname.txt：名前に制御文字が含まれている"), std::string::npos) << r.out;
   EXPECT_NE(r.err.find("1 failed"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("2 restored under a shortened name"), std::string::npos) << r.err;
 }

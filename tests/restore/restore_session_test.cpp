@@ -454,13 +454,13 @@ TEST_F(RestoreSessionTest, ObstaclesProtectedFilesAndUnholdableNamesAreToldWitho
   session_.EndRun(true);
   EXPECT_TRUE(user_.questions.empty());
   EXPECT_EQ(Lines()[1], (Line{211, u"/out/Docs/a.txt"}));
-  EXPECT_NE(TextAt(2).find(u"/out/Docs: a symbolic link stands where a folder goes"), std::u16string::npos);
+  EXPECT_NE(TextAt(2).find(u"/out/Docs：フォルダの位置にシンボリックリンクがあります。"), std::u16string::npos);
   EXPECT_EQ(Lines()[3], (Line{211, u"/out/Docs/b.txt"}));
-  EXPECT_NE(TextAt(4).find(u"/out/Docs/b.txt: this is the archive being restored"), std::u16string::npos);
+  EXPECT_NE(TextAt(4).find(u"/out/Docs/b.txt：復元中のバックアップファイル"), std::u16string::npos);
   // The name is shown escaped: it can neither break the line nor hide a half pair.
-  EXPECT_EQ(TextAt(5).rfind(u"C:\\Data\\line\\x0afeed\\udc80: the name holds a control character", 0), 0u)
+  EXPECT_EQ(TextAt(5).rfind(u"C:\\Data\\line\\x0afeed\\udc80：名前に制御文字が含まれている", 0), 0u)
       << host::WideToUtf8(TextAt(5));
-  EXPECT_NE(TextAt(6).find(u"/out/Docs: a symbolic link"), std::u16string::npos);
+  EXPECT_NE(TextAt(6).find(u"/out/Docs：フォルダの位置にシンボリックリンク"), std::u16string::npos);
   EXPECT_EQ(session_.GetCounts().failed, 3);
   EXPECT_EQ(session_.GetCounts().foldersNotRestored, 1);
   EXPECT_EQ(session_.GetOutcome(), CRestoreSession::Outcome::kIncomplete);
@@ -474,8 +474,7 @@ TEST_F(RestoreSessionTest, AShortenedNameIsLoggedWithBothNamesAndMakesTheRunInco
   Restored(r, 0, restored);
   session_.EndRun(true);
   EXPECT_TRUE(user_.questions.empty());
-  EXPECT_EQ(TextAt(0), u"/out/short~0badcafe.txt: restored under this shortened name; the name \"" + stored +
-                           u"\" is longer than this file system allows");
+  EXPECT_EQ(TextAt(0), u"/out/short~0badcafe.txt：名前がこのファイルシステムには長すぎるため、この短い名前で復元しました。元の名前：" + stored);
   EXPECT_EQ(session_.GetCounts().restored, 1);
   EXPECT_EQ(session_.GetCounts().shortened, 1);
   EXPECT_EQ(session_.GetOutcome(), CRestoreSession::Outcome::kIncomplete);
