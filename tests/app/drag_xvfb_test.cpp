@@ -135,6 +135,7 @@ class DragXvfbTest : public QObject {
     QCOMPARE(lines[0], QStringLiteral("moved a.txt %1").arg(aBytes_.size()));
     QCOMPARE(lines[1], QStringLiteral("moved b.bin %1").arg(bBytes_.size()));
     QVERIFY(lines[2].startsWith(QStringLiteral("fetch-ms ")));
+    qInfo("%s after the drop", qPrintable(lines[2]));
     for (const auto& [name, bytes] : {std::pair{QStringLiteral("a.txt"), &aBytes_}, std::pair{QStringLiteral("b.bin"), &bBytes_}}) {
       QFile moved(h_.Path(QStringLiteral("received/") + name));
       QVERIFY(moved.open(QIODevice::ReadOnly));
