@@ -74,14 +74,15 @@ void CQPXDropSource::Watch() {
 }
 
 bool CQPXDropSource::eventFilter(QObject*, QEvent* event) {
+  if (data_ == nullptr) return false;
   switch (event->type()) {
     case QEvent::KeyPress:
-      if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) data_.Cancelled();
+      if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) data_->Cancelled();
       break;
     case QEvent::MouseButtonPress: {
       const Qt::MouseButtons buttons = static_cast<QMouseEvent*>(event)->buttons();
       if ((buttons & (Qt::LeftButton | Qt::RightButton)) == (Qt::LeftButton | Qt::RightButton)) {
-        data_.Cancelled();
+        data_->Cancelled();
         QDrag::cancel();
         return true;
       }
@@ -90,7 +91,7 @@ bool CQPXDropSource::eventFilter(QObject*, QEvent* event) {
     case QEvent::MouseButtonRelease:
       // The same release reaches the window and then its widget; the first
       // one counts.
-      if ((static_cast<QMouseEvent*>(event)->buttons() & (Qt::LeftButton | Qt::RightButton)) == 0) data_.Dropped();
+      if ((static_cast<QMouseEvent*>(event)->buttons() & (Qt::LeftButton | Qt::RightButton)) == 0) data_->Dropped();
       break;
     default:
       break;

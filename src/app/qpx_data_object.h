@@ -15,6 +15,7 @@
 #include <QList>
 #include <QMimeData>
 #include <QObject>
+#include <QPointer>
 #include <QUrl>
 #include <functional>
 
@@ -68,7 +69,7 @@ class CQPXDropSource : public QObject {
   Q_OBJECT
 
  public:
-  explicit CQPXDropSource(CQPXDataObject& data) : data_(data) {}
+  explicit CQPXDropSource(CQPXDataObject* data) : data_(data) {}
   ~CQPXDropSource() override;
   void Watch();
 
@@ -76,7 +77,7 @@ class CQPXDropSource : public QObject {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  CQPXDataObject& data_;
+  QPointer<CQPXDataObject> data_;
   bool watching_ = false;
 };
 

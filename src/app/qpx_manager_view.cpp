@@ -123,7 +123,9 @@ CQPXDataObject* CQPXManagerView::MakeDragData() {
 }
 
 void CQPXManagerView::startDrag(Qt::DropActions) {
-  CQPXDataObject* data = MakeDragData();
+  // Qt deletes a drag (and its data) once another program has taken the
+  // drop, which may happen before exec() returns.
+  QPointer<CQPXDataObject> data = MakeDragData();
   if (data == nullptr) return;
   if (drag_) drag_->deleteLater();
   auto* drag = new QDrag(this);
@@ -133,14 +135,14 @@ void CQPXManagerView::startDrag(Qt::DropActions) {
   const QIcon icon = rows.first().data(Qt::DecorationRole).value<QIcon>();
   if (!icon.isNull()) drag->setPixmap(icon.pixmap(iconSize()));
 
-  CQPXDropSource source(*data);
+  CQPXDropSource source(data);
   QTimer::singleShot(0, &source, &CQPXDropSource::Watch);
   dragging_ = true;
   drag->exec(Qt::MoveAction, Qt::MoveAction);
   dragging_ = false;
   // exec() says neither whether the target took the drop nor what it
   // did: unless the drag was cancelled, the target may still ask.
-  data->Dropped();
+  if (data) data->Dropped();
 }
 
 void CQPXManagerView::contextMenuEvent(QContextMenuEvent* event) {
