@@ -5,9 +5,10 @@
 //
 //   tessera_drop_target --out DIR --report FILE [--place X,Y,W,H]
 //
-// After each drop FILE holds one line per dropped URL, "moved NAME SIZE" or
-// "missing PATH", a line "none" when the data could not be fetched, and
-// "fetch-ms N", the time the data took to arrive after the drop.
+// After each drop FILE holds one line per dropped URL, "moved NAME SIZE",
+// "moved NAME/" for a folder, or "missing URL", a line "none" when the data
+// could not be fetched, and "fetch-ms N", the time the data took to arrive
+// after the drop.
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
@@ -43,17 +44,20 @@ class DropTarget : public QLabel {
     if (urls.isEmpty()) lines += QStringLiteral("none\n");
     for (const QUrl& url : urls) {
       const QFileInfo file(url.toLocalFile());
-      if (!url.isLocalFile() || !file.isFile()) {
+      if (!url.isLocalFile() || !file.exists()) {
         lines += QStringLiteral("missing ") + url.toString() + u'\n';
         continue;
       }
       const QString moved = QDir(out_).filePath(file.fileName());
       QFile::remove(moved);
+      QDir(moved).removeRecursively();
       if (!QFile::rename(file.filePath(), moved)) {
         lines += QStringLiteral("unmovable ") + file.filePath() + u'\n';
         continue;
       }
-      lines += QStringLiteral("moved %1 %2\n").arg(file.fileName()).arg(QFileInfo(moved).size());
+      const QFileInfo arrived(moved);
+      lines += arrived.isDir() ? QStringLiteral("moved %1/\n").arg(file.fileName())
+                               : QStringLiteral("moved %1 %2\n").arg(file.fileName()).arg(arrived.size());
     }
     lines += QStringLiteral("fetch-ms %1\n").arg(fetchMs);
     event->setDropAction(Qt::MoveAction);
