@@ -368,36 +368,54 @@ class CIncrementalRestoreQPXFileExtendCreator::ChildIndex {
     Slot& s = slots_[IndexFor(hash)];
     if (s.Empty()) {
       s.hash = hash;
+      s.node = reinterpret_cast<uintptr_t>(child);
       ++used_;
+      return;
     }
-    const CFSObject* known = s.Known();
-    if (known && !host::EqualsNoCase(known->GetName(), child->GetName())) s.collided = true;
-    if (child->IsFolder()) s.folder = static_cast<CFolder*>(child);
-    else s.file = static_cast<CFSFile*>(child);
+    if (!host::EqualsNoCase(s.Known()->GetName(), child->GetName())) s.node |= kCollided;
+    if (!child->IsFolder()) {
+      // The file takes the slot; a folder of the same name moves aside.
+      if (s.Known()->IsFolder()) foldersBesideFiles_[hash] = static_cast<CFolder*>(s.Known());
+      s.node = reinterpret_cast<uintptr_t>(child) | (s.node & kCollided);
+    } else if (s.Known()->IsFolder()) {
+      s.node = reinterpret_cast<uintptr_t>(child) | (s.node & kCollided);
+    } else {
+      foldersBesideFiles_[hash] = static_cast<CFolder*>(child);
+    }
   }
   // False when the index cannot tell; `out` is then to be searched plainly.
   bool Find(std::u16string_view name, bool foldersOnly, CFSObject*& out) const {
     out = nullptr;
-    const Slot& s = slots_[IndexFor(FoldedHash(name))];
+    const uint64_t hash = FoldedHash(name);
+    const Slot& s = slots_[IndexFor(hash)];
     if (s.Empty()) return true;
-    if (s.collided) return false;
-    if (!host::EqualsNoCase(s.Known()->GetName(), name)) return true;
-    out = foldersOnly ? static_cast<CFSObject*>(s.folder) : s.file ? static_cast<CFSObject*>(s.file) : s.folder;
+    if (s.node & kCollided) return false;
+    CFSObject* known = s.Known();
+    if (!host::EqualsNoCase(known->GetName(), name)) return true;
+    if (foldersOnly && !known->IsFolder()) {
+      auto it = foldersBesideFiles_.find(hash);
+      out = it != foldersBesideFiles_.end() ? it->second : nullptr;
+    } else {
+      out = known;
+    }
     return true;
   }
 
  private:
-  // One flat table probed in place: a lookup in a folder of many thousand
-  // files then touches one slot and the child, where a node-based map adds
-  // a bucket and a node at random places (the cost once the folder no
-  // longer fits the cache).
+  // One flat table of 16-byte slots probed in place: a lookup in a folder
+  // of many thousand files touches one slot and the child, where a
+  // node-based map adds a bucket and a node at random places, which is what
+  // it costs once a large folder no longer fits the cache. The child is the
+  // file of the name if there is one (the plain search's answer), else the
+  // folder; the rare folder named like a file waits beside the table. Bit 0
+  // of the child's address (nodes are aligned) says that two names share
+  // the hash.
+  static constexpr uintptr_t kCollided = 1;
   struct Slot {
     uint64_t hash = 0;
-    CFSFile* file = nullptr;
-    CFolder* folder = nullptr;
-    bool collided = false;
-    bool Empty() const { return file == nullptr && folder == nullptr; }
-    const CFSObject* Known() const { return file ? static_cast<const CFSObject*>(file) : folder; }
+    uintptr_t node = 0;
+    bool Empty() const { return node == 0; }
+    CFSObject* Known() const { return reinterpret_cast<CFSObject*>(node & ~kCollided); }
   };
 
   // The slot holding `hash`, or the empty one where it would go.
@@ -418,6 +436,7 @@ class CIncrementalRestoreQPXFileExtendCreator::ChildIndex {
 
   std::vector<Slot> slots_;
   size_t used_ = 0;
+  std::unordered_map<uint64_t, CFolder*> foldersBesideFiles_;
 };
 
 namespace {
