@@ -180,6 +180,9 @@ void CMainFrame::SetOpened(bool opened) {
 }
 
 void CMainFrame::OnRestore() {
+  // The window's focus child is the pane in use even while another window
+  // is active; a click on the bar's button leaves it with the button.
+  if (focusWidget() == tree_ || focusWidget() == list_) treeActive_ = focusWidget() == tree_;
   if (treeActive_) RestoreTreeFolder();
   else RestoreListSelection();
 }

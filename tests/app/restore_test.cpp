@@ -4,18 +4,25 @@
 // refusals, the cancel question, the folder chooser, and the restore
 // commands of the menus.
 #include <QCheckBox>
+#include <QPointer>
+#include <algorithm>
+#include <deque>
+#include <functional>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QtTest>
+#include <QElapsedTimer>
 #include <sys/stat.h>
 
 #include "app/app_texts.h"
+#include "app/ask_to_user_dialog.h"
 #include "app/auto_restore_dlg.h"
 #include "app/left_view.h"
 #include "app/main_frame.h"
@@ -120,6 +127,110 @@ class FakeFreeSpace {
   ~FakeFreeSpace() { app::SetFreeSpaceQuery({}); }
 };
 
+// Catches what the program hands to the desktop to open.
+class UrlCatcher : public QObject {
+  Q_OBJECT
+
+ public:
+  UrlCatcher() { QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "Open"); }
+  ~UrlCatcher() override { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
+  QList<QUrl> urls;
+
+ public slots:
+  void Open(const QUrl& url) { urls << url; }
+};
+
+// Drives the restore dialog as a user would: chooses the target with Qt's
+// folder dialog, starts, answers the questions, reads and closes the
+// result log, and closes the dialog when a run has ended without success.
+class DialogDriver {
+ public:
+  DialogDriver(ModalWatcher& watcher, QString target) : target_(std::move(target)) {
+    watcher.SetOtherHandler([this](QWidget* modal) { Handle(modal); });
+  }
+
+  // Answers for the questions, in order (a caption id; -1 for Esc).
+  std::deque<int> answers;
+  // Called when a question is first seen, before it is answered.
+  std::function<void(app::CRestoreProgressDlg&)> onFirstQuestion;
+  QString logText;
+  QStringList questions;
+  QString finalStatus;
+  QString finalTitle;
+  QString titleWhileAsked;
+  QElapsedTimer succeededAt;  // since the dialog was first seen done
+  bool sawFolderDialog = false;
+
+ private:
+  void Later(QObject* context, std::function<void()> work) { QTimer::singleShot(0, context, std::move(work)); }
+
+  void Handle(QWidget* modal) {
+    if (auto* dialog = qobject_cast<app::CRestoreProgressDlg*>(modal)) {
+      restore_ = dialog;
+      if (dialog->IsRunning()) return;
+      if (!started_) {
+        if (dialog->TargetFolder() != target_) {
+          Later(dialog->BrowseButton(), [dialog] { dialog->BrowseButton()->click(); });
+          return;
+        }
+        if (!dialog->StartButton()->isEnabled()) return;
+        started_ = true;
+        Later(dialog->StartButton(), [dialog] { dialog->StartButton()->click(); });
+        return;
+      }
+      // A successful run closes the dialog by itself.
+      if (dialog->Succeeded()) {
+        if (!succeededAt.isValid()) succeededAt.start();
+        return;
+      }
+      // Ended, and still open: the run failed or was cancelled.
+      finalStatus = dialog->StatusText();
+      finalTitle = dialog->windowTitle();
+      Later(dialog->CancelButton(), [dialog] { dialog->CancelButton()->click(); });
+      return;
+    }
+    if (auto* files = qobject_cast<QFileDialog*>(modal)) {
+      sawFolderDialog = true;
+      QVERIFY(files->testOption(QFileDialog::ShowDirsOnly));
+      QCOMPARE(files->windowTitle(), apptest::Txt(168));
+      files->setDirectory(target_);
+      Later(files, [files] { QMetaObject::invokeMethod(files, "accept"); });
+      return;
+    }
+    if (auto* ask = qobject_cast<app::CAskToUserDialog*>(modal)) {
+      if (!ask->isVisible()) return;
+      if (questions.isEmpty() || questions.back() != ask->MessageLabel()->text() || asked_ != ask) {
+        asked_ = ask;
+        questions << ask->MessageLabel()->text();
+        if (restore_ != nullptr) titleWhileAsked = restore_->windowTitle();
+        if (onFirstQuestion && questions.size() == 1) {
+          Later(restore_, [this] { onFirstQuestion(*restore_); });
+          return;
+        }
+      }
+      const int answer = answers.empty() ? -1 : answers.front();
+      if (!answers.empty()) answers.pop_front();
+      asked_ = nullptr;
+      if (answer < 0) {
+        QTest::keyClick(ask, Qt::Key_Escape);
+        return;
+      }
+      for (int i = 0; i < 3; ++i)
+        if (ask->ButtonId(i) == answer) Later(ask, [ask, i] { ask->Button(i)->click(); });
+      return;
+    }
+    if (auto* log = qobject_cast<app::CShowLogDlg*>(modal)) {
+      logText = log->TextBox()->toPlainText();
+      Later(log->OkButton(), [log] { log->OkButton()->click(); });
+    }
+  }
+
+  QString target_;
+  bool started_ = false;
+  app::CRestoreProgressDlg* restore_ = nullptr;
+  QPointer<app::CAskToUserDialog> asked_;
+};
+
 }  // namespace
 
 class RestoreTest : public QObject {
@@ -150,6 +261,210 @@ class RestoreTest : public QObject {
     QVERIFY(!app::IsUnmountedNetworkLocation(QString()));
   }
 
+  void restoreDialogRestoresTheListSelectionAndOpensTheTarget() {
+    Loaded l;
+    ModalWatcher watcher;
+    UrlCatcher urls;
+    const QString out = l.Target();
+    QVERIFY(QDir().mkpath(out));
+    app::CMainFrame* frame = l.app->MainFrame();
+    QVERIFY(frame->TreePane()->SelectFolder(QStringLiteral("C:\\Data")));
+    app::CQPXManagerView* list = frame->ListPane();
+    list->setFocus();
+    for (int row = 0; row < list->model()->rowCount(); ++row) {
+      const QString name = list->model()->index(row, 0).data().toString();
+      if (name == QStringLiteral("Sub") || name == QStringLiteral("packed.bin"))
+        list->selectionModel()->select(list->model()->index(row, 0), QItemSelectionModel::Select);
+    }
+    DialogDriver driver(watcher, out);
+    QCOMPARE(list->SelectedNames(), (QStringList{"Sub", "packed.bin"}));
+    frame->RestoreAction()->trigger();
+    QVERIFY(driver.sawFolderDialog);
+    // Closed by itself at the next tick of its one-second timer.
+    QVERIFY(driver.succeededAt.isValid());
+    QVERIFY(driver.succeededAt.elapsed() <= 1500);  // a second, and slack for a busy machine
+    QVERIFY(driver.finalStatus.isEmpty());
+    QVERIFY2(watcher.Texts().isEmpty(), qPrintable(watcher.Texts().join(u'\n')));
+    QCOMPARE(ReadAll(out + "/Sub/hidden.txt"), QByteArray("hidden"));
+    QCOMPARE(ReadAll(out + "/packed.bin").size(), qsizetype(300000));
+    QVERIFY(!QFileInfo::exists(out + "/plain.txt"));
+    // The result log: the start and end lines name the restore archive.
+    QVERIFY2(driver.logText.startsWith(QStringLiteral("バックアップファイル set.qpm(1世代目) の復元処理を開始しました。")),
+             qPrintable(driver.logText));
+    QVERIFY(driver.logText.contains(QStringLiteral("バックアップファイル set.qpm(1世代目) の復元処理が終了しました。")));
+    QCOMPARE(urls.urls, QList<QUrl>{QUrl::fromLocalFile(out)});
+    // The marks are gone again; the current folder is the list's.
+    QCOMPARE(l.app->Set()->Tree().GetRoots().front()->GetData().GetCheckedFileCount(), 0);
+    QCOMPARE(l.app->CurrentFolder(), QStringLiteral("C:\\Data"));
+  }
+
+  void restoreFromTheTreeRecreatesTheFolderButNeverAWholeDrive() {
+    Loaded l;
+    ModalWatcher watcher;
+    UrlCatcher urls;
+    const QString out = l.Target();
+    QVERIFY(QDir().mkpath(out));
+    app::CMainFrame* frame = l.app->MainFrame();
+    frame->TreePane()->setFocus();
+    QVERIFY(frame->TreePane()->SelectFolder(QStringLiteral("C:")));
+    frame->RestoreAction()->trigger();
+    QCOMPARE(watcher.Texts(), QStringList{QStringLiteral("ルートドライブを直接復元することはできません")});
+    watcher.Clear();
+
+    QVERIFY(frame->TreePane()->SelectFolder(QStringLiteral("C:\\Data\\Sub")));
+    DialogDriver driver(watcher, out);
+    frame->TreeRestoreAction()->trigger();
+    QCOMPARE(ReadAll(out + "/Sub/hidden.txt"), QByteArray("hidden"));
+    QCOMPARE(QDir(out).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"Sub"});
+    QCOMPARE(l.app->CurrentFolder(), QStringLiteral("C:\\Data\\Sub"));
+    QCOMPARE(l.app->Set()->Tree().GetRoots().front()->GetData().GetCheckedFileCount(), 0);
+  }
+
+  void startNeedsAsManyFreeBytesAsTheSelectionHolds() {
+    Loaded l;
+    ModalWatcher watcher;
+    QVERIFY(app::MarkForRestore(*l.app, QStringLiteral("C:\\Data"), {QStringLiteral("packed.bin")}));
+    const uint64_t needed = 300000;
+    {
+      // The backed-up computer's folder is no folder here: nothing chosen yet.
+      app::CRestoreProgressDlg dialog(*l.app);
+      QCOMPARE(dialog.TargetFolder(), QString());
+      QCOMPARE(dialog.FreeEdit()->text(), QStringLiteral("(未選択)"));
+      QCOMPARE(dialog.NeededEdit()->text(), QStringLiteral("292"));
+      QVERIFY(!dialog.StartButton()->isEnabled());
+      QCOMPARE(dialog.StatusText(), QString::fromUtf8(app::RestoreFixedText::kInvalidDrive).remove(u'\r'));
+      QVERIFY(dialog.OpenAfterBox()->isChecked());
+      QCOMPARE(dialog.windowTitle(), QStringLiteral("Tessera - 選択されたファイル・フォルダの復元"));
+    }
+    {
+      FakeFreeSpace tight(needed - 1);
+      app::CRestoreProgressDlg dialog(*l.app);
+      dialog.SetTargetFolder(l.Target());
+      QCOMPARE(dialog.TargetEdit()->text(), l.Target());
+      QCOMPARE(dialog.FreeEdit()->text(), QStringLiteral("292"));
+      QVERIFY(!dialog.StartButton()->isEnabled());
+      QCOMPARE(dialog.StatusText(), QString::fromUtf8(app::RestoreFixedText::kNoSpace).remove(u'\r'));
+    }
+    {
+      FakeFreeSpace exact(needed);
+      app::CRestoreProgressDlg dialog(*l.app);
+      dialog.SetTargetFolder(l.Target());
+      QVERIFY(dialog.StartButton()->isEnabled());
+      QCOMPARE(dialog.StatusText(), QString::fromUtf8(app::RestoreFixedText::kReady).remove(u'\r'));
+    }
+    {
+      app::SetFreeSpaceQuery([](const QString&, uint64_t&) { return false; });
+      app::CRestoreProgressDlg dialog(*l.app);
+      dialog.SetTargetFolder(l.Target());
+      app::SetFreeSpaceQuery({});
+      QCOMPARE(dialog.FreeEdit()->text(), QStringLiteral("(取得失敗)"));
+      QVERIFY(!dialog.StartButton()->isEnabled());
+    }
+    {
+      app::CRestoreProgressDlg dialog(*l.app);
+      dialog.SetTargetFolder(QStringLiteral("//server/share"));
+      QVERIFY(!dialog.StartButton()->isEnabled());
+      QCOMPARE(dialog.StatusText(), QString::fromUtf8(app::RestoreFixedText::kNetworkTarget).remove(u'\r'));
+    }
+    QVERIFY(watcher.Texts().isEmpty());
+  }
+
+  void mailDataIsPointedOutOnceWhenTheDialogOpens() {
+    for (const uint16_t code : {uint16_t(1), uint16_t(3)}) {
+      testsupport::BackupSetSpec set = RestoreSet();
+      set.generations[0].categoryItems = {{u"Mail", u"Outlook", code}};
+      Loaded l(set);
+      ModalWatcher watcher;
+      QVERIFY(app::MarkForRestore(*l.app, QStringLiteral("C:\\Data"), {QStringLiteral("plain.txt")}));
+      app::CRestoreProgressDlg dialog(*l.app);
+      dialog.show();
+      QTest::qWait(100);
+      dialog.hide();
+      dialog.show();
+      QTest::qWait(100);
+      const QStringList expected = code == 1 ? QStringList{apptest::Txt(240)} : QStringList{};
+      QCOMPARE(watcher.Texts(), expected);
+      dialog.close();
+    }
+  }
+
+  void folderChoicesThatCannotBeTargetsAreRefused() {
+    Loaded l;
+    ModalWatcher watcher;
+    QVERIFY(app::MarkForRestore(*l.app, QStringLiteral("C:\\Data"), {QStringLiteral("plain.txt")}));
+    app::CRestoreProgressDlg dialog(*l.app);
+    dialog.SetTargetFolder(l.Target());
+    QString next;
+    app::CRestoreProgressDlg::SetFolderChooser([&](QWidget*, const QString& title, const QString& start) {
+      [&] {
+        QCOMPARE(title, apptest::Txt(168));
+        QCOMPARE(start, l.Target());
+      }();
+      return next;
+    });
+    struct {
+      QString chosen;
+      int message;
+    } cases[] = {{QStringLiteral("smb://server/share/folder"), 170},
+                 {QStringLiteral("//server/share"), 170},
+                 {QStringLiteral("/") + QString(4095, u'x'), 169},
+                 {QStringLiteral("relative/folder"), 171}};
+    for (const auto& c : cases) {
+      watcher.Clear();
+      next = c.chosen;
+      dialog.OnBrowse();
+      QCOMPARE(watcher.Texts(), QStringList{apptest::Txt(c.message)});
+      QCOMPARE(dialog.TargetFolder(), l.Target());
+    }
+    watcher.Clear();
+    next.clear();  // cancelled
+    dialog.OnBrowse();
+    QVERIFY(watcher.Texts().isEmpty());
+    QCOMPARE(dialog.TargetFolder(), l.Target());
+    next = l.Target(QStringLiteral("elsewhere"));
+    dialog.OnBrowse();
+    QCOMPARE(dialog.TargetFolder(), next);
+    QCOMPARE(dialog.TargetEdit()->text(), next);
+  }
+
+  void cancelAnsweredNoGoesOnAndYesStops() {
+    for (const bool yes : {false, true}) {
+      Loaded l;
+      ModalWatcher watcher;
+      UrlCatcher urls;
+      const QString out = l.Target();
+      QVERIFY(QDir().mkpath(out));
+      // The file is there already: its question holds the run while the
+      // user asks to stop.
+      QVERIFY(QFile(out + "/plain.txt").open(QIODevice::WriteOnly));
+      QVERIFY(app::MarkForRestore(*l.app, QStringLiteral("C:\\Data"),
+                                  {QStringLiteral("plain.txt"), QStringLiteral("packed.bin")}));
+      watcher.SetAnswer(yes ? QMessageBox::Yes : QMessageBox::No);
+      DialogDriver driver(watcher, out);
+      driver.answers = {206};
+      driver.onFirstQuestion = [](app::CRestoreProgressDlg& dialog) { dialog.reject(); };
+      app::CRestoreProgressDlg dialog(*l.app);
+      dialog.exec();
+      QCOMPARE(watcher.Texts(), QStringList{QStringLiteral("復元処理を中断しますか？")});
+      QCOMPARE(driver.questions.size(), 1);
+      QCOMPARE(driver.titleWhileAsked, apptest::Txt(175));
+      if (!yes) {
+        QVERIFY(dialog.Succeeded());
+        QCOMPARE(ReadAll(out + "/plain.txt"), QByteArray("plain contents\r\n"));
+        QVERIFY(QFileInfo::exists(out + "/packed.bin"));
+        QVERIFY(!driver.logText.contains(apptest::Txt(178)));
+        QCOMPARE(dialog.windowTitle(), apptest::Txt(184));
+      } else {
+        QVERIFY(!dialog.Succeeded());
+        QCOMPARE(driver.finalStatus, QStringLiteral("ユーザーにより処理が中止されました。"));
+        QCOMPARE(driver.finalTitle, apptest::Txt(179));
+        QVERIFY(driver.logText.contains(apptest::Txt(178)));
+        QVERIFY(!QFileInfo::exists(out + "/packed.bin"));
+        QVERIFY(urls.urls.isEmpty());
+      }
+    }
+  }
+
   void automaticRestoreWritesTheMarkedEntriesWithTheirTimesAndAttributes() {
     Loaded l;
     ModalWatcher watcher;
@@ -158,8 +473,17 @@ class RestoreTest : public QObject {
     QCOMPARE(l.app->CurrentFolder(), QStringLiteral("C:\\Data"));
     const QString out = l.Target();
     app::CAutoRestoreDlg dialog(*l.app, out);
+    // The percent shown only ever grows, to 100.
+    QList<int> shown;
+    connect(dialog.ProgressBar(), &QProgressBar::valueChanged, [&] {
+      const int percent = dialog.PercentLabel()->text().toInt();
+      if (shown.isEmpty() || shown.back() != percent) shown << percent;
+    });
     dialog.exec();
     QVERIFY(dialog.Succeeded());
+    QVERIFY(!shown.isEmpty());
+    QCOMPARE(shown.back(), 100);
+    QVERIFY2(std::is_sorted(shown.begin(), shown.end()), qPrintable(QString::number(shown.size())));
     QVERIFY2(watcher.Texts().isEmpty(), qPrintable(watcher.Texts().join(u'\n')));
 
     // Below the target as they lay below the folder they were marked in.

@@ -3,14 +3,22 @@
 // each of its views) and the task-progress dialog. Each picture is also
 // checked for what can be checked without eyes: its size, and that the
 // Japanese font is there to draw the texts.
+#include <QDir>
+#include <QFile>
 #include <QFontDatabase>
 #include <QImage>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QtTest>
 
+#include "app/ask_to_user_dialog.h"
+#include "app/auto_restore_dlg.h"
 #include "app/left_view.h"
 #include "app/main_frame.h"
 #include "app/qpx_manager_view.h"
+#include "app/restore_progress_dlg.h"
+#include "app/restore_selection.h"
+#include "app/show_log_dlg.h"
 #include "app/task_progress.h"
 #include "app_fixture.h"
 
@@ -70,6 +78,68 @@ class ScreenshotTest : public QObject {
       task.release = true;
     });
     dialog.exec();
+  }
+
+  // The restore dialog before a start and while a question holds its run,
+  // the question dialog of both kinds, the automatic restore dialog while a
+  // question holds its run, and the result log at the end.
+  void restoreDialogs() {
+    AppHarness h;
+    const auto files = h.WriteSampleSet();
+    ModalWatcher watcher;
+    app::CQPXManagerApp& app = h.Start({Q(files.archives[0])});
+    const QString out = h.Path(QStringLiteral("restored"));
+    QVERIFY(QDir().mkpath(out));
+    // Already there: the run stops at the question for it.
+    QVERIFY(QFile(out + "/a.txt").open(QIODevice::WriteOnly));
+    QVERIFY(app::MarkForRestore(app, QStringLiteral("C:\\Data"),
+                                {QStringLiteral("a.txt"), QStringLiteral("keep.txt"), QStringLiteral("Old")}));
+
+    int shots = 0;
+    watcher.SetOtherHandler([&](QWidget* modal) {
+      if (auto* restore = qobject_cast<app::CRestoreProgressDlg*>(modal)) {
+        if (restore->IsRunning()) return;
+        if (restore->TargetFolder() != out) {
+          restore->SetTargetFolder(out);
+          Save(restore, "restore-dialog");
+          ++shots;
+          QTimer::singleShot(0, restore, [restore] { restore->StartButton()->click(); });
+        }
+        return;
+      }
+      if (auto* ask = qobject_cast<app::CAskToUserDialog*>(modal)) {
+        if (!ask->isVisible()) return;
+        QWidget* owner = ask->parentWidget();
+        Save(owner, qobject_cast<app::CAutoRestoreDlg*>(owner) != nullptr ? "auto-restore" : "restore-dialog-running");
+        Save(ask, qobject_cast<app::CAutoRestoreDlg*>(owner) != nullptr ? "ask-to-user-overwrite" : "ask-to-user");
+        shots += 2;
+        QTimer::singleShot(0, ask, [ask] { ask->Button(0)->click(); });
+        return;
+      }
+      if (auto* log = qobject_cast<app::CShowLogDlg*>(modal)) {
+        log->resize(640, 300);
+        Save(log, "show-log");
+        ++shots;
+        QTimer::singleShot(0, log, [log] { log->OkButton()->click(); });
+      }
+    });
+    {
+      app::CRestoreProgressDlg dialog(app, app.MainFrame());
+      dialog.exec();
+    }
+    QCOMPARE(shots, 4);
+    {
+      app::CAutoRestoreDlg dialog(app, out, app.MainFrame());
+      dialog.exec();
+      QVERIFY(dialog.Succeeded());
+    }
+    QVERIFY(shots >= 6);  // every file of the run is there by now
+
+    // A question with the information icon and a message of three lines.
+    app::CAskToUserDialog info(apptest::Txt(210).replace(QStringLiteral("%s"), QStringLiteral("report.xlsx")),
+                               {188, 189, 190}, app::CAskToUserDialog::Icon::Information);
+    info.show();
+    Save(&info, "ask-to-user-information");
   }
 };
 
