@@ -2,7 +2,8 @@
 // real X server, with the pointer and keyboard driven by xdotool: the target
 // (a small program of the tests' own that moves dropped files, as a file
 // manager does) receives both restored files, nothing is restored before the
-// button is let go, and a drag cancelled with Escape restores nothing.
+// button is let go, and a drag cancelled with Escape or the right button, or
+// dropped onto the program's own window, restores nothing.
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -53,7 +54,6 @@ class DragXvfbTest : public QObject {
                                 {u"C:\\b.bin", bBytes_, testsupport::Method::Imploded}};
     const auto files = h_.WriteSet(set, "set");
     QVERIFY(QDir().mkpath(h_.Path(QStringLiteral("tmp"))));
-    QVERIFY(QDir().mkpath(h_.Path(QStringLiteral("received"))));
 
     // A display number of this test's own, free of any other server.
     int display = 300 + static_cast<int>((::getpid() + 200) % 400);
@@ -104,6 +104,14 @@ class DragXvfbTest : public QObject {
              "click", "1", "keyup", "ctrl", "sleep", "0.3"});
   }
 
+  // Each case starts from no report and nothing restored or received.
+  void init() {
+    QFile::remove(Report());
+    QDir(h_.Path(QStringLiteral("tmp/TesseraRestore"))).removeRecursively();
+    QDir(h_.Path(QStringLiteral("received"))).removeRecursively();
+    QVERIFY(QDir().mkpath(h_.Path(QStringLiteral("received"))));
+  }
+
   void cleanupTestCase() {
     for (QProcess* process : {&program_, &target_, &server_}) {
       if (process->state() == QProcess::NotRunning) continue;
@@ -117,8 +125,25 @@ class DragXvfbTest : public QObject {
     Xdotool({"key", "Escape", "sleep", "0.3", "mouseup", "1"});
     QTest::qWait(2500);
     QVERIFY(!QFile::exists(Report()));
-    QVERIFY(RestoredFiles().isEmpty());
+    QVERIFY(!QFile::exists(h_.Path(QStringLiteral("tmp/TesseraRestore"))));
     QVERIFY(QDir(h_.Path(QStringLiteral("received"))).isEmpty());
+  }
+
+  void dragCancelledWithTheRightButtonRestoresNothing() {
+    PressAndMoveToTarget();
+    Xdotool({"mousedown", "3", "sleep", "0.3", "mouseup", "3", "mouseup", "1"});
+    QTest::qWait(2500);
+    QVERIFY(!QFile::exists(Report()));
+    QVERIFY(!QFile::exists(h_.Path(QStringLiteral("tmp/TesseraRestore"))));
+  }
+
+  void dropOntoTheProgramsOwnWindowRestoresNothing() {
+    // The folder tree, far from the entries the drag starts on.
+    PressAndMoveTo(QPoint(80, 400));
+    Xdotool({"mouseup", "1"});
+    QTest::qWait(2500);
+    QVERIFY(!QFile::exists(Report()));
+    QVERIFY(!QFile::exists(h_.Path(QStringLiteral("tmp/TesseraRestore"))));
   }
 
   void dragOfTwoFilesDeliversBothRestoredAtTheDrop() {
@@ -174,9 +199,10 @@ class DragXvfbTest : public QObject {
 
   // Presses the button on the first selected entry and moves the pointer
   // in steps onto the target, the way a hand does.
-  void PressAndMoveToTarget() {
+  void PressAndMoveToTarget() { PressAndMoveTo(QPoint(kTargetX + kTargetSize / 2, kTargetY + kTargetSize / 2)); }
+
+  void PressAndMoveTo(const QPoint& to) {
     const QPoint from = entries_.value(QStringLiteral("a.txt"));
-    const QPoint to(kTargetX + kTargetSize / 2, kTargetY + kTargetSize / 2);
     QStringList steps{"mousemove", N(from.x()), N(from.y()), "sleep", "0.2", "mousedown", "1"};
     constexpr int kSteps = 12;
     for (int i = 1; i <= kSteps; ++i) {
