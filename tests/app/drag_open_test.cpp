@@ -3,8 +3,9 @@
 // folder and handed to the desktop's default application, a folder opens in
 // the tree, two entries start a restore; a drag's file list is there while
 // the pointer moves without anything restored, the restore runs once at the
-// first request after the drop, and a cancelled drag or a failed restore
-// gives the target nothing. The main window takes no drops.
+// first request after the drop (a request while it runs gets nothing yet),
+// and a cancelled drag or a failed or stopped restore gives the target
+// nothing. The main window takes no drops.
 #include <QDesktopServices>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -180,6 +181,22 @@ class DragOpenTest : public QObject {
     QCOMPARE(data->urls(), expected);
     QVERIFY(!QFile::exists(s.Restored()));
     QVERIFY(watcher.Texts().isEmpty());
+  }
+
+  void requestWhileTheRestoreRunsGetsNothingYet() {
+    Shown s;
+    s.Select({QStringLiteral("a.txt")});
+    std::unique_ptr<app::CQPXDataObject> data(s.list->MakeDragData());
+    ModalWatcher watcher;
+    QList<QList<QUrl>> early;
+    watcher.SetOtherHandler([&](QWidget* modal) {
+      if (qobject_cast<app::CAutoRestoreDlg*>(modal) != nullptr && early.isEmpty()) early << data->urls();
+    });
+    data->Dropped();
+    const QList<QUrl> given = data->urls();
+    QCOMPARE(early.size(), 1);
+    QVERIFY(early[0].isEmpty());
+    QCOMPARE(given, QList<QUrl>{QUrl::fromLocalFile(s.Restored(QStringLiteral("a.txt")))});
   }
 
   void cancelledDragOrFailedRestoreGivesTheTargetNothing() {
