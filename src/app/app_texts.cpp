@@ -28,6 +28,35 @@ QString AppText(int id) {
   return text;
 }
 
+QString FormatNumbers(const QString& format, std::initializer_list<long long> numbers) {
+  QString out;
+  auto next = numbers.begin();
+  for (qsizetype i = 0; i < format.size(); ++i) {
+    if (format[i] != u'%' || i + 1 >= format.size()) {
+      out += format[i];
+      continue;
+    }
+    if (format[i + 1] == u'%') {
+      out += u'%';
+      ++i;
+      continue;
+    }
+    qsizetype j = i + 1;
+    const bool zeros = format[j] == u'0';
+    int width = 0;
+    while (j < format.size() && format[j].isDigit()) width = width * 10 + format[j++].digitValue();
+    if (format.mid(j, 3) == QStringLiteral("I64")) j += 3;
+    while (j < format.size() && (format[j] == u'l' || format[j] == u'h')) ++j;
+    if (j >= format.size() || (format[j] != u'd' && format[j] != u'u' && format[j] != u'i') || next == numbers.end()) {
+      out += format[i];
+      continue;
+    }
+    out += QStringLiteral("%1").arg(*next++, width, 10, QChar(zeros ? u'0' : u' '));
+    i = j;
+  }
+  return out;
+}
+
 QString QtFileFilter(const QString& windowsFilter) {
   const QStringList parts = windowsFilter.split(u'|');
   QStringList filters;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <initializer_list>
 
 class QWidget;
 
@@ -22,6 +23,8 @@ constexpr int kDigits = 166;
 constexpr int kGenerationRange = 167;
 constexpr int kChooseFolder = 168;
 constexpr int kFolderChoiceFailed = 169;
+constexpr int kTimeFormat = 237;
+constexpr int kCountsFormat = 238;
 constexpr int kTitleSuffix = 239;
 constexpr int kShortcutQuestion = 241;
 constexpr int kAlreadyRunning = 242;
@@ -31,6 +34,11 @@ constexpr int kAlreadyRunning = 242;
 bool LoadText(int id, QString& out);
 // The text, or an empty string when the table has none.
 QString AppText(int id);
+
+// Fills the numeric conversions of a table text ("%d", "%02d", "%lu",
+// "%I64u" ...) with `numbers` in order; "%%" is a percent sign. A conversion
+// without a number left stays as written.
+QString FormatNumbers(const QString& format, std::initializer_list<long long> numbers);
 
 // Turns a filter of the Windows form "Name|*.x|Name|*.y|" into Qt's
 // "Name (*.x);;Name (*.y)"; a name that ends with its patterns in

@@ -93,8 +93,10 @@ void CAutoRestoreDlg::Start() {
   CRestoreRun& run = CRestoreRun::Instance();
   JoinWorker();
   if (!run.Prepare(app_, this, target_)) {
+    // The marked entries cannot be gathered for a restore (an entry its
+    // generation's archive lacks).
     run.Reset();
-    ShowErrorText(QString::fromUtf8(RestoreFixedText::kTemporaryFailed));
+    ShowErrorMessage(RestoreText::kRestoreFailed);
     done(QDialog::Accepted);
     return;
   }

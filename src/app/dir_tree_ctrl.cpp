@@ -27,15 +27,23 @@ bool CDirTreeCtrl::InsertFolderPath(const std::u16string& path) {
 }
 
 void CDirTreeCtrl::FolderAdded(const std::u16string& path, bool) {
-  const QString p = QString::fromStdU16String(path);
-  if (!suspended_ && access_.IsPresentFolder(p)) AddPath(p, true);
+  if (!suspended_) AddPath(QString::fromStdU16String(path), true);
 }
 
 void CDirTreeCtrl::FolderRemoved(const std::u16string& path) {
-  // The node is already absent when this is reported, so only its kind is
-  // asked: a removed folder's item must go, or the pane would keep showing it.
-  const QString p = QString::fromStdU16String(path);
-  if (!suspended_ && access_.FindFolder(p) != nullptr) RemovePath(p);
+  if (!suspended_) RemovePath(QString::fromStdU16String(path));
+}
+
+void CDirTreeCtrl::SwitchStarting() {
+  // A switch may add and remove thousands of folders: the pane hears them
+  // as one change when the switch has settled.
+  ForgetLastParent();
+  model_.BeginLayoutBatch();
+}
+
+void CDirTreeCtrl::SwitchFinished() {
+  ForgetLastParent();
+  model_.EndLayoutBatch();
 }
 
 void CDirTreeCtrl::Prune() {

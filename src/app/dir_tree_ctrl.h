@@ -22,9 +22,13 @@ class CDirTreeCtrl : public CRecieveIncrementalRestoreTreeChange, public IRestor
   // then drops the drives that are absent. Views are told once.
   bool Fill();
 
-  // The switch reports files as well; only present folders become items.
+  // A switch reports folders and files apart: the folder calls name folders
+  // only, so each becomes or stops being an item without asking the tree;
+  // files are not items of this pane and their calls are left alone.
   void FolderAdded(const std::u16string& path, bool checked) override;
   void FolderRemoved(const std::u16string& path) override;
+  void SwitchStarting() override;
+  void SwitchFinished() override;
   void Prune() override;
   bool InsertFolderPath(const std::u16string& path) override;
 

@@ -11,7 +11,7 @@ FolderTreeModel::~FolderTreeModel() = default;
 
 FolderTreeModel::Item* FolderTreeModel::Append(Item* parent, const QString& name, Kind kind) {
   const int row = static_cast<int>(parent->children.size());
-  if (bulk_ == 0) beginInsertRows(IndexOf(parent), row, row);
+  if (!Quiet()) beginInsertRows(IndexOf(parent), row, row);
   auto item = std::make_unique<Item>();
   item->name = name;
   item->kind = kind;
@@ -19,7 +19,7 @@ FolderTreeModel::Item* FolderTreeModel::Append(Item* parent, const QString& name
   item->row = row;
   Item* raw = item.get();
   parent->children.push_back(std::move(item));
-  if (bulk_ == 0) endInsertRows();
+  if (!Quiet()) endInsertRows();
   return raw;
 }
 
@@ -27,10 +27,19 @@ void FolderTreeModel::Remove(Item* item) {
   Item* parent = item->parent;
   if (parent == nullptr) return;
   const int row = item->row;
-  if (bulk_ == 0) beginRemoveRows(IndexOf(parent), row, row);
+  if (batch_ > 0 && !batchItems_.empty()) {
+    std::vector<const Item*> todo{item};
+    while (!todo.empty()) {
+      const Item* gone = todo.back();
+      todo.pop_back();
+      batchRemoved_.insert(gone);
+      for (const auto& child : gone->children) todo.push_back(child.get());
+    }
+  }
+  if (!Quiet()) beginRemoveRows(IndexOf(parent), row, row);
   parent->children.erase(parent->children.begin() + row);
   for (size_t i = static_cast<size_t>(row); i < parent->children.size(); ++i) parent->children[i]->row = static_cast<int>(i);
-  if (bulk_ == 0) endRemoveRows();
+  if (!Quiet()) endRemoveRows();
 }
 
 void FolderTreeModel::Clear() {
@@ -40,15 +49,15 @@ void FolderTreeModel::Clear() {
 }
 
 void FolderTreeModel::SortChildren(Item* parent) {
-  if (bulk_ == 0) emit layoutAboutToBeChanged();
-  const QModelIndexList before = bulk_ == 0 ? persistentIndexList() : QModelIndexList();
+  if (!Quiet()) emit layoutAboutToBeChanged();
+  const QModelIndexList before = !Quiet() ? persistentIndexList() : QModelIndexList();
   std::vector<const Item*> items;
   for (const QModelIndex& index : before) items.push_back(ItemOf(index));
   std::stable_sort(parent->children.begin(), parent->children.end(), [](const auto& a, const auto& b) {
     return QString::compare(a->name, b->name, Qt::CaseInsensitive) < 0;
   });
   for (size_t i = 0; i < parent->children.size(); ++i) parent->children[i]->row = static_cast<int>(i);
-  if (bulk_ == 0) {
+  if (!Quiet()) {
     for (qsizetype i = 0; i < before.size(); ++i) changePersistentIndex(before[i], IndexOf(items[static_cast<size_t>(i)]));
     emit layoutChanged();
   }
@@ -66,6 +75,27 @@ void FolderTreeModel::BeginBulk() {
 
 void FolderTreeModel::EndBulk() {
   if (--bulk_ == 0) endResetModel();
+}
+
+void FolderTreeModel::BeginLayoutBatch() {
+  if (batch_++ > 0 || bulk_ > 0) return;
+  // The views save their state as persistent indexes on this signal.
+  emit layoutAboutToBeChanged();
+  batchIndexes_ = persistentIndexList();
+  batchItems_.clear();
+  for (const QModelIndex& index : batchIndexes_) batchItems_.push_back(ItemOf(index));
+}
+
+void FolderTreeModel::EndLayoutBatch() {
+  if (--batch_ > 0 || bulk_ > 0) return;
+  for (qsizetype i = 0; i < batchIndexes_.size(); ++i) {
+    const Item* item = batchItems_[static_cast<size_t>(i)];
+    changePersistentIndex(batchIndexes_[i], batchRemoved_.count(item) ? QModelIndex() : IndexOf(item));
+  }
+  batchIndexes_.clear();
+  batchItems_.clear();
+  batchRemoved_.clear();
+  emit layoutChanged();
 }
 
 QString FolderTreeModel::PathOf(const Item* item) {

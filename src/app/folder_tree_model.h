@@ -8,6 +8,7 @@
 #include <QAbstractItemModel>
 #include <QString>
 #include <memory>
+#include <unordered_set>
 #include <vector>
 
 namespace app {
@@ -45,6 +46,12 @@ class FolderTreeModel : public QAbstractItemModel {
   // While bulk changes run, views are told once at the end.
   void BeginBulk();
   void EndBulk();
+  // While a batch runs, items come and go without a word to the views; at
+  // its end they hear one layout change and keep what they hold (expanded
+  // items, the selection) by item, losing only what went away. A view over
+  // thousands of expanded items redoes its rows once, not once per change.
+  void BeginLayoutBatch();
+  void EndLayoutBatch();
 
   // The texts from the top-level item down to `item`, joined with "\".
   static QString PathOf(const Item* item);
@@ -59,8 +66,16 @@ class FolderTreeModel : public QAbstractItemModel {
   QVariant data(const QModelIndex& index, int role) const override;
 
  private:
+  bool Quiet() const { return bulk_ > 0 || batch_ > 0; }
+
   Item root_;
   int bulk_ = 0;
+  int batch_ = 0;
+  // The views' persistent indexes when the batch began, with their items,
+  // and the items removed since (compared by address, never followed).
+  QModelIndexList batchIndexes_;
+  std::vector<const Item*> batchItems_;
+  std::unordered_set<const Item*> batchRemoved_;
 };
 
 }  // namespace app

@@ -46,10 +46,13 @@ void CLeftView::SelectFirstWhenNone() {
 void CLeftView::SelectionMoved() { emit FolderShown(SelectedFolderPath()); }
 
 void CLeftView::contextMenuEvent(QContextMenuEvent* event) {
-  const QModelIndex index = indexAt(event->pos());
+  // The menu key acts on the selected item, the mouse on the one under it.
+  const bool keyboard = event->reason() == QContextMenuEvent::Keyboard;
+  const QModelIndex index = keyboard ? currentIndex() : indexAt(event->pos());
   if (!index.isValid() || contextMenu_ == nullptr) return;  // empty space opens no menu
   setCurrentIndex(index);
-  contextMenu_->exec(event->globalPos());
+  const QRect item = visualRect(index);
+  contextMenu_->exec(keyboard ? viewport()->mapToGlobal(item.bottomLeft()) : event->globalPos());
 }
 
 }  // namespace app

@@ -24,8 +24,8 @@
 namespace app {
 namespace {
 
-// Commands that come with the desktop shortcut, the help and the
-// properties dialogs, which are not built yet: shown, but disabled.
+// Commands that come with the desktop shortcut and the help, which are not
+// built yet: shown, but disabled.
 constexpr char kNotYet[] = "この機能はまだ使用できません。";
 
 constexpr char kRootDriveRefused[] = "ルートドライブを直接復元することはできません";
@@ -152,11 +152,20 @@ QMenu* CMainFrame::BuildContextMenu(bool forTree) {
                                      [this, forTree] { forTree ? RestoreTreeFolder() : RestoreListSelection(); });
   restore->setObjectName(QStringLiteral("restore"));
   (forTree ? treeRestore_ : listRestore_) = restore;
-  QAction* properties = menu->addAction(QStringLiteral("プロパティ(&P)"));
-  for (QAction* notYet : {properties}) {
-    notYet->setEnabled(false);
-    notYet->setToolTip(QString::fromUtf8(kNotYet));
-  }
+  QAction* properties = menu->addAction(QStringLiteral("プロパティ(&P)"), this, [this, forTree] {
+    QStringList paths;
+    if (forTree) {
+      if (!tree_->SelectedFolderPath().isEmpty()) paths << tree_->SelectedFolderPath();
+    } else {
+      for (const QString& name : list_->SelectedNames()) paths << list_->CurrentFolder() + u'\\' + name;
+    }
+    app_.ShowProperties(paths);
+  });
+  // Alt+Enter in a pane, as on the desktops users come from.
+  properties->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Return));
+  properties->setShortcutContext(Qt::WidgetShortcut);
+  if (forTree) tree_->addAction(properties);
+  else list_->addAction(properties);
   menu->setToolTipsVisible(true);
   return menu;
 }

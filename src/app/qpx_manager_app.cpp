@@ -15,6 +15,7 @@
 #include "app/left_view.h"
 #include "app/main_frame.h"
 #include "app/option_dialog.h"
+#include "app/property_dialog.h"
 #include "app/qpx_manager_view.h"
 #include "archive/qpx_file_factory.h"
 #include "host/host_path.h"
@@ -225,6 +226,12 @@ bool CQPXManagerApp::SelectGeneration(int index) {
 void CQPXManagerApp::OnOptions() {
   COptionDialog dialog(config_->TempFolder(), frame_.get());
   if (dialog.exec() == QDialog::Accepted) config_->SetTempFolder(dialog.Folder());
+}
+
+void CQPXManagerApp::ShowProperties(const QStringList& paths) {
+  if (!set_) return;
+  std::unique_ptr<PropertyDialogBase> dialog = MakePropertyDialog(set_->Creator(), dirTree_.get(), paths, frame_.get());
+  if (dialog) dialog->exec();
 }
 
 void CQPXManagerApp::OnUserInterface(const std::function<void()>& work) {

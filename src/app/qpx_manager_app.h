@@ -55,6 +55,9 @@ class CQPXManagerApp : public QObject, public CShowTaskProgressDlgConnector, pub
   bool SelectGeneration(int index);
   // The options dialog.
   void OnOptions();
+  // The property dialog for full pane paths (one folder, one file, or a
+  // selection); nothing without a loaded backup.
+  void ShowProperties(const QStringList& paths);
 
   // Asks the user for an archive to open; a null string means cancelled.
   using FileChooser = std::function<QString(QWidget* parent, const QString& filter, const QString& suffix)>;

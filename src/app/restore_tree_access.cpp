@@ -8,11 +8,6 @@ const IncrementalBackup::CFolder* RestoreTreeAccess::FindFolder(const QString& p
   return node != nullptr && node->IsFolder() ? static_cast<const IncrementalBackup::CFolder*>(node) : nullptr;
 }
 
-bool RestoreTreeAccess::IsPresentFolder(const QString& path) const {
-  const IncrementalBackup::CFolder* folder = FindFolder(path);
-  return folder != nullptr && folder->Exists();
-}
-
 bool RestoreTreeAccess::VisitPresentFolders(IncrementalBackup::IRestoreTreeFolderSink& sink) const {
   if (!IsValid()) return false;
   IncrementalBackup::CRegisterOperator visitor(sink);

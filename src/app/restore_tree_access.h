@@ -31,8 +31,6 @@ class RestoreTreeAccess {
 
   // The folder a pane path ("C:\Data\Old") names, or null.
   const IncrementalBackup::CFolder* FindFolder(const QString& path) const;
-  // True when the path names a folder that is present in the generation.
-  bool IsPresentFolder(const QString& path) const;
 
   // The folder's files in the tree's order, then (separately) its subfolders.
   template <class Fn>

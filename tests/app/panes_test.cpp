@@ -77,6 +77,35 @@ class PanesTest : public QObject {
     QVERIFY(watcher.Texts().isEmpty());
   }
 
+  void switchKeepsExpandedFoldersAndTheSelection() {
+    AppHarness h;
+    const auto files = h.WriteSampleSet();
+    ModalWatcher watcher;
+    app::CQPXManagerApp& app = h.Start({Q(files.archives[0])});
+    app::CLeftView* tree = app.MainFrame()->TreePane();
+    ShowFolder(app, QStringLiteral("C:\\Data"));
+    const QPersistentModelIndex data = tree->currentIndex();
+    tree->expand(data);
+
+    ChooseGeneration(app, 2);  // Old removed, New added below the expanded Data
+    QVERIFY(tree->isExpanded(data));
+    QCOMPARE(tree->SelectedFolderPath(), QStringLiteral("C:\\Data"));
+    // The rows the view shows follow the items, not the rows before the switch.
+    QCOMPARE(tree->indexBelow(data).data().toString(), QStringLiteral("New"));
+    QVERIFY(!tree->indexBelow(tree->indexBelow(data)).isValid());
+
+    ShowFolder(app, QStringLiteral("C:\\Data\\New"));
+    ChooseGeneration(app, 3);  // Old back, appended after New
+    QCOMPARE(tree->SelectedFolderPath(), QStringLiteral("C:\\Data\\New"));
+    QCOMPARE(tree->indexBelow(tree->currentIndex()).data().toString(), QStringLiteral("Old"));
+    QCOMPARE(ListNames(app), QStringList{QStringLiteral("d.txt")});
+
+    ChooseGeneration(app, 0);  // New goes while selected: the first drive is selected instead
+    QCOMPARE(tree->SelectedFolderPath(), QStringLiteral("C:"));
+    QVERIFY(tree->isExpanded(data));
+    QCOMPARE(tree->indexBelow(data).data().toString(), QStringLiteral("Old"));
+  }
+
   void generationWithoutFilesShowsTheNote() {
     AppHarness h;
     testsupport::BackupSetSpec setPlan;

@@ -298,6 +298,26 @@ class RestoreTest : public QObject {
     QCOMPARE(l.app->CurrentFolder(), QStringLiteral("C:\\Data"));
   }
 
+  void openingSeveralEntriesRestoresThem() {
+    Loaded l;
+    ModalWatcher watcher;
+    QStringList marked;
+    watcher.SetOtherHandler([&](QWidget* modal) {
+      if (auto* dialog = qobject_cast<app::CRestoreProgressDlg*>(modal)) {
+        marked << QString::number(l.app->Set()->Tree().GetRoots().front()->GetData().GetCheckedFileCount());
+        dialog->reject();
+      }
+    });
+    app::CQPXManagerView* list = l.app->MainFrame()->ListPane();
+    QVERIFY(l.app->MainFrame()->TreePane()->SelectFolder(QStringLiteral("C:\\Data")));
+    list->selectionModel()->setCurrentIndex(list->model()->index(0, 0), QItemSelectionModel::NoUpdate);
+    list->selectAll();
+    QTest::keyClick(list, Qt::Key_Return);
+    // Sub, Other and the two files: four files marked, none left after.
+    QCOMPARE(marked, QStringList{"4"});
+    QCOMPARE(l.app->Set()->Tree().GetRoots().front()->GetData().GetCheckedFileCount(), 0);
+  }
+
   void restoreFromTheTreeRecreatesTheFolderButNeverAWholeDrive() {
     Loaded l;
     ModalWatcher watcher;
@@ -554,6 +574,26 @@ class RestoreTest : public QObject {
       QVERIFY(dialog.Succeeded());
     }
     QVERIFY(watcher.Texts().isEmpty());
+  }
+
+  void entriesTheirArchiveLacksFailTheRestoreAndSaySo() {
+    testsupport::BackupSetSpec set = RestoreSet();
+    set.gaps = {{0, u"C:\\Data\\plain.txt"}};
+    Loaded l(set);
+    ModalWatcher watcher;
+    QVERIFY(app::MarkForRestore(*l.app, QStringLiteral("C:\\Data"), {QStringLiteral("plain.txt")}));
+    app::CAutoRestoreDlg automatic(*l.app, l.Target());
+    automatic.exec();
+    QVERIFY(!automatic.Succeeded());
+    QCOMPARE(watcher.Texts(), QStringList{apptest::Txt(181)});
+    watcher.Clear();
+    FakeFreeSpace room(1 << 20);
+    app::CRestoreProgressDlg dialog(*l.app);
+    dialog.SetTargetFolder(l.Target());
+    dialog.OnStart();
+    QVERIFY(!dialog.IsRunning());
+    QCOMPARE(watcher.Texts(), QStringList{apptest::Txt(181)});
+    QVERIFY(QDir(l.Target()).isEmpty());
   }
 };
 

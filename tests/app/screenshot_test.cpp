@@ -90,8 +90,9 @@ class ScreenshotTest : public QObject {
     app::CQPXManagerApp& app = h.Start({Q(files.archives[0])});
     const QString out = h.Path(QStringLiteral("restored"));
     QVERIFY(QDir().mkpath(out));
-    // Already there: the run stops at the question for it.
-    QVERIFY(QFile(out + "/a.txt").open(QIODevice::WriteOnly));
+    // Already there: the run stops at the question for it, near its end.
+    QVERIFY(QDir().mkpath(out + "/Old"));
+    QVERIFY(QFile(out + "/Old/b.txt").open(QIODevice::WriteOnly));
     QVERIFY(app::MarkForRestore(app, QStringLiteral("C:\\Data"),
                                 {QStringLiteral("a.txt"), QStringLiteral("keep.txt"), QStringLiteral("Old")}));
 

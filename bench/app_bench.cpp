@@ -1,0 +1,353 @@
+// The desktop program on large backups, on Qt's offscreen platform: the
+// real main window, its panes and the task-progress dialog, driven as File >
+// Open and the generation bar drive them.
+//
+// BM_OpenSet: opening a set of 200,000 files in 10,000 folders (two
+//   generations) until both panes are filled and painted. While it loads, the
+//   task-progress dialog's repaints are timed: max_gap_ms is the longest time
+//   between two of them (from the dialog's showing to its closing), the
+//   longest the user would look at a frozen window.
+// BM_OpenPlainArchive: a plain archive of 200,000 entries with no management
+//   file beside it (its notice is silenced), the same way.
+// BM_SwitchGeneration: the set's generation switched 1 -> 2 -> 1, each switch
+//   until the panes are painted again; generation 2 drops a tenth of the
+//   folders (with their files) and changes a tenth of the other files.
+// BM_ShowFolder/mode: a folder of 20,000 files shown in the list, in the
+//   large icon (0), small icon (1) and list (2) views, until painted.
+//
+// The sets are written once with the test-support writer into
+// $TMPDIR/tessera-appbench (default /tmp; about 60 MB) and removed after the
+// run unless TESSERA_APPBENCH_KEEP is set. Each figure is the fastest of its
+// runs; load1 is the machine's one-minute load average when it was taken.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QProgressBar>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/app_texts.h"
+#include "app/generation_input_bar.h"
+#include "app/left_view.h"
+#include "app/main_frame.h"
+#include "app/qpx_manager_app.h"
+#include "app/qpx_manager_view.h"
+#include "app/task_progress.h"
+#include "bench_util.h"
+#include "support/backup_set_writer.h"
+
+namespace fs = std::filesystem;
+using benchutil::Num;
+using namespace testsupport;
+
+namespace {
+
+constexpr size_t kSetFiles = 200000;
+constexpr size_t kGroups = 100;
+constexpr size_t kSubfoldersPerGroup = 99;  // with its group folder, 100 folders a group: 10,000
+constexpr size_t kFolders = kGroups * (kSubfoldersPerGroup + 1);
+constexpr size_t kWideFiles = 20000;
+constexpr int kRuns = 3;
+
+fs::path DataDir() {
+  const char* tmp = std::getenv("TMPDIR");
+  return fs::path(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") / "tessera-appbench";
+}
+
+double Load1() {
+  std::ifstream in("/proc/loadavg");
+  double load = 0;
+  in >> load;
+  return load;
+}
+
+std::u16string FolderPath(size_t k) {
+  const size_t group = k / (kSubfoldersPerGroup + 1);
+  const size_t within = k % (kSubfoldersPerGroup + 1);
+  const std::u16string top = u"C:\\Data\\g" + Num(group);
+  return within == 0 ? top : top + u"\\f" + Num(k);
+}
+
+// Generation 2 drops every tenth subfolder with its files, removes a
+// twentieth of the remaining files and stores another twentieth again.
+BackupSetSpec BigSet() {
+  BackupSetSpec set;
+  set.generations.resize(2);
+  const char16_t* extensions[] = {u".txt", u".doc", u".jpg", u".dat", u".xls", u".pdf"};
+  for (unsigned g = 0; g < 2; ++g) {
+    SetGeneration& gen = set.generations[g];
+    gen.folders.push_back({u"C:\\Data"});
+    for (size_t k = 0; k < kFolders; ++k) {
+      const bool dropped = g == 1 && k % (kSubfoldersPerGroup + 1) != 0 && k % 10 == 5;
+      if (!dropped) gen.folders.push_back({FolderPath(k)});
+    }
+    for (size_t i = 0; i < kSetFiles; ++i) {
+      const size_t k = i / (kSetFiles / kFolders);
+      const bool dropped = g == 1 && k % (kSubfoldersPerGroup + 1) != 0 && k % 10 == 5;
+      if (dropped || (g == 1 && i % 20 == 3)) continue;
+      SetFile f;
+      f.path = FolderPath(k) + u"\\file" + Num(i) + extensions[i % 6];
+      f.storeAgain = g == 1 && i % 20 == 7;
+      gen.files.push_back(std::move(f));
+    }
+  }
+  return set;
+}
+
+BackupSetSpec PlainSet() {
+  BackupSetSpec set = BigSet();
+  set.name = "plain";
+  set.generations.resize(1);
+  set.writeManagement = false;
+  return set;
+}
+
+BackupSetSpec WideSet() {
+  BackupSetSpec set;
+  set.name = "wide";
+  set.generations.resize(1);
+  set.generations[0].folders = {{u"C:\\Wide"}};
+  const char16_t* extensions[] = {u".txt", u".doc", u".jpg", u".dat", u".xls", u".pdf", u".png", u".zip"};
+  for (size_t i = 0; i < kWideFiles; ++i)
+    set.generations[0].files.push_back({u"C:\\Wide\\photo_" + Num(100000 + i) + extensions[i % 8], {}});
+  return set;
+}
+
+fs::path Written(const BackupSetSpec& set, const std::string& folder) {
+  const fs::path dir = DataDir() / folder;
+  const fs::path archive = dir / GenerationFileName(set, 0);
+  if (!fs::exists(dir / (set.name + ".done"))) {
+    fs::remove_all(dir);
+    std::fprintf(stderr, "writing %s ...\n", folder.c_str());
+    WriteBackupSet(set, dir);
+    std::ofstream(dir / (set.name + ".done")) << "written\n";
+  }
+  return archive;
+}
+
+// Times the repaints of the task-progress dialog's bar while a load runs.
+class RepaintClock : public QObject {
+ public:
+  void Start() {
+    times_.clear();
+    marks_.clear();
+    clock_.start();
+  }
+  // The longest stretch without a repaint while the dialog was up.
+  double MaxGapMs() const {
+    double gap = 0;
+    for (size_t i = 1; i < times_.size(); ++i) gap = std::max(gap, times_[i] - times_[i - 1]);
+    return gap;
+  }
+  size_t Repaints() const { return times_.size(); }
+  // Marks a moment of interest (printed with the repaints under TESSERA_APPBENCH_TRACE).
+  void Mark(const char* what) { marks_.push_back({static_cast<double>(clock_.nsecsElapsed()) / 1e6, what}); }
+  void Print() const {
+    if (std::getenv("TESSERA_APPBENCH_TRACE") == nullptr) return;
+    for (double t : times_) std::fprintf(stderr, "  repaint %8.1f ms\n", t);
+    for (const auto& [t, what] : marks_) std::fprintf(stderr, "  %-7s %8.1f ms\n", what, t);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Timer && std::getenv("TESSERA_APPBENCH_TRACE") != nullptr) {
+      auto* timer = qobject_cast<QTimer*>(watched);
+      if (timer != nullptr && timer->interval() == app::CShowTaskProgressDlg::kUpdateIntervalMs) Mark("tick");
+    }
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget != nullptr && qobject_cast<app::CShowTaskProgressDlg*>(widget->window()) != nullptr) {
+      const bool bar = qobject_cast<QProgressBar*>(widget) != nullptr;
+      if ((bar && event->type() == QEvent::Paint) || (widget->isWindow() && (event->type() == QEvent::Show ||
+                                                                             event->type() == QEvent::Hide)))
+        times_.push_back(static_cast<double>(clock_.nsecsElapsed()) / 1e6);
+    }
+    return false;
+  }
+
+ private:
+  QElapsedTimer clock_;
+  std::vector<double> times_;
+  std::vector<std::pair<double, const char*>> marks_;
+};
+
+// One application in a folder of its own, for the whole run.
+struct Program {
+  Program() {
+    app = std::make_unique<app::CQPXManagerApp>(app::AppOptions{.configFile = dir.filePath(QStringLiteral("Tessera.ini")),
+                                                                .lockFile = dir.filePath(QStringLiteral("Tessera.lock"))});
+    app->InitInstance({});
+    app->MainFrame()->resize(1000, 700);
+    qApp->installEventFilter(&clock);
+    app::FolderTreeModel& tree = Frame().TreePane()->Model();
+    QObject::connect(&tree, &QAbstractItemModel::modelAboutToBeReset, &clock, [this] { clock.Mark("fill"); });
+    QObject::connect(&tree, &QAbstractItemModel::modelReset, &clock, [this] { clock.Mark("filled"); });
+  }
+  ~Program() {
+    qApp->removeEventFilter(&clock);
+    app->ExitInstance();
+  }
+  app::CMainFrame& Frame() { return *app->MainFrame(); }
+  // Lets queued work run and paints the window as it stands.
+  void Paint() {
+    QApplication::processEvents();
+    Frame().repaint();
+  }
+
+  QTemporaryDir dir;
+  RepaintClock clock;  // outlives the application, whose end it may still hear
+  std::unique_ptr<app::CQPXManagerApp> app;
+};
+
+// Made on first use, ended by main() while the application object lives.
+std::unique_ptr<Program> program;
+
+Program& TheProgram() {
+  if (!program) program = std::make_unique<Program>();
+  return *program;
+}
+
+void Open(benchmark::State& state, const fs::path& archive, size_t expectedDrives) {
+  Program& p = TheProgram();
+  double best = 1e30, gap = 0;
+  size_t repaints = 0;
+  for (auto _ : state) {
+    for (int run = 0; run < kRuns; ++run) {
+      p.clock.Start();
+      QElapsedTimer timer;
+      timer.start();
+      p.app->OpenBackupFile(QString::fromStdString(archive.string()));
+      p.Paint();
+      const double seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
+      if (!p.app->IsOpened() || p.Frame().TreePane()->Model().rowCount() != static_cast<int>(expectedDrives)) {
+        state.SkipWithError("the archive did not open");
+        return;
+      }
+      p.clock.Print();
+      if (seconds < best) {
+        best = seconds;
+        gap = p.clock.MaxGapMs();
+        repaints = p.clock.Repaints();
+      }
+    }
+    state.SetIterationTime(best);
+  }
+  state.counters["open_s"] = best;
+  state.counters["max_gap_ms"] = gap;
+  state.counters["repaints"] = static_cast<double>(repaints);
+  state.counters["list_entries"] = static_cast<double>(p.Frame().ListPane()->Model().rowCount());
+  state.counters["load1"] = Load1();
+}
+
+void BM_OpenSet(benchmark::State& state) { Open(state, Written(BigSet(), "set"), 1); }
+BENCHMARK(BM_OpenSet)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_OpenPlainArchive(benchmark::State& state) {
+  // The notice that the management file is missing would wait for a click.
+  app::SetQuietMode(true);
+  Open(state, Written(PlainSet(), "plain"), 1);
+  app::SetQuietMode(false);
+}
+BENCHMARK(BM_OpenPlainArchive)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_SwitchGeneration(benchmark::State& state) {
+  Program& p = TheProgram();
+  const fs::path archive = Written(BigSet(), "set");
+  p.app->OpenBackupFile(QString::fromStdString(archive.string()));
+  if (p.app->GenerationCount() != 2) {
+    state.SkipWithError("the set did not open");
+    return;
+  }
+  app::CLeftView* tree = p.Frame().TreePane();
+  if (std::getenv("TESSERA_APPBENCH_COLLAPSED") == nullptr) tree->expandAll();
+  tree->SelectFolder(QStringLiteral("C:\\Data\\g3\\f305"));  // dropped in generation 2
+  p.Paint();
+  double best[2] = {1e30, 1e30};  // to generation 2, back to generation 1
+  int items[2] = {0, 0};
+  auto countItems = [tree] {
+    int n = 0;
+    std::vector<const app::FolderTreeModel::Item*> todo{tree->Model().Root()};
+    while (!todo.empty()) {
+      const auto* item = todo.back();
+      todo.pop_back();
+      n += static_cast<int>(item->children.size());
+      for (const auto& child : item->children) todo.push_back(child.get());
+    }
+    return n;
+  };
+  for (auto _ : state) {
+    for (int run = 0; run < kRuns; ++run) {
+      for (int g : {1, 0}) {
+        QElapsedTimer timer;
+        timer.start();
+        p.app->SelectGeneration(g);
+        p.Paint();
+        best[g] = std::min(best[g], static_cast<double>(timer.nsecsElapsed()) / 1e9);
+        items[g] = countItems();
+      }
+    }
+    state.SetIterationTime(std::max(best[0], best[1]));
+  }
+  state.counters["to_gen2_s"] = best[1];
+  state.counters["to_gen1_s"] = best[0];
+  state.counters["tree_items_gen1"] = items[0];
+  state.counters["tree_items_gen2"] = items[1];
+  state.counters["load1"] = Load1();
+}
+BENCHMARK(BM_SwitchGeneration)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_ShowFolder(benchmark::State& state) {
+  Program& p = TheProgram();
+  const fs::path archive = Written(WideSet(), "wide");
+  p.app->OpenBackupFile(QString::fromStdString(archive.string()));
+  app::CMainFrame& frame = p.Frame();
+  QAction* modes[] = {frame.LargeIconsAction(), frame.SmallIconsAction(), frame.ListAction()};
+  modes[state.range(0)]->trigger();
+  app::CQPXManagerView* list = frame.ListPane();
+  double best = 1e30;
+  for (auto _ : state) {
+    for (int run = 0; run < kRuns; ++run) {
+      list->ShowFolder(QString());
+      list->Model().ClearEntries();
+      p.Paint();
+      QElapsedTimer timer;
+      timer.start();
+      list->ShowFolder(QStringLiteral("C:\\Wide"));
+      p.Paint();
+      best = std::min(best, static_cast<double>(timer.nsecsElapsed()) / 1e9);
+      // Painted means laid out: the last entry has its place.
+      if (list->Model().rowCount() != static_cast<int>(kWideFiles) ||
+          !list->visualRect(list->Model().index(static_cast<int>(kWideFiles) - 1)).isValid()) {
+        state.SkipWithError("the folder was not shown");
+        return;
+      }
+    }
+    state.SetIterationTime(best);
+  }
+  state.counters["show_s"] = best;
+  state.counters["load1"] = Load1();
+}
+BENCHMARK(BM_ShowFolder)->Arg(0)->Arg(1)->Arg(2)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication application(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  program.reset();
+  std::error_code ec;
+  if (std::getenv("TESSERA_APPBENCH_KEEP") == nullptr) fs::remove_all(DataDir(), ec);
+  return 0;
+}
