@@ -57,6 +57,8 @@ app=build/release/src/app/tessera
 echo
 if [ -n "${DISPLAY:-}" ]; then
   echo "== tessera $set_archive (close the window to end)"
+  echo "Select entries in the list and press Ctrl+R to restore them, drag them"
+  echo "onto your file manager, or double-click a file to open it."
   "$app" "$set_archive"
 else
   # No display: the offscreen platform renders the window with the set loaded.

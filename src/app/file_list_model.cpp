@@ -64,5 +64,11 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
   }
 }
 
+Qt::ItemFlags FileListModel::flags(const QModelIndex& index) const {
+  Qt::ItemFlags flags = QAbstractListModel::flags(index);
+  if (EntryAt(index.row()) != nullptr) flags |= Qt::ItemIsDragEnabled;
+  return flags;
+}
+
 }  // namespace app
 

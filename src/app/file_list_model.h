@@ -41,6 +41,8 @@ class FileListModel : public QAbstractListModel {
 
   int rowCount(const QModelIndex& parent = {}) const override;
   QVariant data(const QModelIndex& index, int role) const override;
+  // Every entry can be dragged out (restored into the temporary folder).
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
 
  private:
   RestoreTreeAccess access_;

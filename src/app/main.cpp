@@ -10,12 +10,14 @@
 #include "app/left_view.h"
 #include "app/main_frame.h"
 #include "app/qpx_manager_app.h"
+#include "app/qpx_manager_view.h"
 
 namespace {
 
 // For the end-to-end test, which drives the real program under an X
-// server: once the window is up, the title and the folder tree's first two
-// levels are written to the file TESSERA_TEST_STATE names.
+// server: once the window is up, the title, the folder tree's first two
+// levels and where on the screen each entry of the list lies are written to
+// the file TESSERA_TEST_STATE names.
 void WriteStateForTests(app::CQPXManagerApp& tessera) {
   const QString path = qEnvironmentVariable("TESSERA_TEST_STATE");
   if (path.isEmpty()) return;
@@ -25,6 +27,12 @@ void WriteStateForTests(app::CQPXManagerApp& tessera) {
     for (const auto& drive : root->children) {
       state += QStringLiteral("tree=") + drive->name + u'\n';
       for (const auto& folder : drive->children) state += QStringLiteral("tree=") + drive->name + u'\\' + folder->name + u'\n';
+    }
+    app::CQPXManagerView* list = tessera.MainFrame()->ListPane();
+    for (int row = 0; row < list->model()->rowCount(); ++row) {
+      const QModelIndex index = list->model()->index(row, 0);
+      const QPoint centre = list->viewport()->mapToGlobal(list->visualRect(index).center());
+      state += QStringLiteral("entry=%1@%2,%3\n").arg(index.data().toString()).arg(centre.x()).arg(centre.y());
     }
     QFile file(path + QStringLiteral(".part"));
     if (file.open(QIODevice::WriteOnly) && file.write(state.toUtf8()) >= 0 && file.flush()) {

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDragEnterEvent>
 #include <QMessageBox>
 #include <QUrl>
 #include <QMenuBar>
@@ -18,9 +19,11 @@
 #include "app/generation_input_bar.h"
 #include "app/left_view.h"
 #include "app/qpx_manager_app.h"
+#include "app/qpx_data_object.h"
 #include "app/qpx_manager_view.h"
 #include "app/restore_progress_dlg.h"
 #include "app/restore_selection.h"
+#include "app/temporary_restore.h"
 
 namespace app {
 namespace {
@@ -65,6 +68,12 @@ CMainFrame::CMainFrame(CQPXManagerApp& app) : app_(app) {
   });
   connect(list_, &CQPXManagerView::FolderOpened, this, [this](const QString& path) { tree_->SelectFolder(path); });
   connect(list_, &CQPXManagerView::RestoreRequested, this, &CMainFrame::RestoreListSelection);
+  list_->SetTemporaryRestore(
+      [this](const QString& folder, const QStringList& names, bool quiet) {
+        return RunTemporaryRestore(app_, folder, names, quiet);
+      },
+      [this] { return app_.Config().RestoreFolder(); });
+  setAcceptDrops(true);
   connect(bar_, &CGenerationInputBar::GenerationChosen, this, [this](int index) { app_.SelectGeneration(index); });
   connect(bar_, &CGenerationInputBar::RestoreClicked, this, &CMainFrame::OnRestore);
   // The restore command acts on the pane the user worked in last.
@@ -134,11 +143,7 @@ QMenu* CMainFrame::BuildContextMenu(bool forTree) {
   if (forTree) {
     menu->addAction(QStringLiteral("開く(&O)"), this, [this] { tree_->expand(tree_->currentIndex()); });
   } else {
-    menu->addAction(QStringLiteral("開く(&O)"), this, [this] {
-      const QModelIndexList rows = list_->selectionModel()->selectedIndexes();
-      if (rows.size() == 1) emit list_->activated(rows.first());
-      else if (rows.size() > 1) RestoreListSelection();
-    });
+    menu->addAction(QStringLiteral("開く(&O)"), this, [this] { list_->OpenSelection(); });
   }
   QAction* restore = menu->addAction(QStringLiteral("復元(&R)"), this,
                                      [this, forTree] { forTree ? RestoreTreeFolder() : RestoreListSelection(); });
@@ -236,6 +241,28 @@ void CMainFrame::RestoreListSelection() {
 void CMainFrame::closeEvent(QCloseEvent* event) {
   app_.ReleaseLoadedState();
   QMainWindow::closeEvent(event);
+}
+
+void CMainFrame::AnswerDrag(QDragMoveEvent* event) {
+  const bool own = list_->IsDragging() || qobject_cast<const CQPXDataObject*>(event->mimeData()) != nullptr;
+  if (own || !event->mimeData()->hasUrls()) {
+    event->ignore();
+    return;
+  }
+  event->setDropAction(Qt::CopyAction);
+  event->accept();
+}
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent* event) { AnswerDrag(event); }
+
+void CMainFrame::dragMoveEvent(QDragMoveEvent* event) { AnswerDrag(event); }
+
+void CMainFrame::dragLeaveEvent(QDragLeaveEvent*) { update(); }
+
+void CMainFrame::dropEvent(QDropEvent* event) {
+  update();
+  event->setDropAction(Qt::IgnoreAction);
+  event->ignore();
 }
 
 }  // namespace app

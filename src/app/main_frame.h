@@ -62,9 +62,16 @@ class CMainFrame : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // The window takes no drops: files from other programs get the copy
+  // cursor, the list's own drags the no-drop cursor, and a drop does nothing.
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dragLeaveEvent(QDragLeaveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   void BuildMenus();
+  void AnswerDrag(QDragMoveEvent* event);
   QMenu* BuildContextMenu(bool forTree);
   void RunRestoreDialog();
 

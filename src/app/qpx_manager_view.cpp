@@ -1,8 +1,15 @@
 #include "app/qpx_manager_view.h"
 
 #include <QContextMenuEvent>
+#include <QDesktopServices>
+#include <QDir>
+#include <QDrag>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QTimer>
+#include <QUrl>
+
+#include "app/qpx_data_object.h"
 
 namespace app {
 
@@ -12,10 +19,13 @@ CQPXManagerView::CQPXManagerView(QWidget* parent) : QListView(parent) {
   setModel(&model_);
   setSelectionMode(QAbstractItemView::ExtendedSelection);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
-  setDragEnabled(false);
+  // Qt's drag detection keeps a multiple selection when a press on one of
+  // its entries turns into a drag; startDrag() makes the drag itself.
+  setDragEnabled(true);
+  setDragDropMode(QAbstractItemView::DragOnly);
   setUniformItemSizes(true);
   SetViewMode(Mode::LargeIcons);
-  connect(this, &QListView::activated, this, &CQPXManagerView::Open);
+  connect(this, &QListView::activated, this, [this] { OpenSelection(); });
 }
 
 bool CQPXManagerView::ShowFolder(const QString& path) {
@@ -54,31 +64,85 @@ void CQPXManagerView::SetViewMode(Mode mode) {
       break;
   }
   setMovement(QListView::Static);
+  // Changing the view mode may switch dragging off.
+  setDragEnabled(true);
   setResizeMode(QListView::Adjust);
   setTextElideMode(Qt::ElideRight);
 }
 
 void CQPXManagerView::SelectAll() { selectAll(); }
 
-QStringList CQPXManagerView::SelectedNames() const {
-  QStringList names;
+QModelIndexList CQPXManagerView::SelectedRows() const {
   QModelIndexList rows = selectionModel()->selectedIndexes();
   std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
-  for (const QModelIndex& index : rows)
+  return rows;
+}
+
+QStringList CQPXManagerView::SelectedNames() const {
+  QStringList names;
+  for (const QModelIndex& index : SelectedRows())
     if (const ListEntry* entry = model_.EntryAt(index.row())) names << entry->name;
   return names;
 }
 
-void CQPXManagerView::Open(const QModelIndex& index) {
-  const ListEntry* entry = model_.EntryAt(index.row());
-  if (entry == nullptr) return;
-  // Opening several entries restores them.
-  if (selectionModel()->selectedIndexes().size() > 1) {
+void CQPXManagerView::SetTemporaryRestore(TemporaryRestore restore, std::function<QString()> restoreFolder) {
+  temporaryRestore_ = std::move(restore);
+  restoreFolder_ = std::move(restoreFolder);
+}
+
+void CQPXManagerView::OpenSelection() {
+  const QModelIndexList rows = SelectedRows();
+  if (rows.size() >= 2) {
     emit RestoreRequested();
     return;
   }
-  // Opening a file restores it quietly first, which comes with restoring.
-  if (entry->folder) emit FolderOpened(currentFolder_ + u'\\' + entry->name);
+  if (rows.isEmpty()) return;
+  const ListEntry* entry = model_.EntryAt(rows.first().row());
+  if (entry == nullptr) return;
+  if (entry->folder) {
+    emit FolderOpened(currentFolder_ + u'\\' + entry->name);
+    return;
+  }
+  if (!temporaryRestore_ || !restoreFolder_) return;
+  const QString name = entry->name;
+  if (!temporaryRestore_(currentFolder_, {name}, true)) return;
+  QDesktopServices::openUrl(QUrl::fromLocalFile(QDir(restoreFolder_()).filePath(name)));
+}
+
+CQPXDataObject* CQPXManagerView::MakeDragData() {
+  const QStringList names = SelectedNames();
+  if (names.isEmpty() || !temporaryRestore_ || !restoreFolder_) return nullptr;
+  const QDir target(restoreFolder_());
+  QList<QUrl> files;
+  for (const QString& name : names) files << QUrl::fromLocalFile(target.filePath(name));
+  // The entries of this drag, not whatever is selected when the target
+  // asks: the list it was given must be what is restored.
+  return new CQPXDataObject(std::move(files), [restore = temporaryRestore_, folder = currentFolder_, names] {
+    return restore(folder, names, false);
+  });
+}
+
+void CQPXManagerView::startDrag(Qt::DropActions) {
+  // Qt deletes a drag (and its data) once another program has taken the
+  // drop, which may happen before exec() returns.
+  QPointer<CQPXDataObject> data = MakeDragData();
+  if (data == nullptr) return;
+  if (drag_) drag_->deleteLater();
+  auto* drag = new QDrag(this);
+  drag_ = drag;
+  drag->setMimeData(data);
+  const QModelIndexList rows = SelectedRows();
+  const QIcon icon = rows.first().data(Qt::DecorationRole).value<QIcon>();
+  if (!icon.isNull()) drag->setPixmap(icon.pixmap(iconSize()));
+
+  CQPXDropSource source(data);
+  QTimer::singleShot(0, &source, &CQPXDropSource::Watch);
+  dragging_ = true;
+  drag->exec(Qt::MoveAction, Qt::MoveAction);
+  dragging_ = false;
+  // exec() says neither whether the target took the drop nor what it
+  // did: unless the drag was cancelled, the target may still ask.
+  if (data) data->Dropped();
 }
 
 void CQPXManagerView::contextMenuEvent(QContextMenuEvent* event) {

@@ -2,13 +2,18 @@
 // large icons, small icons or a list.
 #pragma once
 
+#include <QDrag>
 #include <QListView>
+#include <QPointer>
+#include <functional>
 
 #include "app/file_list_model.h"
 
 class QMenu;
 
 namespace app {
+
+class CQPXDataObject;
 
 class CQPXManagerView : public QListView {
   Q_OBJECT
@@ -29,23 +34,50 @@ class CQPXManagerView : public QListView {
   QStringList SelectedNames() const;
   void SetContextMenu(QMenu* menu) { contextMenu_ = menu; }
 
+  // Restores entries of `folder` into the temporary restore folder, quietly
+  // (hidden, no error boxes) or with the restore window shown; true when
+  // they are all there.
+  using TemporaryRestore = std::function<bool(const QString& folder, const QStringList& names, bool quiet)>;
+  // The temporary restore and the host path of the folder it restores into.
+  void SetTemporaryRestore(TemporaryRestore restore, std::function<QString()> restoreFolder);
+  QString RestoreFolder() const { return restoreFolder_ ? restoreFolder_() : QString(); }
+
+  // Open: two or more entries start a restore, a folder opens in the tree,
+  // a file is restored quietly and opened with the desktop's application.
+  void OpenSelection();
+
+  // The data a drag of the selected entries offers; null without a selection.
+  CQPXDataObject* MakeDragData();
+  // A drag started here has not been let go yet.
+  bool IsDragging() const { return dragging_; }
+  // The drag object of the last drag, kept after exec() because the
+  // target fetches the data later.
+  QDrag* LastDrag() const { return drag_; }
+
  signals:
   // A folder entry was opened: the tree pane selects it.
   void FolderOpened(const QString& path);
-  // Two or more entries were opened at once: they are restored.
+  // Open with several entries selected: restore them.
   void RestoreRequested();
 
  protected:
   void contextMenuEvent(QContextMenuEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void startDrag(Qt::DropActions supportedActions) override;
 
  private:
-  void Open(const QModelIndex& index);
+  // Row order of the selected rows.
+  QModelIndexList SelectedRows() const;
 
   FileListModel model_;
   QString currentFolder_;
   Mode mode_ = Mode::LargeIcons;
   QMenu* contextMenu_ = nullptr;
+  TemporaryRestore temporaryRestore_;
+  std::function<QString()> restoreFolder_;
+  bool dragging_ = false;
+  // Qt may delete a drag itself once its target has finished with it.
+  QPointer<QDrag> drag_;
 };
 
 }  // namespace app

@@ -56,7 +56,7 @@ class XvfbTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(h.Path(QStringLiteral("state"))), 20000);
     QFile state(h.Path(QStringLiteral("state")));
     QVERIFY(state.open(QIODevice::ReadOnly));
-    QCOMPARE(QString::fromUtf8(state.readAll()), QStringLiteral("title=set.qpx - Tessera\ntree=C:\ntree=C:\\Data\n"));
+    QVERIFY(QString::fromUtf8(state.readAll()).startsWith(QStringLiteral("title=set.qpx - Tessera\ntree=C:\ntree=C:\\Data\n")));
 
     program.terminate();
     QVERIFY(program.waitForFinished(20000));
