@@ -14,7 +14,7 @@ packages=(
   # The desktop program: Qt 6 Widgets and Qt Test (with the offscreen
   # platform), a Japanese font so its texts render, and an X server with the
   # tools that drive the program in its end-to-end test.
-  qt6-base-dev fonts-vlgothic xvfb xauth xdotool
+  qt6-base-dev qt6-translations-l10n fonts-vlgothic xvfb xauth xdotool
   # The Debian package and its checks: man pages from their scdoc source,
   # dpkg-shlibdeps for the package's library dependencies, the validators of
   # the menu entry and the AppStream data, and the file-type and man tools a

@@ -1,7 +1,11 @@
 #include "app/app_texts.h"
 
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPointer>
+#include <QTranslator>
 #include <QStringList>
 #include <atomic>
 
@@ -14,6 +18,17 @@ std::atomic<bool> quietMode{false};
 QPointer<QWidget> messageOwner;
 
 }  // namespace
+
+void InstallQtTranslations() {
+  QCoreApplication* application = QCoreApplication::instance();
+  const QString name = QStringLiteral("tessera-qt-translations");
+  if (application == nullptr || application->findChild<QTranslator*>(name, Qt::FindDirectChildrenOnly)) return;
+  auto* translator = new QTranslator(application);
+  translator->setObjectName(name);
+  if (translator->load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"), QStringLiteral("_"),
+                       QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    QCoreApplication::installTranslator(translator);
+}
 
 bool LoadText(int id, QString& out) {
   std::u16string text;

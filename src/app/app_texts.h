@@ -31,6 +31,12 @@ constexpr int kAlreadyRunning = 242;
 }  // namespace Text
 
 // The text with this number; false (and `out` unchanged) when the table has none.
+// Qt's own texts (the standard buttons "はい"/"いいえ", the folder chooser)
+// in the language of the program's texts, whatever the user's locale: a
+// Japanese question with English buttons reads as two programs. Without the
+// translation files the buttons stay in English. Once per application object.
+void InstallQtTranslations();
+
 bool LoadText(int id, QString& out);
 // The text, or an empty string when the table has none.
 QString AppText(int id);

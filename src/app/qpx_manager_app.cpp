@@ -41,6 +41,7 @@ QString DefaultConfigFile() {
 }  // namespace
 
 CQPXManagerApp::CQPXManagerApp(AppOptions options) : options_(std::move(options)) {
+  InstallQtTranslations();
   fileChooser_ = [](QWidget* parent, const QString& filter, const QString& suffix) {
     QFileDialog dialog(parent);
     dialog.setFileMode(QFileDialog::ExistingFile);
