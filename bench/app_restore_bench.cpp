@@ -45,6 +45,7 @@ using namespace testsupport;
 namespace {
 
 using benchutil::Num;
+using benchutil::TextBlock;
 
 fs::path BenchDir() {
   static fs::path dir = [] {
@@ -55,19 +56,6 @@ fs::path BenchDir() {
   return dir;
 }
 
-std::vector<uint8_t> TextBlock(size_t size) {
-  static const char* words[] = {"backup ", "archive ", "restore ", "generation ", "folder ", "file ",
-                                "the ", "of ", "and ", "データ ", "\r\n", "size=", "1024 ", "2048 "};
-  std::vector<uint8_t> out;
-  uint32_t x = 12345;
-  while (out.size() < size) {
-    x = x * 1103515245 + 12345;
-    const char* w = words[(x >> 16) % (sizeof words / sizeof *words)];
-    out.insert(out.end(), w, w + std::strlen(w));
-  }
-  out.resize(size);
-  return out;
-}
 
 constexpr size_t kBlock = 8 * 1024 * 1024;
 constexpr size_t kEntries = 128;

@@ -4,13 +4,31 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <cstdint>
+#include <cstring>
 #include <cstddef>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace benchutil {
+
+// Text-like content, so an imploded stream decodes at the speed of typical files.
+inline std::vector<uint8_t> TextBlock(size_t size) {
+  static const char* words[] = {"backup ", "archive ", "restore ", "generation ", "folder ", "file ",
+                                "the ", "of ", "and ", "データ ", "\r\n", "size=", "1024 ", "2048 "};
+  std::vector<uint8_t> out;
+  uint32_t x = 12345;
+  while (out.size() < size) {
+    x = x * 1103515245 + 12345;
+    const char* w = words[(x >> 16) % (sizeof words / sizeof *words)];
+    out.insert(out.end(), w, w + std::strlen(w));
+  }
+  out.resize(size);
+  return out;
+}
 
 // Decimal digits as UTF-16, for generated names.
 inline std::u16string Num(size_t v) {

@@ -30,6 +30,7 @@ using namespace testsupport;
 namespace {
 
 using benchutil::Num;
+using benchutil::TextBlock;
 
 struct ChildRun {
   double seconds = 0;
@@ -110,20 +111,6 @@ void BM_CliList(benchmark::State& state) {
 }
 BENCHMARK(BM_CliList)->Arg(200000)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
-// Text-like content, so the stream decodes at the speed of typical files.
-std::vector<uint8_t> TextBlock(size_t size) {
-  static const char* words[] = {"backup ", "archive ", "restore ", "generation ", "folder ", "file ",
-                                "the ", "of ", "and ", "データ ", "\r\n", "size=", "1024 ", "2048 "};
-  std::vector<uint8_t> out;
-  uint32_t x = 12345;
-  while (out.size() < size) {
-    x = x * 1103515245 + 12345;
-    const char* w = words[(x >> 16) % (sizeof words / sizeof *words)];
-    out.insert(out.end(), w, w + std::strlen(w));
-  }
-  out.resize(size);
-  return out;
-}
 
 struct ImplodedSet {
   fs::path path;
