@@ -77,7 +77,7 @@ CMainFrame::CMainFrame(CQPXManagerApp& app) : app_(app) {
   connect(bar_, &CGenerationInputBar::GenerationChosen, this, [this](int index) { app_.SelectGeneration(index); });
   connect(bar_, &CGenerationInputBar::RestoreClicked, this, &CMainFrame::OnRestore);
   // The restore command acts on the pane the user worked in last.
-  connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+  focusWatch_ = connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
     if (now == tree_ || now == list_) treeActive_ = now == tree_;
   });
 
@@ -86,7 +86,7 @@ CMainFrame::CMainFrame(CQPXManagerApp& app) : app_(app) {
   SetOpened(false);
 }
 
-CMainFrame::~CMainFrame() = default;
+CMainFrame::~CMainFrame() { disconnect(focusWatch_); }
 
 void CMainFrame::BuildMenus() {
   QMenu* file = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));

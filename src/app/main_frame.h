@@ -94,6 +94,9 @@ class CMainFrame : public QMainWindow {
   QAction* treeRestore_ = nullptr;
   QAction* listRestore_ = nullptr;
   bool treeActive_ = false;
+  // Application-wide, so it is cut when the window starts to go: the
+  // widgets' own teardown moves the focus while this class is already gone.
+  QMetaObject::Connection focusWatch_;
 };
 
 }  // namespace app
