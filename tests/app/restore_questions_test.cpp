@@ -15,6 +15,7 @@
 #include "app/restore_run.h"
 #include "app_fixture.h"
 #include "restore/log.h"
+#include "support/entry_record.h"
 
 using apptest::AppHarness;
 using apptest::ModalWatcher;
@@ -23,17 +24,7 @@ using namespace QPXFile;
 
 namespace {
 
-// An entry record with just what the event callback reads from it.
-class Record : public CQPXBackupedFileHeader {
- public:
-  Record(std::string name, uint64_t size, uint32_t attributes = 0x20) {
-    fileName_ = std::move(name);
-    fileSize_ = size;
-    dataSize_ = size;
-    attributes_ = attributes;
-    loaded_ = true;
-  }
-};
+using Record = testsupport::EntryRecord;
 
 // A restore dialog that only records what the run shows in it.
 class ProbeDialog : public app::CRestoreDialogBase {

@@ -13,22 +13,13 @@
 #include "host/string_table.h"
 #include "host/text.h"
 #include "host/volume.h"
+#include "support/entry_record.h"
 
 using namespace QPXFile;
 
 namespace {
 
-// An entry record with just what the session reads from it.
-class Record : public CQPXBackupedFileHeader {
- public:
-  Record(std::string name, uint64_t size, uint32_t attributes = 0x20) {
-    fileName_ = std::move(name);
-    fileSize_ = size;
-    dataSize_ = size;
-    attributes_ = attributes;
-    loaded_ = true;
-  }
-};
+using Record = testsupport::EntryRecord;
 
 // A record whose name cannot be decoded.
 class Nameless : public Record {
