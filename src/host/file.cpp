@@ -3,8 +3,14 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <string>
 
 #include <algorithm>
 #include <cerrno>
@@ -17,6 +23,7 @@ namespace {
 
 thread_local uint32_t threadError = 0;
 thread_local WriteGuard* activeGuard = nullptr;
+thread_local NewFileScope* activeNewFile = nullptr;
 
 // `relative` when `path` lies strictly below `root`.
 bool Below(const std::string& root, const std::string& path, std::string_view& relative) {
@@ -34,15 +41,15 @@ bool IsPlainComponent(std::string_view name) {
   return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos;
 }
 
-// Opens `relative` below `root` with `flags`, entering each folder on the way
-// without following links. -1 with errno set on failure: ELOOP for a link on
-// the way, ENOTDIR for a file there.
-int OpenBelow(const std::string& root, std::string_view relative, int flags) {
-  FolderHandle folder;
+// Enters the folders of `relative` below `root` one at a time, never
+// following a link, and leaves the last component (the file's name) in
+// `relative`. False with errno set on failure: ELOOP for a link on the way,
+// ENOTDIR for a file there.
+bool EnterBelow(const std::string& root, std::string_view& relative, FolderHandle& folder) {
   int error = 0;
   if (!folder.Open(root, error)) {
     errno = error;
-    return -1;
+    return false;
   }
   size_t cut;
   while ((cut = relative.find('/')) != std::string_view::npos) {
@@ -57,22 +64,29 @@ int OpenBelow(const std::string& root, std::string_view relative, int flags) {
         continue;
       case FolderStep::kMissing:
         errno = ENOENT;
-        return -1;
+        return false;
       case FolderStep::kLink:
         errno = ELOOP;
-        return -1;
+        return false;
       case FolderStep::kNotFolder:
         errno = ENOTDIR;
-        return -1;
+        return false;
       case FolderStep::kFailed:
         errno = error;
-        return -1;
+        return false;
     }
   }
   if (!IsPlainComponent(relative)) {
     errno = EINVAL;
-    return -1;
+    return false;
   }
+  return true;
+}
+
+// Opens `relative` below `root` with `flags`, as EnterBelow walks there.
+int OpenBelow(const std::string& root, std::string_view relative, int flags) {
+  FolderHandle folder;
+  if (!EnterBelow(root, relative, folder)) return -1;
   return folder.OpenAt(std::string(relative), flags);
 }
 
@@ -164,9 +178,16 @@ bool PlatformFile::Open(const std::string& hostPath, FileMode mode) {
   std::string_view relative;
   const bool guarded =
       mode == FileMode::kCreateWrite && activeGuard != nullptr && Below(activeGuard->Root(), hostPath, relative);
+  const bool made = mode == FileMode::kCreateWrite && activeNewFile != nullptr;
   do {
-    fd = guarded ? OpenBelow(activeGuard->Root(), relative, OpenFlags(mode) | O_CLOEXEC | O_NONBLOCK)
-                 : ::open(hostPath.c_str(), OpenFlags(mode) | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (made) {
+      const size_t slash = hostPath.rfind('/');
+      fd = activeNewFile->Folder().OpenAt(hostPath.substr(slash == std::string::npos ? 0 : slash + 1),
+                                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NONBLOCK, 0600);
+    } else {
+      fd = guarded ? OpenBelow(activeGuard->Root(), relative, OpenFlags(mode) | O_CLOEXEC | O_NONBLOCK)
+                   : ::open(hostPath.c_str(), OpenFlags(mode) | O_CLOEXEC | O_NONBLOCK, 0666);
+    }
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return Fail();
 
@@ -220,6 +241,7 @@ bool PlatformFile::Open(const std::string& hostPath, FileMode mode) {
   }
   fd_ = fd;
   lastErrno_ = 0;
+  widenOnClose_ = made;
   position_ = 0;
   cacheStart_ = 0;
   cacheLength_ = 0;
@@ -375,6 +397,10 @@ bool PlatformFile::Close() {
   int fd = fd_;
   fd_ = -1;
   cacheLength_ = 0;
+  // A file made private while it was written is complete now; a file system
+  // without permissions refuses, and keeps what it shows anyway.
+  if (widenOnClose_) (void)::fchmod(fd, 0666 & ~ProcessUmask());
+  widenOnClose_ = false;
   // The descriptor is gone after close() even when it reports EINTR, so
   // retrying could close a descriptor another thread has just been given.
   if (::close(fd) != 0 && errno != EINTR) return Fail();
@@ -384,6 +410,7 @@ bool PlatformFile::Close() {
 void PlatformFile::Abort() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
+  widenOnClose_ = false;
   cacheLength_ = 0;
 }
 
@@ -483,12 +510,112 @@ FolderStep FolderHandle::Enter(const std::string& name, bool create, FolderHandl
   return FolderStep::kFailed;
 }
 
-int FolderHandle::OpenAt(const std::string& name, int flags) const {
+int FolderHandle::OpenAt(const std::string& name, int flags, unsigned mode) const {
   if (fd_ < 0) {
     errno = EBADF;
     return -1;
   }
-  return ::openat(fd_, name.c_str(), flags | O_NOFOLLOW, 0666);
+  return ::openat(fd_, name.c_str(), flags | O_NOFOLLOW, static_cast<mode_t>(mode));
+}
+
+bool FolderHandle::OpenParent(const std::string& hostPath, std::string& leaf, int& error) {
+  std::string_view relative;
+  if (activeGuard != nullptr && Below(activeGuard->Root(), hostPath, relative)) {
+    FolderHandle folder;
+    if (!EnterBelow(activeGuard->Root(), relative, folder)) {
+      error = errno;
+      return false;
+    }
+    leaf = std::string(relative);
+    *this = std::move(folder);
+    return true;
+  }
+  const size_t slash = hostPath.rfind('/');
+  if (slash == std::string::npos || !IsPlainComponent(std::string_view(hostPath).substr(slash + 1))) {
+    error = EINVAL;
+    return false;
+  }
+  leaf = hostPath.substr(slash + 1);
+  return Open(slash == 0 ? std::string("/") : hostPath.substr(0, slash), error);
+}
+
+int FolderHandle::RenameAt(const std::string& from, const std::string& to, bool replace) const {
+  if (fd_ < 0) return EBADF;
+  if (!IsPlainComponent(from) || !IsPlainComponent(to)) return EINVAL;
+  if (replace) {
+    struct stat st;
+    if (activeGuard != nullptr && ::fstatat(fd_, to.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        activeGuard->IsProtected({static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)}))
+      return EPERM;
+    return ::renameat(fd_, from.c_str(), fd_, to.c_str()) == 0 ? 0 : errno;
+  }
+  if (::renameat2(fd_, from.c_str(), fd_, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return errno;
+  // A file system that cannot promise the name stays free: a hard link
+  // fails on a taken name as well, and where there are no hard links
+  // either (FAT), the name is looked at just before the rename.
+  if (::linkat(fd_, from.c_str(), fd_, to.c_str(), 0) == 0) {
+    (void)::unlinkat(fd_, from.c_str(), 0);
+    return 0;
+  }
+  if (errno == EEXIST) return EEXIST;
+  struct stat st;
+  if (::fstatat(fd_, to.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return EEXIST;
+  if (errno != ENOENT) return errno;
+  return ::renameat(fd_, from.c_str(), fd_, to.c_str()) == 0 ? 0 : errno;
+}
+
+int FolderHandle::RemoveAt(const std::string& name) const {
+  if (fd_ < 0) return EBADF;
+  if (!IsPlainComponent(name)) return EINVAL;
+  return ::unlinkat(fd_, name.c_str(), 0) == 0 ? 0 : errno;
+}
+
+NewFileScope::NewFileScope(const FolderHandle& folder) : folder_(folder), previous_(activeNewFile) {
+  activeNewFile = this;
+}
+
+NewFileScope::~NewFileScope() { activeNewFile = previous_; }
+
+std::string TemporaryFileName() {
+  uint8_t bytes[8] = {};
+  size_t got = 0;
+  while (got < sizeof bytes) {
+    const ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  if (got < sizeof bytes) {
+    // Without the kernel's randomness the name is still one nobody can
+    // count on: the open refuses a name that is taken.
+    const uint64_t mixed = static_cast<uint64_t>(::getpid()) * 0x9E3779B97F4A7C15ull ^
+                           reinterpret_cast<uintptr_t>(&got) ^ static_cast<uint64_t>(::clock());
+    for (size_t i = 0; i < sizeof bytes; ++i) bytes[i] ^= static_cast<uint8_t>(mixed >> (8 * i));
+  }
+  static const char kHex[] = "0123456789abcdef";
+  std::string name = ".tessera-";
+  for (uint8_t b : bytes) {
+    name.push_back(kHex[b >> 4]);
+    name.push_back(kHex[b & 0xF]);
+  }
+  return name + ".part";
+}
+
+unsigned ProcessUmask() {
+  static const unsigned mask = [] {
+    unsigned value = 022;
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+      if (line.rfind("Umask:", 0) == 0) {
+        value = static_cast<unsigned>(std::stoul(line.substr(6), nullptr, 8));
+        break;
+      }
+    }
+    return value & 0777;
+  }();
+  return mask;
 }
 
 bool MakeFolderPath(const std::string& hostPath, int& error, std::string& failedAt) {

@@ -78,6 +78,7 @@ class PlatformFile {
 
   int fd_ = -1;
   int lastErrno_ = 0;
+  bool widenOnClose_ = false;             // made private by a NewFileScope
   uint64_t position_ = 0;                 // where the next read or write happens
   std::unique_ptr<uint8_t[]> cache_;      // read-ahead block, made on the first small read
   uint64_t cacheStart_ = 0;               // file offset of cache_[0]
@@ -142,13 +143,52 @@ class FolderHandle {
   // The child folder `name` (one component); made first when missing and
   // `create` is set.
   FolderStep Enter(const std::string& name, bool create, FolderHandle& child, int& error) const;
-  // Opens the file `name` in this folder with open(2) `flags`, never through
-  // a link; -1 with errno on failure.
-  int OpenAt(const std::string& name, int flags) const;
+  // Opens the file `name` in this folder with open(2) `flags` (and `mode`
+  // when it is made), never through a link; -1 with errno on failure.
+  int OpenAt(const std::string& name, int flags, unsigned mode = 0666) const;
+  // The folder holding the file `hostPath`, reached as a guarded create
+  // reaches it (from the guard's root, never through a link) when a write
+  // guard covers the path, else opened as named. `leaf` gets the file's name.
+  bool OpenParent(const std::string& hostPath, std::string& leaf, int& error);
+  // Gives the file `from` of this folder the name `to`. Without `replace`,
+  // a `to` that is taken fails the rename (EEXIST) and is never lost, not
+  // even for a moment; with it, what stands at `to` is replaced (a link
+  // itself, never what it points at), unless the active write guard
+  // protects it (EPERM). 0 or the errno.
+  int RenameAt(const std::string& from, const std::string& to, bool replace) const;
+  // Removes the file or link `name` of this folder, never a folder; 0 or the errno.
+  int RemoveAt(const std::string& name) const;
 
  private:
   int fd_ = -1;
 };
+
+// While one is alive, the files this thread opens with kCreateWrite are made
+// new in `folder`, under the last component of the path asked for: the open
+// fails (EEXIST) when anything is there already, a link included, and the
+// file stays private to the user (0600) until it is closed, when it takes the
+// mode a new file gets under the process's umask. Scopes do not nest.
+class NewFileScope {
+ public:
+  explicit NewFileScope(const FolderHandle& folder);
+  ~NewFileScope();
+  NewFileScope(const NewFileScope&) = delete;
+  NewFileScope& operator=(const NewFileScope&) = delete;
+
+  const FolderHandle& Folder() const { return folder_; }
+
+ private:
+  const FolderHandle& folder_;
+  NewFileScope* previous_;
+};
+
+// A name for a file being written, hidden and unpredictable, the same length
+// whatever it stands for, so it fits wherever the final name fits.
+std::string TemporaryFileName();
+
+// The process's umask, read without changing it for a moment (as umask(2)
+// would, for every thread).
+unsigned ProcessUmask();
 
 // Makes `hostPath` and its missing parents, following links on the way as
 // the user's own path may hold them. On failure `error` is the errno and

@@ -6,8 +6,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include <fstream>
-
+#include "host/file.h"
 #include "host/host_path.h"
 
 namespace host {
@@ -63,24 +62,8 @@ bool WriteNtfsAttributes(const std::string& hostPath, uint32_t bits) {
   return Layer().Set(hostPath, kNtfsAttributeName, value);
 }
 
-// The write bits a new file gets here (0222 without the umask). The umask is
-// read from /proc rather than with umask(), which would change it for every
-// thread for a moment.
-mode_t DefaultWriteBits() {
-  static mode_t bits = [] {
-    mode_t mask = 022;
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-      if (line.rfind("Umask:", 0) == 0) {
-        mask = static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
-        break;
-      }
-    }
-    return static_cast<mode_t>(0222 & ~mask);
-  }();
-  return bits;
-}
+// The write bits a new file gets here (0222 without the umask).
+mode_t DefaultWriteBits() { return static_cast<mode_t>(0222 & ~ProcessUmask()); }
 
 bool MapPath(std::u16string_view path, std::string& hostPath) {
   return ToHostPath(path, hostPath) && !hostPath.empty();

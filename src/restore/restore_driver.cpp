@@ -288,7 +288,9 @@ CQPXFile_RestoreImplement::FolderResolution CQPXFile_RestoreImplement::ResolveFo
   result.actual = confinement_;
   bool shortened = false;
   std::u16string firstLongName;
-  for (const std::u16string& component : Components(wanted.substr(confinement_.size()))) {
+  const std::vector<std::u16string> components = Components(wanted.substr(confinement_.size()));
+  for (const std::u16string& component : components) {
+    result.last = &component == &components.back();
     std::u16string name = component;
     host::FolderHandle child;
     host::FolderStep step = handle.Enter(host::WideToUtf8(name), create, child, error);
@@ -508,6 +510,11 @@ bool CQPXFileExtend_RestoreImplement::Finish() {
     }
     FolderResolution made;
     if (destination.size() < kMaxPathLength) made = ResolveFolder(destination, true);
+    if (made.kind == FolderResolution::kObstacle && made.obstacle == RestoreObstacle::kNotFolder) {
+      // A file where the folder goes: the folder cannot be made.
+      Notify(kEventFolderNotCreated, &made.failedAt, -1, RestoreEventDetails{.systemError = ENOTDIR});
+      return false;
+    }
     if (made.kind == FolderResolution::kObstacle) {
       // Like an entry below a link, the folder is reported and passed over.
       if (!Notify(kEventFolderObstacle, &destination, -1,
@@ -584,9 +591,7 @@ bool CQPXFileExtend_RestoreImplement::RestoreOneFolder(int index) {
 CRestoreFile_Implement::CRestoreFile_Implement(CQPXFile_RestoreImplement& run, long index)
     : run_(run), index_(index) {}
 
-CRestoreFile_Implement::~CRestoreFile_Implement() {
-  if (output_ != nullptr) run_.GetArchive().ReleaseIO(output_);
-}
+CRestoreFile_Implement::~CRestoreFile_Implement() { Discard(); }
 
 CQPXBackupedFileHeader* CRestoreFile_Implement::Header() const { return run_.GetArchive().GetEntryHeader(index_); }
 
@@ -658,8 +663,19 @@ int CRestoreFile_Implement::MakeDestination() {
       folder = made.actual;
       break;
     case CQPXFile_RestoreImplement::FolderResolution::kObstacle: {
-      // The entry would land below the obstacle; it is reported as the file
-      // that could not be restored, with what stands in the way.
+      if (made.obstacle == RestoreObstacle::kNotFolder) {
+        // A file standing where the folder goes: the folder is there as far
+        // as a file system can tell, so the file in it cannot be created
+        // (259, in phase 2); higher up, the folder cannot be made (258).
+        if (!made.last) {
+          run_.Notify(kEventFolderNotCreated, &made.failedAt, index_, RestoreEventDetails{.systemError = ENOTDIR});
+          return kStepStop;
+        }
+        destinationPath_ = paths::Join(made.failedAt, fileName_);
+        return destinationPath_.size() < kMaxPathLength ? kStepGoOn : Ask(kEventPathTooLong, kStepSkip);
+      }
+      // The entry would land below a link; it is reported as the file that
+      // could not be restored, with what stands in the way.
       destinationPath_ = paths::Join(folder, fileName_);
       return run_.Notify(kEventFolderObstacle, &destinationPath_, index_,
                     RestoreEventDetails{.systemError = made.error, .detail = &made.failedAt, .obstacle = made.obstacle})
@@ -670,7 +686,8 @@ int CRestoreFile_Implement::MakeDestination() {
       run_.Notify(kEventFolderNotCreated, &made.failedAt, index_, RestoreEventDetails{.systemError = made.error});
       return kStepStop;
     case CQPXFile_RestoreImplement::FolderResolution::kNotConfined:
-      if (!ExistsAsFolder(folder)) {
+      if (const host::PathKind kind = host::GetPathKind(folder);
+          !ExistsAsFolder(folder) && kind != host::PathKind::kFile && kind != host::PathKind::kOther) {
         if (host::IsDrivePresent(std::u16string_view(folder).substr(0, 2)) != host::DrivePresence::kPresent) {
           Notify(kEventNoDrive, nullptr);
           return kStepStop;
@@ -726,7 +743,9 @@ int CRestoreFile_Implement::Phase2() {
     case kStepStop:
       return step;
     case kStepCrcDiffers:
-      return Ask(kEventCrcDiffers, kStepSkip);
+      step = Ask(kEventCrcDiffers, kStepSkip);
+      if (step == kStepSkip) KeepAsWritten();
+      return step;
     default:
       break;
   }
@@ -736,15 +755,17 @@ int CRestoreFile_Implement::Phase2() {
   if (writeFailure_ == ExtractFailure::kDestination) {
     // A file cut short by the destination is of no use and only takes the
     // space the next files need; it is removed and the failure reported.
-    if (output_ != nullptr) {
-      run_.GetArchive().ReleaseIO(output_);
-      output_ = nullptr;
-    }
-    host::DeleteFile(destinationPath_);
+    Discard();
     const int event = IsDestinationDiskFull(writeError_) ? kEventNoSpace : kEventCannotCreate;
     return Notify(event, &destinationPath_, writeFailure_, writeError_) ? kStepSkip : kStepStop;
   }
-  return Notify(kEventExtractFailed, &destinationPath_, writeFailure_, writeError_) ? kStepSkip : kStepStop;
+  if (!Notify(kEventExtractFailed, &destinationPath_, writeFailure_, writeError_)) return kStepStop;
+  // What damaged data let through is the user's to keep; a cancelled or
+  // unprepared write left nothing worth a name.
+  if (writeFailure_ == ExtractFailure::kArchiveRead || writeFailure_ == ExtractFailure::kCutShort ||
+      writeFailure_ == ExtractFailure::kBrokenStream)
+    KeepAsWritten();
+  return kStepSkip;
 }
 
 int CRestoreFile_Implement::CheckFreeSpace() {
@@ -767,9 +788,8 @@ int CRestoreFile_Implement::CheckExisting() {
     return Notify(kEventCannotCreate, &destinationPath_, ExtractFailure::kNone, EISDIR) ? kStepSkip : kStepStop;
   if (IsProtected(run_.GetTarget(), destinationPath_)) return RefuseProtected();
   if (!Notify(kEventFileExists, &destinationPath_)) return kStepSkip;
-  // A folder or device in the way stays; creating the output then fails and
-  // is reported.
-  host::DeleteFile(destinationPath_);
+  // The old file stays until the new one is complete and takes its place.
+  replaceAgreed_ = true;
   return kStepGoOn;
 }
 
@@ -792,13 +812,54 @@ int CRestoreFile_Implement::CheckFileSystemLimit() {
 }
 
 int CRestoreFile_Implement::CreateOutput() {
-  errno = 0;
-  output_ = run_.GetArchive().CreateIO(destinationPath_, kModeCreate);
-  if (output_ != nullptr) return kStepGoOn;
-  const int error = run_.GetArchive().GetLoadError().systemError;
-  // A protected file that appeared after the check is refused by the host.
-  if (error == EPERM && IsProtected(run_.GetTarget(), destinationPath_)) return RefuseProtected();
+  std::string hostPath;
+  int error = ENOENT;
+  if (host::ToHostPath(destinationPath_, hostPath) && outputFolder_.OpenParent(hostPath, finalName_, error)) {
+    const std::u16string folder = paths::FolderPart(destinationPath_);
+    // A taken name is someone else's file; another name is drawn.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      temporaryName_ = host::TemporaryFileName();
+      temporaryPath_ = paths::Join(folder, host::Utf8ToWide(temporaryName_));
+      errno = 0;
+      {
+        host::NewFileScope scope(outputFolder_);
+        output_ = run_.GetArchive().CreateIO(temporaryPath_, kModeCreate);
+      }
+      if (output_ != nullptr) return kStepGoOn;
+      temporaryName_.clear();
+      error = run_.GetArchive().GetLoadError().systemError;
+      if (error != EEXIST) break;
+    }
+  }
   return Notify(kEventCannotCreate, &destinationPath_, ExtractFailure::kNone, error) ? kStepSkip : kStepStop;
+}
+
+void CRestoreFile_Implement::Discard() {
+  if (output_ != nullptr) {
+    run_.GetArchive().ReleaseIO(output_);
+    output_ = nullptr;
+  }
+  if (!temporaryName_.empty()) {
+    outputFolder_.RemoveAt(temporaryName_);
+    temporaryName_.clear();
+  }
+}
+
+int CRestoreFile_Implement::Complete() {
+  if (temporaryName_.empty()) return ENOENT;
+  const int error = outputFolder_.RenameAt(temporaryName_, finalName_, replaceAgreed_);
+  if (error == 0)
+    temporaryName_.clear();
+  else
+    Discard();
+  return error;
+}
+
+void CRestoreFile_Implement::KeepAsWritten() {
+  if (temporaryName_.empty()) return;
+  CloseOutput();
+  const int error = Complete();
+  run_.Notify(kEventKeptAsWritten, &destinationPath_, index_, RestoreEventDetails{.systemError = error});
 }
 
 bool CRestoreFile_Implement::CloseOutput() {
@@ -820,16 +881,16 @@ int CRestoreFile_Implement::WriteAndVerify() {
     CloseOutput();
     host::FileSystemKind kind;
     if (VolumeKind(destinationPath_, kind) && kind != host::FileSystemKind::kNtfs) {
-      host::DeleteFile(destinationPath_);
+      Discard();
       return Ask(kEventEncryptedOffNtfs, kStepSkip);
     }
     // The host cannot import a raw encrypted stream; the empty file made for
     // it would look like a restored file, so it goes too.
-    host::ImportEncryptedRaw(destinationPath_, [](uint8_t*, uint32_t& length) {
+    host::ImportEncryptedRaw(WritingPath(), [](uint8_t*, uint32_t& length) {
       length = 0;
       return false;
     });
-    host::DeleteFile(destinationPath_);
+    Discard();
     return kStepFailed;
   }
   uint32_t crc = 0;
@@ -849,7 +910,20 @@ int CRestoreFile_Implement::WriteAndVerify() {
 }
 
 int CRestoreFile_Implement::Phase3() {
-  if (!CloseOutput() && !Notify(kEventCannotCreate, &destinationPath_)) return kStepStop;
+  if (!CloseOutput()) {
+    // A file whose close failed may not hold what was written: it is not
+    // given its name, whatever the answer.
+    const bool goOn = Notify(kEventCannotCreate, &destinationPath_);
+    Discard();
+    return goOn ? kStepSkip : kStepStop;
+  }
+  // Whole and checked, the file takes its name; its times and attributes
+  // follow, as some file systems (FAT through FUSE) give a renamed file the
+  // time of the rename.
+  if (const int error = Complete(); error != 0) {
+    if (error == EPERM && IsProtected(run_.GetTarget(), destinationPath_)) return RefuseProtected();
+    return Notify(kEventCannotCreate, &destinationPath_, ExtractFailure::kNone, error) ? kStepSkip : kStepStop;
+  }
   if (!ApplyAttributes() && !Notify(kEventAttributesFailed, &destinationPath_)) return kStepStop;
   return Notify(kEventEntryDone, &destinationPath_) ? kStepGoOn : kStepStop;
 }
@@ -857,19 +931,19 @@ int CRestoreFile_Implement::Phase3() {
 bool CRestoreFile_Implement::SetTimesAndAttributes() {
   const CQPXBackupedFileHeader* header = Header();
   if (header == nullptr) return false;
-  if (!host::SetFileAttributes(destinationPath_, host::kAttributeNormal)) return false;
+  if (!host::SetFileAttributes(WritingPath(), host::kAttributeNormal)) return false;
   const uint32_t attributes = header->GetAttributes();
   if (attributes & host::kAttributeCompressed) {
-    const host::CompressionResult result = CompressOnNtfs(destinationPath_);
+    const host::CompressionResult result = CompressOnNtfs(WritingPath());
     if (result == host::CompressionResult::kFailed) return false;
     if (result == host::CompressionResult::kNotSupported && !Notify(kEventCompressedOffNtfs, &destinationPath_))
       return false;
   }
-  if (!host::SetFileTimes(destinationPath_, header->GetCreationTime(), header->GetLastAccessTime(),
+  if (!host::SetFileTimes(WritingPath(), header->GetCreationTime(), header->GetLastAccessTime(),
                           header->GetLastWriteTime()))
     return false;
   uint32_t kept = 0;
-  if (!host::SetFileAttributes(destinationPath_, attributes, &kept)) return false;
+  if (!host::SetFileAttributes(WritingPath(), attributes, &kept)) return false;
   run_.ReportAttributesNotKept(destinationPath_, index_, attributes, kept);
   return true;
 }

@@ -16,6 +16,13 @@
 // at a time without following links, and a link or file where a folder goes
 // is an obstacle for the entries below it, which are reported and not
 // restored. The chosen folder itself and its ancestors may be links.
+//
+// Each file is written under a hidden temporary name in its folder and takes
+// its own name only once its contents are whole and checked (its times and
+// attributes are given to it under that name), so a file cut short (a failure, a cancel, the
+// program ended) never stands under its name as if it were complete. A file
+// the user chose to keep after a failed check or damaged data is the one
+// exception: it is put under its name as it is, and that is reported (282).
 #pragma once
 
 #include <cstdint>
@@ -80,6 +87,10 @@ enum RestoreEventCode : int {
   // P or folder: written whole, but its file system has no place for some of
   // its attributes (RestoreEvent::attributesNotKept); answer ignored.
   kEventAttributesNotKept = 281,
+  // P; after 260 or 273 answered true, the file as far as it was written now
+  // stands under its name (systemError 0), or could not be put there
+  // (systemError, and nothing is left); answer ignored.
+  kEventKeptAsWritten = 282,
 };
 
 // What stands in the way, for events 277, 278 and 280.
@@ -210,6 +221,7 @@ class CQPXFile_RestoreImplement {
     std::u16string failedAt;
     RestoreObstacle obstacle = RestoreObstacle::kNone;
     int error = 0;
+    bool last = false;  // kObstacle, kFailed: `failedAt` is the folder asked for itself
   };
   // Enters `folder` from the confinement folder, one level at a time and
   // never through a link, making what is missing when `create` is set. A
@@ -330,6 +342,15 @@ class CRestoreFile_Implement {
   const std::u16string& GetDestinationPath() const { return destinationPath_; }
 
  protected:
+  // The path the file's data and metadata go to: the temporary name while
+  // the file is being written, else the destination path.
+  const std::u16string& WritingPath() const { return temporaryName_.empty() ? destinationPath_ : temporaryPath_; }
+  // Drops the output and the file under its temporary name.
+  void Discard();
+  // Gives the written file its own name; 0 or the errno.
+  int Complete();
+  // After 260 or 273 answered true: the file as written stands under its name.
+  void KeepAsWritten();
   bool Notify(int event, const std::u16string* text, ExtractFailure failure = ExtractFailure::kNone,
               int systemError = 0) {
     return run_.Notify(event, text, index_, failure, systemError);
@@ -354,6 +375,13 @@ class CRestoreFile_Implement {
   std::u16string destinationPath_;
   ExtractFailure writeFailure_ = ExtractFailure::kNone;
   int writeError_ = 0;
+  // The folder the output is made in, held from its creation to its rename
+  // or removal, so both reach the file that was made.
+  host::FolderHandle outputFolder_;
+  std::string temporaryName_;    // host name of the file being written; empty when none is pending
+  std::u16string temporaryPath_;  // its engine path
+  std::string finalName_;         // host name the file takes when complete
+  bool replaceAgreed_ = false;    // the user agreed to overwrite what stands at P
 };
 
 // The worker of the folder-aware run: marks the folders it creates or

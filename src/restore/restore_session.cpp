@@ -251,6 +251,14 @@ bool CRestoreSession::OnEvent(const RestoreEvent& event) {
     case kEventProtectedFile:
     case kEventNameNotHostable:
       return Obstacle(event);
+    case kEventKeptAsWritten:
+      // The question's own line says why it is not right; this one says
+      // where it was left, or why it could not be.
+      if (event.systemError == 0)
+        LogLine(Escaped(Shown(event.text)) + Text(306));
+      else
+        LogReason(event);
+      return true;
     case kEventNameShortened:
       ++counts_.shortened;
       LogLine(Escaped(Shown(event.text)) + Text(305) + Escaped(Shown(event.detail)));

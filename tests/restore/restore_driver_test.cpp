@@ -357,17 +357,24 @@ TEST_F(RestoreDriverTest, DamagedContentsAreReportedWithTheirAnswers) {
   auto archive = Open(plan);
   ASSERT_TRUE(archive);
   ASSERT_TRUE(RestoreInto(*archive, u"C:\\Data"));
-  EXPECT_EQ(Codes(), (std::vector<int>{1, 2, 260, 2, 273, 2, 3, 4}));
-  // A file whose check failed stays, without its times.
+  // A file the user keeps after a failed check or damaged data stands under
+  // its name as written, without its times, and that is told (282).
+  EXPECT_EQ(Codes(), (std::vector<int>{1, 2, 260, 282, 2, 273, 282, 2, 3, 4}));
+  EXPECT_EQ(First(282)->systemError, 0);
   EXPECT_EQ(ReadFile(root_ / "out" / "crc.txt"), Text("data"));
   EXPECT_FALSE(SameTime(ModifiedTime(root_ / "out" / "crc.txt"), kTime1));
+  EXPECT_EQ(ReadFile(root_ / "out" / "broken.bin"), Repeating(5000));
   EXPECT_EQ(ReadFile(root_ / "out" / "good.txt"), Text("good"));
 
+  // Stopped there instead, the file written is dropped and the old one stays.
+  std::ofstream(root_ / "out" / "crc.txt") << "old";
   seen_.clear();
   answers_[260] = false;
   answers_[265] = true;
   EXPECT_FALSE(RestoreInto(*archive, u"C:\\Data"));
   EXPECT_EQ(Codes(), (std::vector<int>{1, 2, 265, 260}));
+  EXPECT_EQ(ReadFile(root_ / "out" / "crc.txt"), Text("old"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "out"), fs::directory_iterator()), 3);
 }
 
 TEST_F(RestoreDriverTest, StoppingSkipsTheFolderPassAndTheEnd) {
@@ -415,7 +422,7 @@ TEST_F(RestoreDriverTest, FileSystemRulesOnTheMachinesOwnDisk) {
   ASSERT_TRUE(RestoreInto(*archive, u"C:\\Data"));
   // The 4 GiB entry is written until its data runs out; the encrypted one
   // cannot live off NTFS and its file is removed; compression is asked about.
-  EXPECT_EQ(Codes(), (std::vector<int>{1, 2, 273, 2, 267, 2, 268, 3, 4}));
+  EXPECT_EQ(Codes(), (std::vector<int>{1, 2, 273, 282, 2, 267, 2, 268, 3, 4}));
   EXPECT_FALSE(fs::exists(root_ / "out" / "secret.bin"));
   EXPECT_EQ(ReadFile(root_ / "out" / "packed.txt"), Text("packed"));
   EXPECT_TRUE(SameTime(ModifiedTime(root_ / "out" / "packed.txt"), kTime2));
@@ -425,7 +432,7 @@ TEST_F(RestoreDriverTest, FileSystemRulesOnTheMachinesOwnDisk) {
   answers_[265] = true;
   answers_[268] = false;
   ASSERT_TRUE(RestoreInto(*archive, u"C:\\Data"));
-  EXPECT_EQ(Codes(), (std::vector<int>{1, 2, 265, 273, 2, 267, 2, 265, 268, 261, 3, 4}));
+  EXPECT_EQ(Codes(), (std::vector<int>{1, 2, 265, 273, 282, 2, 267, 2, 265, 268, 261, 3, 4}));
 }
 
 TEST_F(RestoreDriverTest, AFolderInTheWayOfAFileIsReportedWithoutClaimingAnOverwrite) {
@@ -444,27 +451,74 @@ TEST_F(RestoreDriverTest, AFolderInTheWayOfAFileIsReportedWithoutClaimingAnOverw
   EXPECT_EQ(ReadFile(root_ / "out" / "next"), Text("y"));
 }
 
-TEST_F(RestoreDriverTest, AFileWhereAFolderMustGoIsAnObstacleForTheEntriesBelowIt) {
+TEST_F(RestoreDriverTest, AFileWhereAFolderMustGoIsTheFileOrTheFolderThatCannotBeMade) {
   ArchiveSpec plan = DataSet();
+  plan.folders.push_back({u"C:\\Data\\Sub\\Deep"});
+  plan.entries.push_back({.folder = u"C:\\Data\\Sub\\Deep", .name = u"d.txt", .data = Text("deep")});
   auto archive = Open(plan);
   ASSERT_TRUE(archive);
   std::ofstream(root_ / "out" / "Sub") << "in the way";
-  EXPECT_TRUE(RestoreInto(*archive, u"C:\\Data"));
-  EXPECT_EQ(Codes(), (std::vector<int>{1, 2, 3, 2, 3, 277, 4}));
-  const restoretest::SeenEvent* obstacle = First(277);
-  EXPECT_EQ(obstacle->text, (root_ / "out" / "Sub" / "c.txt").string());
-  EXPECT_EQ(obstacle->detail, (root_ / "out" / "Sub").string());
-  EXPECT_EQ(obstacle->obstacle, RestoreObstacle::kNotFolder);
-  EXPECT_TRUE(obstacle->hadEntry);
+  // Where the entry's own folder is a file, the entry's file cannot be
+  // created (259, the run may go on); a file higher up means the folder
+  // cannot be made (258), which stops the run.
+  EXPECT_FALSE(RestoreInto(*archive, u"C:\\Data"));
+  EXPECT_EQ(Codes(), (std::vector<int>{1, 2, 3, 2, 3, 2, 259, 258}));
+  const restoretest::SeenEvent* file = First(259);
+  EXPECT_EQ(file->text, (root_ / "out" / "Sub" / "c.txt").string());
+  EXPECT_EQ(file->systemError, ENOTDIR);
+  EXPECT_EQ(First(258)->text, (root_ / "out" / "Sub").string());
   EXPECT_EQ(ReadFile(root_ / "out" / "Sub"), Text("in the way"));
-  EXPECT_TRUE(fs::is_directory(root_ / "out" / "Empty"));
 
-  // Answered false, the obstacle stops the run.
+  // A file where a folder without files goes stops the folder pass likewise.
+  fs::remove(root_ / "out" / "Sub");
+  std::ofstream(root_ / "out" / "Empty") << "in the way";
   seen_.clear();
-  answers_[277] = false;
   answers_[265] = true;
   EXPECT_FALSE(RestoreInto(*archive, u"C:\\Data"));
-  EXPECT_EQ(Codes().back(), 277);
+  EXPECT_EQ(Codes().back(), 258);
+  EXPECT_EQ(ReadFile(root_ / "out" / "Sub" / "Deep" / "d.txt"), Text("deep"));
+}
+
+TEST_F(RestoreDriverTest, AFileIsWrittenPrivatelyUnderAHiddenNameAndCutShortNeverTakesItsName) {
+  ArchiveSpec plan;
+  plan.folders.push_back({u"C:\\Data"});
+  plan.entries.push_back(
+      {.folder = u"C:\\Data", .name = u"big.bin", .data = Repeating(300000), .method = Method::Imploded});
+  auto archive = Open(plan);
+  ASSERT_TRUE(archive);
+  const fs::path out = root_ / "out";
+  std::ofstream(out / "big.bin") << "old";
+  answers_[265] = true;
+  // While the data flows, the file being written is the only other one in
+  // the folder: hidden, private, and not under its name.
+  std::vector<std::pair<fs::path, fs::perms>> writing;
+  bool cancel = false;
+  auto progress = [&](uint64_t) {
+    for (const auto& e : fs::directory_iterator(out))
+      if (e.path().filename() != "big.bin") writing.emplace_back(e.path(), fs::status(e.path()).permissions());
+    return !cancel;
+  };
+  RestoreTarget target{true, Engine(out), u"C:\\Data"};
+  ASSERT_TRUE(QPXFile::RestoreArchive(*archive, events_.Callback(), progress, target));
+  ASSERT_FALSE(writing.empty());
+  EXPECT_EQ(writing.front().first.filename().string().front(), '.');
+  EXPECT_EQ(writing.front().second, fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(ReadFile(out / "big.bin"), Repeating(300000));
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  struct stat st {};
+  ASSERT_EQ(::stat((out / "big.bin").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
+
+  // Cancelled halfway, nothing new stands anywhere and the old file is whole.
+  std::ofstream(out / "big.bin") << "old";
+  cancel = true;
+  seen_.clear();
+  answers_[273] = false;
+  EXPECT_FALSE(QPXFile::RestoreArchive(*archive, events_.Callback(), progress, target));
+  EXPECT_EQ(Codes(), (std::vector<int>{1, 2, 265, 273}));
+  EXPECT_EQ(ReadFile(out / "big.bin"), Text("old"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 1);
 }
 
 }  // namespace
