@@ -10,6 +10,7 @@
 #include <chrono>
 #include <csignal>
 #include <iostream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -213,6 +214,8 @@ class CommandLineUser : public QPXFile::IRestoreUser {
 };
 
 // Ctrl-C asks the running restore to stop; the second one ends the program.
+// Being told to end (SIGTERM, a logout's SIGHUP) is the same request: the
+// file being written is dropped, the summary printed and the log saved.
 CRestoreSession* g_interruptible = nullptr;
 
 extern "C" void OnInterrupt(int) {
@@ -227,17 +230,18 @@ class InterruptScope {
     action.sa_handler = OnInterrupt;
     action.sa_flags = SA_RESETHAND;
     sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, &previous_);
+    for (size_t i = 0; i < std::size(kSignals); ++i) ::sigaction(kSignals[i], &action, &previous_[i]);
   }
   ~InterruptScope() {
-    ::sigaction(SIGINT, &previous_, nullptr);
+    for (size_t i = 0; i < std::size(kSignals); ++i) ::sigaction(kSignals[i], &previous_[i], nullptr);
     g_interruptible = nullptr;
   }
   InterruptScope(const InterruptScope&) = delete;
   InterruptScope& operator=(const InterruptScope&) = delete;
 
  private:
-  struct sigaction previous_ {};
+  static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+  struct sigaction previous_[std::size(kSignals)] {};
 };
 
 std::u16string WithoutTrailingSeparators(std::u16string path) {

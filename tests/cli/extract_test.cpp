@@ -1,11 +1,15 @@
 // tessera-cli extract on real archives: what lands on disk, the log it prints
 // and saves, how it answers questions with and without a terminal, and its
 // exit statuses.
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -459,6 +463,66 @@ TEST_F(ExtractTest, LongAndUnholdableNamesAreToldAndTheRunGoesOn) {
   EXPECT_NE(r.out.find("C:\\Data\\bad\\x0aname.txt：名前に制御文字が含まれている"), std::string::npos) << r.out;
   EXPECT_NE(r.err.find("1 failed"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("2 restored under a shortened name"), std::string::npos) << r.err;
+}
+
+// The command on a terminal of its own, told to end while it asks about a
+// file it has written: it stops as after Ctrl-C.
+TEST_F(ExtractTest, TermAndHangUpStopTheRunDropTheFileBeingWrittenAndStillReport) {
+  ArchiveSpec plan = Plan();
+  plan.entries[1].crc = 1;  // 表.bin: CRC differs, so it is asked about once written
+  const fs::path archive = Write(plan);
+  for (const int signal : {SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    fs::remove_all(dest_);
+    const fs::path log = dir_ / "run.log";
+    fs::remove(log);
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const std::string terminal = ::ptsname(master);
+    const std::string archiveText = archive.string(), destText = dest_.string(), logText = log.string();
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::setsid();
+      const int slave = ::open(terminal.c_str(), O_RDWR);
+      if (slave < 0) ::_exit(127);
+      ::dup2(slave, 0);
+      ::dup2(slave, 1);
+      ::dup2(slave, 2);
+      ::execl(TESSERA_CLI, TESSERA_CLI, "extract", archiveText.c_str(), destText.c_str(), "C:\\Data", "--log",
+              logText.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    // Reads what the terminal shows until `until` appears or the terminal closes.
+    std::string shown;
+    auto readUntil = [&](const std::string& until) {
+      char buffer[4096];
+      while (until.empty() || shown.find(until) == std::string::npos) {
+        pollfd p{master, POLLIN, 0};
+        if (::poll(&p, 1, 60000) <= 0) return false;
+        const ssize_t n = ::read(master, buffer, sizeof buffer);
+        if (n <= 0) return until.empty();
+        shown.append(buffer, static_cast<size_t>(n));
+      }
+      return true;
+    };
+    const bool asked = readUntil("継続(C) / すべて継続(A) / 復元を中止(E): ");
+    ::kill(child, signal);
+    readUntil("");
+    ::close(master);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(asked) << shown;
+    ASSERT_TRUE(WIFEXITED(status)) << shown;
+    EXPECT_EQ(WEXITSTATUS(status), 2) << shown;
+    EXPECT_NE(shown.find(kCancelled), std::string::npos) << shown;
+    EXPECT_NE(shown.find("; the restore stopped"), std::string::npos) << shown;
+    EXPECT_FALSE(ReadAll(log).empty());
+    // Neither under its name nor under the name it was written as.
+    EXPECT_TRUE(fs::is_empty(dest_ / "Data" / "Sub"));
+  }
 }
 
 }  // namespace
