@@ -471,4 +471,19 @@ TEST_F(RestoreSessionTest, AShortenedNameIsLoggedWithBothNamesAndMakesTheRunInco
   EXPECT_EQ(session_.GetOutcome(), CRestoreSession::Outcome::kIncomplete);
 }
 
+TEST_F(RestoreSessionTest, AFileKeptAfterAFailedCheckIsLoggedWhereItWasLeftAndStillCountsAsFailed) {
+  Record a("a.txt", 1), b("b.txt", 1);
+  user_.script = {kChoiceContinueAll};
+  EXPECT_TRUE(Send(kEventCrcDiffers, &pathA_, &a, 0));
+  EXPECT_TRUE(Send(kEventKeptAsWritten, &pathA_, &a, 0));
+  EXPECT_TRUE(Send(kEventCrcDiffers, &pathB_, &b, 1));
+  EXPECT_TRUE(SendWith(kEventKeptAsWritten, &pathB_, &b, 1, {.systemError = EEXIST}));
+  session_.EndRun(true);
+  ASSERT_EQ(log_.GetCount(), 4u);
+  EXPECT_EQ(Lines()[0], (Line{236, u"/out/Docs/a.txt"}));
+  EXPECT_EQ(TextAt(1), u"/out/Docs/a.txt：内容が正しくない可能性がありますが、復元を継続したため、このファイル名で残しました。");
+  EXPECT_EQ(TextAt(3), u"/out/Docs/b.txt: File exists");
+  EXPECT_EQ(session_.GetCounts().failed, 2);
+}
+
 }  // namespace
