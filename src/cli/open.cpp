@@ -28,6 +28,13 @@ class TerminalManagerUser : public IncrementalBackup::IManagerUser {
 
   void Notice(int32_t id) override { PrintText(set_.FailureSubject(id), paths::MessageText(id)); }
 
+  bool AskShowEarlier(const IncrementalBackup::FailedArchive& failed) override {
+    if (!interactive_) return false;  // the failure is told with the other problems
+    std::cerr << "\n";
+    PrintText(set_.FailureSubject(failed.errorId), set_.ShowEarlierQuestion(failed));
+    return AskOnTerminal();
+  }
+
   bool AskYesNo(int32_t id) override {
     if (rebuildDamaged_) {
       // The question says what the rebuild costs (only the first generation
@@ -44,6 +51,11 @@ class TerminalManagerUser : public IncrementalBackup::IManagerUser {
       return false;
     }
     std::cerr << "\n" << paths::MessageText(id) << "\n";
+    return AskOnTerminal();
+  }
+
+ private:
+  static bool AskOnTerminal() {
     for (;;) {
       std::cerr << "(y/n): " << std::flush;
       std::string line;
@@ -59,7 +71,6 @@ class TerminalManagerUser : public IncrementalBackup::IManagerUser {
     }
   }
 
- private:
   const CBackupSet& set_;
   const bool rebuildDamaged_;
   const bool interactive_;

@@ -6,7 +6,9 @@
 #include "generations/incremental_restore_archive.h"
 #include "host/host_path.h"
 #include "host/regular_file.h"
+#include "host/text.h"
 #include "paths/user_text.h"
+#include "restore/log.h"
 
 namespace IncrementalBackup {
 namespace {
@@ -94,7 +96,7 @@ bool CBackupSet::Load(IManagerUser& user, Problems& problems) {
   // (140), one stopped has none.
   if (!loaded) {
     const int32_t id = sink->GetErrorId();
-    if (sink->HasError()) problems.push_back({FailureSubject(id), paths::MessageText(id)});
+    if (sink->HasError()) problems.push_back({FailureSubject(id), FailureText(id, manager_->GetFailedArchive())});
     return false;
   }
   manager_->CollectINFItems();
@@ -143,6 +145,8 @@ std::string CBackupSet::ArchiveText(long g) const {
 }
 
 std::string CBackupSet::FailureSubject(int32_t id) const {
+  if (manager_ && manager_->GetFailedArchive().errorId == id)
+    return id == Text::kRebuildFailed ? archivePath_ : paths::HostPathText(manager_->GetFailedArchive().path);
   // A generation archive's failure names that archive: the manager appends
   // archives in table order, so the one that failed is the next one.
   if (manager_ && (id == Text::kGenerationFailed || id == Text::kOverwritten)) {
@@ -151,6 +155,25 @@ std::string CBackupSet::FailureSubject(int32_t id) const {
   }
   if (id == Text::kNoErrorHistory) return archivePath_;
   return management_;
+}
+
+std::string CBackupSet::FailureText(int32_t id, const FailedArchive& failed) const {
+  std::string text = paths::MessageText(id);
+  if (failed.errorId != id) return text;
+  const std::string why = QPXFile::DescribeArchiveFault(failed.fault, wording_);
+  // The command-line tool names the file before the message; a message box
+  // has only its text, so the file is named in it.
+  if (wording_ == QPXFile::Wording::kJapanese)
+    text += "\n" + paths::HostPathText(failed.path) + (why.empty() ? std::string() : "：" + why);
+  else if (!why.empty())
+    text += "\n" + why;
+  return text;
+}
+
+std::string CBackupSet::ShowEarlierQuestion(const FailedArchive& failed) const {
+  const std::u16string shown = host::Utf8ToWide(std::to_string(failed.generation + 1));
+  return FailureText(failed.errorId, failed) + "\n" +
+         paths::Utf8(QPXFile::FormatWithText(host::Utf8ToWide(paths::MessageText(Text::kShowEarlier)), shown));
 }
 
 void CBackupSet::ForEachFile(const std::function<void(const SetFile&)>& onFile) const {

@@ -65,6 +65,8 @@ class CBackupSet {
   // display reads it while Load runs on another thread); not owned. Without
   // one the set keeps its own.
   void SetProgressInfo(IProgressInfo* sink) { externalSink_ = sink; }
+  // The language of the reasons the problems give (English by default).
+  void SetWording(QPXFile::Wording wording) { wording_ = wording; }
   // Opens the archive alone: a set of one generation, listed, tested and
   // restored in the archive's own order.
   bool LoadArchiveAlone(QPXFile::Problems& problems);
@@ -86,6 +88,11 @@ class CBackupSet {
   std::string ArchiveText(long g) const;
   // The file a manager notice or error with string-table id `id` concerns.
   std::string FailureSubject(int32_t id) const;
+  // The message of error `id` (133, 136, 142) with the archive at fault
+  // named and why it could not be used, in the set's wording.
+  std::string FailureText(int32_t id, const FailedArchive& failed) const;
+  // The question 248 put after `failed`, with the failure told first.
+  std::string ShowEarlierQuestion(const FailedArchive& failed) const;
 
   // Set only after Load.
   CIncrementalManager& Manager() { return *manager_; }
@@ -116,6 +123,7 @@ class CBackupSet {
   std::string archivePath_;
   std::string management_;
   long selected_ = 0;
+  QPXFile::Wording wording_ = QPXFile::Wording::kEnglish;
   std::unique_ptr<QPXFile::CQPXFile> archive_;
   std::unique_ptr<CProgressInfo> sink_;
   IProgressInfo* externalSink_ = nullptr;  // not owned

@@ -22,6 +22,7 @@ bool CIncrementalManager::Rebuild(const std::u16string& archivePath) {
   // management path is the one the file would have beside the archive.
   management_.Reset();
   if (!management_.RebuildFromArchive(archivePath, &rebuiltFrom_)) {
+    failed_ = FailedArchive{ManagerText::kRebuildFailed, 0, archivePath, management_.GetRebuildFault()};
     ReportError(ManagerText::kRebuildFailed);
     return false;
   }
@@ -32,7 +33,9 @@ bool CIncrementalManager::Rebuild(const std::u16string& archivePath) {
 bool CIncrementalManager::LoadGenerations(const std::u16string& archivePath, const std::u16string& managementPath) {
   Reset();
   rebuilt_ = false;
+  cutShort_ = false;
   lastError_ = -1;
+  failed_ = FailedArchive{};
 
   Message(ManagerText::kReadingManagement);
   if (!CanContinue()) return false;
@@ -58,7 +61,17 @@ bool CIncrementalManager::LoadGenerations(const std::u16string& archivePath, con
     const QPMFile::CQPMQPXFileInfo& record = *management_.GetArchive(i);
     const bool opened = rebuiltFrom_ && i == 0 ? AppendChecked(std::move(rebuiltFrom_), record) : OpenGeneration(record);
     if (!opened) {
-      if (lastError_ == -1) ReportError(ManagerText::kGenerationFailed);
+      if (failed_.errorId == -1) failed_ = FailedArchive{ManagerText::kGenerationFailed, i, record.Path, failed_.fault};
+      failed_.generation = i;
+      failed_.path = record.Path;
+      // The generations before a damaged or missing one are whole: the user
+      // may keep them rather than lose the whole set.
+      if (i > 0 && user_ != nullptr && user_->AskShowEarlier(failed_)) {
+        cutShort_ = true;
+        management_.KeepGenerations(i);
+        break;
+      }
+      if (lastError_ == -1) ReportError(failed_.errorId);
       return false;
     }
   }
@@ -77,11 +90,12 @@ bool CIncrementalManager::LoadGenerations(const std::u16string& archivePath, con
 
 bool CIncrementalManager::OpenGeneration(const QPMFile::CQPMQPXFileInfo& record) {
   try {
-    QPXFile::CQPXFileFactory factory;
-    std::unique_ptr<QPXFile::CQPXFile> archive(factory.CreateFromFile(record.Path));
-    if (!archive) return false;
-    if (!archive->Open(record.Path, QPXFile::kModeRead) || !archive->Load()) return false;
-    return AppendChecked(std::move(archive), record);
+    QPXFile::OpenResult opened = QPXFile::OpenArchive(record.Path);
+    if (!opened.archive) {
+      failed_.fault = QPXFile::ArchiveFault::Of(opened);
+      return false;
+    }
+    return AppendChecked(std::move(opened.archive), record);
   } catch (const std::bad_alloc&) {
     return false;
   }
@@ -90,7 +104,7 @@ bool CIncrementalManager::OpenGeneration(const QPMFile::CQPMQPXFileInfo& record)
 bool CIncrementalManager::AppendChecked(std::unique_ptr<QPXFile::CQPXFile> archive,
                                         const QPMFile::CQPMQPXFileInfo& record) {
   if (archive->GetHeader() == nullptr || archive->GetHeader()->GetCreationTime() != record.CreationTime) {
-    ReportError(ManagerText::kOverwritten);
+    failed_.errorId = ManagerText::kOverwritten;
     return false;
   }
   try {

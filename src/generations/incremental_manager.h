@@ -24,6 +24,7 @@
 #include <string_view>
 #include <vector>
 
+#include "archive/load_error_text.h"
 #include "archive/qpx_file.h"
 #include "generations/generation_lookup.h"
 #include "generations/inf_item.h"
@@ -46,7 +47,17 @@ constexpr int32_t kRebuilding = 141;         // message
 constexpr int32_t kRebuildFailed = 142;      // error
 constexpr int32_t kUpdatingVersion = 143;    // message
 constexpr int32_t kNoManagement = 247;       // notice (OK/Cancel, answer ignored)
+constexpr int32_t kShowEarlier = 248;        // yes/no question after 133 or 136 at a later generation
 }  // namespace ManagerText
+
+// The archive a load could not use: the one a management file was to be
+// rebuilt from (142), or the generation that failed (133, 136).
+struct FailedArchive {
+  int32_t errorId = -1;          // 133, 136 or 142; -1 when no archive failed
+  long generation = -1;          // 0-based; the rebuild's archive is 0
+  std::u16string path;           // engine path
+  QPXFile::ArchiveFault fault;   // why, when it could not be read (not for 136)
+};
 
 // What the manager asks of the person in front of it, on the loading
 // thread, waiting for the answer. The desktop program answers with message
@@ -60,6 +71,10 @@ class IManagerUser {
   virtual void Notice(int32_t id) = 0;
   // A yes/no question (139); true only for Yes.
   virtual bool AskYesNo(int32_t id) = 0;
+  // Generation `failed.generation` (1 or later) cannot be used: whether the
+  // generations before it are to be shown (248, after 133 or 136, naming the
+  // archive and why). True only for Yes.
+  virtual bool AskShowEarlier(const FailedArchive& /*failed*/) { return false; }
 };
 
 class CIncrementalManager : public CProgressInformable, public IGenerationLookup {
@@ -105,6 +120,11 @@ class CIncrementalManager : public CProgressInformable, public IGenerationLookup
   bool IsRebuilt() const { return rebuilt_; }
   // The last error this manager reported, or -1.
   int32_t GetLastError() const { return lastError_; }
+  // The archive the last load could not use (errorId -1 when none), also
+  // after the user chose to go on with the generations before it.
+  const FailedArchive& GetFailedArchive() const { return failed_; }
+  // The load went on without the generations from GetFailedArchive() on.
+  bool IsCutShort() const { return cutShort_; }
 
  private:
   void ReportError(int32_t id);
@@ -121,7 +141,9 @@ class CIncrementalManager : public CProgressInformable, public IGenerationLookup
   std::unique_ptr<QPXFile::CErrorHistory> errorHistory_;
   INFFile::CINFItemArray infItems_;
   bool rebuilt_ = false;
+  bool cutShort_ = false;
   int32_t lastError_ = -1;
+  FailedArchive failed_;
 };
 
 }  // namespace IncrementalBackup

@@ -16,6 +16,8 @@
 // Trailing bytes are not read but count in the checksum.
 #include "generations/qpm_file.h"
 
+#include <algorithm>
+
 #include <new>
 #include <type_traits>
 #include <vector>
@@ -398,6 +400,7 @@ bool CQPMFile::Load() {
 bool CQPMFile::RebuildFromArchive(const std::u16string& archivePath, std::unique_ptr<QPXFile::CQPXFile>* opened) {
   if (opened) opened->reset();
   failure_ = QPMFailure::kNone;
+  rebuildFault_ = QPXFile::ArchiveFault{};
   ClearContent();
   header_ = CQPMHeader{};
   header_.Unnamed28 = 1;
@@ -405,7 +408,10 @@ bool CQPMFile::RebuildFromArchive(const std::u16string& archivePath, std::unique
   traits_ = kVersions[2].traits;
   try {
     QPXFile::OpenResult result = QPXFile::OpenArchive(archivePath);
-    if (!result.archive) return Fail(QPMFailure::kArchive);
+    if (!result.archive) {
+      rebuildFault_ = QPXFile::ArchiveFault::Of(result);
+      return Fail(QPMFailure::kArchive);
+    }
     QPXFile::CQPXFile& archive = *result.archive;
     const uint32_t crc = archive.ComputeCRC();
     // Header-only archives and those whose section level omits the folder
@@ -414,6 +420,7 @@ bool CQPMFile::RebuildFromArchive(const std::u16string& archivePath, std::unique
     if (crc == 0 || extend == nullptr || extend->GetFolderList() == nullptr ||
         !extend->GetFolderList()->IsPositioned()) {
       archive.Close();
+      rebuildFault_.nothingToRebuildFrom = true;
       return Fail(QPMFailure::kArchive);
     }
     auto info = std::make_unique<CQPMQPXFileInfo>();
@@ -433,6 +440,9 @@ bool CQPMFile::RebuildFromArchive(const std::u16string& archivePath, std::unique
     for (int i = 0; i < folders.GetFolderCount(); ++i) {
       auto record = std::make_unique<CQPMFolderInfo>();
       if (!folders.GetFolder(i, &record->Path, nullptr, nullptr, nullptr, nullptr)) {
+        rebuildFault_.failure = QPXFile::OpenFailure::kLoad;
+        rebuildFault_.load.failure = QPXFile::LoadFailure::kSection;
+        rebuildFault_.load.section = u"FolderList";
         archive.Close();
         ClearContent();
         return Fail(QPMFailure::kArchive);
@@ -445,6 +455,9 @@ bool CQPMFile::RebuildFromArchive(const std::u16string& archivePath, std::unique
     for (long i = 0; i < archive.GetEntryCount(); ++i) {
       auto record = std::make_unique<CQPMFileInfo>();
       if (!archive.GetEntryPath(record->Path, i)) {
+        rebuildFault_.failure = QPXFile::OpenFailure::kLoad;
+        rebuildFault_.load.failure = QPXFile::LoadFailure::kEntry;
+        rebuildFault_.load.entryIndex = static_cast<uint32_t>(i);
         archive.Close();
         ClearContent();
         return Fail(QPMFailure::kArchive);
@@ -465,6 +478,25 @@ bool CQPMFile::RebuildFromArchive(const std::u16string& archivePath, std::unique
   const bool hasExtension = dot != std::u16string::npos && (slash == std::u16string::npos || dot > slash);
   path_ = (hasExtension ? archivePath.substr(0, dot) : archivePath) + u".qpm";
   return true;
+}
+
+void CQPMFile::KeepGenerations(long count) {
+  if (count < 0 || count >= GetArchiveCount()) return;
+  archives_.resize(static_cast<size_t>(count));
+  auto trim = [count](auto& table) {
+    for (auto& record : table) {
+      auto& updates = record->Updates;
+      updates.erase(std::remove_if(updates.begin(), updates.end(),
+                                   [count](const CQPMUpdateContents& u) { return u.Generation >= count; }),
+                    updates.end());
+    }
+    table.erase(std::remove_if(table.begin(), table.end(), [](const auto& record) { return record->Updates.empty(); }),
+                table.end());
+  };
+  for (int t = 0; t < 2; ++t) {
+    trim(folders_[t]);
+    trim(files_[t]);
+  }
 }
 
 }  // namespace QPMFile

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/load_error_text.h"
 #include "io/buffering_file_io.h"
 
 namespace QPXFile {
@@ -145,6 +146,11 @@ class CQPMFile : public CSafetyFileUpdate {
   const std::u16string& GetVersionText() const { return header_.Version; }
   const CQPMTraits& GetTraits() const { return traits_; }
   QPMFailure GetLastFailure() const { return failure_; }
+  // Why the last RebuildFromArchive could not use its archive.
+  const QPXFile::ArchiveFault& GetRebuildFault() const { return rebuildFault_; }
+  // Forgets every generation from `count` on: their archives' records, and
+  // the updates that name them (a record left without any goes too).
+  void KeepGenerations(long count);
   bool HasReader() const { return reader_ != nullptr; }
 
   long GetArchiveCount() const { return static_cast<long>(archives_.size()); }
@@ -181,6 +187,7 @@ class CQPMFile : public CSafetyFileUpdate {
   std::u16string path_;
   uint64_t length_ = 0;  // of the file being loaded
   QPMFailure failure_ = QPMFailure::kNone;
+  QPXFile::ArchiveFault rebuildFault_;
 };
 
 }  // namespace QPMFile

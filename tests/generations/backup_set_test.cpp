@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 #include <filesystem>
 #include <utility>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "generation_set.h"
 #include "generations/set_history.h"
 #include "host/host_path.h"
+#include "host/text.h"
 #include "paths/user_text.h"
 #include "support/archive_writer.h"
 #include "support/backup_set_writer.h"
@@ -34,8 +36,14 @@ struct RecordingUser : IncrementalBackup::IManagerUser {
     asked.push_back(id);
     return answer;
   }
+  bool AskShowEarlier(const IncrementalBackup::FailedArchive& failed) override {
+    earlier.push_back(failed);
+    return showEarlier;
+  }
   std::vector<int32_t> notices, asked;
+  std::vector<IncrementalBackup::FailedArchive> earlier;
   bool answer = false;
+  bool showEarlier = false;
 };
 
 class BackupSetTest : public gentest::GenerationTest {
@@ -152,19 +160,67 @@ TEST_F(BackupSetTest, GenerationsShowTheFilesPresentWithTheArchiveHoldingThem) {
   EXPECT_EQ(problems[0].message, "nothing is stored at C:\\Data\\Old\\b.txt in generation 2");
 }
 
-TEST_F(BackupSetTest, FailuresNameTheArchiveOrManagementFileConcerned) {
+TEST_F(BackupSetTest, FailuresNameTheArchiveOrManagementFileConcernedAndWhy) {
   testsupport::BackupSetSpec setPlan = testsupport::SampleBackupSet();
   setPlan.missingArchives = {2};
   files_ = testsupport::WriteBackupSet(setPlan, dir_);
   CBackupSet set(files_.archives[0].string());
   QPXFile::Problems problems;
-  // The manager's error comes back once, named after the archive it concerns.
+  // The manager's error comes back once, named after the archive it
+  // concerns, with the reason; the user was asked about the generations before it.
   RecordingUser user;
   EXPECT_FALSE(set.Load(user, problems));
   ASSERT_EQ(problems.size(), 1u);
   EXPECT_EQ(problems[0].subject, files_.archives[2].string());
-  EXPECT_EQ(problems[0].message, paths::MessageText(IncrementalBackup::ManagerText::kGenerationFailed));
+  EXPECT_EQ(problems[0].message, paths::MessageText(IncrementalBackup::ManagerText::kGenerationFailed) +
+                                     "\ncannot open: No such file or directory");
+  ASSERT_EQ(user.earlier.size(), 1u);
+  EXPECT_EQ(user.earlier[0].generation, 2);
   EXPECT_EQ(set.FailureSubject(IncrementalBackup::ManagerText::kNoManagement), files_.management.string());
+
+  // A message box has only its text: there the archive is named in it, and
+  // the question says which generations remain.
+  CBackupSet shown(files_.archives[0].string());
+  shown.SetWording(QPXFile::Wording::kJapanese);
+  problems.clear();
+  EXPECT_FALSE(shown.Load(user, problems));
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_NE(problems[0].message.find(files_.archives[2].string() + "：開けません: "), std::string::npos)
+      << problems[0].message;
+  EXPECT_NE(shown.ShowEarlierQuestion(user.earlier.back()).find("第3世代以降を除き"), std::string::npos);
+}
+
+TEST_F(BackupSetTest, TheGenerationsBeforeOneThatCannotBeOpenedCanStillBeShown) {
+  testsupport::BackupSetSpec setPlan = testsupport::SampleBackupSet();
+  setPlan.missingArchives = {2};
+  files_ = testsupport::WriteBackupSet(setPlan, dir_);
+  CBackupSet set(files_.archives[0].string());
+  QPXFile::Problems problems;
+  RecordingUser user;
+  user.showEarlier = true;
+  ASSERT_TRUE(set.Load(user, problems));
+  EXPECT_TRUE(problems.empty());
+  EXPECT_EQ(set.Count(), 2);
+  EXPECT_TRUE(set.Manager().IsCutShort());
+  EXPECT_EQ(set.Manager().GetFailedArchive().path, host::ToEnginePath(files_.archives[2].string()));
+  ASSERT_TRUE(set.SelectGeneration(2, problems));
+  auto files = Files(set);
+  EXPECT_EQ(files.size(), 3u);
+  for (const auto& [path, source] : files) EXPECT_LT(source, 2) << host::WideToUtf8(path);
+  EXPECT_FALSE(set.SelectGeneration(3, problems));
+}
+
+TEST_F(BackupSetTest, AnArchiveThatCannotBeReadIsNamedNotTheMissingManagementFile) {
+  const fs::path empty = dir_ / "empty.qpx";
+  std::ofstream(empty).flush();
+  CBackupSet set(empty.string());
+  QPXFile::Problems problems;
+  RecordingUser user;
+  EXPECT_FALSE(set.Load(user, problems));
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].subject, empty.string());
+  EXPECT_EQ(problems[0].message, paths::MessageText(IncrementalBackup::ManagerText::kRebuildFailed) +
+                                     "\nnot an archive of this kind");
 }
 
 TEST_F(BackupSetTest, WithoutManagementTheArchiveFormsOneGeneration) {
