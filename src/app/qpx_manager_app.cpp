@@ -168,8 +168,11 @@ int32_t CQPXManagerApp::RunTask(CShowTaskProgressDlg&) {
 
   auto set = std::make_unique<IncrementalBackup::CBackupSet>(archivePath_.toStdString());
   set->SetProgressInfo(&progress_);
+  set->SetWording(QPXFile::Wording::kJapanese);
+  loading_ = set.get();
   QPXFile::Problems problems;
   const bool loaded = set->Load(*this, problems);
+  loading_ = nullptr;
   if (!loaded || progress_.HasError()) {
     // Whatever ended the load reaches us once, through the sink and the
     // problems made from it; the user's own "no" (140) needs no box, any
@@ -253,6 +256,18 @@ bool CQPXManagerApp::AskYesNo(int32_t id) {
   bool yes = false;
   OnUserInterface([id, &yes] {
     QMessageBox box(QMessageBox::Question, AppText(Text::kCaption), AppText(id), QMessageBox::Yes | QMessageBox::No,
+                    MessageOwner());
+    yes = box.exec() == QMessageBox::Yes;
+  });
+  return yes;
+}
+
+bool CQPXManagerApp::AskShowEarlier(const IncrementalBackup::FailedArchive& failed) {
+  if (loading_ == nullptr) return false;
+  const QString text = QString::fromStdString(loading_->ShowEarlierQuestion(failed));
+  bool yes = false;
+  OnUserInterface([&text, &yes] {
+    QMessageBox box(QMessageBox::Question, AppText(Text::kCaption), text, QMessageBox::Yes | QMessageBox::No,
                     MessageOwner());
     yes = box.exec() == QMessageBox::Yes;
   });

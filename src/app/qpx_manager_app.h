@@ -91,6 +91,7 @@ class CQPXManagerApp : public QObject, public CShowTaskProgressDlgConnector, pub
   // user-interface thread while the load waits.
   void Notice(int32_t id) override;
   bool AskYesNo(int32_t id) override;
+  bool AskShowEarlier(const IncrementalBackup::FailedArchive& failed) override;
 
   // The main window releases the loaded state when it is destroyed.
   void ReleaseLoadedState();
@@ -109,6 +110,8 @@ class CQPXManagerApp : public QObject, public CShowTaskProgressDlgConnector, pub
   IncrementalBackup::CProgressInfo progress_;
   // The adapter and the panes borrow the set's tree, so they are released first.
   std::unique_ptr<IncrementalBackup::CBackupSet> set_;
+  // The set being loaded on the task thread, for the questions it raises.
+  const IncrementalBackup::CBackupSet* loading_ = nullptr;
   std::unique_ptr<IncrementalBackup::CDirTreeCtrl> dirTree_;
   QString archivePath_;
   QString managementPath_;

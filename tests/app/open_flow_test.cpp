@@ -196,9 +196,17 @@ class OpenFlowTest : public QObject {
     QVERIFY(app.IsOpened());
     QVERIFY(!ListNames(app).isEmpty());
 
+    watcher.Clear();
+    watcher.SetAnswer(QMessageBox::No);
     app.OpenBackupFile(Q(broken.archives[0]));
-    // A generation archive that cannot be read is told, not passed over in silence.
-    QCOMPARE(watcher.Texts(), QStringList{Txt(133)});
+    // A generation archive that cannot be read is told, not passed over in
+    // silence: which one and why, first with the offer to show the
+    // generations before it, then, declined, as the load's error.
+    const QString named = Q(broken.archives[2]) + QStringLiteral("：開けません: ");
+    QCOMPARE(watcher.Texts().size(), 2);
+    QVERIFY(watcher.Texts()[0].startsWith(Txt(133) + u'\n' + named));
+    QVERIFY(watcher.Texts()[0].endsWith(Txt(248).replace(QStringLiteral("%s"), QStringLiteral("3"))));
+    QVERIFY(watcher.Texts()[1].startsWith(Txt(133) + u'\n' + named));
     QVERIFY(!app.IsOpened());
     QCOMPARE(TreeChildren(app), QStringList());
     QCOMPARE(ListNames(app), QStringList());
@@ -210,6 +218,15 @@ class OpenFlowTest : public QObject {
     app.OpenBackupFile(Q(good.archives[0]));
     QVERIFY(app.IsOpened());
     QCOMPARE(app.GenerationCount(), 4L);
+
+    // Accepted, the generations before the missing archive are shown.
+    watcher.Clear();
+    watcher.SetAnswer(QMessageBox::Yes);
+    app.OpenBackupFile(Q(broken.archives[0]));
+    QCOMPARE(watcher.Texts().size(), 1);
+    QVERIFY(app.IsOpened());
+    QCOMPARE(app.GenerationCount(), 2L);
+    QVERIFY(!TreeChildren(app).isEmpty());
   }
 };
 
