@@ -301,10 +301,21 @@ TEST_F(GenerationsCliTest, MissingOverwrittenAndIncompleteArchivesAreNamed) {
   WriteSet();
   CliRun missing = Cli("list --generation 1 " + First());
   EXPECT_EQ(missing.status, 2);
-  EXPECT_NE(missing.err.find(files_.archives[2].string() + ": 差分バックアップファイルの読み込みに失敗しました。"),
+  EXPECT_NE(missing.err.find(files_.archives[2].string() + ": 差分バックアップファイルの読み込みに失敗しました。\n"
+                                                          "tessera-cli: cannot open: No such file or directory"),
             std::string::npos)
       << missing.err;
   EXPECT_TRUE(missing.out.empty());
+
+  // An archive that is no archive at all is named, not the management file
+  // that was never there.
+  const fs::path empty = dir_ / "empty.qpx";
+  std::ofstream(empty).flush();
+  CliRun unreadable = Cli("generations " + Q(empty));
+  EXPECT_EQ(unreadable.status, 2);
+  EXPECT_NE(unreadable.err.find(empty.string() + ": バックアップ管理ファイルの読み込みに失敗しました。"), std::string::npos)
+      << unreadable.err;
+  EXPECT_NE(unreadable.err.find("tessera-cli: not an archive of this kind"), std::string::npos) << unreadable.err;
 
   set_.missingArchives.clear();
   set_.overwrittenArchives = {1};
