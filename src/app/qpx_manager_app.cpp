@@ -254,8 +254,9 @@ void CQPXManagerApp::Notice(int32_t id) {
 
 bool CQPXManagerApp::AskYesNo(int32_t id) {
   bool yes = false;
-  OnUserInterface([id, &yes] {
-    QMessageBox box(QMessageBox::Question, AppText(Text::kCaption), AppText(id), QMessageBox::Yes | QMessageBox::No,
+  const QString text = loading_ != nullptr ? QString::fromStdString(loading_->QuestionText(id)) : AppText(id);
+  OnUserInterface([&text, &yes] {
+    QMessageBox box(QMessageBox::Question, AppText(Text::kCaption), text, QMessageBox::Yes | QMessageBox::No,
                     MessageOwner());
     yes = box.exec() == QMessageBox::Yes;
   });

@@ -39,18 +39,19 @@ class TerminalManagerUser : public IncrementalBackup::IManagerUser {
     if (rebuildDamaged_) {
       // The question says what the rebuild costs (only the first generation
       // can be chosen); answering it for the user must not hide that.
-      PrintText(set_.FailureSubject(id), paths::MessageText(id));
+      PrintText(set_.FailureSubject(id), set_.QuestionText(id));
       std::cerr << "tessera-cli: rebuilt (--rebuild-damaged): the rebuilt set has one generation, "
                 << Printable(set_.ArchiveHostPath())
                 << "; the later generations' archives must be restored one by one\n";
       return true;
     }
     if (!interactive_) {
-      PrintText(set_.FailureSubject(id), paths::MessageText(id));
+      PrintText(set_.FailureSubject(id), set_.QuestionText(id));
       std::cerr << "tessera-cli: not rebuilt: there is no terminal to ask (--rebuild-damaged rebuilds it)\n";
       return false;
     }
-    std::cerr << "\n" << paths::MessageText(id) << "\n";
+    std::cerr << "\n";
+    PrintText(set_.FailureSubject(id), set_.QuestionText(id));
     return AskOnTerminal();
   }
 

@@ -170,6 +170,35 @@ std::string CBackupSet::FailureText(int32_t id, const FailedArchive& failed) con
   return text;
 }
 
+std::string CBackupSet::QuestionText(int32_t id) const {
+  std::string text = paths::MessageText(id);
+  if (id != Text::kDamagedRebuild || !manager_) return text;
+  const bool ja = wording_ == QPXFile::Wording::kJapanese;
+  std::string why;
+  switch (manager_->GetManagement().GetLastFailure()) {
+    case QPMFile::QPMFailure::kNone:
+      why = ja ? "バックアップファイルが1つも記録されていません" : "it lists no archive";
+      break;
+    case QPMFile::QPMFailure::kRead:
+    case QPMFile::QPMFailure::kCount:
+      why = ja ? "ファイルが途中で切れています" : "it is cut short";
+      break;
+    case QPMFile::QPMFailure::kVersion:
+      why = ja ? "バージョンが不明です" : "its version is unknown";
+      break;
+    case QPMFile::QPMFailure::kChecksum:
+      why = ja ? "チェックサムが一致しません" : "its checksum does not match";
+      break;
+    case QPMFile::QPMFailure::kOutOfMemory:
+      why = ja ? "メモリが足りません" : "not enough memory";
+      break;
+    default:
+      why = ja ? "記録の内容が正しくありません" : "its records are damaged";
+      break;
+  }
+  return text + "\n" + (ja ? management_ + "：" + why : why);
+}
+
 std::string CBackupSet::ShowEarlierQuestion(const FailedArchive& failed) const {
   const std::u16string shown = host::Utf8ToWide(std::to_string(failed.generation + 1));
   return FailureText(failed.errorId, failed) + "\n" +

@@ -91,6 +91,9 @@ class CBackupSet {
   // The message of error `id` (133, 136, 142) with the archive at fault
   // named and why it could not be used, in the set's wording.
   std::string FailureText(int32_t id, const FailedArchive& failed) const;
+  // The text of question or notice `id`; the damaged-file question (139)
+  // says what is wrong with the management file.
+  std::string QuestionText(int32_t id) const;
   // The question 248 put after `failed`, with the failure told first.
   std::string ShowEarlierQuestion(const FailedArchive& failed) const;
 
