@@ -198,6 +198,40 @@ TEST_F(PlatformFileTest, FoldersAreEnteredWithoutFollowingLinksAndMadeWhenAsked)
   EXPECT_TRUE(fs::is_directory(Path("real") + "/inside"));
 }
 
+TEST_F(PlatformFileTest, NewFilesAreMadeOnlyWhereNothingIsAndRenamedWithoutLosingATakenName) {
+  namespace fs = std::filesystem;
+  Put("taken", "mine");
+  fs::create_symlink(Path("taken"), Path("planted"));
+  host::FolderHandle folder;
+  std::string leaf;
+  int error = 0;
+  ASSERT_TRUE(folder.OpenParent(Path("new"), leaf, error));
+  EXPECT_EQ(leaf, "new");
+  {
+    host::NewFileScope scope(folder);
+    host::PlatformFile file;
+    // A name someone put there first, a link included, is never written through.
+    EXPECT_FALSE(file.Open(Path("planted"), host::FileMode::kCreateWrite));
+    EXPECT_EQ(file.LastSystemError(), EEXIST);
+    ASSERT_TRUE(file.Open(Path("new"), host::FileMode::kCreateWrite));
+    EXPECT_EQ(fs::status(Path("new")).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    ASSERT_TRUE(file.Write("data", 4));
+    ASSERT_TRUE(file.Close());
+  }
+  EXPECT_EQ(static_cast<unsigned>(fs::status(Path("new")).permissions()), 0666u & ~host::ProcessUmask());
+  EXPECT_EQ(folder.RenameAt("new", "taken", false), EEXIST);
+  std::string kept;
+  std::getline(std::ifstream(Path("taken")), kept);
+  EXPECT_EQ(kept, "mine");
+  EXPECT_EQ(folder.RenameAt("new", "planted", true), 0);  // the link itself is replaced
+  EXPECT_FALSE(fs::is_symlink(Path("planted")));
+  std::getline(std::ifstream(Path("taken")), kept);
+  EXPECT_EQ(kept, "mine");
+  EXPECT_EQ(folder.RemoveAt("planted"), 0);
+  EXPECT_EQ(folder.RemoveAt("planted"), ENOENT);
+  EXPECT_NE(host::TemporaryFileName(), host::TemporaryFileName());
+}
+
 TEST_F(PlatformFileTest, MakeFolderPathFollowsTheUsersLinksAndNamesWhatIsInTheWay) {
   namespace fs = std::filesystem;
   fs::create_directory(Path("real"));
