@@ -449,7 +449,7 @@ TEST_F(RestoreSessionTest, ObstaclesProtectedFilesAndUnholdableNamesAreToldWitho
   EXPECT_EQ(Lines()[3], (Line{211, u"/out/Docs/b.txt"}));
   EXPECT_NE(TextAt(4).find(u"/out/Docs/b.txt：復元中のバックアップファイル"), std::u16string::npos);
   // The name is shown escaped: it can neither break the line nor hide a half pair.
-  EXPECT_EQ(TextAt(5).rfind(u"C:\\Data\\line\\x0afeed\\udc80：名前に制御文字が含まれている", 0), 0u)
+  EXPECT_EQ(TextAt(5).rfind(u"C:\\Data\\line\\x0Afeed\\u{DC80}：名前に制御文字が含まれている", 0), 0u)
       << host::WideToUtf8(TextAt(5));
   EXPECT_NE(TextAt(6).find(u"/out/Docs：フォルダの位置にシンボリックリンク"), std::u16string::npos);
   EXPECT_EQ(session_.GetCounts().failed, 3);
