@@ -429,6 +429,17 @@ TEST_F(RestoreSessionTest, SystemReasonsFollowTheLinesTheyExplain) {
   EXPECT_EQ(session_.GetCounts().failed, 1);
 }
 
+TEST_F(RestoreSessionTest, AQuestionShowsItsSubjectEscapedAndKeepsTheTrueOne) {
+  Record a("a.txt", 10);
+  const std::u16string reversed = u"Z:\\out\\Docs\\rtl\u202etxt.exe";
+  user_.script = {kChoiceOverwrite};
+  EXPECT_TRUE(Send(kEventFileExists, &reversed, &a, 0));
+  ASSERT_EQ(user_.questions.size(), 1u);
+  EXPECT_EQ(user_.questions[0].subject, u"/out/Docs/rtl\u202etxt.exe");
+  EXPECT_NE(user_.questions[0].message.find(u"/out/Docs/rtl\\u{202E}txt.exe"), std::u16string::npos);
+  EXPECT_EQ(user_.questions[0].message.find(u'\u202e'), std::u16string::npos);
+}
+
 TEST_F(RestoreSessionTest, ObstaclesProtectedFilesAndUnholdableNamesAreToldWithoutAsking) {
   Record a("a.txt", 1), b("set.qpx", 1), c("c", 1);
   const std::u16string link = u"Z:\\out\\Docs";
