@@ -499,6 +499,8 @@ bool LeadsOutsideItsDrive(std::u16string_view path) {
   PathPieces pieces(path);
   std::u16string_view piece;
   if (!pieces.Next(piece) || piece.size() < 2 || piece.back() != u':') return true;
+  // Almost every path has no component starting with a dot.
+  if (path.find(u"\\.") == std::u16string_view::npos) return false;
   while (pieces.Next(piece)) {
     if (piece == u"." || piece == u"..") return true;
   }
