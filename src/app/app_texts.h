@@ -28,6 +28,7 @@ constexpr int kCountsFormat = 238;
 constexpr int kTitleSuffix = 239;
 constexpr int kShortcutQuestion = 241;
 constexpr int kAlreadyRunning = 242;
+constexpr int kLeftOutRecords = 320;
 }  // namespace Text
 
 // The text with this number; false (and `out` unchanged) when the table has none.

@@ -49,6 +49,13 @@ void CDirTreeCtrl::SwitchFinished() {
 void CDirTreeCtrl::Prune() {
   std::vector<app::TreeChild> roots;
   access_.ForEachRoot([&roots](const app::TreeChild& root) { roots.push_back(root); });
+  // A drive that a switch made present through files in its root alone.
+  for (const app::TreeChild& root : roots) {
+    if (root.present && FindItem(root.name) == nullptr) {
+      ForgetLastParent();
+      AddPath(root.name, true);
+    }
+  }
   for (auto it = roots.rbegin(); it != roots.rend(); ++it) {
     if (it->present) continue;
     if (Item* item = FindItem(it->name)) {

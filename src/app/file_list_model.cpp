@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/file_icons.h"
+#include "app/shown_name.h"
 
 namespace app {
 namespace {
@@ -54,7 +55,7 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
   switch (role) {
     case Qt::DisplayRole:
     case Qt::AccessibleTextRole:
-      return entry->name;
+      return ShownName(entry->name);
     case Qt::DecorationRole:
       return entry->folder ? FileIcons::Instance().Folder() : FileIcons::Instance().ForFile(entry->name);
     case Qt::ToolTipRole:

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/file_icons.h"
+#include "app/shown_name.h"
 
 namespace app {
 
@@ -138,7 +139,7 @@ QVariant FolderTreeModel::data(const QModelIndex& index, int role) const {
   switch (role) {
     case Qt::DisplayRole:
     case Qt::AccessibleTextRole:
-      return item->name;
+      return ShownName(item->name);
     case Qt::DecorationRole:
       if (item->kind == Kind::Drive) return FileIcons::Instance().Drive();
       if (item->kind == Kind::File) return FileIcons::Instance().ForFile(item->name);

@@ -23,6 +23,7 @@
 #include "app/qpx_manager_view.h"
 #include "app/restore_progress_dlg.h"
 #include "app/restore_selection.h"
+#include "app/shown_name.h"
 #include "app/temporary_restore.h"
 
 namespace app {
@@ -188,7 +189,7 @@ void CMainFrame::NextPane(bool) {
 
 void CMainFrame::SetDocumentTitle(const QString& fileName) {
   const QString suffix = AppText(Text::kTitleSuffix);
-  setWindowTitle(fileName.isEmpty() ? suffix : fileName + QStringLiteral(" - ") + suffix);
+  setWindowTitle(fileName.isEmpty() ? suffix : ShownName(fileName) + QStringLiteral(" - ") + suffix);
 }
 
 void CMainFrame::SetOpened(bool opened) {

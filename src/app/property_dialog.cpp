@@ -11,6 +11,7 @@
 #include "app/app_texts.h"
 #include "app/dir_tree_ctrl.h"
 #include "app/file_icons.h"
+#include "app/shown_name.h"
 #include "entry/backuped_file.h"
 #include "generations/restore_tree.h"
 #include "host/file_attributes.h"
@@ -107,7 +108,7 @@ PropertyDialogBase::PropertyDialogBase(int width, QWidget* parent) : QDialog(par
 void PropertyDialogBase::SetIcon(const QIcon& icon) { icon_->setPixmap(icon.pixmap(32, 32)); }
 
 void PropertyDialogBase::SetName(const QString& name) {
-  name_->setText(name);
+  name_->setText(ShownName(name));
   name_->setCursorPosition(0);
 }
 
@@ -125,7 +126,7 @@ QLineEdit* PropertyDialogBase::AddField(const QString& label, int y, const QStri
   field->setAccessibleName(label);
   field->setGeometry(fieldX_, y, width_ - fieldX_ - kRightMargin, kRowHeight);
   caption->setBuddy(field);
-  field->setText(value);
+  field->setText(ShownName(value));
   // A long path shows its beginning, the drive first.
   field->setCursorPosition(0);
   fields_.append({label, field});

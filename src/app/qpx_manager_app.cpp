@@ -17,6 +17,7 @@
 #include "app/option_dialog.h"
 #include "app/property_dialog.h"
 #include "app/qpx_manager_view.h"
+#include "app/shown_name.h"
 #include "archive/qpx_file_factory.h"
 #include "host/host_path.h"
 
@@ -190,8 +191,25 @@ int32_t CQPXManagerApp::RunTask(CShowTaskProgressDlg&) {
   OnUserInterface([&] {
     set_ = std::move(set);
     filled = FillFolderTree();
+    if (filled) TellLeftOutRecords();
   });
   return filled;
+}
+
+void CQPXManagerApp::TellLeftOutRecords() {
+  const std::vector<std::u16string>& records = set_->Creator().GetLeftOutRecords();
+  if (records.empty() || IsQuietMode()) return;
+  // A crafted file may hold millions; the count says the rest.
+  constexpr size_t kNamed = 10;
+  QStringList lines;
+  for (size_t i = 0; i < records.size() && i < kNamed; ++i)
+    lines << ShownName(QString::fromStdU16String(records[i]));
+  if (records.size() > kNamed) lines << QStringLiteral("…");
+  QString text = FormatNumbers(AppText(Text::kLeftOutRecords), {static_cast<long long>(records.size())});
+  text.replace(QStringLiteral("%s"), lines.join(u'\n'));
+  QMessageBox box(QMessageBox::Warning, AppText(Text::kCaption), text, QMessageBox::Ok, MessageOwner());
+  box.setTextFormat(Qt::PlainText);
+  box.exec();
 }
 
 bool CQPXManagerApp::FillFolderTree() {

@@ -100,6 +100,8 @@ class CQPXManagerApp : public QObject, public CShowTaskProgressDlgConnector, pub
   void ResetLoadedState();
   void ClearPanes();
   bool FillFolderTree();
+  // Tells once, after a load, which records the tree left out.
+  void TellLeftOutRecords();
   void OnUserInterface(const std::function<void()>& work);
 
   AppOptions options_;

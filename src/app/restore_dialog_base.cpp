@@ -8,6 +8,7 @@
 
 #include "app/app_texts.h"
 #include "app/restore_run.h"
+#include "app/shown_name.h"
 
 namespace app {
 
@@ -55,7 +56,7 @@ void CRestoreDialogBase::RefreshFromRun() {
   const CRestoreRun::Display display = CRestoreRun::Instance().TakeDisplay();
   if (!running_) return;
   if (static_cast<int>(display.percent) > bar_->value() && bar_->maximum() == 100) ShowPercent(display.percent);
-  if (!display.currentFile.isEmpty()) ShowCurrentPath(display.currentFile);
+  if (!display.currentFile.isEmpty()) ShowCurrentPath(ShownName(display.currentFile));
 }
 
 void CRestoreDialogBase::StartWorker() {

@@ -10,6 +10,10 @@ const IncrementalBackup::CFolder* RestoreTreeAccess::FindFolder(const QString& p
 
 bool RestoreTreeAccess::VisitPresentFolders(IncrementalBackup::IRestoreTreeFolderSink& sink) const {
   if (!IsValid()) return false;
+  // A drive whose files lie in its root and that has no folder below it is
+  // reached by no folder's path: each present drive is given first.
+  for (const IncrementalBackup::CFolder* root : Tree()->GetPresentRoots())
+    if (!sink.InsertFolderPath(root->GetName())) return false;
   IncrementalBackup::CRegisterOperator visitor(sink);
   return Tree()->Traverse(visitor);
 }

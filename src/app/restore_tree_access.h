@@ -54,7 +54,8 @@ class RestoreTreeAccess {
       fn(TreeChild{QString::fromStdU16String(root->GetName()), true, root->Exists()});
   }
 
-  // Runs the register walk: each present folder's path goes to the sink.
+  // Runs the register walk: each present drive's name, then each present
+  // folder's path goes to the sink.
   bool VisitPresentFolders(IncrementalBackup::IRestoreTreeFolderSink& sink) const;
 
  private:

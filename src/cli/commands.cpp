@@ -98,11 +98,13 @@ int RunList(const std::string& path, bool json, const SetOptions& options) {
   const std::vector<std::u16string> unheld =
       set->IsArchiveAlone() ? std::vector<std::u16string>() : UnheldRecords(set->Creator(), {});
   ReportUnheldRecords(path, unheld);
+  if (!set->IsArchiveAlone()) ReportLeftOutRecords(path, set->Creator());
 
   if (json) {
     // A file recorded as stored whose archive lacks it is present without data.
-    auto missing = [](const std::u16string& filePath) {
-      return nlohmann::json{{"path", Utf8(filePath)}, {"size", 0},       {"stored", 0},  {"method", "missing"},
+    JsonNames names;
+    auto missing = [&names](const std::u16string& filePath) {
+      return nlohmann::json{{"path", names(filePath)}, {"size", 0},       {"stored", 0},  {"method", "missing"},
                             {"crc32", 0},             {"attributes", 0}, {"created", 0}, {"accessed", 0},
                             {"modified", 0}};
     };
@@ -114,7 +116,7 @@ int RunList(const std::string& path, bool json, const SetOptions& options) {
       const CQPXBackupedFileHeader* h = HeaderOf(file);
       if (!first) out += ',';
       first = false;
-      out += (h != nullptr ? EntryJson(file.path, *h) : missing(file.path)).dump();
+      out += names.Dump(h != nullptr ? EntryJson(names, file.path, *h) : missing(file.path));
       Flush(out);
     });
     out += "],\"folders\":[";
@@ -122,7 +124,7 @@ int RunList(const std::string& path, bool json, const SetOptions& options) {
     set->ForEachFolder([&](const SetFolder& f) {
       if (!first) out += ',';
       first = false;
-      out += FolderJson(f.path, f.attributes, f.created, f.accessed, f.modified).dump();
+      out += names.Dump(FolderJson(names, f.path, f.attributes, f.created, f.accessed, f.modified));
       Flush(out);
     });
     out += "]}\n";

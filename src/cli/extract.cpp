@@ -343,7 +343,13 @@ int RunExtract(const ExtractOptions& options) {
                                                  ? std::vector<std::u16string>()
                                                  : UnheldRecords(set->Creator(), options.paths);
   ReportUnheldRecords(options.archive, unheld);
-  const long skippedRecords = static_cast<long>(unheld.size());
+  long skippedRecords = static_cast<long>(unheld.size());
+  // Those whose paths lead outside their drive are in no chosen folder; a
+  // run of every drive counts them.
+  if (!set->IsArchiveAlone()) {
+    ReportLeftOutRecords(options.archive, set->Creator());
+    if (options.paths.empty()) skippedRecords += static_cast<long>(set->Creator().GetLeftOutRecords().size());
+  }
 
   std::string why;
   if (!DestinationNameFits(HostPathText(destination), why) || !QPXFile::MakeFolders(destination, why)) {

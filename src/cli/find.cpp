@@ -126,6 +126,7 @@ int RunFind(const FindOptions& options) {
   std::string out = options.json ? "{\"pattern\":" + nlohmann::json(options.pattern).dump() + ",\"hits\":[" : "";
   bool first = true;
   char line[160];
+  JsonNames names;
   auto flush = [&out] {
     if (out.size() > (1u << 20)) {
       std::cout << out;
@@ -137,7 +138,7 @@ int RunFind(const FindOptions& options) {
     if (options.json) {
       nlohmann::json generations = nlohmann::json::array();
       for (long g : item.generations) generations.push_back(g + 1);
-      nlohmann::json hit = {{"path", Utf8(item.path)}, {"kind", item.folder ? "folder" : "file"},
+      nlohmann::json hit = {{"path", names(item.path)}, {"kind", item.folder ? "folder" : "file"},
                             {"generations", generations}};
       if (!item.folder) {
         nlohmann::json versions = nlohmann::json::array();
@@ -151,7 +152,7 @@ int RunFind(const FindOptions& options) {
       }
       if (!first) out += ',';
       first = false;
-      out += hit.dump();
+      out += names.Dump(hit);
       flush();
       return true;
     }

@@ -89,6 +89,7 @@ int RunHistory(const std::string& archive, const std::string& pathArgument, bool
   }
 
   nlohmann::json states = nlohmann::json::array();
+  JsonNames names;
   std::string out = Printable(history.path) + (history.isFolder ? " (folder)\n" : " (file)\n");
   char line[160];
   for (long g = 0; g < static_cast<long>(history.steps.size()); ++g) {
@@ -151,8 +152,8 @@ int RunHistory(const std::string& archive, const std::string& pathArgument, bool
   }
   if (json) {
     const nlohmann::json doc = {
-        {"path", Utf8(history.path)}, {"kind", history.isFolder ? "folder" : "file"}, {"generations", states}};
-    std::cout << doc.dump(2) << "\n";
+        {"path", names(history.path)}, {"kind", history.isFolder ? "folder" : "file"}, {"generations", states}};
+    std::cout << names.Dump(doc, 2) << "\n";
   } else {
     std::cout << out;
   }
@@ -165,8 +166,9 @@ int RunDiff(const std::string& archive, long from, long to, bool json, const Set
     return kExitFailed;
   const IncrementalBackup::Difference d = IncrementalBackup::DiffGenerations(*set, from - 1, to - 1);
 
-  auto fileJson = [](const std::u16string& path, const CQPXBackupedFileHeader* h) {
-    nlohmann::json j = {{"path", Utf8(path)}};
+  JsonNames names;
+  auto fileJson = [&names](const std::u16string& path, const CQPXBackupedFileHeader* h) {
+    nlohmann::json j = {{"path", names(path)}};
     j["size"] = h ? nlohmann::json(h->GetFileSize()) : nlohmann::json(nullptr);
     j["crc32"] = h ? nlohmann::json(h->GetCrc32()) : nlohmann::json(nullptr);
     return j;
@@ -182,18 +184,18 @@ int RunDiff(const std::string& archive, long from, long to, bool json, const Set
     for (const auto& f : d.added) filesAdded.push_back(fileJson(f.path, f.header));
     for (const auto& f : d.removed) filesRemoved.push_back(fileJson(f.path, f.header));
     for (const auto& c : d.changed) {
-      filesChanged.push_back({{"path", Utf8(c.path)}, {"from", fileJson(c.path, c.from)}, {"to", fileJson(c.path, c.to)}});
+      filesChanged.push_back({{"path", names(c.path)}, {"from", fileJson(c.path, c.from)}, {"to", fileJson(c.path, c.to)}});
       filesChanged.back()["from"].erase("path");
       filesChanged.back()["to"].erase("path");
     }
-    for (const auto& p : d.foldersAdded) foldersAdded.push_back(Utf8(p));
-    for (const auto& p : d.foldersRemoved) foldersRemoved.push_back(Utf8(p));
+    for (const auto& p : d.foldersAdded) foldersAdded.push_back(names(p));
+    for (const auto& p : d.foldersRemoved) foldersRemoved.push_back(names(p));
     const nlohmann::json doc = {
         {"from", from},
         {"to", to},
         {"files", {{"added", filesAdded}, {"removed", filesRemoved}, {"changed", filesChanged}}},
         {"folders", {{"added", foldersAdded}, {"removed", foldersRemoved}}}};
-    std::cout << doc.dump(2) << "\n";
+    std::cout << names.Dump(doc, 2) << "\n";
     return kExitOk;
   }
   std::string out = "Generation " + std::to_string(from) + " -> " + std::to_string(to) + "\n";

@@ -14,17 +14,17 @@ const char* MethodName(const CQPXBackupedFileHeader& h) {
   return h.IsCompressed() ? "imploded" : "stored";
 }
 
-nlohmann::json EntryJson(const std::u16string& path, const CQPXBackupedFileHeader& h) {
-  return {{"path", Utf8(path)},         {"size", h.GetFileSize()},
+nlohmann::json EntryJson(JsonNames& names, const std::u16string& path, const CQPXBackupedFileHeader& h) {
+  return {{"path", names(path)},         {"size", h.GetFileSize()},
           {"stored", h.GetDataSize()},  {"method", MethodName(h)},
           {"crc32", h.GetCrc32()},      {"attributes", h.GetAttributes()},
           {"created", h.GetCreationTime()}, {"accessed", h.GetLastAccessTime()},
           {"modified", h.GetLastWriteTime()}};
 }
 
-nlohmann::json FolderJson(const std::u16string& path, uint32_t attributes, uint64_t created, uint64_t accessed,
-                          uint64_t modified) {
-  return {{"path", Utf8(path)}, {"attributes", attributes}, {"created", created},
+nlohmann::json FolderJson(JsonNames& names, const std::u16string& path, uint32_t attributes, uint64_t created,
+                          uint64_t accessed, uint64_t modified) {
+  return {{"path", names(path)}, {"attributes", attributes}, {"created", created},
           {"accessed", accessed}, {"modified", modified}};
 }
 

@@ -8,16 +8,18 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/format.h"
 #include "entry/backuped_file_header.h"
 
 namespace cli {
 
 const char* MethodName(const QPXFile::CQPXBackupedFileHeader& header);
 
-// The JSON object list prints for an entry and for a folder.
-nlohmann::json EntryJson(const std::u16string& path, const QPXFile::CQPXBackupedFileHeader& header);
-nlohmann::json FolderJson(const std::u16string& path, uint32_t attributes, uint64_t created, uint64_t accessed,
-                          uint64_t modified);
+// The JSON object list prints for an entry and for a folder; dump it with
+// `names`.
+nlohmann::json EntryJson(JsonNames& names, const std::u16string& path, const QPXFile::CQPXBackupedFileHeader& header);
+nlohmann::json FolderJson(JsonNames& names, const std::u16string& path, uint32_t attributes, uint64_t created,
+                          uint64_t accessed, uint64_t modified);
 
 // The text line list prints for an entry (size, stored, method, time, then
 // the path), without the path.

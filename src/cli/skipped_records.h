@@ -19,4 +19,9 @@ std::vector<std::u16string> UnheldRecords(const IncrementalBackup::CIncrementalR
 // naming the record and why it is not there.
 void ReportUnheldRecords(const std::string& archive, const std::vector<std::u16string>& records);
 
+// The same for the records the tree left out because their paths lead
+// outside their drive; nothing when there are none.
+void ReportLeftOutRecords(const std::string& archive,
+                          const IncrementalBackup::CIncrementalRestoreQPXFileExtendCreator& creator);
+
 }  // namespace cli

@@ -489,7 +489,23 @@ class RecordFinder {
   int lookups_ = 0;
 };
 
-enum class Outcome { kAdded, kSkipped, kFailed };
+enum class Outcome { kAdded, kSkipped, kLeftOut, kFailed };
+
+// A path the tree cannot place under a drive: it does not start with one
+// (absolute, relative), or it climbs or stands still on the way ("..",
+// "."). One such record in a crafted or damaged management file must not
+// hide the rest of the set.
+bool LeadsOutsideItsDrive(std::u16string_view path) {
+  PathPieces pieces(path);
+  std::u16string_view piece;
+  if (!pieces.Next(piece) || piece.size() < 2 || piece.back() != u':') return true;
+  // Almost every path has no component starting with a dot.
+  if (path.find(u"\\.") == std::u16string_view::npos) return false;
+  while (pieces.Next(piece)) {
+    if (piece == u"." || piece == u"..") return true;
+  }
+  return false;
+}
 
 constexpr uint32_t kRecordsPerYield = 256;
 
@@ -507,6 +523,7 @@ class CIncrementalRestoreQPXFileExtendCreator::BuildState {
 
   Outcome RegisterFolder(const QPMFile::CQPMFolderInfo& r) {
     const std::u16string_view path = r.Path;
+    if (LeadsOutsideItsDrive(path)) return Outcome::kLeftOut;
     std::u16string_view parentText, name;
     Split(path, parentText, name);
     if (name.empty()) return Outcome::kSkipped;
@@ -532,6 +549,7 @@ class CIncrementalRestoreQPXFileExtendCreator::BuildState {
 
   Outcome RegisterFile(const QPMFile::CQPMFileInfo& r) {
     const std::u16string_view path = r.Path;
+    if (LeadsOutsideItsDrive(path)) return Outcome::kLeftOut;
     std::u16string_view parentText, name;
     Split(path, parentText, name);
     if (name.empty()) return Outcome::kSkipped;
@@ -725,6 +743,7 @@ bool CIncrementalRestoreQPXFileExtendCreator::Build(const IGenerationLookup& loo
     lookup_ = &lookup;
     tree_ = std::make_unique<CFSTree>();
     skipped_.clear();
+    leftOut_.clear();
     notify_ = false;
     if (selected_ < 0 || selected_ >= lookup.GetGenerationCount()) selected_ = 0;
     BuildState state(*this, lookup);
@@ -769,6 +788,7 @@ bool CIncrementalRestoreQPXFileExtendCreator::RunBuild(const IGenerationLookup& 
       const Outcome outcome = state.RegisterFolder(*r);
       if (outcome == Outcome::kFailed) return false;
       if (outcome == Outcome::kSkipped) skipped_.emplace_back(r->Path);
+      if (outcome == Outcome::kLeftOut) leftOut_.emplace_back(r->Path);
       step();
     }
   }
@@ -778,6 +798,7 @@ bool CIncrementalRestoreQPXFileExtendCreator::RunBuild(const IGenerationLookup& 
       const Outcome outcome = state.RegisterFile(*r);
       if (outcome == Outcome::kFailed) return false;
       if (outcome == Outcome::kSkipped) skipped_.emplace_back(r->Path);
+      if (outcome == Outcome::kLeftOut) leftOut_.emplace_back(r->Path);
       step();
     }
   }

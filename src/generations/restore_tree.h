@@ -424,6 +424,10 @@ class CIncrementalRestoreQPXFileExtendCreator : public CProgressInformable {
   // other kind holds their place (a file in one generation, a folder in
   // another) or they name nothing: they are in no generation's view.
   const std::vector<std::u16string>& GetSkippedRecords() const { return skipped_; }
+  // The paths of the records the last Build left out because they lead
+  // outside their drive: absolute or relative paths, and those with a ".."
+  // or "." component. The rest of the set is built without them.
+  const std::vector<std::u16string>& GetLeftOutRecords() const { return leftOut_; }
 
  private:
   class BuildState;
@@ -457,6 +461,7 @@ class CIncrementalRestoreQPXFileExtendCreator : public CProgressInformable {
   // inside a folder's own subtree pass.
   bool notify_ = false;
   std::vector<std::u16string> skipped_;
+  std::vector<std::u16string> leftOut_;
 };
 
 }  // namespace IncrementalBackup

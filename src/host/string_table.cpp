@@ -138,6 +138,8 @@ constexpr Text kTexts[] = {
     {304, u"：名前にファイル名として使えない文字（対になっていないサロゲート）が含まれているため、復元しません。"},
     {305, u"：名前がこのファイルシステムには長すぎるため、この短い名前で復元しました。元の名前："},
     {306, u"：内容が正しくない可能性がありますが、復元を継続したため、このファイル名で残しました。"},
+    // Records a backup set's merged tree leaves out; %d: how many, %s: the first of them, one a line.
+    {320, u"次の %d 件の項目は、パスがドライブから始まらないか「..」「.」を含むため、表示も復元もしません。\nそれ以外の項目は表示します。\n\n%s"},
 };
 
 // LoadString searches by halves, so an entry out of order would be missed.

@@ -52,6 +52,50 @@ size_t DecodeOne(std::string_view s, size_t i, char32_t& c) {
 
 }  // namespace
 
+namespace {
+
+// Characters that change how the text around them is laid out without being
+// seen: bidirectional marks, embeddings, overrides and isolates, zero-width
+// spaces and joiners, the invisible operators and the byte order mark.
+bool IsInvisibleFormat(char32_t c) {
+  return c == 0x061C || (c >= 0x200B && c <= 0x200F) || (c >= 0x202A && c <= 0x202E) ||
+         (c >= 0x2060 && c <= 0x2069) || c == 0xFEFF;
+}
+
+// Appends the escape that stands for `c`; false when `c` is shown as it is.
+template <class Out>
+bool AppendEscape(Out& out, char32_t c) {
+  char code[16];
+  if (c < 0x20 || c == 0x7F) {
+    std::snprintf(code, sizeof code, "\\x%02X", static_cast<unsigned>(c));
+  } else if ((c >= 0x80 && c <= 0x9F) || c == 0x2028 || c == 0x2029 || IsInvisibleFormat(c) ||
+             (c >= 0xD800 && c <= 0xDFFF)) {
+    std::snprintf(code, sizeof code, "\\u{%04X}", static_cast<unsigned>(c));
+  } else {
+    return false;
+  }
+  for (const char* p = code; *p != '\0'; ++p) out.push_back(static_cast<typename Out::value_type>(*p));
+  return true;
+}
+
+// Calls `fn(codePoint, units)` for each code point of wide text; a half of a
+// surrogate pair comes as itself, one unit long.
+template <class Fn>
+void ForEachCodePoint(std::u16string_view text, Fn&& fn) {
+  for (size_t i = 0; i < text.size();) {
+    const char32_t u = text[i];
+    if (u >= 0xD800 && u < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+      fn(0x10000 + ((u - 0xD800) << 10) + (text[i + 1] - 0xDC00), text.substr(i, 2));
+      i += 2;
+    } else {
+      fn(u, text.substr(i, 1));
+      ++i;
+    }
+  }
+}
+
+}  // namespace
+
 std::string Printable(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());
@@ -65,21 +109,29 @@ std::string Printable(std::string_view utf8) {
       ++i;
       continue;
     }
-    if (c < 0x20 || c == 0x7F) {
-      std::snprintf(code, sizeof code, "\\x%02X", static_cast<unsigned>(c));
-      out += code;
-    } else if ((c >= 0x80 && c <= 0x9F) || c == 0x2028 || c == 0x2029) {
-      std::snprintf(code, sizeof code, "\\u{%04X}", static_cast<unsigned>(c));
-      out += code;
-    } else {
-      out.append(utf8, i, n);
-    }
+    if (!AppendEscape(out, c)) out.append(utf8, i, n);
     i += n;
   }
   return out;
 }
 
-std::string Printable(const std::u16string& text) { return Printable(host::WideToUtf8(text)); }
+std::string Printable(const std::u16string& text) {
+  std::string out;
+  out.reserve(text.size());
+  ForEachCodePoint(text, [&out](char32_t c, std::u16string_view) {
+    if (!AppendEscape(out, c)) host::AppendUtf8(out, c);
+  });
+  return out;
+}
+
+std::u16string ShownText(std::u16string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  ForEachCodePoint(text, [&out](char32_t c, std::u16string_view units) {
+    if (!AppendEscape(out, c)) out.append(units);
+  });
+  return out;
+}
 
 std::u16string StoredPathArgument(const std::string& argument) {
   std::u16string path = host::Utf8ToWide(argument);

@@ -111,7 +111,7 @@ bool CFileLog::GetText(std::u16string& out) const { return Render(text_, out); }
 
 bool CFileLog::GetPrintedText(std::u16string& out) const {
   try {
-    return Render(host::Utf8ToWide(paths::Printable(text_)), out);
+    return Render(paths::ShownText(text_), out);
   } catch (const std::bad_alloc&) {
     out.clear();
     return false;
@@ -230,8 +230,13 @@ bool CLogger::GetPrintedText(std::string& out) const {
 
 bool CLogger::WriteTo(CIO& output) const {
   try {
-    std::u16string text;
-    if (!GetText(text)) return false;
+    std::u16string text, line;
+    for (const auto& entry : entries_) {
+      line.clear();
+      entry->GetPrintedText(line);
+      text += line;
+      text += u"\r\n";
+    }
     text += u'\0';
     return WriteAll(output, WideToUtf16Le(text));
   } catch (const std::bad_alloc&) {

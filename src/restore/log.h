@@ -27,8 +27,9 @@ class CLog {
   // The line as shown, without its line end. False, with `out` empty, when
   // the line has no text (an id without a string, or no memory).
   virtual bool GetText(std::u16string& out) const = 0;
-  // The line as a terminal shows it: the same, but the name a line is about
-  // cannot move the cursor or start a line of its own (paths::Printable).
+  // The line as a terminal or a window shows it: the same, but the name a
+  // line is about cannot move the cursor, start a line of its own or show
+  // its letters in another order (paths::ShownText).
   virtual bool GetPrintedText(std::u16string& out) const { return GetText(out); }
   // A heap copy, or null when memory runs out.
   virtual std::unique_ptr<CLog> Clone() const = 0;
@@ -98,7 +99,8 @@ class CLogger {
   // message of several lines stay, as "\n". False when memory runs out.
   bool GetPrintedText(std::string& out) const;
 
-  // Writes GetText's text and its terminating NUL as UTF-16LE code units.
+  // Writes every entry's printed text, each followed by "\r\n", and a
+  // terminating NUL as UTF-16LE code units, for the result log to show.
   // The output's result.
   bool WriteTo(CIO& output) const;
 

@@ -10,6 +10,7 @@
 #include "host/text.h"
 #include "host/volume.h"
 #include "paths/path_helpers.h"
+#include "paths/user_text.h"
 
 namespace QPXFile {
 namespace {
@@ -90,34 +91,6 @@ class CTextLog : public CLog {
   std::u16string text_;
 };
 
-// A stored name as it can be shown: control characters and halves of
-// surrogate pairs written as escapes, so that a name can neither move the
-// cursor nor pass for another line.
-std::u16string Escaped(std::u16string_view name) {
-  static const char16_t kHex[] = u"0123456789abcdef";
-  std::u16string out;
-  for (size_t i = 0; i < name.size(); ++i) {
-    const char16_t c = name[i];
-    const bool pairStart = c >= 0xD800 && c < 0xDC00 && i + 1 < name.size() && name[i + 1] >= 0xDC00 &&
-                           name[i + 1] < 0xE000;
-    if (pairStart) {
-      out.push_back(c);
-      out.push_back(name[++i]);
-    } else if (c < 0x20 || c == 0x7F) {
-      out += u"\\x";
-      out.push_back(kHex[c >> 4]);
-      out.push_back(kHex[c & 0xF]);
-    } else if (c >= 0xD800 && c < 0xE000) {
-      out += u"\\u";
-      for (int shift = 12; shift >= 0; shift -= 4) out.push_back(kHex[(c >> shift) & 0xF]);
-    } else {
-      out.push_back(c);
-    }
-  }
-  return out;
-}
-
-
 // The log line's text after the path, from the string table; 0: nothing to add.
 uint32_t ObstacleTextId(RestoreObstacle obstacle) {
   switch (obstacle) {
@@ -192,7 +165,7 @@ void CRestoreSession::LogLine(std::u16string text) { log_.Add(CTextLog(std::move
 
 void CRestoreSession::LogReason(const RestoreEvent& event) {
   if (event.systemError == 0 || event.text == nullptr) return;
-  LogLine(Escaped(Shown(event.text)) + u": " + host::Utf8ToWide(host::SystemErrorText(event.systemError)));
+  LogLine(paths::ShownText(Shown(event.text)) + u": " + host::Utf8ToWide(host::SystemErrorText(event.systemError)));
 }
 
 bool CRestoreSession::Obstacle(const RestoreEvent& event) {
@@ -204,7 +177,7 @@ bool CRestoreSession::Obstacle(const RestoreEvent& event) {
   const uint32_t why = ObstacleTextId(event.obstacle);
   // What stands in the way is named: the link or file for a folder, else the path itself.
   const bool inTheWay = event.obstacle == RestoreObstacle::kLink || event.obstacle == RestoreObstacle::kNotFolder;
-  if (why != 0) LogLine(Escaped(Shown(inTheWay ? event.detail : event.text)) + Text(why));
+  if (why != 0) LogLine(paths::ShownText(Shown(inTheWay ? event.detail : event.text)) + Text(why));
   if (!aboutEntry) ++counts_.foldersNotRestored;
   return true;
 }
@@ -261,7 +234,7 @@ bool CRestoreSession::OnEvent(const RestoreEvent& event) {
       return true;
     case kEventNameShortened:
       ++counts_.shortened;
-      LogLine(Escaped(Shown(event.text)) + Text(305) + Escaped(Shown(event.detail)));
+      LogLine(paths::ShownText(Shown(event.text)) + Text(305) + paths::ShownText(Shown(event.detail)));
       return true;
     default:
       if (FindQuestion(event) != nullptr) return Question(event);
@@ -296,7 +269,7 @@ bool CRestoreSession::Question(const RestoreEvent& event) {
     RestoreQuestion question;
     question.event = event.code;
     question.messageId = row.question;
-    question.message = FormatWithText(Text(row.question), subject);
+    question.message = FormatWithText(Text(row.question), paths::ShownText(subject));
     question.subject = subject;
     question.information = row.information;
     const RestoreChoice choice = user_.Ask(question);
@@ -325,7 +298,7 @@ bool CRestoreSession::ExistingFile(const RestoreEvent& event) {
     RestoreQuestion question;
     question.event = kEventFileExists;
     question.messageId = 205;
-    question.message = FormatWithText(Text(205), path);
+    question.message = FormatWithText(Text(205), paths::ShownText(path));
     question.subject = path;
     question.choices[0] = kChoiceOverwrite;
     question.choices[1] = kChoiceOverwriteAll;

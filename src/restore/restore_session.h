@@ -33,8 +33,8 @@ enum RestoreChoice : uint32_t {
 struct RestoreQuestion {
   int event = 0;              // the driver's event code
   uint32_t messageId = 0;     // string-table id of the wording
-  std::u16string message;     // the wording with its subject filled in
-  std::u16string subject;     // the path or file name the question is about
+  std::u16string message;     // the wording with its subject filled in, shown escaped (paths::ShownText)
+  std::u16string subject;     // the path or file name the question is about, as it is
   RestoreChoice choices[3] = {kChoiceContinue, kChoiceContinueAll, kChoiceStop};  // left to right
   bool information = false;   // shown with the information icon, else the question icon
 

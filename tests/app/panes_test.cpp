@@ -146,6 +146,48 @@ class PanesTest : public QObject {
     QCOMPARE(ListNames(app), QStringList{QStringLiteral("2.txt")});
   }
 
+  void hostileNamesAreShownEscapedAndOnlyTheirRecordsAreLeftOut() {
+    AppHarness h;
+    testsupport::BackupSetSpec setPlan;
+    setPlan.generations.resize(2);
+    auto& first = setPlan.generations[0];
+    first.folders = {{u"C:\\Data"}};
+    // E: and later D: have files in their roots and no folder records.
+    first.files = {{u"C:\\Data\\rtl\u202etxt.exe", testsupport::Bytes("1")},
+                   {u"C:\\Data\\..\\..\\..\\evil.txt", testsupport::Bytes("2")},
+                   {u"E:\\first.txt", testsupport::Bytes("3")}};
+    setPlan.generations[1] = first;
+    setPlan.generations[1].files.push_back({u"D:\\only.txt", testsupport::Bytes("4")});
+    const auto files = h.WriteSet(setPlan, "set");
+    ModalWatcher watcher;
+    app::CQPXManagerApp& app = h.Start({Q(files.archives[0])});
+
+    // Told once, naming the record; the rest is shown.
+    QCOMPARE(watcher.Texts().size(), 1);
+    QVERIFY2(watcher.Texts()[0].contains(QStringLiteral("C:\\Data\\..\\..\\..\\evil.txt")), qPrintable(watcher.Texts()[0]));
+    QVERIFY(watcher.Texts()[0].contains(QStringLiteral("1 件")));
+    QCOMPARE(TreeChildren(app), (QStringList{"C:", "E:"}));
+    QCOMPARE(TreeChildren(app, QStringLiteral("C:")), QStringList{QStringLiteral("Data")});
+    ShowFolder(app, QStringLiteral("E:"));
+    QCOMPARE(ListNames(app), QStringList{QStringLiteral("first.txt")});
+
+    ShowFolder(app, QStringLiteral("C:\\Data"));
+    const app::FileListModel& list = app.MainFrame()->ListPane()->Model();
+    QCOMPARE(list.rowCount(), 1);
+    QCOMPARE(list.data(list.index(0), Qt::DisplayRole).toString(), QStringLiteral("rtl\\u{202E}txt.exe"));
+    QCOMPARE(ListNames(app), QStringList{QStringLiteral("rtl\u202etxt.exe")});
+
+    ChooseGeneration(app, 1);
+    QCOMPARE(TreeChildren(app), (QStringList{"C:", "E:", "D:"}));
+    ShowFolder(app, QStringLiteral("D:"));
+    QCOMPARE(ListNames(app), QStringList{QStringLiteral("only.txt")});
+    QCOMPARE(watcher.Texts().size(), 1);
+
+    app.MainFrame()->SetDocumentTitle(QStringLiteral("a\u202eb.qpx"));
+    QVERIFY2(app.MainFrame()->windowTitle().startsWith(QStringLiteral("a\\u{202E}b.qpx - ")),
+             qPrintable(app.MainFrame()->windowTitle()));
+  }
+
   void viewsKeepSelectionAndIcons() {
     AppHarness h;
     const auto files = h.WriteSampleSet();

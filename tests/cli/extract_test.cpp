@@ -460,7 +460,7 @@ TEST_F(ExtractTest, LongAndUnholdableNamesAreToldAndTheRunGoesOn) {
   }
   EXPECT_EQ(files, 3u);
   // The bad name is told for what it is, on one line.
-  EXPECT_NE(r.out.find("C:\\Data\\bad\\x0aname.txt：名前に制御文字が含まれている"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("C:\\Data\\bad\\x0Aname.txt：名前に制御文字が含まれている"), std::string::npos) << r.out;
   EXPECT_NE(r.err.find("1 failed"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("2 restored under a shortened name"), std::string::npos) << r.err;
 }

@@ -131,6 +131,25 @@ TEST_F(GenerationsCliTest, ListShowsTheMergedViewOfTheChosenGeneration) {
             (std::vector<std::string>{"C:\\Data\\a.txt", "C:\\Data\\c.txt"}));
 }
 
+TEST_F(GenerationsCliTest, ARecordClimbingOutOfItsDriveIsNamedAndTheRestIsListedAndRestored) {
+  set_.generations[0].files.push_back({.path = u"C:\\Data\\..\\..\\up.txt", .data = Bytes("up")});
+  WriteSet();
+  CliRun list = Cli("list --generation 1 " + First());
+  ASSERT_EQ(list.status, 0) << list.err;
+  EXPECT_NE(list.out.find("C:\\Data\\keep.txt"), std::string::npos);
+  EXPECT_EQ(list.out.find("up.txt"), std::string::npos);
+  EXPECT_NE(list.err.find("skipped C:\\Data\\..\\..\\up.txt: its path does not lie below a drive"), std::string::npos)
+      << list.err;
+
+  const fs::path dest = dir_ / "out";
+  CliRun extract = Cli("extract --generation 1 " + First() + " " + Q(dest));
+  EXPECT_EQ(extract.status, 1) << extract.err;
+  EXPECT_NE(extract.err.find("skipped C:\\Data\\..\\..\\up.txt"), std::string::npos) << extract.err;
+  EXPECT_TRUE(fs::exists(dest / "C" / "Data" / "keep.txt"));
+  EXPECT_FALSE(fs::exists(dir_ / "up.txt"));
+  EXPECT_FALSE(fs::exists(dest / "up.txt"));
+}
+
 TEST_F(GenerationsCliTest, TestChecksTheGenerationAndNamesTheArchiveOfEachDamagedEntry) {
   WriteSet();
   CliRun ok = Cli("test --generation 3 " + First());

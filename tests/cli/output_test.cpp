@@ -126,6 +126,40 @@ TEST_F(OutputTest, SetCommandsShowControlCharactersEscaped) {
   }
 }
 
+TEST_F(OutputTest, InvisibleFormatCharactersAreEscapedAndHalfSurrogateNamesStayApart) {
+  const std::u16string reversed = u"rtl\u202etxt.exe";
+  const std::u16string half80 = std::u16string(u"x") + u'\xDC80' + u".txt";
+  const std::u16string half81 = std::u16string(u"x") + u'\xDC81' + u".txt";
+  BackupSetSpec set;
+  set.generations.resize(1);
+  set.generations[0].folders = {{u"C:\\Data"}};
+  for (const std::u16string& name : {reversed, half80, half81})
+    set.generations[0].files.push_back({.path = u"C:\\Data\\" + name, .data = Bytes("x")});
+  const std::string first = Q(WriteBackupSet(set, dir_).archives[0]);
+
+  CliRun list = Cli("list " + first);
+  ASSERT_EQ(list.status, 0) << list.err;
+  for (const char* shown : {"C:\\Data\\rtl\\u{202E}txt.exe\n", "C:\\Data\\x\\u{DC80}.txt\n",
+                            "C:\\Data\\x\\u{DC81}.txt\n"})
+    EXPECT_NE(list.out.find(shown), std::string::npos) << shown << "\n" << list.out;
+  EXPECT_EQ(list.out.find("\xe2\x80\xae"), std::string::npos);
+
+  // JSON carries each name exactly: the format character as itself, each
+  // lone half as its own escape, never both as U+FFFD.
+  for (const std::string& command : {"list --json " + first, "find --json " + first + " '*'"}) {
+    CliRun json = Cli(command);
+    ASSERT_EQ(json.status, 0) << command << json.err;
+    EXPECT_NE(json.out.find("\"C:\\\\Data\\\\x\\udc80.txt\""), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find("\"C:\\\\Data\\\\x\\udc81.txt\""), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find("\"C:\\\\Data\\\\rtl\xe2\x80\xaetxt.exe\""), std::string::npos) << json.out;
+    EXPECT_EQ(json.out.find("\xef\xbf\xbd"), std::string::npos) << command;
+    // The rest of the document is as the JSON library writes it.
+    std::string plain = json.out;
+    for (const char* half : {"\\udc80", "\\udc81"}) plain.replace(plain.find(half), 6, "_");
+    EXPECT_TRUE(nlohmann::json::accept(plain)) << command;
+  }
+}
+
 TEST_F(OutputTest, ABrokenOrClosedStandardOutputLeavesTheRestoreTheLogFileAndTheSummary) {
   ArchiveSpec plan = Plan();
   plan.entries.erase(plan.entries.begin());

@@ -579,6 +579,42 @@ TEST_F(HostileTreeTest, RecordsMeetingANodeOfTheOtherKindAreSkipped) {
   EXPECT_EQ(creator_.GetSkippedRecords(), skipped);
 }
 
+TEST_F(HostileTreeTest, RecordsLeadingOutsideTheirDriveAreLeftOutAndTheRestIsBuilt) {
+  // An archive without its management file: the records come from its
+  // entries, whatever their paths.
+  ArchiveSpec archive;
+  archive.folders = {{u"C:\\Data"}, {u"C:\\Data\\..\\..\\etc"}};
+  archive.entries = {{.folder = u"C:\\Data", .name = u"keep.txt", .data = Bytes("k")},
+                     {.folder = u"\\etc", .name = u"passwd", .data = Bytes("absolute")},
+                     {.folder = u"..\\..", .name = u"up.txt", .data = Bytes("relative")},
+                     {.folder = u"C:\\Data\\..\\..\\..", .name = u"bashrc", .data = Bytes("climbing")},
+                     {.folder = u"C:\\Data\\.", .name = u"here.txt", .data = Bytes("still")},
+                     {.folder = u"C:\\Data\\..x", .name = u"fine.txt", .data = Bytes("a name with dots")}};
+  WriteArchive(archive, dir_ / "lone.qpx");
+  std::unique_ptr<QPXFile::CQPXFile> opened;
+  ASSERT_TRUE(lookup_.qpm.RebuildFromArchive(Engine("lone.qpx"), &opened));
+  lookup_.archives.push_back(std::move(opened));
+  lookup_.count = 1;
+  creator_.SetProgressInfo(&progress_);
+  ASSERT_TRUE(creator_.Build(lookup_));
+  EXPECT_FALSE(progress_.HasError());
+
+  CFSTree& tree = *creator_.GetTree();
+  ASSERT_EQ(tree.GetRoots().size(), 1u);
+  ASSERT_NE(tree.Find(u"C:\\Data"), nullptr);
+  const CFolder& data = static_cast<const CFolder&>(*tree.Find(u"C:\\Data"));
+  ASSERT_EQ(data.GetFolders().size(), 1u);
+  EXPECT_EQ(data.GetFolders()[0]->GetName(), u"..x");
+  ASSERT_EQ(data.GetFiles().size(), 1u);
+  EXPECT_TRUE(data.GetFiles()[0]->Exists());
+  EXPECT_EQ(creator_.GetLeftOutRecords(),
+            (std::vector<std::u16string>{u"C:\\Data\\..\\..\\etc", u"\\etc\\passwd", u"..\\..\\up.txt",
+                                         u"C:\\Data\\..\\..\\..\\bashrc", u"C:\\Data\\.\\here.txt"}));
+  EXPECT_TRUE(creator_.GetSkippedRecords().empty());
+  creator_.SetChecked(u"C:", true);
+  EXPECT_EQ(creator_.GetCheckedFileCount(), 2);
+}
+
 TEST_F(HostileTreeTest, AGenerationBeyondTheOpenedArchivesFailsTheBuild) {
   ManagementSpec plan;
   plan.archives = gentest::PlaceholderArchives(3);

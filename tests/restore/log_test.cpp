@@ -248,4 +248,19 @@ TEST(Logger, PrintedTextEscapesTheNamesButKeepsTheMessagesOwnLineBreaks) {
   EXPECT_NE(text.find(u"a\n\x1b[2Jb.txt"), std::u16string::npos);
 }
 
+TEST(Logger, TheShownLogEscapesNamesThatWouldReadOtherwiseAndTheSavedTextKeepsThem) {
+  CLogger logger;
+  logger.Add(CFileLog(u"/tmp/rtl\u202etxt.exe", kOverwritten));
+  testsupport::MemoryIO shown;
+  ASSERT_TRUE(logger.WriteTo(shown));
+  std::u16string expected;
+  CFileLog(u"/tmp/rtl\\u{202E}txt.exe", kOverwritten).GetText(expected);
+  testsupport::ByteWriter bytes;
+  bytes.Utf16(expected + u"\r\n").U16(0);
+  EXPECT_EQ(shown.bytes(), bytes.bytes());
+  std::u16string text;
+  ASSERT_TRUE(logger.GetText(text));
+  EXPECT_NE(text.find(u"rtl\u202etxt.exe"), std::u16string::npos);
+}
+
 }  // namespace

@@ -429,6 +429,17 @@ TEST_F(RestoreSessionTest, SystemReasonsFollowTheLinesTheyExplain) {
   EXPECT_EQ(session_.GetCounts().failed, 1);
 }
 
+TEST_F(RestoreSessionTest, AQuestionShowsItsSubjectEscapedAndKeepsTheTrueOne) {
+  Record a("a.txt", 10);
+  const std::u16string reversed = u"Z:\\out\\Docs\\rtl\u202etxt.exe";
+  user_.script = {kChoiceOverwrite};
+  EXPECT_TRUE(Send(kEventFileExists, &reversed, &a, 0));
+  ASSERT_EQ(user_.questions.size(), 1u);
+  EXPECT_EQ(user_.questions[0].subject, u"/out/Docs/rtl\u202etxt.exe");
+  EXPECT_NE(user_.questions[0].message.find(u"/out/Docs/rtl\\u{202E}txt.exe"), std::u16string::npos);
+  EXPECT_EQ(user_.questions[0].message.find(u'\u202e'), std::u16string::npos);
+}
+
 TEST_F(RestoreSessionTest, ObstaclesProtectedFilesAndUnholdableNamesAreToldWithoutAsking) {
   Record a("a.txt", 1), b("set.qpx", 1), c("c", 1);
   const std::u16string link = u"Z:\\out\\Docs";
@@ -449,7 +460,7 @@ TEST_F(RestoreSessionTest, ObstaclesProtectedFilesAndUnholdableNamesAreToldWitho
   EXPECT_EQ(Lines()[3], (Line{211, u"/out/Docs/b.txt"}));
   EXPECT_NE(TextAt(4).find(u"/out/Docs/b.txt：復元中のバックアップファイル"), std::u16string::npos);
   // The name is shown escaped: it can neither break the line nor hide a half pair.
-  EXPECT_EQ(TextAt(5).rfind(u"C:\\Data\\line\\x0afeed\\udc80：名前に制御文字が含まれている", 0), 0u)
+  EXPECT_EQ(TextAt(5).rfind(u"C:\\Data\\line\\x0Afeed\\u{DC80}：名前に制御文字が含まれている", 0), 0u)
       << host::WideToUtf8(TextAt(5));
   EXPECT_NE(TextAt(6).find(u"/out/Docs：フォルダの位置にシンボリックリンク"), std::u16string::npos);
   EXPECT_EQ(session_.GetCounts().failed, 3);
