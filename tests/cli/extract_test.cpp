@@ -124,6 +124,16 @@ TEST_F(ExtractTest, WithoutPathsEveryDriveGoesBelowItsLetter) {
   // Standard error is no terminal here: no progress line.
   EXPECT_EQ(r.err.find('\r'), std::string::npos);
   EXPECT_NE(r.err.find("5 restored, 0 skipped, 0 failed"), std::string::npos) << r.err;
+
+  // Quiet and everything restored: nothing at all, but a saved log is whole.
+  const fs::path logFile = dir_ / "quiet.log";
+  r = Cli("extract --quiet --log " + Q(logFile) + " " + Q(archive) + " " + Q(dir_ / "quiet"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out + r.err, "");
+  std::string ended;
+  ASSERT_TRUE(host::WideToAnsi(host::Utf8ToWide(kEnded), ended));
+  EXPECT_EQ(Count(ReadAll(logFile), ended), 2u);
+  EXPECT_TRUE(fs::is_regular_file(dir_ / "quiet" / "D" / "Work" / "w.txt"));
 }
 
 TEST_F(ExtractTest, ChosenFoldersAndFilesLandUnderTheirOwnNames) {
