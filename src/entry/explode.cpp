@@ -304,8 +304,10 @@ int DecodeTokens(ExplodeState& st, unsigned dictBits) {
       const unsigned matchUsed = entry & 0x1F;
       const unsigned lengthLess2 = (entry >> 5) & 0x7;
       const unsigned lowBits = lengthLess2 == 0 ? 2u : dictBits;
+      // For a literal the entry may be the empty one of a longer
+      // repetition; the shift is kept in range and the distance unused.
       const size_t matchDistance = ((static_cast<size_t>(entry >> 8) << lowBits) |
-                                    ((bits >> (matchUsed - lowBits)) & ((uint64_t{1} << lowBits) - 1))) +
+                                    ((bits >> ((matchUsed - lowBits) & 63)) & ((uint64_t{1} << lowBits) - 1))) +
                                    1;
       // A literal reads (and ignores) 16 bytes far enough back that their
       // stores have left the processor's store buffer.
