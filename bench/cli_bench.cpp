@@ -206,8 +206,14 @@ const fs::path& ImplodedArchive(int fileSystem) {
   static std::shared_ptr<const EntryPayload> payload =
       PreparePayload(TextBlock(4 << 20), Method::Imploded, LiteralMode::Binary, 4096);
   ArchiveSpec plan;
-  plan.folders.push_back({u"C:\Data"});
-  for (size_t i = 0; i < 128; ++i) plan.entries.push_back({.folder = u"C:\Data", .name = u"part" + Num(i) + u".txt", .payload = payload});
+  plan.folders.push_back({u"C:\\Data", 0x10});
+  for (size_t i = 0; i < 128; ++i) {
+    EntrySpec e;
+    e.folder = u"C:\\Data";
+    e.name = u"part" + Num(i) + u".txt";
+    e.payload = payload;
+    plan.entries.push_back(std::move(e));
+  }
   made[fileSystem] = PlaceFor(fileSystem) / "imploded.qpx";
   WriteArchive(plan, made[fileSystem]);
   return made[fileSystem];
@@ -221,12 +227,15 @@ const fs::path& StoredArchive(int fileSystem) {
   const fs::path place = PlaceFor(fileSystem);
   fs::create_directories(place / "plain" / "Data");
   ArchiveSpec plan;
-  plan.folders.push_back({u"C:\Data"});
+  plan.folders.push_back({u"C:\\Data", 0x10});
   for (size_t i = 0; i < 64; ++i) {
     std::vector<uint8_t> bytes = SampleNoise(8 << 20, 300 + i);
     WriteFileBytes(place / "plain" / "Data" / ("part" + std::to_string(i) + ".bin"), bytes);
-    plan.entries.push_back({.folder = u"C:\Data", .name = u"part" + Num(i) + u".bin",
-                            .payload = PreparePayload(std::move(bytes), Method::Stored)});
+    EntrySpec e;
+    e.folder = u"C:\\Data";
+    e.name = u"part" + Num(i) + u".bin";
+    e.payload = PreparePayload(std::move(bytes), Method::Stored);
+    plan.entries.push_back(std::move(e));
   }
   made[fileSystem] = place / "stored.qpx";
   WriteArchive(plan, made[fileSystem]);
@@ -271,7 +280,7 @@ void BM_CliExtractImplodedVsTest(benchmark::State& state) {
   const fs::path archive = ImplodedArchive(fileSystem);
   const fs::path target = PlaceFor(fileSystem) / "out";
   Compare(
-      state, target, [&] { return RunCli({"extract", "--quiet", archive.string(), target.string()}); },
+      state, target, [&] { return RunCli({"extract", "--quiet", archive.string(), target.string(), "C:\\Data"}); },
       [&] { return RunCli({"test", archive.string()}); }, "extract", "test", uint64_t{512} << 20);
 }
 BENCHMARK(BM_CliExtractImplodedVsTest)->Arg(0)->Arg(1)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
@@ -282,7 +291,7 @@ void BM_CliExtractStoredVsCp(benchmark::State& state) {
   const fs::path place = PlaceFor(fileSystem);
   const fs::path target = place / "out";
   Compare(
-      state, target, [&] { return RunCli({"extract", "--quiet", archive.string(), target.string()}); },
+      state, target, [&] { return RunCli({"extract", "--quiet", archive.string(), target.string(), "C:\\Data"}); },
       [&] { return RunProgram("/bin/cp", {"-r", (place / "plain").string(), target.string()}); }, "extract", "cp",
       uint64_t{512} << 20);
 }
