@@ -343,59 +343,8 @@ bool CopySectionBytes(CSection& section, uint64_t size, CFileIO& destination, ui
   return true;
 }
 
-namespace {
-
-// Copies a stored file of more than one piece: pieces are read into the
-// shared ring while the writer thread checks and writes the ones before, so
-// reading the archive overlaps with writing the file.
-bool CopyOverlapped(CSection& section, uint64_t size, CFileIO& destination, uint32_t& crc,
-                    const ExtractProgress& progress, ExtractFailure& failure) {
-  SharedBuffers& shared = Buffers();
-  std::lock_guard<std::mutex> hold(shared.lock);
-  BackgroundWriter writer(destination, 0xFFFFFFFF);
-  if (!shared.Ready() || !writer.Start()) return CopySectionBytes(section, size, destination, crc, progress, failure);
-  CFileIO* archive = section.GetIO();
-  uint32_t piece = 0;
-  uint64_t remaining = size;
-  failure = ExtractFailure::kNone;
-  while (remaining > 0) {
-    uint8_t* at = shared.output.get() + static_cast<size_t>(piece) * kWritePiece;
-    const uint32_t want = remaining < kWritePiece ? static_cast<uint32_t>(remaining) : kWritePiece;
-    uint32_t got = 0;
-    if (!archive->Read(at, want, &got)) {
-      failure = ExtractFailure::kArchiveRead;
-      break;
-    }
-    if (got == 0) {
-      failure = ExtractFailure::kCutShort;
-      break;
-    }
-    if (progress && !progress(got)) {
-      failure = ExtractFailure::kCancelled;
-      break;
-    }
-    if (!writer.Submit(at, got)) {
-      failure = ExtractFailure::kDestination;
-      break;
-    }
-    piece = (piece + 1) % kPieces;
-    remaining -= got;
-  }
-  // A write that failed before the loop stopped for another reason is the
-  // first fault, unless the user cancelled.
-  if (!writer.Finish() && failure != ExtractFailure::kCancelled) failure = ExtractFailure::kDestination;
-  if (failure != ExtractFailure::kNone) return false;
-  crc = writer.Crc();
-  return true;
-}
-
-}  // namespace
-
 bool CQPXBackupedNoCompressedFileData::Extract(CFileIO& destination, uint32_t& crc, const ExtractProgress& progress) {
   if (!BeginExtract(destination)) return false;
-  // An integrity test's sink does no work per write: nothing to overlap.
-  if (size_ > kWritePiece && dynamic_cast<CNullFileIO*>(&destination) == nullptr)
-    return CopyOverlapped(*this, size_, destination, crc, progress, failure_);
   return CopySectionBytes(*this, size_, destination, crc, progress, failure_);
 }
 
