@@ -400,7 +400,8 @@ int RunExtract(const ExtractOptions& options) {
   if (unplaced > 0)
     PrintError(options.archive, std::to_string(unplaced) + (unplaced == 1 ? " entry" : " entries") +
                                     " stored without a drive in its folder not restored");
-  if (!options.quiet) {
+  // Quiet still tells a run that left something out how it ended.
+  if (!options.quiet || status != kExitOk) {
     std::string summary = Plural(counts.restored, "restored") + ", " +
                           Plural(counts.skipped + skippedRecords, "skipped") + ", " +
                           Plural(counts.failed + unplaced, "failed");
