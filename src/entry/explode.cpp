@@ -325,9 +325,9 @@ int DecodeTokens(ExplodeState& st, unsigned dictBits) {
       if (distance >= n) [[likely]] {
         // The 16 bytes are all read before any is written, so a source that
         // overlaps the target past n still gives the right first n bytes;
-        // the bytes past n are overwritten by later output.
-        // The second 8 bytes matter only past n = 8; otherwise they come
-        // from far back too.
+        // the bytes past n are overwritten by later output. The second 8
+        // bytes matter only past n = 8; otherwise they come from far back
+        // too.
         const size_t tailFrom = n > 8 ? distance - 8 : kLiteralSource;
         uint64_t head, tail;
         std::memcpy(&head, dst - distance, 8);
@@ -342,10 +342,9 @@ int DecodeTokens(ExplodeState& st, unsigned dictBits) {
     }
     if (pos - st.flushed >= kExplodeBlockBytes) [[unlikely]] EmitFullBlock(st, pos);
   }
-  // A run of literals may complete a block before a broken one ends it; the
-  // block goes out as a full block, so the final write still holds only the
+  // A token that breaks or ends the stream writes nothing, and every block
+  // completed before it has gone out, so the final write holds only the
   // remainder.
-  if (pos - st.flushed >= kExplodeBlockBytes) EmitFullBlock(st, pos);
 
   st.bitBuffer = bits;
   st.bitCount = count;
