@@ -274,8 +274,23 @@ int DecodeTokens(ExplodeState& st, unsigned dictBits) {
   // predictor could learn. A literal is then written as a repetition of one
   // byte whose first byte is replaced. Longer repetitions, the end marker
   // and repetitions that overlap themselves take branches of their own.
+  // The input position and the flushed mark live in locals: the output is
+  // written through byte pointers, which could alias the state, so fields
+  // read in the loop would be loaded again after every token.
+  const uint8_t* in = st.input + st.inPos;
+  const uint8_t* inEnd = st.input + st.inEnd;
+  size_t flushed = st.flushed;
   for (;;) {
-    Refill(st, bits, count);
+    if (inEnd - in >= 8) [[likely]] {
+      bits |= Load64(in) << count;
+      in += static_cast<size_t>(63 - count) >> 3;
+      count |= 56;
+    } else {
+      st.inPos = static_cast<size_t>(in - st.input);
+      Refill(st, bits, count);
+      in = st.input + st.inPos;
+      inEnd = st.input + st.inEnd;
+    }
     const uint64_t pick = uint64_t{0} - (bits & 1);  // all ones for a repetition
     const unsigned entry = shortTable[(bits >> 1) & ((1u << kShortIndexBits) - 1)];
     uint8_t* dst = st.window + pos;
@@ -340,8 +355,12 @@ int DecodeTokens(ExplodeState& st, unsigned dictBits) {
       }
       pos += n;
     }
-    if (pos - st.flushed >= kExplodeBlockBytes) [[unlikely]] EmitFullBlock(st, pos);
+    if (pos - flushed >= kExplodeBlockBytes) [[unlikely]] {
+      EmitFullBlock(st, pos);
+      flushed = st.flushed;
+    }
   }
+  st.inPos = static_cast<size_t>(in - st.input);
   // A token that breaks or ends the stream writes nothing, and every block
   // completed before it has gone out, so the final write holds only the
   // remainder.
