@@ -258,8 +258,25 @@ inline int DecodeLongRepetition(uint64_t& bits, int& count, unsigned dictBits, s
   return count < 8 ? -1 : static_cast<int>(length + 2);
 }
 
+// The literal whose flag bit is at the bottom of `bits`, and the bits it
+// takes with its flag.
+template <bool kAscii>
+inline void LiteralAt(uint64_t bits, unsigned& literal, int& used) {
+  if constexpr (kAscii) {
+    const unsigned entry = kAsciiTable[(bits >> 1) & 0x1FFF];
+    literal = entry & 0xFF;
+    used = 1 + static_cast<int>(entry >> 8);
+  } else {
+    literal = static_cast<unsigned>(bits >> 1) & 0xFF;
+    used = 9;
+  }
+}
+
 template <bool kAscii>
 int DecodeTokens(ExplodeState& st, unsigned dictBits) {
+  // A literal's longest code with its flag bit, plus the 8 bits that must
+  // follow any token but the end marker.
+  constexpr int kLiteralReserve = (kAscii ? 14 : 9) + 8;
   const uint16_t* const shortTable = kShortRepetitionTables[dictBits - 4].data();
   uint64_t bits = st.bitBuffer;
   int count = st.bitCount;
@@ -291,6 +308,38 @@ int DecodeTokens(ExplodeState& st, unsigned dictBits) {
       in = st.input + st.inPos;
       inEnd = st.input + st.inEnd;
     }
+    {
+      // Two literals in a row start a run, as in data that does not
+      // compress: the mask selection would put the short-repetition lookup
+      // on the chain of every literal, so runs are taken by a plain loop,
+      // whose branch such data makes predictable.
+      unsigned literal;
+      int literalUsed;
+      LiteralAt<kAscii>(bits, literal, literalUsed);
+      // In binary mode the second flag bit is always bit 9: the test need
+      // not wait for anything.
+      const bool run = kAscii ? ((bits & 1) | ((bits >> literalUsed) & 1)) == 0
+                              : (bits & ((uint64_t{1} << 9) | 1)) == 0;
+      if (run) {
+        do {
+          st.window[pos] = static_cast<uint8_t>(literal);
+          bits >>= literalUsed;
+          count -= literalUsed;
+          if (count < 8) [[unlikely]] {
+            result = kDclBroken;
+            goto done;
+          }
+          ++pos;
+          if ((bits & 1) != 0 || count < kLiteralReserve) break;
+          LiteralAt<kAscii>(bits, literal, literalUsed);
+        } while (true);
+        if (pos - flushed >= kExplodeBlockBytes) [[unlikely]] {
+          EmitFullBlock(st, pos);
+          flushed = st.flushed;
+        }
+        continue;
+      }
+    }
     const uint64_t pick = uint64_t{0} - (bits & 1);  // all ones for a repetition
     const unsigned entry = shortTable[(bits >> 1) & ((1u << kShortIndexBits) - 1)];
     uint8_t* dst = st.window + pos;
@@ -306,16 +355,10 @@ int DecodeTokens(ExplodeState& st, unsigned dictBits) {
       CopyRepetition(dst, distance, static_cast<size_t>(n));
       pos += static_cast<size_t>(n);
     } else {
-      uint64_t literal;
+      unsigned literalByte;
       int literalUsed;
-      if constexpr (kAscii) {
-        const unsigned asciiEntry = kAsciiTable[(bits >> 1) & 0x1FFF];
-        literal = asciiEntry & 0xFF;
-        literalUsed = 1 + static_cast<int>(asciiEntry >> 8);
-      } else {
-        literal = (bits >> 1) & 0xFF;
-        literalUsed = 9;
-      }
+      LiteralAt<kAscii>(bits, literalByte, literalUsed);
+      const uint64_t literal = literalByte;
       const unsigned matchUsed = entry & 0x1F;
       const unsigned lengthLess2 = (entry >> 5) & 0x7;
       const unsigned lowBits = lengthLess2 == 0 ? 2u : dictBits;
@@ -360,6 +403,7 @@ int DecodeTokens(ExplodeState& st, unsigned dictBits) {
       flushed = st.flushed;
     }
   }
+done:
   st.inPos = static_cast<size_t>(in - st.input);
   // A token that breaks or ends the stream writes nothing, and every block
   // completed before it has gone out, so the final write holds only the
