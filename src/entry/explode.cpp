@@ -14,7 +14,7 @@
 //   short repetition's length and distance codes take one lookup together.
 // - Every token is decoded both as a literal and as a repetition and the
 //   flag bit picks the outcome, so mixing the two costs no mispredicted
-//   branches.
+//   branches; only runs of literals go through a loop of their own.
 // - Output goes to a window of 15 blocks after the history, so the history
 //   is moved down once every 15 blocks instead of after every block, and
 //   repetitions are copied 8 or 16 bytes at a time where the distance allows.
