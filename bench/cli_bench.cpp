@@ -7,6 +7,10 @@
 //   test  of an archive holding 1 GiB of imploded data: MB/s of decoded
 //         output, beside DclExplode alone on the same stream in this process,
 //         and the peak resident memory (which must not grow with the size).
+//   extract of imploded entries beside test of the same archive, and of
+//         stored entries beside cp -r of the same files, on tmpfs (/dev/shm)
+//         and on the disk's file system ($TMPDIR), the target removed
+//         between runs.
 #include <benchmark/benchmark.h>
 
 #include "bench_util.h"
@@ -14,6 +18,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -22,6 +27,8 @@
 
 #include "entry/explode.h"
 #include "support/archive_writer.h"
+#include "support/corrupt.h"
+#include "support/sample_data.h"
 #include "support/samples.h"
 
 namespace fs = std::filesystem;
@@ -34,13 +41,14 @@ using benchutil::TextBlock;
 
 struct ChildRun {
   double seconds = 0;
+  double cpuSeconds = 0;  // user + system
   long maxRssKiB = 0;
   int status = -1;
 };
 
-ChildRun RunCli(const std::vector<std::string>& args) {
+ChildRun RunProgram(const std::string& program, const std::vector<std::string>& args) {
   std::vector<char*> argv;
-  std::string cli = TESSERA_CLI;
+  std::string cli = program;
   argv.push_back(cli.data());
   std::vector<std::string> copy = args;
   for (std::string& a : copy) argv.push_back(a.data());
@@ -59,9 +67,13 @@ ChildRun RunCli(const std::vector<std::string>& args) {
   ChildRun run;
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   run.maxRssKiB = usage.ru_maxrss;
+  run.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                   static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return run;
 }
+
+ChildRun RunCli(const std::vector<std::string>& args) { return RunProgram(TESSERA_CLI, args); }
 
 fs::path BenchDir() {
   fs::path dir = fs::temp_directory_path() / "tessera-bench";
@@ -179,6 +191,123 @@ void BM_CliTestOneGib(benchmark::State& state) {
 }
 BENCHMARK(BM_CliTestOneGib)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
 
+// Where the extraction comparisons put their archives, sources and targets.
+fs::path PlaceFor(int fileSystem) {
+  fs::path dir = fileSystem == 0 ? fs::path("/dev/shm") / "tessera-bench" : BenchDir() / "disk";
+  fs::create_directories(dir);
+  return dir;
+}
+
+// 128 imploded entries of 4 MiB of text each (512 MiB of output): files under
+// one extraction buffer, as most files are.
+const fs::path& ImplodedArchive(int fileSystem) {
+  static fs::path made[2];
+  if (!made[fileSystem].empty()) return made[fileSystem];
+  static std::shared_ptr<const EntryPayload> payload =
+      PreparePayload(TextBlock(4 << 20), Method::Imploded, LiteralMode::Binary, 4096);
+  ArchiveSpec plan;
+  plan.folders.push_back({u"C:\\Data", 0x10});
+  for (size_t i = 0; i < 128; ++i) {
+    EntrySpec e;
+    e.folder = u"C:\\Data";
+    e.name = u"part" + Num(i) + u".txt";
+    e.payload = payload;
+    plan.entries.push_back(std::move(e));
+  }
+  made[fileSystem] = PlaceFor(fileSystem) / "imploded.qpx";
+  WriteArchive(plan, made[fileSystem]);
+  return made[fileSystem];
+}
+
+// 64 stored entries of 8 MiB of noise (512 MiB), and the same 64 files as a
+// plain folder for cp.
+const fs::path& StoredArchive(int fileSystem) {
+  static fs::path made[2];
+  if (!made[fileSystem].empty()) return made[fileSystem];
+  const fs::path place = PlaceFor(fileSystem);
+  fs::create_directories(place / "plain" / "Data");
+  ArchiveSpec plan;
+  plan.folders.push_back({u"C:\\Data", 0x10});
+  for (size_t i = 0; i < 64; ++i) {
+    std::vector<uint8_t> bytes = SampleNoise(8 << 20, 300 + i);
+    WriteFileBytes(place / "plain" / "Data" / ("part" + std::to_string(i) + ".bin"), bytes);
+    EntrySpec e;
+    e.folder = u"C:\\Data";
+    e.name = u"part" + Num(i) + u".bin";
+    e.payload = PreparePayload(std::move(bytes), Method::Stored);
+    plan.entries.push_back(std::move(e));
+  }
+  made[fileSystem] = place / "stored.qpx";
+  WriteArchive(plan, made[fileSystem]);
+  return made[fileSystem];
+}
+
+// Runs `a` and `b` in alternating order in every iteration, removing the
+// target before each run (not timed); each side's fastest run counts, wall
+// and CPU time separately, since on a shared machine other work only adds
+// time.
+template <typename A, typename B>
+void Compare(benchmark::State& state, const fs::path& target, A a, B b, const char* aName, const char* bName,
+             uint64_t bytes) {
+  ChildRun bestA{1e9, 1e9}, bestB{1e9, 1e9};
+  bool ok = true, aFirst = true;
+  auto once = [&](auto& side, ChildRun& best) {
+    fs::remove_all(target);
+    ::sync();
+    const ChildRun run = side();
+    ok = ok && run.status == 0;
+    best.seconds = std::min(best.seconds, run.seconds);
+    best.cpuSeconds = std::min(best.cpuSeconds, run.cpuSeconds);
+  };
+  for (auto _ : state) {
+    if (aFirst) once(a, bestA);
+    once(b, bestB);
+    if (!aFirst) once(a, bestA);
+    aFirst = !aFirst;
+    state.SetIterationTime(bestA.seconds);
+  }
+  fs::remove_all(target);
+  if (!ok) state.SkipWithError("a run failed");
+  state.counters[std::string(aName) + "_MBps"] = static_cast<double>(bytes) / bestA.seconds / 1e6;
+  state.counters[std::string(bName) + "_MBps"] = static_cast<double>(bytes) / bestB.seconds / 1e6;
+  state.counters[std::string(aName) + "_vs_" + bName] = bestB.seconds / bestA.seconds;
+  state.counters[std::string("cpu_") + aName + "_vs_" + bName] = bestB.cpuSeconds / bestA.cpuSeconds;
+  state.SetLabel(state.range(0) == 0 ? "tmpfs" : "ext4");
+}
+
+void BM_CliExtractImplodedVsTest(benchmark::State& state) {
+  const int fileSystem = static_cast<int>(state.range(0));
+  const fs::path archive = ImplodedArchive(fileSystem);
+  const fs::path target = PlaceFor(fileSystem) / "out";
+  Compare(
+      state, target, [&] { return RunCli({"extract", "--quiet", archive.string(), target.string(), "C:\\Data"}); },
+      [&] { return RunCli({"test", archive.string()}); }, "extract", "test", uint64_t{512} << 20);
+}
+BENCHMARK(BM_CliExtractImplodedVsTest)->Arg(0)->Arg(1)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+
+void BM_CliExtractStoredVsCp(benchmark::State& state) {
+  const int fileSystem = static_cast<int>(state.range(0));
+  const fs::path archive = StoredArchive(fileSystem);
+  const fs::path place = PlaceFor(fileSystem);
+  const fs::path target = place / "out";
+  Compare(
+      state, target, [&] { return RunCli({"extract", "--quiet", archive.string(), target.string(), "C:\\Data"}); },
+      [&] { return RunProgram("/bin/cp", {"-r", (place / "plain").string(), target.string()}); }, "extract", "cp",
+      uint64_t{512} << 20);
+}
+BENCHMARK(BM_CliExtractStoredVsCp)->Arg(0)->Arg(1)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  std::error_code ec;
+  // The extraction comparisons' 1 GB on each file system is not kept; tmpfs
+  // would hold it in memory.
+  fs::remove_all(fs::path("/dev/shm") / "tessera-bench", ec);
+  fs::remove_all(fs::temp_directory_path() / "tessera-bench" / "disk", ec);
+  return 0;
+}

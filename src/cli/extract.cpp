@@ -388,10 +388,6 @@ int RunExtract(const ExtractOptions& options) {
   user.ClearStatus();
   session.Conclude();
 
-  std::string printed, lostWhy;
-  log.GetPrintedText(printed);
-  const bool logPrinted = PrintLog(printed, lostWhy);
-
   int status = kExitOk;
   const QPXFile::RestoreCounts& counts = session.GetCounts();
   switch (session.GetOutcome()) {
@@ -405,10 +401,17 @@ int RunExtract(const ExtractOptions& options) {
       status = unplaced > 0 || skippedRecords > 0 ? kExitDamaged : kExitOk;
       break;
   }
+  // A quiet run that restored everything has nothing to tell; a log saved
+  // with --log still holds the lines.
+  std::string printed, lostWhy;
+  log.GetPrintedText(printed);
+  const bool logPrinted = (options.quiet && status == kExitOk) || PrintLog(printed, lostWhy);
+
   if (unplaced > 0)
     PrintError(options.archive, std::to_string(unplaced) + (unplaced == 1 ? " entry" : " entries") +
                                     " stored without a drive in its folder not restored");
-  if (!options.quiet) {
+  // Quiet still tells a run that left something out how it ended.
+  if (!options.quiet || status != kExitOk) {
     std::string summary = Plural(counts.restored, "restored") + ", " +
                           Plural(counts.skipped + skippedRecords, "skipped") + ", " +
                           Plural(counts.failed + unplaced, "failed");

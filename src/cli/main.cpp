@@ -63,7 +63,7 @@ int main(int argc, char** argv) {
                            "Answer every question but the existing-file one with 'continue for all'");
   extractCommand->add_option("--log", extract.logFile, "Save the restore log to FILE (code page 932, CR LF)")
       ->type_name("FILE");
-  extractCommand->add_flag("--quiet", extract.quiet, "No progress and no summary on standard error");
+  extractCommand->add_flag("--quiet", extract.quiet, "No progress; no log and no summary when everything was restored");
   CLI::Option* extractGeneration = generationOption(extractCommand, extract.generation, extract.rebuildDamaged);
 
   CLI::App* generations =

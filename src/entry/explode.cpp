@@ -10,7 +10,11 @@
 // - Bits are kept in a 64-bit buffer refilled eight bytes at a time, so one
 //   refill per token is enough and no code is read bit by bit.
 // - Codes are decoded by constant lookup tables (a 13-bit one for ASCII
-//   literals) rather than tables rebuilt in the work area on every call.
+//   literals) rather than tables rebuilt in the work area on every call; a
+//   short repetition's length and distance codes take one lookup together.
+// - Every token is decoded both as a literal and as a repetition and the
+//   flag bit picks the outcome, so mixing the two costs no mispredicted
+//   branches; only runs of literals go through a loop of their own.
 // - Output goes to a window of 15 blocks after the history, so the history
 //   is moved down once every 15 blocks instead of after every block, and
 //   repetitions are copied 8 or 16 bytes at a time where the distance allows.
@@ -98,7 +102,33 @@ constexpr std::array<uint16_t, 8192> MakeAsciiTable() {
   return table;
 }
 
+// Short repetitions whole, indexed by the 13 bits after the flag bit, one
+// table per dictionary size code k: a length code without extra bits (two to
+// nine bytes, at most 5 bits) and the distance code after it (at most 8 bits)
+// always fit, so one lookup gives everything but the distance's low bits.
+// Each entry packs the bits the whole token takes with its flag bit (bits
+// 0..4), the byte count less 2 (5..7) and the distance symbol (8..13); 16
+// bits keep the table beside the ASCII one in the first-level cache.
+// Entries of longer repetitions stay 0.
+constexpr int kShortIndexBits = 13;
+
+constexpr std::array<uint16_t, 1u << kShortIndexBits> MakeShortRepetitionTable(unsigned dictBits) {
+  std::array<uint16_t, 1u << kShortIndexBits> table{};
+  for (unsigned s = 0; s < 16 && LengthExtraBits[s] == 0; ++s) {
+    for (unsigned d = 0; d < 64; ++d) {
+      const unsigned codeBits = LengthCodeBits[s] + DistanceCodeBits[d];
+      const unsigned code = LengthCodes[s] | (static_cast<unsigned>(DistanceCodes[d]) << LengthCodeBits[s]);
+      const unsigned lowBits = LengthBase[s] == 0 ? 2 : dictBits;
+      const auto entry = static_cast<uint16_t>((1 + codeBits + lowBits) | (LengthBase[s] << 5) | (d << 8));
+      for (unsigned i = code; i < table.size(); i += 1u << codeBits) table[i] = entry;
+    }
+  }
+  return table;
+}
+
 constexpr std::array<uint32_t, 256> kLengthTable = MakeLengthTable();
+constexpr std::array<uint16_t, 1u << kShortIndexBits> kShortRepetitionTables[3] = {
+    MakeShortRepetitionTable(4), MakeShortRepetitionTable(5), MakeShortRepetitionTable(6)};
 constexpr std::array<uint16_t, 256> kDistanceTable = MakeDistanceTable();
 constexpr std::array<uint16_t, 8192> kAsciiTable = MakeAsciiTable();
 
@@ -206,12 +236,32 @@ inline void CopyRepetition(uint8_t* dst, size_t distance, size_t n) {
 // always holds the next 8 bits after a token, stops: a token other than the
 // end marker needs 8 more bits of input after it, the end marker needs none.
 // With a refilled buffer only the end of input can leave fewer than that.
-// Takes one literal token (flag bit 0 at the bottom of `bits`); false when
-// the input ended too early for it.
+
+// Decodes a repetition the long way (a length code with extra bits, or the
+// end marker); the flag bit is at the bottom of `bits`. Returns the byte
+// count, 0 for the end marker, or -1 when the input ended too early.
+inline int DecodeLongRepetition(uint64_t& bits, int& count, unsigned dictBits, size_t& distance) {
+  const uint32_t entry = kLengthTable[(bits >> 1) & 0xFF];
+  const int codeUsed = static_cast<int>((entry >> 10) & 0xF);
+  const unsigned extraBits = entry >> 14;
+  const unsigned length = (entry & 0x3FF) + (static_cast<unsigned>(bits >> codeUsed) & ((1u << extraBits) - 1));
+  bits >>= codeUsed + static_cast<int>(extraBits);
+  count -= codeUsed + static_cast<int>(extraBits);
+  if (length == kEndMarkerLength) return count < 0 ? -1 : 0;
+  const unsigned distEntry = kDistanceTable[bits & 0xFF];
+  const int distUsed = static_cast<int>(distEntry >> 8);
+  bits >>= distUsed;
+  const unsigned lowBits = length == 0 ? 2u : dictBits;
+  distance = ((static_cast<size_t>(distEntry & 0x3F) << lowBits) | (bits & ((uint64_t{1} << lowBits) - 1))) + 1;
+  bits >>= lowBits;
+  count -= distUsed + static_cast<int>(lowBits);
+  return count < 8 ? -1 : static_cast<int>(length + 2);
+}
+
+// The literal whose flag bit is at the bottom of `bits`, and the bits it
+// takes with its flag.
 template <bool kAscii>
-inline bool DecodeLiteral(uint64_t& bits, int& count, uint8_t& out) {
-  unsigned literal;
-  int used;
+inline void LiteralAt(uint64_t bits, unsigned& literal, int& used) {
   if constexpr (kAscii) {
     const unsigned entry = kAsciiTable[(bits >> 1) & 0x1FFF];
     literal = entry & 0xFF;
@@ -220,79 +270,144 @@ inline bool DecodeLiteral(uint64_t& bits, int& count, uint8_t& out) {
     literal = static_cast<unsigned>(bits >> 1) & 0xFF;
     used = 9;
   }
-  bits >>= used;
-  count -= used;
-  if (count < 8) [[unlikely]] return false;
-  out = static_cast<uint8_t>(literal);
-  return true;
 }
 
 template <bool kAscii>
 int DecodeTokens(ExplodeState& st, unsigned dictBits) {
+  // A literal's longest code with its flag bit, plus the 8 bits that must
+  // follow any token but the end marker.
+  constexpr int kLiteralReserve = (kAscii ? 14 : 9) + 8;
+  const uint16_t* const shortTable = kShortRepetitionTables[dictBits - 4].data();
   uint64_t bits = st.bitBuffer;
   int count = st.bitCount;
   size_t pos = st.outPos;
-  const uint64_t lowMask = (uint64_t{1} << dictBits) - 1;
   int result = kDclOk;
 
+  // Time per token is bounded by the chain from one token's bits to the
+  // next's: each lookup on it costs a load's latency. A short repetition
+  // takes one lookup, a literal none (binary) or one (ASCII), and a token is
+  // decoded both ways from the same bits, the flag bit selecting the outcome
+  // through a mask: whether a token is a literal follows no pattern a branch
+  // predictor could learn. A literal is then written as a repetition of one
+  // byte whose first byte is replaced. Longer repetitions, the end marker
+  // and repetitions that overlap themselves take branches of their own.
+  // The input position and the flushed mark live in locals: the output is
+  // written through byte pointers, which could alias the state, so fields
+  // read in the loop would be loaded again after every token.
+  const uint8_t* in = st.input + st.inPos;
+  const uint8_t* inEnd = st.input + st.inEnd;
+  size_t flushed = st.flushed;
   for (;;) {
-    Refill(st, bits, count);
-    if ((bits & 1) == 0) {
-      // A literal takes at most 14 bits, so a refilled buffer holds two;
-      // taking a second one at once speeds up runs of literals.
-      if (!DecodeLiteral<kAscii>(bits, count, st.window[pos])) [[unlikely]] {
-        result = kDclBroken;
-        break;
-      }
-      ++pos;
-      if ((bits & 1) == 0) {
-        if (!DecodeLiteral<kAscii>(bits, count, st.window[pos])) [[unlikely]] {
-          result = kDclBroken;
-          break;
-        }
-        ++pos;
-      }
+    if (inEnd - in >= 8) [[likely]] {
+      bits |= Load64(in) << count;
+      in += static_cast<size_t>(63 - count) >> 3;
+      count |= 56;
     } else {
-      const uint32_t entry = kLengthTable[(bits >> 1) & 0xFF];
-      const int codeUsed = static_cast<int>((entry >> 10) & 0xF);
-      const unsigned extraBits = entry >> 14;
-      const unsigned length =
-          (entry & 0x3FF) + (static_cast<unsigned>(bits >> codeUsed) & ((1u << extraBits) - 1));
-      bits >>= codeUsed + static_cast<int>(extraBits);
-      count -= codeUsed + static_cast<int>(extraBits);
-      if (length == kEndMarkerLength) [[unlikely]] {
-        if (count < 0) result = kDclBroken;
-        break;
+      st.inPos = static_cast<size_t>(in - st.input);
+      Refill(st, bits, count);
+      in = st.input + st.inPos;
+      inEnd = st.input + st.inEnd;
+    }
+    {
+      // Two literals in a row start a run, as in data that does not
+      // compress: the mask selection would put the short-repetition lookup
+      // on the chain of every literal, so runs are taken by a plain loop,
+      // whose branch such data makes predictable.
+      unsigned literal;
+      int literalUsed;
+      LiteralAt<kAscii>(bits, literal, literalUsed);
+      // In binary mode the second flag bit is always bit 9: the test need
+      // not wait for anything.
+      const bool run = kAscii ? ((bits & 1) | ((bits >> literalUsed) & 1)) == 0
+                              : (bits & ((uint64_t{1} << 9) | 1)) == 0;
+      if (run) {
+        do {
+          st.window[pos] = static_cast<uint8_t>(literal);
+          bits >>= literalUsed;
+          count -= literalUsed;
+          if (count < 8) [[unlikely]] {
+            result = kDclBroken;
+            goto done;
+          }
+          ++pos;
+          if ((bits & 1) != 0 || count < kLiteralReserve) break;
+          LiteralAt<kAscii>(bits, literal, literalUsed);
+        } while (true);
+        if (pos - flushed >= kExplodeBlockBytes) [[unlikely]] {
+          EmitFullBlock(st, pos);
+          flushed = st.flushed;
+        }
+        continue;
       }
-      const size_t n = length + 2;
-      const unsigned distEntry = kDistanceTable[bits & 0xFF];
-      const int distUsed = static_cast<int>(distEntry >> 8);
-      bits >>= distUsed;
-      size_t distance;
-      if (n == 2) {
-        distance = ((distEntry & 0x3F) << 2 | (bits & 3)) + 1;
-        bits >>= 2;
-        count -= distUsed + 2;
-      } else {
-        distance = ((static_cast<size_t>(distEntry & 0x3F) << dictBits) | (bits & lowMask)) + 1;
-        bits >>= dictBits;
-        count -= distUsed + static_cast<int>(dictBits);
-      }
-      if (count < 8) [[unlikely]] {
-        result = kDclBroken;
+    }
+    const uint64_t pick = uint64_t{0} - (bits & 1);  // all ones for a repetition
+    const unsigned entry = shortTable[(bits >> 1) & ((1u << kShortIndexBits) - 1)];
+    uint8_t* dst = st.window + pos;
+    if ((entry == 0) & ((bits & 1) != 0)) [[unlikely]] {
+      size_t distance = 0;
+      const int n = DecodeLongRepetition(bits, count, dictBits, distance);
+      if (n <= 0) {
+        if (n < 0) result = kDclBroken;
         break;
       }
       // pos never falls below the 4096 history bytes and a distance is at
       // most 4096, so the source lies inside the window.
-      CopyRepetition(st.window + pos, distance, n);
+      CopyRepetition(dst, distance, static_cast<size_t>(n));
+      pos += static_cast<size_t>(n);
+    } else {
+      unsigned literalByte;
+      int literalUsed;
+      LiteralAt<kAscii>(bits, literalByte, literalUsed);
+      const uint64_t literal = literalByte;
+      const unsigned matchUsed = entry & 0x1F;
+      const unsigned lengthLess2 = (entry >> 5) & 0x7;
+      const unsigned lowBits = lengthLess2 == 0 ? 2u : dictBits;
+      // For a literal the entry may be the empty one of a longer
+      // repetition; the shift is kept in range and the distance unused.
+      const size_t matchDistance = ((static_cast<size_t>(entry >> 8) << lowBits) |
+                                    ((bits >> ((matchUsed - lowBits) & 63)) & ((uint64_t{1} << lowBits) - 1))) +
+                                   1;
+      // A literal reads (and ignores) 16 bytes far enough back that their
+      // stores have left the processor's store buffer.
+      constexpr size_t kLiteralSource = 1000;
+      const int used = static_cast<int>(static_cast<uint64_t>(literalUsed) ^
+                                        ((static_cast<uint64_t>(literalUsed) ^ matchUsed) & pick));
+      const size_t n = 1 ^ ((1 ^ (lengthLess2 + 2)) & pick);
+      const size_t distance = kLiteralSource ^ ((kLiteralSource ^ matchDistance) & pick);
+      bits >>= used;
+      count -= used;
+      if (count < 8) [[unlikely]] {
+        result = kDclBroken;
+        break;
+      }
+      if (distance >= n) [[likely]] {
+        // The 16 bytes are all read before any is written, so a source that
+        // overlaps the target past n still gives the right first n bytes;
+        // the bytes past n are overwritten by later output. The second 8
+        // bytes matter only past n = 8; otherwise they come from far back
+        // too.
+        const size_t tailFrom = n > 8 ? distance - 8 : kLiteralSource;
+        uint64_t head, tail;
+        std::memcpy(&head, dst - distance, 8);
+        std::memcpy(&tail, dst - tailFrom, 8);
+        head = literal ^ ((literal ^ head) & pick);
+        std::memcpy(dst, &head, 8);
+        std::memcpy(dst + 8, &tail, 8);
+      } else {
+        CopyRepetition(dst, distance, n);
+      }
       pos += n;
     }
-    if (pos - st.flushed >= kExplodeBlockBytes) [[unlikely]] EmitFullBlock(st, pos);
+    if (pos - flushed >= kExplodeBlockBytes) [[unlikely]] {
+      EmitFullBlock(st, pos);
+      flushed = st.flushed;
+    }
   }
-  // The first literal of a pair may complete a block that the second, broken
-  // one then leaves unwritten; it goes out as a full block, so the final
-  // write still holds only the remainder.
-  if (pos - st.flushed >= kExplodeBlockBytes) EmitFullBlock(st, pos);
+done:
+  st.inPos = static_cast<size_t>(in - st.input);
+  // A token that breaks or ends the stream writes nothing, and every block
+  // completed before it has gone out, so the final write holds only the
+  // remainder.
 
   st.bitBuffer = bits;
   st.bitCount = count;
