@@ -22,6 +22,8 @@ packages=(
   # (mimetype is what xdg-mime asks outside a desktop).
   scdoc dpkg-dev file lintian desktop-file-utils appstream shared-mime-info xdg-utils
   libfile-mimeinfo-perl man-db groff-base
+  # What the scripts themselves use that a minimal root lacks.
+  procps
 )
 
 missing=()
