@@ -18,11 +18,11 @@ namespace {
 
 bool Replay(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad() || !in.eof()) {
-    std::fprintf(stderr, "replay: cannot read %s\n", file.c_str());
+  if (!in) {
+    std::fprintf(stderr, "replay: cannot open %s\n", file.c_str());
     return false;
   }
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   // An empty vector's data() may be null, which libFuzzer never passes.
   static const uint8_t kNothing = 0;
   LLVMFuzzerTestOneInput(bytes.empty() ? &kNothing : bytes.data(), bytes.size());
