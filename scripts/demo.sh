@@ -6,10 +6,25 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
-
-cmake --preset release >/dev/null
-cmake --build --preset release -j "$(nproc)" --target tessera-cli tessera-make-sample tessera
+# The package manager's and the build's output go to a log; the demo's own
+# output is what is left on the terminal.
+mkdir -p build
+log=$PWD/build/demo-setup.log
+: >"$log"
+quietly() {
+  local what=$1
+  shift
+  echo "== $what (output in $log)"
+  if ! "$@" >>"$log" 2>&1; then
+    tail -n 30 "$log" >&2
+    echo "demo: $what failed; the whole output is in $log" >&2
+    exit 1
+  fi
+}
+quietly "installing what is missing" scripts/install-deps.sh
+quietly "configuring the release build" cmake --preset release
+quietly "building tessera-cli, tessera and the sample writer" \
+  cmake --build --preset release -j "$(nproc)" --target tessera-cli tessera-make-sample tessera
 
 cli=build/release/src/cli/tessera-cli
 out=build/release/sample

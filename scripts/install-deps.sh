@@ -16,11 +16,14 @@ packages=(
   # tools that drive the program in its end-to-end test.
   qt6-base-dev qt6-translations-l10n fonts-vlgothic xvfb xauth xdotool
   # The Debian package and its checks: man pages from their scdoc source,
-  # dpkg-shlibdeps for the package's library dependencies, the validators of
-  # the menu entry and the AppStream data, and the file-type and man tools a
-  # desktop user has (mimetype is what xdg-mime asks outside a desktop).
-  scdoc dpkg-dev desktop-file-utils appstream shared-mime-info xdg-utils
+  # dpkg-shlibdeps for the package's library dependencies (CPack asks `file`
+  # which files are programs), lintian, the validators of the menu entry and
+  # the AppStream data, and the file-type and man tools a desktop user has
+  # (mimetype is what xdg-mime asks outside a desktop).
+  scdoc dpkg-dev file lintian desktop-file-utils appstream shared-mime-info xdg-utils
   libfile-mimeinfo-perl man-db groff-base
+  # What the scripts themselves use that a minimal root lacks.
+  procps
 )
 
 missing=()

@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QFile>
+#include <QFontDatabase>
 #include <QTimer>
 #include <cstdio>
 #include <string_view>
@@ -56,6 +57,15 @@ void Describe(QCommandLineParser& parser, const QCommandLineOption& screenshot) 
   parser.addOption(screenshot);
 }
 
+// Every text of the window is Japanese; without a font that covers it they
+// are empty boxes, which looks like a broken program, not a missing package.
+void WarnWithoutJapaneseFont() {
+  if (!QFontDatabase::families(QFontDatabase::Japanese).isEmpty()) return;
+  std::fputs("tessera: no installed font can show Japanese, so the window's texts are empty boxes; "
+             "install fonts-vlgothic, fonts-ipafont-gothic or fonts-noto-cjk\n",
+             stderr);
+}
+
 bool AsksOnlyForInformation(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view argument = argv[i];
@@ -89,6 +99,7 @@ int main(int argc, char** argv) {
   QCommandLineParser parser;
   Describe(parser, screenshot);
   parser.process(application);
+  WarnWithoutJapaneseFont();
 
   app::CQPXManagerApp tessera;
   if (!tessera.InitInstance(parser.positionalArguments())) return 1;

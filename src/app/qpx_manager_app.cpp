@@ -100,8 +100,10 @@ void CQPXManagerApp::OnFileOpen() {
   QString defaultExtension;
   QString filter;
   QString initialName;
-  const bool loaded = LoadText(Text::kDefaultExtension, defaultExtension) & LoadText(Text::kDefaultFileName, initialName) &
-                      LoadText(Text::kOpenFilter, filter);
+  // Every text is loaded even when one fails, so the chooser gets what there is.
+  bool loaded = LoadText(Text::kDefaultExtension, defaultExtension);
+  loaded = LoadText(Text::kDefaultFileName, initialName) && loaded;
+  loaded = LoadText(Text::kOpenFilter, filter) && loaded;
   if (!loaded) ShowErrorMessage(Text::kLoadStringFailed);
   const QString path = fileChooser_(frame_.get(), QtFileFilter(filter), defaultExtension);
   if (path.isEmpty()) return;

@@ -38,7 +38,11 @@ std::string GenerationRanges(const std::vector<long>& generations) {
     while (j + 1 < generations.size() && generations[j + 1] == generations[j] + 1) ++j;
     if (!out.empty()) out += ", ";
     out += std::to_string(generations[i] + 1);
-    if (j > i) out += "-" + std::to_string(generations[j] + 1);
+    if (j > i) {
+      // Appended in two steps: GCC 12 takes "-" + string for an overlapping copy (-Wrestrict).
+      out += '-';
+      out += std::to_string(generations[j] + 1);
+    }
     i = j + 1;
   }
   return out;

@@ -60,7 +60,7 @@ bool ToHostPath(std::u16string_view windowsPath, std::string& out) {
       AppendUtf8(host, c);
     }
   }
-  if (host.empty()) host = "/";
+  if (host.empty()) host.push_back('/');  // not = "/": GCC 12 takes that for an overlapping copy (-Wrestrict)
   out = std::move(host);
   return true;
 }

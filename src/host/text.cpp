@@ -25,11 +25,6 @@ struct Converter {
   Converter& operator=(const Converter&) = delete;
 };
 
-iconv_t AnsiToUtf16() {
-  thread_local Converter c("UTF-16LE", kAnsiCodePage);
-  return c.cd;
-}
-
 iconv_t Utf16ToAnsi() {
   thread_local Converter c(kAnsiCodePage, "UTF-16LE");
   return c.cd;

@@ -1,9 +1,12 @@
 #include "host/volume.h"
 
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/statvfs.h>
 #include <sys/xattr.h>
 
+#include <cstdio>
 #include <fstream>
 #include <initializer_list>
 #include <memory>
@@ -118,6 +121,23 @@ bool QuerySpace(const std::string& realPath, Space& out) {
   return true;
 }
 
+// The mount point when the mount table cannot tell it: the highest folder
+// above `realPath` that is still on the same device. A bind mount of a folder
+// of the same device is not seen, which only widens the mount point.
+std::string SameDeviceTop(const std::string& realPath) {
+  struct stat here {};
+  if (::stat(realPath.c_str(), &here) != 0) return realPath;
+  std::string top = realPath;
+  while (top != "/") {
+    size_t slash = top.rfind('/');
+    std::string parent = slash == 0 ? std::string("/") : top.substr(0, slash);
+    struct stat up {};
+    if (::stat(parent.c_str(), &up) != 0 || up.st_dev != here.st_dev) break;
+    top = std::move(parent);
+  }
+  return top;
+}
+
 }  // namespace
 
 std::vector<std::u16string> GetDriveRoots() { return {std::u16string(kOnlyDriveRoot)}; }
@@ -222,21 +242,68 @@ FileSystemKind ClassifyFileSystem(std::string_view typeName, bool ntfsAttributeS
   return FileSystemKind::kOther;
 }
 
+std::string FileSystemTypeFromMagic(uint64_t magic) {
+  // Format notes: the values are the kernel's superblock magic numbers
+  // (linux/magic.h, and ntfs3's own). The names are those the mount table
+  // would show, so that ClassifyFileSystem judges both sources alike.
+  struct Known {
+    uint64_t magic;
+    const char* name;
+  };
+  static constexpr Known kKnown[] = {
+      {0xEF53, "ext2/ext3/ext4"},  // one magic for all three
+      {0x58465342, "xfs"},
+      {0x9123683E, "btrfs"},
+      {0xF2F52010, "f2fs"},
+      {0x2FC12FC1, "zfs"},
+      {0x01021994, "tmpfs"},
+      {0x858458F6, "ramfs"},
+      {0x794C7630, "overlay"},
+      {0x73717368, "squashfs"},
+      {0x9660, "iso9660"},
+      {0x15013346, "udf"},
+      {0x2011BAB0, "exfat"},
+      {0x4D44, "vfat"},
+      {0x5346544E, "ntfs"},
+      {0x7366746E, "ntfs3"},
+      {0x65735546, "fuse"},
+      {0x6969, "nfs"},
+      {0xFF534D42, "cifs"},
+      {0xFE534D42, "smb3"},
+      {0x517B, "smbfs"},
+      {0x00C36400, "ceph"},
+      {0x01021997, "9p"},
+  };
+  for (const Known& k : kKnown)
+    if (k.magic == magic) return k.name;
+  char hex[24];
+  std::snprintf(hex, sizeof hex, "0x%llx", static_cast<unsigned long long>(magic));
+  return hex;
+}
+
 bool GetVolumeFacts(std::u16string_view enginePath, VolumeFacts& out) {
   std::string hostPath, realPath, table;
   if (!ToHostPath(enginePath, hostPath) || !NearestExistingPath(hostPath, realPath)) return false;
-  if (!ReadMountTable(table)) return false;
-  std::vector<MountEntry> mounts = ParseMountInfo(table);
+  std::vector<MountEntry> mounts;
+  if (ReadMountTable(table)) mounts = ParseMountInfo(table);
   const MountEntry* mount = FindMount(mounts, realPath);
-  if (mount == nullptr) return false;
   Space space;
   if (!QuerySpace(realPath, space)) return false;
 
-  bool fuse = mount->typeName.compare(0, 4, "fuse") == 0;
   VolumeFacts facts;
-  facts.kind = ClassifyFileSystem(mount->typeName, fuse && HasNtfsAttribute(realPath));
-  facts.typeName = mount->typeName;
-  facts.mountPoint = mount->mountPoint;
+  if (mount != nullptr) {
+    facts.typeName = mount->typeName;
+    facts.mountPoint = mount->mountPoint;
+  } else {
+    // A chroot or a container often has no /proc, or a mount table that
+    // describes the outer tree; the file system itself still says its type.
+    struct statfs st {};
+    if (::statfs(realPath.c_str(), &st) != 0) return false;
+    facts.typeName = FileSystemTypeFromMagic(static_cast<uint64_t>(static_cast<unsigned long>(st.f_type)));
+    facts.mountPoint = SameDeviceTop(realPath);
+  }
+  bool fuse = facts.typeName.compare(0, 4, "fuse") == 0;
+  facts.kind = ClassifyFileSystem(facts.typeName, fuse && HasNtfsAttribute(realPath));
   facts.remote = facts.kind == FileSystemKind::kNetwork;
   facts.totalBytes = space.total;
   facts.freeBytes = space.free;

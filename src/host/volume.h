@@ -55,13 +55,16 @@ enum class FileSystemKind {
 struct VolumeFacts {
   FileSystemKind kind = FileSystemKind::kOther;
   std::string typeName;    // as the mount table names it: "ext4", "fuseblk"
+                           // (or FileSystemTypeFromMagic, see below)
   std::string mountPoint;  // host path of the mount that holds the path
   bool remote = false;     // kind == kNetwork
   uint64_t totalBytes = 0;  // both 0 when the volume reports no size
   uint64_t freeBytes = 0;
 };
-// Fails for a path off drive Z:, when the mount table cannot be read or names
-// no mount for the path, or when the host refuses the space query.
+// When the mount table cannot be read or names no mount for the path, the
+// type comes from the file system's magic number and the mount point is the
+// highest folder on the same device. Fails for a path off drive Z:, or when
+// the host refuses the space or type query.
 bool GetVolumeFacts(std::u16string_view enginePath, VolumeFacts& out);
 
 // Whether `path` lies on NTFS. Fails (leaving `isNtfs` alone) when the path has
@@ -95,6 +98,10 @@ const MountEntry* FindMount(const std::vector<MountEntry>& mounts, std::string_v
 // whether the path shows the attribute "system.ntfs_attrib_be", the only sign
 // that a generic FUSE block mount ("fuseblk") is NTFS.
 FileSystemKind ClassifyFileSystem(std::string_view typeName, bool ntfsAttributeSeen);
+
+// The mount-table name of a file system by its superblock magic number
+// (statfs f_type): "vfat", "ntfs3", "nfs" ...; "0x..." for one not known.
+std::string FileSystemTypeFromMagic(uint64_t magic);
 
 // The nearest existing ancestor of `hostPath` (the path itself when it
 // exists), absolute with symbolic links resolved. Fails for a relative path.

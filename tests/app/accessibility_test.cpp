@@ -124,7 +124,7 @@ class AccessibilityTest : public QObject {
         menu->close();
       }
     });
-    QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(0, 0));
+    QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(0, 0), frame->TreePane()->mapToGlobal(QPoint(0, 0)));
     QApplication::sendEvent(frame->TreePane(), &menuKey);
     QCOMPARE(commands, (QStringList{"開く(&O)", "復元(&R)", "プロパティ(&P)"}));
     QCOMPARE(frame->TreePane()->SelectedFolderPath(), QStringLiteral("C:\\Data"));

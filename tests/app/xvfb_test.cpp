@@ -5,7 +5,6 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QtTest>
-#include <unistd.h>
 
 #include "app_fixture.h"
 
@@ -24,17 +23,20 @@ class XvfbTest : public QObject {
     AppHarness h;
     const auto files = h.WriteSampleSet();
 
-    // A display number of this test's own, free of any other server.
-    int display = 300 + static_cast<int>(::getpid() % 400);
-    while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(display))) ++display;
+    // The server picks a free display itself and names it once it accepts
+    // connections, so servers of tests running at once never collide.
     QProcess server;
-    server.start(xvfb, {QStringLiteral(":%1").arg(display), QStringLiteral("-screen"), QStringLiteral("0"),
+    server.setProcessChannelMode(QProcess::SeparateChannels);
+    server.setStandardErrorFile(QProcess::nullDevice());
+    server.start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"), QStringLiteral("0"),
                         QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-ac")});
     QVERIFY(server.waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(display)), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(server.canReadLine() || server.state() != QProcess::Running, 60000);
+    const QByteArray display = server.readLine().trimmed();
+    QVERIFY2(!display.isEmpty(), "Xvfb ended without naming its display");
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":%1").arg(display));
+    env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":") + QString::fromLatin1(display));
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), h.Path(QString()));
     env.insert(QStringLiteral("TESSERA_TEST_STATE"), h.Path(QStringLiteral("state")));

@@ -60,7 +60,7 @@ class Script {
 // Streams made by other implementations.
 
 TEST(ExplodeVectors, EveryListedStreamDecodesToItsOutput) {
-  const std::string dir = std::string(TESSERA_SHARED_DIR) + "/dcl-vectors/";
+  const std::string dir = std::string(TESSERA_SOURCE_DIR) + "/tests/data/dcl-vectors/";
   std::ifstream manifest(dir + "MANIFEST.txt");
   ASSERT_TRUE(manifest) << "missing " << dir << "MANIFEST.txt";
   std::string line;
@@ -98,7 +98,7 @@ TEST(ExplodeVectors, EveryListedStreamDecodesToItsOutput) {
 }
 
 TEST(ExplodeVectors, DecodeTheSameWhateverTheReadSizes) {
-  const std::string dir = std::string(TESSERA_SHARED_DIR) + "/dcl-vectors/";
+  const std::string dir = std::string(TESSERA_SOURCE_DIR) + "/tests/data/dcl-vectors/";
   for (const char* name : {"text-ascii-4k", "bin-binary-4k", "rep-binary-1k"}) {
     SCOPED_TRACE(name);
     const auto stream = ReadFile(dir + name + ".imp");

@@ -109,7 +109,9 @@ TEST_F(QPMFileTest, ChecksumRuleDependsOnVersion) {
     image[40] ^= 0x01;  // a byte of the archives table, after the checksum was taken
     const bool first = plan.version == kManage10;
     EXPECT_EQ(LoadImage(image), first) << version;
-    if (!first) EXPECT_EQ(file_.GetLastFailure(), QPMFailure::kChecksum);
+    if (!first) {
+      EXPECT_EQ(file_.GetLastFailure(), QPMFailure::kChecksum);
+    }
     plan.checksum = 0;
     image = BuildManagementImage(plan);
     image[40] ^= 0x01;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 
 #include "host/host_path.h"
@@ -165,6 +166,7 @@ class VolumeTest : public ::testing::Test {
   std::u16string Engine(const std::string& hostPath) const { return host::ToEnginePath(hostPath); }
 
   std::string dir_;
+  bool answer_ = false;
 };
 
 TEST_F(VolumeTest, NearestExistingAncestorStandsForPathsNotYetMade) {
@@ -259,26 +261,42 @@ TEST_F(VolumeTest, NtfsAndNetworkQueriesAnswerPerMount) {
   EXPECT_EQ(facts.kind, FileSystemKind::kNetwork);
 }
 
-TEST_F(VolumeTest, QueriesFailWhenTheVolumeCannotBeTold) {
-  bool answer = true;
+TEST_F(VolumeTest, WithoutTheMountTableTheFileSystemItselfSaysItsType) {
+  host::VolumeFacts listed;
+  ASSERT_TRUE(host::GetVolumeFacts(Engine(dir_), listed));
+
+  // No /proc (a plain chroot), or a table of the outer tree that does not
+  // list the target's mount: both answer as the real table does.
+  const std::function<void()> tables[] = {
+      [] { host::SetMountTableReader([](std::string&) { return false; }); },
+      [this] { UseMountTable("1 0 0:1 / /elsewhere rw - ext4 /dev/a rw\n"); },
+  };
+  for (const auto& useTable : tables) {
+    useTable();
+    host::VolumeFacts facts;
+    ASSERT_TRUE(host::GetVolumeFacts(Engine(dir_ + "/not/made/yet"), facts));
+    EXPECT_EQ(facts.kind, listed.kind);
+    EXPECT_FALSE(facts.typeName.empty());
+    EXPECT_EQ(facts.typeName.find("0x"), std::string::npos) << facts.typeName;
+    EXPECT_EQ(dir_.compare(0, facts.mountPoint.size(), facts.mountPoint), 0) << facts.mountPoint;
+    EXPECT_EQ(facts.totalBytes, listed.totalBytes);
+    bool answer = true;
+    ASSERT_TRUE(host::IsNtfsVolume(Engine(dir_), answer));
+    EXPECT_EQ(answer, listed.kind == FileSystemKind::kNtfs);
+  }
+
+  // The magic numbers name the kinds whose rules differ.
+  EXPECT_EQ(host::ClassifyFileSystem(host::FileSystemTypeFromMagic(0x4D44), false), FileSystemKind::kFat);
+  EXPECT_EQ(host::ClassifyFileSystem(host::FileSystemTypeFromMagic(0x7366746E), false), FileSystemKind::kNtfs);
+  EXPECT_EQ(host::ClassifyFileSystem(host::FileSystemTypeFromMagic(0x65735546), true), FileSystemKind::kNtfs);
+  EXPECT_EQ(host::ClassifyFileSystem(host::FileSystemTypeFromMagic(0xFE534D42), false), FileSystemKind::kNetwork);
+  EXPECT_EQ(host::FileSystemTypeFromMagic(0x12345678), "0x12345678");
+
+  // Off drive Z: there is no volume at all.
   host::VolumeFacts facts;
-
-  // Off drive Z: there is no volume root at all.
-  EXPECT_FALSE(host::IsNtfsVolume(u"C:\\Users", answer));
-  EXPECT_FALSE(host::IsNetworkDrive(u"D:\\", answer));
   EXPECT_FALSE(host::GetVolumeFacts(u"C:\\Users", facts));
-
-  host::SetMountTableReader([](std::string&) { return false; });
-  EXPECT_FALSE(host::IsNtfsVolume(Engine(dir_), answer));
-  EXPECT_FALSE(host::IsNetworkDrive(Engine(dir_), answer));
-  EXPECT_TRUE(answer);  // left alone on failure
-
-  UseMountTable("1 0 0:1 / /elsewhere rw - ext4 /dev/a rw\n");
-  EXPECT_FALSE(host::GetVolumeFacts(Engine(dir_), facts));
-
-  // Space does not depend on the mount table.
-  host::DiskSpace space;
-  EXPECT_TRUE(host::GetDiskSpace(Engine(dir_), space));
+  EXPECT_FALSE(host::IsNtfsVolume(u"C:\\Users", answer_));
+  EXPECT_FALSE(host::IsNetworkDrive(u"D:\\", answer_));
 }
 
 TEST_F(VolumeTest, RealMountTableNamesTheScratchFolderVolume) {

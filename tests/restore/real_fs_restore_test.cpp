@@ -174,8 +174,12 @@ TEST_P(WholeArchive, RestoresContentsTimesAndAttributesAsFarAsTheVolumeKeepsThem
     SCOPED_TRACE(files[i].string());
     ExpectWriteTime(kind, files[i], plan.entries[i].modified);
     // fusefat shows the write time for the access time too.
-    if (kind != VolumeKind::kFat32) EXPECT_EQ(TimesOf(files[i]).access, kAccessed);
-    if (kind == VolumeKind::kNtfs) EXPECT_EQ(NtfsCreationTime(files[i]), kCreated);
+    if (kind != VolumeKind::kFat32) {
+      EXPECT_EQ(TimesOf(files[i]).access, kAccessed);
+    }
+    if (kind == VolumeKind::kNtfs) {
+      EXPECT_EQ(NtfsCreationTime(files[i]), kCreated);
+    }
   }
   for (const fs::path& folder : {out / "Sub", out / "Sub" / "Deep", out / "Empty"}) {
     SCOPED_TRACE(folder.string());

@@ -478,7 +478,9 @@ std::vector<std::vector<uint8_t>> SplitImage(const std::vector<uint8_t>& image, 
 std::filesystem::path VolumePath(const std::filesystem::path& firstVolume, unsigned k) {
   if (k == 0) return firstVolume;
   std::filesystem::path path = firstVolume;
-  path += "." + std::to_string(k);
+  // Two appends: GCC 12 takes "." + string for an overlapping copy (-Wrestrict).
+  path += ".";
+  path += std::to_string(k);
   return path;
 }
 
