@@ -65,7 +65,13 @@ host::RunFolder* RootFor(const QString& setting) {
   const std::string parentPath = ParentPath(setting);
   if (parentPath.empty() || parentPath[0] != '/') return nullptr;
   std::lock_guard<std::mutex> lock(rootsMutex);
-  if (host::RunFolder* found = FindRoot(parentPath)) return found->Intact() ? found : nullptr;
+  if (host::RunFolder* found = FindRoot(parentPath)) {
+    if (found->Intact()) return found;
+    // Removed from outside (a clean-up of temporary folders): made anew.
+    // Anything else in its place is refused.
+    if (!found->Gone()) return nullptr;
+    std::erase_if(Roots(), [found](const auto& root) { return root.get() == found; });
+  }
   // The setting may name a folder that is not there yet: it is made, with
   // what is missing above it, as a restore target is.
   QDir().mkpath(QString::fromStdString(parentPath));
@@ -86,7 +92,8 @@ QString RootPathFor(const QString& setting) {
   if (parentPath.empty() || parentPath[0] != '/') return {};
   {
     std::lock_guard<std::mutex> lock(rootsMutex);
-    if (host::RunFolder* found = FindRoot(parentPath)) return QString::fromStdString(found->Path());
+    host::RunFolder* found = FindRoot(parentPath);
+    if (found != nullptr && !found->Gone()) return QString::fromStdString(found->Path());
     const std::string known = host::RunFolder::PathIfKnown(parentPath, kRestoreFolderName);
     if (!known.empty()) return QString::fromStdString(known);
   }

@@ -292,6 +292,11 @@ bool RunFolder::Intact() const {
   return again.Valid() && ::fstat(again.Get(), &st) == 0 && st.st_dev == device_ && st.st_ino == inode_;
 }
 
+bool RunFolder::Gone() const {
+  struct stat st;
+  return ::fstatat(parent_.Get(), name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
+}
+
 bool RunFolder::Remove() {
   struct stat st;
   if (::fstatat(parent_.Get(), name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;

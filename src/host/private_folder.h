@@ -90,6 +90,8 @@ class RunFolder {
   int Fd() const { return fd_.Get(); }
   // Its path still leads to it, and it is still private.
   bool Intact() const;
+  // Its name is no longer in the parent (removed by someone else).
+  bool Gone() const;
   // Removes it with what it holds (RemoveTreeAt), only when its name in the
   // parent still names it.
   bool Remove();
