@@ -14,10 +14,12 @@
 #include <QFile>
 #include <QtTest>
 #include <functional>
+#include <memory>
 
 #include "app/auto_restore_dlg.h"
 #include "app/left_view.h"
 #include "app/main_frame.h"
+#include "app/qpx_data_object.h"
 #include "app/qpx_manager_view.h"
 #include "app/temporary_restore.h"
 #include "app_fixture.h"
@@ -121,6 +123,23 @@ class TemporaryRestoreTest : public QObject {
     QCOMPARE(latest, root + QStringLiteral("/4/C/Data/a.txt"));
     QCOMPARE(ReadAll(latest), QByteArray("a3"));
     QCOMPARE(ReadAll(first), QByteArray("a0"));
+    // Dragged out: private whatever the umask, but not read-only, as the
+    // target moves them.
+    const mode_t umask = ::umask(0);
+    ::umask(umask);
+    app::CQPXManagerView* list = s.app->MainFrame()->ListPane();
+    list->clearSelection();
+    for (int row = 0; row < list->model()->rowCount(); ++row) {
+      const QModelIndex index = list->model()->index(row, 0);
+      if (index.data().toString() == QStringLiteral("Old") || index.data().toString() == QStringLiteral("a.txt"))
+        list->selectionModel()->select(index, QItemSelectionModel::Select);
+    }
+    std::unique_ptr<app::CQPXDataObject> drag(list->MakeDragData());
+    drag->Dropped();
+    QCOMPARE(drag->urls().size(), 2);
+    QCOMPARE(ModeOf(latest), mode_t(0600 & ~umask));
+    QCOMPARE(ModeOf(root + QStringLiteral("/4/C/Data/Old")), mode_t(0700 & ~umask));
+    QCOMPARE(ModeOf(root + QStringLiteral("/4/C/Data/Old/b.txt")), mode_t(0600 & ~umask));
     QVERIFY(s.otherModals.isEmpty());
     QVERIFY(s.watcher.Texts().isEmpty());
 
