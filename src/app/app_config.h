@@ -44,7 +44,10 @@ class CAppConfig {
   const QString& DefaultTemp() const { return default_; }
   const QString& TempFolder() const { return temp_; }
   void SetTempFolder(const QString& folder) { temp_ = folder; }
-  // The setting with one trailing separator removed, then "/TesseraRestore".
+  // The setting with one trailing separator removed, then "/TesseraRestore":
+  // the temporary restore folder's name where nobody else can add names.
+  // Where the copies of a pane folder really go is TemporaryCopyFolder's
+  // answer (temporary_restore.h).
   QString RestoreFolder() const;
 
  private:
