@@ -147,6 +147,16 @@ class StartupTest : public QObject {
     QVERIFY(watcher.Texts().isEmpty());
   }
 
+  void aFailedSaveIsTold() {
+    AppHarness h;
+    ModalWatcher watcher;
+    QVERIFY(QDir().mkpath(h.ConfigFile()));  // a folder where the file should be
+    h.Start().Config().SetTempFolder(h.Path(QStringLiteral("chosen")));
+    h.Stop();
+    QCOMPARE(watcher.Texts(), QStringList{QString::fromUtf8(app::kConfigSaveFailed).arg(h.ConfigFile())});
+    QVERIFY(QFileInfo(h.ConfigFile()).isDir());
+  }
+
   void aSecondCopyIsRefusedAndTheFirstGoesOn() {
     QTemporaryDir dir;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
