@@ -53,7 +53,7 @@ QString HelpFilePath(const QString& executableFolder) {
 }
 
 QString LauncherText(const QString& executable) {
-  const QString exec = EscapeValue(QuoteExecArgument(executable) + QStringLiteral(" %f"));
+  const QString exec = EscapeValue(QuoteExecArgument(executable) + QStringLiteral(" -- %f"));
   return QStringLiteral(
              "[Desktop Entry]\n"
              "Type=Application\n"

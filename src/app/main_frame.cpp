@@ -73,7 +73,7 @@ CMainFrame::CMainFrame(CQPXManagerApp& app) : app_(app) {
       [this](const QString& folder, const QStringList& names, bool quiet) {
         return RunTemporaryRestore(app_, folder, names, quiet);
       },
-      [this] { return app_.Config().RestoreFolder(); });
+      [this](const QString& folder) { return TemporaryCopyFolder(app_, folder); });
   setAcceptDrops(true);
   connect(bar_, &CGenerationInputBar::GenerationChosen, this, [this](int index) { app_.SelectGeneration(index); });
   connect(bar_, &CGenerationInputBar::RestoreClicked, this, &CMainFrame::OnRestore);

@@ -9,7 +9,9 @@
 #include <QTimer>
 #include <QUrl>
 
+#include "app/app_texts.h"
 #include "app/qpx_data_object.h"
+#include "app/temporary_restore.h"
 
 namespace app {
 
@@ -85,7 +87,7 @@ QStringList CQPXManagerView::SelectedNames() const {
   return names;
 }
 
-void CQPXManagerView::SetTemporaryRestore(TemporaryRestore restore, std::function<QString()> restoreFolder) {
+void CQPXManagerView::SetTemporaryRestore(TemporaryRestore restore, RestoreFolderOf restoreFolder) {
   temporaryRestore_ = std::move(restore);
   restoreFolder_ = std::move(restoreFolder);
 }
@@ -105,14 +107,21 @@ void CQPXManagerView::OpenSelection() {
   }
   if (!temporaryRestore_ || !restoreFolder_) return;
   const QString name = entry->name;
-  if (!temporaryRestore_(currentFolder_, {name}, true)) return;
-  QDesktopServices::openUrl(QUrl::fromLocalFile(QDir(restoreFolder_()).filePath(name)));
+  const QString folder = currentFolder_;
+  if (!temporaryRestore_(folder, {name}, true)) return;
+  QDesktopServices::openUrl(QUrl::fromLocalFile(QDir(restoreFolder_(folder)).filePath(name)));
 }
 
 CQPXDataObject* CQPXManagerView::MakeDragData() {
   const QStringList names = SelectedNames();
   if (names.isEmpty() || !temporaryRestore_ || !restoreFolder_) return nullptr;
-  const QDir target(restoreFolder_());
+  const QString folder = restoreFolder_(currentFolder_);
+  // No temporary restore folder of this user's: nothing to offer.
+  if (folder.isEmpty()) {
+    ShowErrorMessage(kTemporaryFolderRefused);
+    return nullptr;
+  }
+  const QDir target(folder);
   QList<QUrl> files;
   for (const QString& name : names) files << QUrl::fromLocalFile(target.filePath(name));
   // The entries of this drag, not whatever is selected when the target

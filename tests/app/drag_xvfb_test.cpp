@@ -5,6 +5,7 @@
 // button is let go, and a drag cancelled with Escape or the right button, or
 // dropped onto the program's own window, restores nothing.
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -175,8 +176,12 @@ class DragXvfbTest : public QObject {
 
   QString Report() const { return h_.Path(QStringLiteral("report")); }
 
+  // Copies are kept per generation and folder below the temporary restore folder.
   QStringList RestoredFiles() const {
-    return QDir(h_.Path(QStringLiteral("tmp/TesseraRestore"))).entryList(QDir::Files | QDir::NoDotAndDotDot);
+    QStringList files;
+    QDirIterator it(h_.Path(QStringLiteral("tmp/TesseraRestore")), QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) files << it.next();
+    return files;
   }
 
   void Xdotool(const QStringList& arguments) {
