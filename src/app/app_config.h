@@ -11,6 +11,7 @@ inline constexpr char kConfigFileName[] = "Tessera.ini";
 inline constexpr char kConfigSection[] = "config";
 inline constexpr char kTempPathKey[] = "TempPath";
 inline constexpr char kRestoreFolderName[] = "TesseraRestore";
+inline constexpr char kLastTargetKey[] = "LastRestoreTarget";
 
 // Where the file lives: beside the executable when that folder can be
 // written, otherwise in `fallbackFolder` (the user's configuration folder).
@@ -38,11 +39,17 @@ class CAppConfig {
   void SetTempFolder(const QString& folder) { temp_ = folder; }
   // The setting with one trailing separator removed, then "/TesseraRestore".
   QString RestoreFolder() const;
+  // The restore target the user chose last (a host path), or empty: the
+  // restore dialog proposes it, and nothing else, next time.
+  const QString& LastRestoreTarget() const { return lastTarget_; }
+  void SetLastRestoreTarget(const QString& folder);
 
  private:
   QString filePath_;
   QString default_;
   QString temp_;
+  QString lastTarget_;
+  bool lastTargetChanged_ = false;
 };
 
 // Deletes the temporary restore folder and what it holds. A link in its

@@ -29,6 +29,9 @@ struct AppOptions {
   QString configFile;
   // The single-instance lock; empty: "Tessera.lock" in the user's runtime folder.
   QString lockFile;
+  // Nobody looks at the screen (a screenshot run): what would be a message
+  // box at start-up goes to standard error only.
+  bool unattended = false;
 };
 
 class CQPXManagerApp : public QObject, public CShowTaskProgressDlgConnector, public IncrementalBackup::IManagerUser {

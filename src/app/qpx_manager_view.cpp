@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include "app/desktop_integration.h"
 #include "app/qpx_data_object.h"
 
 namespace app {
@@ -106,7 +107,7 @@ void CQPXManagerView::OpenSelection() {
   if (!temporaryRestore_ || !restoreFolder_) return;
   const QString name = entry->name;
   if (!temporaryRestore_(currentFolder_, {name}, true)) return;
-  QDesktopServices::openUrl(QUrl::fromLocalFile(QDir(restoreFolder_()).filePath(name)));
+  OpenWithDesktop(QDir(restoreFolder_()).filePath(name));
 }
 
 CQPXDataObject* CQPXManagerView::MakeDragData() {
@@ -116,10 +117,14 @@ CQPXDataObject* CQPXManagerView::MakeDragData() {
   QList<QUrl> files;
   for (const QString& name : names) files << QUrl::fromLocalFile(target.filePath(name));
   // The entries of this drag, not whatever is selected when the target
-  // asks: the list it was given must be what is restored.
-  return new CQPXDataObject(std::move(files), [restore = temporaryRestore_, folder = currentFolder_, names] {
-    return restore(folder, names, false);
-  });
+  // asks: the list it was given must be what is restored. Held by value:
+  // the drag may be gone before its restore ends.
+  return new CQPXDataObject(
+      std::move(files),
+      [restore = temporaryRestore_, folder = currentFolder_, names] { return restore(folder, names, false); },
+      [folder = target.path(), window = QPointer<QWidget>(window())](bool restored) {
+        if (restored) TellDropAbandoned(folder, window);
+      });
 }
 
 void CQPXManagerView::startDrag(Qt::DropActions) {

@@ -7,6 +7,7 @@
 #include "app/main_frame.h"
 #include "app/qpx_manager_app.h"
 #include "app/restore_selection.h"
+#include "host/remove_tree.h"
 
 namespace app {
 namespace {
@@ -28,7 +29,7 @@ class CDropRestoreDlg : public CAutoRestoreDlg {
 
 }  // namespace
 
-bool RunTemporaryRestore(CQPXManagerApp& app, const QString& folder, const QStringList& names, bool quiet) {
+bool RunTemporaryRestore(CQPXManagerApp& app, QString folder, QStringList names, bool quiet) {
   const QString target = app.Config().RestoreFolder();
   // A folder that cannot be made is reported by the dialog's own checks.
   QDir().mkpath(target);
@@ -54,6 +55,10 @@ bool RunTemporaryRestore(CQPXManagerApp& app, const QString& folder, const QStri
     succeeded = dialog.Succeeded();
   }
   UnmarkFolder(app, folder);
+  // A drop that did not deliver leaves nothing half restored behind.
+  if (!quiet && !succeeded) {
+    for (const QString& name : names) host::RemoveTreeAt(target.toStdString(), name.toStdString());
+  }
   return succeeded;
 }
 

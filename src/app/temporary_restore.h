@@ -16,7 +16,9 @@ class CQPXManagerApp;
 // `folder` is the pane path the entries are in ("C:\Data"), `names` their
 // texts. Quiet: the dialog stays hidden and raises no error box (opening a
 // file); otherwise it is shown over the main window, which is brought to the
-// front first (a drop). True when the restore succeeded.
-bool RunTemporaryRestore(CQPXManagerApp& app, const QString& folder, const QStringList& names, bool quiet);
+// front first (a drop). True when the restore succeeded; what a drop's
+// restore that failed or was cancelled left is removed again. The arguments
+// are copies: a drop's own may be deleted while the restore runs.
+bool RunTemporaryRestore(CQPXManagerApp& app, QString folder, QStringList names, bool quiet);
 
 }  // namespace app
