@@ -237,10 +237,6 @@ bool CRestoreProgressDlg::TakeChosenTarget(const QString& chosen) {
     ShowErrorMessage(RestoreText::kNoDriveLetter);
     return false;
   }
-  if (!QFileInfo(chosen).isDir()) {
-    ShowErrorText(QString::fromUtf8(RestoreFixedText::kTargetMissing).arg(chosen));
-    return false;
-  }
   SetTargetFolder(chosen);
   app_.Config().SetLastRestoreTarget(chosen);
   return true;
@@ -250,8 +246,17 @@ bool CRestoreProgressDlg::TakeTypedTarget() {
   if (running_) return false;
   const QString typed = targetEdit_->text().trimmed();
   if (typed == target_) return true;
-  // Checked as a chosen folder is; a refused one gives the field back.
-  const bool taken = !typed.isEmpty() && TakeChosenTarget(QDir::cleanPath(typed));
+  // Checked as a chosen folder is, and it must be there, as anything the
+  // folder dialog offers is; a refused one gives the field back.
+  const bool network = IsUnmountedNetworkLocation(typed);
+  const QString folder = network ? typed : QDir::cleanPath(typed);
+  bool taken = false;
+  if (typed.isEmpty())
+    taken = false;
+  else if (!network && QDir::isAbsolutePath(folder) && !QFileInfo(folder).isDir())
+    ShowErrorText(QString::fromUtf8(RestoreFixedText::kTargetMissing).arg(folder));
+  else
+    taken = TakeChosenTarget(folder);
   if (!taken) targetEdit_->setText(target_);
   return taken;
 }
