@@ -226,12 +226,13 @@ class DragOpenTest : public QObject {
     QCOMPARE(s.MarkedBytes(), uint64_t{0});
   }
 
-  void restoreStoppedByTheUserGivesTheTargetNothing() {
+  void restoreStoppedByTheUserGivesTheTargetNothingAndLeavesNothing() {
     Shown s;
     // An earlier copy makes the restore ask whether to overwrite it, which
-    // holds the run while the user cancels it from the restore window.
+    // holds the run, past the first file, while the user cancels it from
+    // the restore window.
     QVERIFY(QDir().mkpath(s.Restored()));
-    QFile earlier(s.Restored(QStringLiteral("a.txt")));
+    QFile earlier(s.Restored(QStringLiteral("keep.txt")));
     QVERIFY(earlier.open(QIODevice::WriteOnly) && earlier.write("old") == 3);
     earlier.close();
     ModalWatcher watcher(QMessageBox::Yes);
@@ -253,6 +254,8 @@ class DragOpenTest : public QObject {
     QVERIFY(given.isEmpty());
     QVERIFY(data->RestoreMade() && !data->RestoreSucceeded());
     QCOMPARE(s.MarkedBytes(), uint64_t{0});
+    // What the stopped drop had written is gone at once.
+    QVERIFY(QDir(s.Restored()).isEmpty());
   }
 
   void mainWindowRefusesEveryDrop() {
