@@ -33,15 +33,28 @@ CAppConfig::CAppConfig(QString filePath, QString defaultTempFolder)
 void CAppConfig::Load() {
   // The value is taken as it stands: a trailing separator in the file stays.
   temp_ = ReadIniValue(filePath_, QString::fromLatin1(kConfigSection), QString::fromLatin1(kTempPathKey)).value_or(default_);
+  lastTarget_ = ReadIniValue(filePath_, QString::fromLatin1(kConfigSection), QString::fromLatin1(kLastTargetKey)).value_or(QString());
+  lastTargetChanged_ = false;
 }
 
-bool CAppConfig::NeedsSaving() const { return temp_.compare(default_, Qt::CaseInsensitive) != 0; }
+void CAppConfig::SetLastRestoreTarget(const QString& folder) {
+  if (folder == lastTarget_) return;
+  lastTarget_ = folder;
+  lastTargetChanged_ = true;
+}
+
+bool CAppConfig::NeedsSaving() const { return temp_.compare(default_, Qt::CaseInsensitive) != 0 || lastTargetChanged_; }
 
 bool CAppConfig::Save() const {
   if (!NeedsSaving()) return true;
   if (filePath_.isEmpty()) return false;
   QDir().mkpath(QFileInfo(filePath_).absolutePath());
-  return WriteIniValue(filePath_, QString::fromLatin1(kConfigSection), QString::fromLatin1(kTempPathKey), temp_);
+  const QString section = QString::fromLatin1(kConfigSection);
+  bool saved = true;
+  if (temp_.compare(default_, Qt::CaseInsensitive) != 0)
+    saved = WriteIniValue(filePath_, section, QString::fromLatin1(kTempPathKey), temp_);
+  if (lastTargetChanged_) saved = WriteIniValue(filePath_, section, QString::fromLatin1(kLastTargetKey), lastTarget_) && saved;
+  return saved;
 }
 
 QString CAppConfig::RestoreFolder() const {

@@ -12,6 +12,7 @@ inline constexpr char kConfigFileName[] = "Tessera.ini";
 inline constexpr char kConfigSection[] = "config";
 inline constexpr char kTempPathKey[] = "TempPath";
 inline constexpr char kRestoreFolderName[] = "TesseraRestore";
+inline constexpr char kLastTargetKey[] = "LastRestoreTarget";
 
 // Where the file lives: "tessera/Tessera.ini" in the user's configuration
 // folder ($XDG_CONFIG_HOME, else ~/.config); empty when there is none.
@@ -49,11 +50,17 @@ class CAppConfig {
   // Where the copies of a pane folder really go is TemporaryCopyFolder's
   // answer (temporary_restore.h).
   QString RestoreFolder() const;
+  // The restore target the user chose last (a host path), or empty: the
+  // restore dialog proposes it, and nothing else, next time.
+  const QString& LastRestoreTarget() const { return lastTarget_; }
+  void SetLastRestoreTarget(const QString& folder);
 
  private:
   QString filePath_;
   QString default_;
   QString temp_;
+  QString lastTarget_;
+  bool lastTargetChanged_ = false;
 };
 
 }  // namespace app

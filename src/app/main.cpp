@@ -152,7 +152,9 @@ int main(int argc, char** argv) {
   Describe(parser, screenshot);
   parser.process(application);
 
-  app::CQPXManagerApp tessera;
+  app::AppOptions options;
+  options.unattended = parser.isSet(screenshot);
+  app::CQPXManagerApp tessera(std::move(options));
   if (!tessera.InitInstance(parser.positionalArguments() + files)) return 1;
   WriteStateForTests(tessera);
   int status = 0;

@@ -70,8 +70,8 @@ CMainFrame::CMainFrame(CQPXManagerApp& app) : app_(app) {
   connect(list_, &CQPXManagerView::FolderOpened, this, [this](const QString& path) { tree_->SelectFolder(path); });
   connect(list_, &CQPXManagerView::RestoreRequested, this, &CMainFrame::RestoreListSelection);
   list_->SetTemporaryRestore(
-      [this](const QString& folder, const QStringList& names, bool quiet) {
-        return RunTemporaryRestore(app_, folder, names, quiet);
+      [this](QString folder, QStringList names, bool quiet) {
+        return RunTemporaryRestore(app_, std::move(folder), std::move(names), quiet);
       },
       [this](const QString& folder) { return TemporaryCopyFolder(app_, folder); });
   setAcceptDrops(true);

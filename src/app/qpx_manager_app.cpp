@@ -69,6 +69,7 @@ bool CQPXManagerApp::InitInstance(const QStringList& arguments) {
     lock_.reset();
     // Also said on the terminal, for a start from a script or a shell.
     std::fprintf(stderr, "tessera: %s\n", AppText(Text::kAlreadyRunning).toUtf8().constData());
+    if (options_.unattended) return false;
     QMessageBox box(QMessageBox::Warning, AppText(Text::kCaption), AppText(Text::kAlreadyRunning), QMessageBox::Ok);
     box.exec();
     return false;

@@ -30,6 +30,9 @@ struct AppOptions {
   // The single-instance lock; empty: "Tessera.lock" in the user's runtime
   // folder, else in "tessera" in the user's cache folder.
   QString lockFile;
+  // Nobody looks at the screen (a screenshot run): what would be a message
+  // box at start-up goes to standard error only.
+  bool unattended = false;
 };
 
 class CQPXManagerApp : public QObject, public CShowTaskProgressDlgConnector, public IncrementalBackup::IManagerUser {

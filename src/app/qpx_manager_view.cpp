@@ -10,6 +10,7 @@
 #include <QUrl>
 
 #include "app/app_texts.h"
+#include "app/desktop_integration.h"
 #include "app/qpx_data_object.h"
 #include "app/temporary_restore.h"
 
@@ -109,7 +110,7 @@ void CQPXManagerView::OpenSelection() {
   const QString name = entry->name;
   const QString folder = currentFolder_;
   if (!temporaryRestore_(folder, {name}, true)) return;
-  QDesktopServices::openUrl(QUrl::fromLocalFile(QDir(restoreFolder_(folder)).filePath(name)));
+  OpenWithDesktop(QDir(restoreFolder_(folder)).filePath(name));
 }
 
 CQPXDataObject* CQPXManagerView::MakeDragData() {
@@ -125,10 +126,14 @@ CQPXDataObject* CQPXManagerView::MakeDragData() {
   QList<QUrl> files;
   for (const QString& name : names) files << QUrl::fromLocalFile(target.filePath(name));
   // The entries of this drag, not whatever is selected when the target
-  // asks: the list it was given must be what is restored.
-  return new CQPXDataObject(std::move(files), [restore = temporaryRestore_, folder = currentFolder_, names] {
-    return restore(folder, names, false);
-  });
+  // asks: the list it was given must be what is restored. Held by value:
+  // the drag may be gone before its restore ends.
+  return new CQPXDataObject(
+      std::move(files),
+      [restore = temporaryRestore_, folder = currentFolder_, names] { return restore(folder, names, false); },
+      [folder = target.path(), window = QPointer<QWidget>(window())](bool restored) {
+        if (restored) TellDropAbandoned(folder, window);
+      });
 }
 
 void CQPXManagerView::startDrag(Qt::DropActions) {

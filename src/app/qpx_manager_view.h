@@ -37,7 +37,7 @@ class CQPXManagerView : public QListView {
   // Restores entries of `folder` into the temporary restore folder, quietly
   // (hidden, no error boxes) or with the restore window shown; true when
   // they are all there.
-  using TemporaryRestore = std::function<bool(const QString& folder, const QStringList& names, bool quiet)>;
+  using TemporaryRestore = std::function<bool(QString folder, QStringList names, bool quiet)>;
   // The host folder the entries of a pane folder are restored into.
   using RestoreFolderOf = std::function<QString(const QString& folder)>;
   // The temporary restore and the host path of the folder it restores into.

@@ -168,6 +168,11 @@ bool RunTemporaryRestore(CQPXManagerApp& app, QString folder, QStringList names,
     succeeded = dialog.Succeeded();
   }
   UnmarkFolder(app, folder);
+  // A drop that did not deliver leaves nothing half restored behind.
+  if (!quiet && !succeeded) {
+    for (const QString& name : names) host::RemoveTreeAt(copies.Get(), name.toStdString());
+    return false;
+  }
   // Copies are for this user only, whatever the umask; the one opened in a
   // viewer is also kept from being changed there, where it would be lost.
   const mode_t files = quiet ? 0400 : 0600;

@@ -30,7 +30,8 @@ inline constexpr int kTemporaryFolderRefused = 199;
 // dialog runs takes nothing with it. Quiet: the dialog stays hidden and
 // raises no error box (opening a file), and the restored file is made
 // read-only; otherwise the dialog is shown over the main window, which is
-// brought to the front first (a drop). True when the restore succeeded.
+// brought to the front first (a drop). True when the restore succeeded;
+// what a drop's restore that failed or was cancelled left is removed again.
 bool RunTemporaryRestore(CQPXManagerApp& app, QString folder, QStringList names, bool quiet);
 
 // The host folder the entries of pane folder `folder` of the shown

@@ -229,7 +229,7 @@ class DragOpenTest : public QObject {
     QCOMPARE(s.MarkedBytes(), uint64_t{0});
   }
 
-  void restoreStoppedByTheUserGivesTheTargetNothing() {
+  void restoreStoppedByTheUserGivesTheTargetNothingAndLeavesNothing() {
     Shown s;
     // Damaged data makes the restore ask whether to go on, which holds the
     // run while the user cancels it from the restore window.
@@ -260,6 +260,8 @@ class DragOpenTest : public QObject {
     QVERIFY(given.isEmpty());
     QVERIFY(data->RestoreMade() && !data->RestoreSucceeded());
     QCOMPARE(s.MarkedBytes(), uint64_t{0});
+    // What the stopped drop had written is gone at once.
+    QVERIFY(QDir(s.Restored()).isEmpty());
   }
 
   void mainWindowRefusesEveryDrop() {
