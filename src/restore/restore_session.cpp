@@ -228,7 +228,7 @@ bool CRestoreSession::OnEvent(const RestoreEvent& event) {
       // The question's own line says why it is not right; this one says
       // where it was left, or why it could not be.
       if (event.systemError == 0)
-        LogLine(Escaped(Shown(event.text)) + Text(306));
+        LogLine(paths::ShownText(Shown(event.text)) + Text(306));
       else
         LogReason(event);
       return true;
