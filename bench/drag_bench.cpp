@@ -58,7 +58,7 @@ struct Loaded {
 void BM_DragDelivery(benchmark::State& state) {
   Loaded loaded(state.range(0) != 0);
   app::CQPXManagerView* list = loaded.app->MainFrame()->ListPane();
-  const QString restored = loaded.app->Config().RestoreFolder();
+  const QString restored = list->RestoreFolder();
   for (auto _ : state) {
     QDir(restored).removeRecursively();
     std::unique_ptr<app::CQPXDataObject> data(list->MakeDragData());

@@ -187,7 +187,7 @@ if [ -z "$window" ]; then
 fi
 program=$(DISPLAY=$display xdotool getwindowpid "$window")
 echo "window \"$(DISPLAY=$display xdotool getwindowname "$window")\" of: $(ps -o args= -p "$program")"
-ps -o args= -p "$program" | grep -q "^/usr/bin/tessera $out/set/set.qpx\$" || { stop_desktop; fail "the window is not the installed tessera's"; }
+ps -o args= -p "$program" | grep -q "^/usr/bin/tessera -- $out/set/set.qpx\$" || { stop_desktop; fail "the window is not the installed tessera's"; }
 kill "$program"
 wait "$opener" 2>/dev/null || true
 opener=

@@ -1,10 +1,10 @@
 #include "app/app_config.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 
 #include "app/ini_file.h"
+#include "host/private_folder.h"
 
 namespace app {
 namespace {
@@ -16,13 +16,16 @@ QString WithoutOneTrailingSeparator(QString folder) {
 
 }  // namespace
 
-QString ConfigFilePath(const QString& executableFolder, const QString& fallbackFolder) {
-  const QFileInfo folder(executableFolder);
-  const QString base = !executableFolder.isEmpty() && folder.isDir() && folder.isWritable() ? executableFolder : fallbackFolder;
-  return QDir(base).filePath(QString::fromLatin1(kConfigFileName));
+QString ConfigFilePath() {
+  const std::string folder = host::UserConfigFolder();
+  if (folder.empty()) return {};
+  return QString::fromStdString(folder) + QStringLiteral("/tessera/") + QString::fromLatin1(kConfigFileName);
 }
 
-QString DefaultTempFolder() { return WithoutOneTrailingSeparator(QDir::tempPath()); }
+QString DefaultTempFolder() {
+  const std::string folder = host::UserPrivateFolder();
+  return WithoutOneTrailingSeparator(folder.empty() ? QDir::tempPath() : QString::fromStdString(folder));
+}
 
 CAppConfig::CAppConfig(QString filePath, QString defaultTempFolder)
     : filePath_(std::move(filePath)), default_(std::move(defaultTempFolder)), temp_(default_) {}
@@ -30,26 +33,32 @@ CAppConfig::CAppConfig(QString filePath, QString defaultTempFolder)
 void CAppConfig::Load() {
   // The value is taken as it stands: a trailing separator in the file stays.
   temp_ = ReadIniValue(filePath_, QString::fromLatin1(kConfigSection), QString::fromLatin1(kTempPathKey)).value_or(default_);
+  lastTarget_ = ReadIniValue(filePath_, QString::fromLatin1(kConfigSection), QString::fromLatin1(kLastTargetKey)).value_or(QString());
+  lastTargetChanged_ = false;
 }
 
-bool CAppConfig::NeedsSaving() const { return temp_.compare(default_, Qt::CaseInsensitive) != 0; }
+void CAppConfig::SetLastRestoreTarget(const QString& folder) {
+  if (folder == lastTarget_) return;
+  lastTarget_ = folder;
+  lastTargetChanged_ = true;
+}
+
+bool CAppConfig::NeedsSaving() const { return temp_.compare(default_, Qt::CaseInsensitive) != 0 || lastTargetChanged_; }
 
 bool CAppConfig::Save() const {
   if (!NeedsSaving()) return true;
+  if (filePath_.isEmpty()) return false;
   QDir().mkpath(QFileInfo(filePath_).absolutePath());
-  return WriteIniValue(filePath_, QString::fromLatin1(kConfigSection), QString::fromLatin1(kTempPathKey), temp_);
+  const QString section = QString::fromLatin1(kConfigSection);
+  bool saved = true;
+  if (temp_.compare(default_, Qt::CaseInsensitive) != 0)
+    saved = WriteIniValue(filePath_, section, QString::fromLatin1(kTempPathKey), temp_);
+  if (lastTargetChanged_) saved = WriteIniValue(filePath_, section, QString::fromLatin1(kLastTargetKey), lastTarget_) && saved;
+  return saved;
 }
 
 QString CAppConfig::RestoreFolder() const {
   return WithoutOneTrailingSeparator(temp_) + u'/' + QString::fromLatin1(kRestoreFolderName);
-}
-
-bool RemoveRestoreFolder(const QString& restoreFolder) {
-  const QFileInfo info(restoreFolder);
-  if (info.isSymLink()) return QFile::remove(restoreFolder);
-  if (!info.exists()) return true;
-  if (!info.isDir()) return false;
-  return QDir(restoreFolder).removeRecursively();
 }
 
 }  // namespace app

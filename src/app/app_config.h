@@ -1,6 +1,7 @@
 // The configuration file "Tessera.ini" (section "config", key "TempPath")
 // and the temporary restore folder below the folder it names. Paths in the
-// file are host paths.
+// file are host paths. The file is the user's: it lives in the user's
+// configuration folder, never beside the executable.
 #pragma once
 
 #include <QString>
@@ -11,13 +12,19 @@ inline constexpr char kConfigFileName[] = "Tessera.ini";
 inline constexpr char kConfigSection[] = "config";
 inline constexpr char kTempPathKey[] = "TempPath";
 inline constexpr char kRestoreFolderName[] = "TesseraRestore";
+inline constexpr char kLastTargetKey[] = "LastRestoreTarget";
 
-// Where the file lives: beside the executable when that folder can be
-// written, otherwise in `fallbackFolder` (the user's configuration folder).
-QString ConfigFilePath(const QString& executableFolder, const QString& fallbackFolder);
+// Where the file lives: "tessera/Tessera.ini" in the user's configuration
+// folder ($XDG_CONFIG_HOME, else ~/.config); empty when there is none.
+QString ConfigFilePath();
 
-// The system temporary folder with one trailing separator removed.
+// A folder only this user may use (the runtime folder, else "tessera" in the
+// cache folder); the shared system temporary folder only when neither can be
+// had, which the temporary restore then treats as shared.
 QString DefaultTempFolder();
+
+// Told when the configuration cannot be saved at exit.
+inline constexpr char kConfigSaveFailed[] = "設定ファイルを保存できませんでした。\n%1";
 
 // The temporary-folder setting of one run: read once at start, changed in
 // memory by the options dialog, written once at exit when it differs from
@@ -27,8 +34,10 @@ class CAppConfig {
  public:
   explicit CAppConfig(QString filePath, QString defaultTempFolder = DefaultTempFolder());
 
+  // A file that is not a regular file of at most 1 MiB is not read.
   void Load();
-  // False only when a write was needed and failed.
+  // False only when a write was needed and failed (a file that could not be
+  // read is not replaced either).
   bool Save() const;
   bool NeedsSaving() const;
 
@@ -36,18 +45,22 @@ class CAppConfig {
   const QString& DefaultTemp() const { return default_; }
   const QString& TempFolder() const { return temp_; }
   void SetTempFolder(const QString& folder) { temp_ = folder; }
-  // The setting with one trailing separator removed, then "/TesseraRestore".
+  // The setting with one trailing separator removed, then "/TesseraRestore":
+  // the temporary restore folder's name where nobody else can add names.
+  // Where the copies of a pane folder really go is TemporaryCopyFolder's
+  // answer (temporary_restore.h).
   QString RestoreFolder() const;
+  // The restore target the user chose last (a host path), or empty: the
+  // restore dialog proposes it, and nothing else, next time.
+  const QString& LastRestoreTarget() const { return lastTarget_; }
+  void SetLastRestoreTarget(const QString& folder);
 
  private:
   QString filePath_;
   QString default_;
   QString temp_;
+  QString lastTarget_;
+  bool lastTargetChanged_ = false;
 };
-
-// Deletes the temporary restore folder and what it holds. A link in its
-// place is removed as a link: what it points to is not the program's to
-// delete. A missing folder is no failure.
-bool RemoveRestoreFolder(const QString& restoreFolder);
 
 }  // namespace app

@@ -1,15 +1,42 @@
 #include "app/desktop_integration.h"
 
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QMimeDatabase>
+#include <QProcess>
 #include <QStandardPaths>
+#include <QUrl>
+
+#include "app/app_texts.h"
 
 namespace app {
 namespace {
 
 constexpr char kLauncherName[] = "Tessera.desktop";
+
+ApplicationQuery& QueryOverride() {
+  static ApplicationQuery query;
+  return query;
+}
+
+// Asks the desktop's own tool; a desktop without it is taken to have one,
+// and the opening itself then says whether it worked.
+bool DesktopHasApplication(const QString& mimeType) {
+  const QString tool = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
+  if (tool.isEmpty()) return true;
+  QProcess query;
+  query.setProcessChannelMode(QProcess::SeparateChannels);
+  query.start(tool, {QStringLiteral("query"), QStringLiteral("default"), mimeType});
+  if (!query.waitForFinished(5000)) {
+    query.kill();
+    query.waitForFinished();
+    return true;
+  }
+  return query.exitCode() == 0 && !query.readAllStandardOutput().trimmed().isEmpty();
+}
 
 // An Exec argument that holds any reserved character goes in double quotes,
 // with ", `, $ and \ escaped inside them.
@@ -53,7 +80,7 @@ QString HelpFilePath(const QString& executableFolder) {
 }
 
 QString LauncherText(const QString& executable) {
-  const QString exec = EscapeValue(QuoteExecArgument(executable) + QStringLiteral(" %f"));
+  const QString exec = EscapeValue(QuoteExecArgument(executable) + QStringLiteral(" -- %f"));
   return QStringLiteral(
              "[Desktop Entry]\n"
              "Type=Application\n"
@@ -87,5 +114,16 @@ bool WriteDesktopLauncher(const QString& desktopFolder, const QString& executabl
 }
 
 QString DesktopFolder() { return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation); }
+
+void SetApplicationQuery(ApplicationQuery query) { QueryOverride() = std::move(query); }
+
+bool OpenWithDesktop(const QString& hostPath) {
+  const QMimeType type = QMimeDatabase().mimeTypeForFile(hostPath);
+  const bool registered = QueryOverride() ? QueryOverride()(type.name()) : DesktopHasApplication(type.name());
+  if (registered && QDesktopServices::openUrl(QUrl::fromLocalFile(hostPath))) return true;
+  ShowErrorText(QStringLiteral("開くアプリケーションが登録されていないため、次の項目を開けません。\n%1\n(種類: %2)")
+                    .arg(hostPath, type.comment().isEmpty() ? type.name() : type.comment()));
+  return false;
+}
 
 }  // namespace app

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 
 namespace app {
 
@@ -23,5 +24,15 @@ bool WriteDesktopLauncher(const QString& desktopFolder, const QString& executabl
 
 // The user's desktop folder (XDG_DESKTOP_DIR, else ~/Desktop).
 QString DesktopFolder();
+
+// Opens a host file or folder with the application the desktop registers
+// for its type. When there is none, or the desktop cannot start it, the user
+// is told so in a message box; false then.
+bool OpenWithDesktop(const QString& hostPath);
+
+// Whether the desktop has an application registered for a MIME type; a
+// replaceable answer for tests. An empty function restores the real query.
+using ApplicationQuery = std::function<bool(const QString& mimeType)>;
+void SetApplicationQuery(ApplicationQuery query);
 
 }  // namespace app

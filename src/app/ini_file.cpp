@@ -1,10 +1,9 @@
 #include "app/ini_file.h"
 
-#include <QFile>
-#include <QSaveFile>
 #include <QStringConverter>
 #include <QStringList>
 
+#include "host/private_folder.h"
 #include "host/text.h"
 
 namespace app {
@@ -103,25 +102,18 @@ QString DecodeIniText(const QByteArray& bytes) {
 }
 
 std::optional<QString> ReadIniValue(const QString& path, const QString& section, const QString& key) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
-  return IniValue(DecodeIniText(file.readAll()), section, key);
+  std::string bytes;
+  if (host::ReadSmallFile(path.toStdString(), kIniSizeLimit, bytes) != host::SmallFileRead::kRead) return std::nullopt;
+  return IniValue(DecodeIniText(QByteArray::fromStdString(bytes)), section, key);
 }
 
 bool WriteIniValue(const QString& path, const QString& section, const QString& key, const QString& value) {
-  QString text;
-  {
-    QFile existing(path);
-    if (existing.open(QIODevice::ReadOnly)) text = DecodeIniText(existing.readAll());
-  }
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly)) return false;
-  const QByteArray bytes = WithIniValue(text, section, key, value).toUtf8();
-  if (file.write(bytes) != bytes.size()) {
-    file.cancelWriting();
-    return false;
-  }
-  return file.commit();
+  std::string bytes;
+  const host::SmallFileRead read = host::ReadSmallFile(path.toStdString(), kIniSizeLimit, bytes);
+  // What could not be read is not the program's to replace.
+  if (read == host::SmallFileRead::kRefused) return false;
+  const QString text = DecodeIniText(QByteArray::fromStdString(bytes));
+  return host::ReplaceSmallFile(path.toStdString(), WithIniValue(text, section, key, value).toUtf8().toStdString());
 }
 
 }  // namespace app

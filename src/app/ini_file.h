@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <cstddef>
 #include <optional>
 
 namespace app {
@@ -22,10 +23,16 @@ QString WithIniValue(const QString& text, const QString& section, const QString&
 // otherwise (files written on the systems the backups come from).
 QString DecodeIniText(const QByteArray& bytes);
 
-// Reads the value from the file; nothing when the file or the key is missing.
+// The most of a file that is read: settings never need more, and a file
+// that is larger (or a device such as /dev/zero in its place) is not one.
+inline constexpr size_t kIniSizeLimit = 1 << 20;
+
+// Reads the value from a regular file of at most kIniSizeLimit bytes;
+// nothing when the file or the key is missing, or the file is refused.
 std::optional<QString> ReadIniValue(const QString& path, const QString& section, const QString& key);
-// Writes the value into the file (UTF-8), keeping its other lines; the file
-// is replaced whole, so a failed write never leaves it half written.
+// Writes the value into the file (UTF-8), keeping its other lines and its
+// mode; the file is replaced whole (a new file renamed over it), so a failed
+// write never leaves it half written. A file that cannot be read is left.
 bool WriteIniValue(const QString& path, const QString& section, const QString& key, const QString& value);
 
 }  // namespace app

@@ -45,6 +45,13 @@ void CLeftView::SelectFirstWhenNone() {
 
 void CLeftView::SelectionMoved() { emit FolderShown(SelectedFolderPath()); }
 
+QItemSelectionModel::SelectionFlags CLeftView::selectionCommand(const QModelIndex& index, const QEvent* event) const {
+  if (!index.isValid()) return QItemSelectionModel::NoUpdate;
+  const QItemSelectionModel::SelectionFlags flags = QTreeView::selectionCommand(index, event);
+  if (flags & (QItemSelectionModel::Deselect | QItemSelectionModel::Toggle)) return QItemSelectionModel::ClearAndSelect;
+  return flags;
+}
+
 void CLeftView::contextMenuEvent(QContextMenuEvent* event) {
   // The menu key acts on the selected item, the mouse on the one under it.
   const bool keyboard = event->reason() == QContextMenuEvent::Keyboard;

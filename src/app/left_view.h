@@ -32,6 +32,10 @@ class CLeftView : public QTreeView {
 
  protected:
   void contextMenuEvent(QContextMenuEvent* event) override;
+  // The highlighted folder is always the current one, which the restore
+  // command acts on: empty space, or Ctrl on the selected folder, selects
+  // nothing away.
+  QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index, const QEvent* event) const override;
 
  private:
   void SelectionMoved();

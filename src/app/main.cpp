@@ -3,15 +3,21 @@
 #include <QCommandLineParser>
 #include <QFile>
 #include <QFontDatabase>
+#include <QSocketNotifier>
 #include <QTimer>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <string_view>
+#include <unistd.h>
 
 #include "app/folder_tree_model.h"
 #include "app/left_view.h"
 #include "app/main_frame.h"
 #include "app/qpx_manager_app.h"
 #include "app/qpx_manager_view.h"
+#include "app/restore_run.h"
 
 namespace {
 
@@ -66,6 +72,50 @@ void WarnWithoutJapaneseFont() {
              stderr);
 }
 
+int quitPipe[2] = {-1, -1};
+
+void OnQuitSignal(int signal) {
+  const int saved = errno;
+  const char byte = static_cast<char>(signal);
+  [[maybe_unused]] const ssize_t written = ::write(quitPipe[1], &byte, 1);
+  // A second signal ends the process as it would without this handler.
+  std::signal(signal, SIG_DFL);
+  errno = saved;
+}
+
+// Quitting ends every event loop, a restore dialog's too, and that dialog
+// then waits for its worker, which may be waiting for the dialog: a running
+// restore is stopped first, and the program quits once it has ended.
+void QuitWhenNoRestoreRuns() {
+  app::CRestoreRun& run = app::CRestoreRun::Instance();
+  if (!run.IsBusy()) {
+    QApplication::quit();
+    return;
+  }
+  run.RequestCancel();
+  QTimer::singleShot(50, qApp, QuitWhenNoRestoreRuns);
+}
+
+// SIGTERM, SIGHUP (the session ends) and SIGINT end the program through its
+// normal exit, so that the temporary restore folder is removed and the
+// configuration saved. The handler only writes to a pipe; the event loop
+// reads it and quits.
+void QuitOnSignals(QApplication& application) {
+  if (::pipe2(quitPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  auto* notifier = new QSocketNotifier(quitPipe[0], QSocketNotifier::Read, &application);
+  QObject::connect(notifier, &QSocketNotifier::activated, &application, [] {
+    char bytes[16];
+    while (::read(quitPipe[0], bytes, sizeof bytes) > 0) {
+    }
+    QuitWhenNoRestoreRuns();
+  });
+  struct sigaction action {};
+  action.sa_handler = OnQuitSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int signal : {SIGTERM, SIGHUP, SIGINT}) ::sigaction(signal, &action, nullptr);
+}
+
 bool AsksOnlyForInformation(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view argument = argv[i];
@@ -95,14 +145,28 @@ int main(int argc, char** argv) {
     parser.process(information);  // --help-all, or an error
   }
 
-  QApplication application(argc, argv);
+  // Whatever follows "--" is a file name (the desktop entry passes files so):
+  // Qt reads its own options (-platform, -reverse, ...) anywhere on the
+  // command line, so they never reach it.
+  QStringList files;
+  int qtArgc = argc;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string_view(argv[i]) != "--") continue;
+    qtArgc = i;
+    for (int k = i + 1; k < argc; ++k) files << QString::fromLocal8Bit(argv[k]);
+    break;
+  }
+  QApplication application(qtArgc, argv);
+  QuitOnSignals(application);
   QCommandLineParser parser;
   Describe(parser, screenshot);
   parser.process(application);
   WarnWithoutJapaneseFont();
 
-  app::CQPXManagerApp tessera;
-  if (!tessera.InitInstance(parser.positionalArguments())) return 1;
+  app::AppOptions options;
+  options.unattended = parser.isSet(screenshot);
+  app::CQPXManagerApp tessera(std::move(options));
+  if (!tessera.InitInstance(parser.positionalArguments() + files)) return 1;
   WriteStateForTests(tessera);
   int status = 0;
   if (parser.isSet(screenshot)) {

@@ -70,10 +70,10 @@ CMainFrame::CMainFrame(CQPXManagerApp& app) : app_(app) {
   connect(list_, &CQPXManagerView::FolderOpened, this, [this](const QString& path) { tree_->SelectFolder(path); });
   connect(list_, &CQPXManagerView::RestoreRequested, this, &CMainFrame::RestoreListSelection);
   list_->SetTemporaryRestore(
-      [this](const QString& folder, const QStringList& names, bool quiet) {
-        return RunTemporaryRestore(app_, folder, names, quiet);
+      [this](QString folder, QStringList names, bool quiet) {
+        return RunTemporaryRestore(app_, std::move(folder), std::move(names), quiet);
       },
-      [this] { return app_.Config().RestoreFolder(); });
+      [this](const QString& folder) { return TemporaryCopyFolder(app_, folder); });
   setAcceptDrops(true);
   connect(bar_, &CGenerationInputBar::GenerationChosen, this, [this](int index) { app_.SelectGeneration(index); });
   connect(bar_, &CGenerationInputBar::RestoreClicked, this, &CMainFrame::OnRestore);

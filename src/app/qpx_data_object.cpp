@@ -3,7 +3,13 @@
 #include <QApplication>
 #include <QDrag>
 #include <QKeyEvent>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QMouseEvent>
+#include <QTimer>
+
+#include "app/app_texts.h"
+#include "app/desktop_integration.h"
 
 namespace app {
 namespace {
@@ -15,7 +21,14 @@ const QString& UriListType() {
 
 }  // namespace
 
-CQPXDataObject::CQPXDataObject(QList<QUrl> files, Restore restore) : files_(std::move(files)), restore_(std::move(restore)) {}
+CQPXDataObject::CQPXDataObject(QList<QUrl> files, Restore restore, Abandoned abandoned)
+    : state_(std::make_shared<State>()) {
+  state_->files = std::move(files);
+  state_->restore = std::move(restore);
+  state_->abandoned = std::move(abandoned);
+}
+
+CQPXDataObject::~CQPXDataObject() { state_->orphaned = true; }
 
 QByteArray CQPXDataObject::UriList(const QList<QUrl>& files) {
   QByteArray list;
@@ -31,23 +44,36 @@ QStringList CQPXDataObject::formats() const { return {UriListType()}; }
 bool CQPXDataObject::hasFormat(const QString& mimeType) const { return mimeType == UriListType(); }
 
 void CQPXDataObject::Dropped() {
-  if (stage_ == Stage::Dragging) stage_ = Stage::Dropped;
+  if (state_->stage == Stage::Dragging) state_->stage = Stage::Dropped;
 }
 
 void CQPXDataObject::Cancelled() {
-  if (stage_ == Stage::Dragging) stage_ = Stage::Cancelled;
+  if (state_->stage == Stage::Dragging) state_->stage = Stage::Cancelled;
 }
 
 QVariant CQPXDataObject::retrieveData(const QString& mimeType, QMetaType) const {
   if (mimeType != UriListType()) return {};
-  switch (stage_) {
+  // Past the restore, `this` may be gone: only `state` is used after it.
+  const std::shared_ptr<State> state = state_;
+  switch (state->stage) {
     case Stage::Dragging:
       break;
-    case Stage::Dropped:
-      stage_ = Stage::Restoring;
-      succeeded_ = restore_ && restore_();
-      stage_ = Stage::Restored;
+    case Stage::Dropped: {
+      state->stage = Stage::Restoring;
+      const Restore restore = state->restore;
+      state->succeeded = restore && restore();
+      state->stage = Stage::Restored;
+      if (state->orphaned) {
+        // Told once this request is over, not inside Qt's answer to it.
+        if (state->abandoned) {
+          QTimer::singleShot(0, qApp, [abandoned = state->abandoned, restored = state->succeeded] { abandoned(restored); });
+        }
+        // Whoever still reads the answer gets the list, not an empty value
+        // that would send it asking the deleted object for other formats.
+        return UriList(state->files);
+      }
       break;
+    }
     case Stage::Restoring:
       // The target asked again while the restore of its first request runs
       // (its loop serves requests meanwhile): the files are not there yet.
@@ -57,10 +83,21 @@ QVariant CQPXDataObject::retrieveData(const QString& mimeType, QMetaType) const 
     case Stage::Cancelled:
       return {};
   }
-  if (!succeeded_) return {};
+  if (!state->succeeded) return {};
   // Qt turns these bytes into URLs for a target in this process, and sends
   // them as they are to one in another.
-  return UriList(files_);
+  return UriList(state->files);
+}
+
+void TellDropAbandoned(const QString& folder, QWidget* parent) {
+  QMessageBox box(QMessageBox::Information, AppText(Text::kCaption), QString::fromUtf8(kDropAbandoned).arg(folder),
+                  QMessageBox::Ok, parent);
+  box.setObjectName(QStringLiteral("dropAbandoned"));
+  QPushButton* open = box.addButton(QStringLiteral("フォルダを開く"), QMessageBox::ActionRole);
+  open->setObjectName(QStringLiteral("openFolder"));
+  box.setDefaultButton(QMessageBox::Ok);
+  box.exec();
+  if (box.clickedButton() == open) OpenWithDesktop(folder);
 }
 
 CQPXDropSource::~CQPXDropSource() {

@@ -9,7 +9,10 @@
 // cancelled, or whose restore failed or was cancelled, gives nothing.
 //
 // X11 delivers the data after QDrag::exec() has returned, so the state of a
-// drag lives here, with the data, and not in the list pane.
+// drag lives here, with the data, and not in the list pane. The target may
+// stop waiting while the restore runs, and Qt then deletes the drag and this
+// object inside the restore's own event loop: everything the restore needs
+// is held by a state the running request keeps alive, never by this object.
 #pragma once
 
 #include <QList>
@@ -18,6 +21,9 @@
 #include <QPointer>
 #include <QUrl>
 #include <functional>
+#include <memory>
+
+class QWidget;
 
 namespace app {
 
@@ -29,7 +35,12 @@ class CQPXDataObject : public QMimeData {
   // when they are all there.
   using Restore = std::function<bool()>;
 
-  CQPXDataObject(QList<QUrl> files, Restore restore);
+  // Told on the user-interface thread, after the request has returned,
+  // when the target had stopped waiting before the restore ended.
+  using Abandoned = std::function<void(bool restored)>;
+
+  CQPXDataObject(QList<QUrl> files, Restore restore, Abandoned abandoned = {});
+  ~CQPXDataObject() override;
 
   // The file list as it is offered, one file URL a line.
   static QByteArray UriList(const QList<QUrl>& files);
@@ -41,11 +52,11 @@ class CQPXDataObject : public QMimeData {
   void Dropped();
   // Escape, or both buttons down: no restore, and no data, for this drag.
   void Cancelled();
-  bool IsDragging() const { return stage_ == Stage::Dragging; }
-  bool WasCancelled() const { return stage_ == Stage::Cancelled; }
+  bool IsDragging() const { return state_->stage == Stage::Dragging; }
+  bool WasCancelled() const { return state_->stage == Stage::Cancelled; }
   // The restore of this drag has been run (whatever its outcome).
-  bool RestoreMade() const { return stage_ == Stage::Restored || stage_ == Stage::Restoring; }
-  bool RestoreSucceeded() const { return succeeded_; }
+  bool RestoreMade() const { return state_->stage == Stage::Restored || state_->stage == Stage::Restoring; }
+  bool RestoreSucceeded() const { return state_->succeeded; }
 
  protected:
   QVariant retrieveData(const QString& mimeType, QMetaType type) const override;
@@ -53,13 +64,27 @@ class CQPXDataObject : public QMimeData {
  private:
   enum class Stage { Dragging, Dropped, Restoring, Restored, Cancelled };
 
-  QList<QUrl> files_;
-  Restore restore_;
+  struct State {
+    QList<QUrl> files;
+    Restore restore;
+    Abandoned abandoned;
+    Stage stage = Stage::Dragging;
+    // True from the start, so that requests during the drag are answered.
+    bool succeeded = true;
+    // This object is gone: the target no longer waits for the answer.
+    bool orphaned = false;
+  };
   // Changed by the first request after the drop, which is const to Qt.
-  mutable Stage stage_ = Stage::Dragging;
-  // True from the start, so that requests during the drag are answered.
-  mutable bool succeeded_ = true;
+  std::shared_ptr<State> state_;
 };
+
+// The message after a drop whose target stopped waiting before the restore
+// ended: the files were not handed over and stay in `folder` (the temporary
+// restore folder, removed when the program ends), which the user may open.
+inline constexpr char kDropAbandoned[] =
+    "ドロップ先のプログラムが復元の終了を待たずに受け取りをやめたため、ファイルは渡されませんでした。\n"
+    "復元したファイルは次のフォルダにあります。このフォルダはTesseraの終了時に削除されます。\n\n%1";
+void TellDropAbandoned(const QString& folder, QWidget* parent);
 
 // Watches the keyboard and the mouse while a drag runs: Escape, or the
 // right button pressed with the left one, cancels it; letting go of the

@@ -18,8 +18,10 @@
 #include "app/property_dialog.h"
 #include "app/qpx_manager_view.h"
 #include "app/shown_name.h"
+#include "app/temporary_restore.h"
 #include "archive/qpx_file_factory.h"
 #include "host/host_path.h"
+#include "host/private_folder.h"
 
 namespace app {
 namespace {
@@ -28,15 +30,11 @@ namespace ManagerText = IncrementalBackup::ManagerText;
 
 std::u16string EnginePath(const QString& hostPath) { return host::ToEnginePath(hostPath.toStdString()); }
 
+// In a place of this user's only: a lock in a shared folder would let
+// another user keep the program from starting. Empty when there is none.
 QString DefaultLockFile() {
-  QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-  if (folder.isEmpty()) folder = QDir::tempPath();
-  return QDir(folder).filePath(QStringLiteral("Tessera.lock"));
-}
-
-QString DefaultConfigFile() {
-  return ConfigFilePath(QCoreApplication::applicationDirPath(),
-                        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+  const std::string folder = host::UserPrivateFolder();
+  return folder.empty() ? QString() : QString::fromStdString(folder) + QStringLiteral("/Tessera.lock");
 }
 
 }  // namespace
@@ -62,12 +60,16 @@ CQPXManagerApp::~CQPXManagerApp() {
 bool CQPXManagerApp::InitInstance(const QStringList& arguments) {
   // One running copy per user. The lock is held until the process ends; a
   // lock left by a copy that was killed is taken over.
-  lock_ = std::make_unique<QLockFile>(options_.lockFile.isEmpty() ? DefaultLockFile() : options_.lockFile);
-  lock_->setStaleLockTime(0);
-  if (!lock_->tryLock(0)) {
+  const QString lockFile = options_.lockFile.isEmpty() ? DefaultLockFile() : options_.lockFile;
+  if (lockFile.isEmpty())
+    std::fprintf(stderr, "tessera: no private folder for the single-instance lock; another copy is not detected\n");
+  if (!lockFile.isEmpty()) lock_ = std::make_unique<QLockFile>(lockFile);
+  if (lock_ != nullptr) lock_->setStaleLockTime(0);
+  if (lock_ != nullptr && !lock_->tryLock(0)) {
     lock_.reset();
     // Also said on the terminal, for a start from a script or a shell.
     std::fprintf(stderr, "tessera: %s\n", AppText(Text::kAlreadyRunning).toUtf8().constData());
+    if (options_.unattended) return false;
     QMessageBox box(QMessageBox::Warning, AppText(Text::kCaption), AppText(Text::kAlreadyRunning), QMessageBox::Ok);
     box.exec();
     return false;
@@ -77,7 +79,7 @@ bool CQPXManagerApp::InitInstance(const QStringList& arguments) {
   SetMessageOwner(frame_.get());
   frame_->show();
 
-  config_ = std::make_unique<CAppConfig>(options_.configFile.isEmpty() ? DefaultConfigFile() : options_.configFile);
+  config_ = std::make_unique<CAppConfig>(options_.configFile.isEmpty() ? ConfigFilePath() : options_.configFile);
   config_->Load();
 
   if (!arguments.isEmpty() && !arguments.first().isEmpty()) {
@@ -90,8 +92,12 @@ bool CQPXManagerApp::InitInstance(const QStringList& arguments) {
 
 void CQPXManagerApp::ExitInstance() {
   if (config_ == nullptr) return;
-  RemoveRestoreFolder(config_->RestoreFolder());
-  config_->Save();
+  RemoveTemporaryFolders();
+  if (!config_->Save()) {
+    const QString text = QString::fromUtf8(kConfigSaveFailed).arg(config_->FilePath());
+    std::fprintf(stderr, "tessera: %s\n", text.toUtf8().constData());
+    ShowErrorText(text);
+  }
 }
 
 long CQPXManagerApp::GenerationCount() const { return set_ ? set_->Count() : 0; }

@@ -24,11 +24,15 @@ namespace app {
 class CMainFrame;
 
 struct AppOptions {
-  // The configuration file; empty: "Tessera.ini" beside the executable, or
-  // in the user's configuration folder when that folder cannot be written.
+  // The configuration file; empty: "tessera/Tessera.ini" in the user's
+  // configuration folder.
   QString configFile;
-  // The single-instance lock; empty: "Tessera.lock" in the user's runtime folder.
+  // The single-instance lock; empty: "Tessera.lock" in the user's runtime
+  // folder, else in "tessera" in the user's cache folder.
   QString lockFile;
+  // Nobody looks at the screen (a screenshot run): what would be a message
+  // box at start-up goes to standard error only.
+  bool unattended = false;
 };
 
 class CQPXManagerApp : public QObject, public CShowTaskProgressDlgConnector, public IncrementalBackup::IManagerUser {
@@ -42,8 +46,8 @@ class CQPXManagerApp : public QObject, public CShowTaskProgressDlgConnector, pub
   // fails), the main window, the configuration, then the command line's
   // archive, loaded as File > Open loads one. False: the process ends.
   bool InitInstance(const QStringList& arguments);
-  // Exit: deletes the temporary restore folder, writes the configuration
-  // when it changed.
+  // Exit: deletes the temporary restore folders, writes the configuration
+  // when it changed (a failed write is told).
   void ExitInstance();
 
   // The open flow. Reports nothing to its caller: its effects are the loaded

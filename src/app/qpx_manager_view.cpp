@@ -9,7 +9,10 @@
 #include <QTimer>
 #include <QUrl>
 
+#include "app/app_texts.h"
+#include "app/desktop_integration.h"
 #include "app/qpx_data_object.h"
+#include "app/temporary_restore.h"
 
 namespace app {
 
@@ -85,7 +88,7 @@ QStringList CQPXManagerView::SelectedNames() const {
   return names;
 }
 
-void CQPXManagerView::SetTemporaryRestore(TemporaryRestore restore, std::function<QString()> restoreFolder) {
+void CQPXManagerView::SetTemporaryRestore(TemporaryRestore restore, RestoreFolderOf restoreFolder) {
   temporaryRestore_ = std::move(restore);
   restoreFolder_ = std::move(restoreFolder);
 }
@@ -105,21 +108,32 @@ void CQPXManagerView::OpenSelection() {
   }
   if (!temporaryRestore_ || !restoreFolder_) return;
   const QString name = entry->name;
-  if (!temporaryRestore_(currentFolder_, {name}, true)) return;
-  QDesktopServices::openUrl(QUrl::fromLocalFile(QDir(restoreFolder_()).filePath(name)));
+  const QString folder = currentFolder_;
+  if (!temporaryRestore_(folder, {name}, true)) return;
+  OpenWithDesktop(QDir(restoreFolder_(folder)).filePath(name));
 }
 
 CQPXDataObject* CQPXManagerView::MakeDragData() {
   const QStringList names = SelectedNames();
   if (names.isEmpty() || !temporaryRestore_ || !restoreFolder_) return nullptr;
-  const QDir target(restoreFolder_());
+  const QString folder = restoreFolder_(currentFolder_);
+  // No temporary restore folder of this user's: nothing to offer.
+  if (folder.isEmpty()) {
+    ShowErrorMessage(kTemporaryFolderRefused);
+    return nullptr;
+  }
+  const QDir target(folder);
   QList<QUrl> files;
   for (const QString& name : names) files << QUrl::fromLocalFile(target.filePath(name));
   // The entries of this drag, not whatever is selected when the target
-  // asks: the list it was given must be what is restored.
-  return new CQPXDataObject(std::move(files), [restore = temporaryRestore_, folder = currentFolder_, names] {
-    return restore(folder, names, false);
-  });
+  // asks: the list it was given must be what is restored. Held by value:
+  // the drag may be gone before its restore ends.
+  return new CQPXDataObject(
+      std::move(files),
+      [restore = temporaryRestore_, folder = currentFolder_, names] { return restore(folder, names, false); },
+      [folder = target.path(), window = QPointer<QWidget>(window())](bool restored) {
+        if (restored) TellDropAbandoned(folder, window);
+      });
 }
 
 void CQPXManagerView::startDrag(Qt::DropActions) {

@@ -37,10 +37,13 @@ class CQPXManagerView : public QListView {
   // Restores entries of `folder` into the temporary restore folder, quietly
   // (hidden, no error boxes) or with the restore window shown; true when
   // they are all there.
-  using TemporaryRestore = std::function<bool(const QString& folder, const QStringList& names, bool quiet)>;
+  using TemporaryRestore = std::function<bool(QString folder, QStringList names, bool quiet)>;
+  // The host folder the entries of a pane folder are restored into.
+  using RestoreFolderOf = std::function<QString(const QString& folder)>;
   // The temporary restore and the host path of the folder it restores into.
-  void SetTemporaryRestore(TemporaryRestore restore, std::function<QString()> restoreFolder);
-  QString RestoreFolder() const { return restoreFolder_ ? restoreFolder_() : QString(); }
+  void SetTemporaryRestore(TemporaryRestore restore, RestoreFolderOf restoreFolder);
+  // That folder for the folder shown.
+  QString RestoreFolder() const { return restoreFolder_ ? restoreFolder_(currentFolder_) : QString(); }
 
   // Open: two or more entries start a restore, a folder opens in the tree,
   // a file is restored quietly and opened with the desktop's application.
@@ -74,7 +77,7 @@ class CQPXManagerView : public QListView {
   Mode mode_ = Mode::LargeIcons;
   QMenu* contextMenu_ = nullptr;
   TemporaryRestore temporaryRestore_;
-  std::function<QString()> restoreFolder_;
+  RestoreFolderOf restoreFolder_;
   bool dragging_ = false;
   // Qt may delete a drag itself once its target has finished with it.
   QPointer<QDrag> drag_;

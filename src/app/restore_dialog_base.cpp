@@ -59,6 +59,10 @@ void CRestoreDialogBase::RefreshFromRun() {
   if (!display.currentFile.isEmpty()) ShowCurrentPath(ShownName(display.currentFile));
 }
 
+void CRestoreDialogBase::CloseCancelQuestion() {
+  if (cancelQuestion_ != nullptr) cancelQuestion_->done(QMessageBox::No);
+}
+
 void CRestoreDialogBase::StartWorker() {
   JoinWorker();
   running_ = true;
@@ -80,7 +84,9 @@ void CRestoreDialogBase::reject() {
   QMessageBox box(QMessageBox::Question, AppText(Text::kCaption), QString::fromUtf8(RestoreFixedText::kCancelQuestion),
                   QMessageBox::Yes | QMessageBox::No, this);
   box.setObjectName(QStringLiteral("cancelQuestion"));
+  cancelQuestion_ = &box;
   const bool yes = box.exec() == QMessageBox::Yes;
+  cancelQuestion_ = nullptr;
   asking_ = false;
   if (yes && running_) CRestoreRun::Instance().RequestCancel();
 }

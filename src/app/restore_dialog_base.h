@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 #include <QString>
 #include <thread>
 
@@ -40,6 +41,8 @@ class CRestoreDialogBase : public QDialog {
   // The worker's last word: the run has ended (the run state still holds
   // its outcome while this runs).
   virtual void RestoreFinished() = 0;
+  // The run has ended: an open question whether to stop it goes, answered "no".
+  void CloseCancelQuestion();
   // Takes the run's latest progress and shows it.
   void RefreshFromRun();
 
@@ -62,6 +65,7 @@ class CRestoreDialogBase : public QDialog {
   bool running_ = false;
   bool succeeded_ = false;
   bool asking_ = false;  // the cancel question is open
+  QPointer<QDialog> cancelQuestion_;
   QProgressBar* bar_;    // 1005
   QLabel* percent_;      // 1007
 

@@ -2,6 +2,9 @@
 
 #include <QCheckBox>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QKeyEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -14,12 +17,15 @@
 #include <QVBoxLayout>
 
 #include "app/app_texts.h"
+#include "app/app_config.h"
+#include "app/desktop_integration.h"
 #include "app/file_icons.h"
 #include "app/qpx_manager_app.h"
 #include "app/restore_run.h"
 #include "generations/inf_item.h"
 #include "host/host_path.h"
 #include "host/string_table.h"
+#include "restore/restore_summary.h"
 
 namespace app {
 namespace {
@@ -47,12 +53,11 @@ CRestoreProgressDlg::FolderChooser& Chooser() {
   return chooser;
 }
 
-// The host folder a pane path names, when it lies on the host's drive;
-// paths of the backed-up computer's drives name nothing here.
-QString HostFolderOf(const QString& panePath) {
-  std::string host;
-  if (panePath.isEmpty() || !host::ToHostPath(panePath.toStdU16String(), host)) return {};
-  return QString::fromStdString(host);
+// A folder the user chose or typed that can hold a restore: an existing
+// folder on a drive the engine writes to. What an archive holds never
+// proposes one.
+bool IsUsableTarget(const QString& folder) {
+  return !folder.isEmpty() && !IsUnmountedNetworkLocation(folder) && HasDriveRoot(folder) && QFileInfo(folder).isDir();
 }
 
 QLineEdit* ReadOnlyEdit(QWidget* parent, const char* name) {
@@ -72,7 +77,13 @@ CRestoreProgressDlg::CRestoreProgressDlg(CQPXManagerApp& app, QWidget* parent) :
   setWindowTitle(QStringLiteral("Tessera - 選択されたファイル・フォルダの復元"));
   setWindowIcon(FileIcons::Instance().Application());
 
-  targetEdit_ = ReadOnlyEdit(this, "target");
+  targetEdit_ = new QLineEdit(this);
+  targetEdit_->setObjectName(QStringLiteral("target"));
+  targetEdit_->setPlaceholderText(QString::fromUtf8(RestoreFixedText::kNotChosen));
+  // A typed or pasted folder counts once the user is done with it; Enter
+  // there takes the folder and does not start the restore yet.
+  targetEdit_->installEventFilter(this);
+  connect(targetEdit_, &QLineEdit::editingFinished, this, [this] { TakeTypedTarget(); });
   freeEdit_ = ReadOnlyEdit(this, "freeSpace");
   neededEdit_ = ReadOnlyEdit(this, "neededSpace");
   freeEdit_->setAlignment(Qt::AlignRight);
@@ -134,8 +145,9 @@ CRestoreProgressDlg::CRestoreProgressDlg(CQPXManagerApp& app, QWidget* parent) :
   timer_.setInterval(kCloseCheckMs);
   connect(&timer_, &QTimer::timeout, this, &CRestoreProgressDlg::OnTimer);
 
-  // The entries' own folder is proposed when it lies on this computer.
-  target_ = HostFolderOf(app_.CurrentFolder());
+  // Only the user's own last choice is proposed.
+  const QString last = app_.Config().LastRestoreTarget();
+  if (IsUsableTarget(last)) target_ = last;
   openAfter_->setChecked(true);
   RefreshSpace();
   UpdateInformation();
@@ -212,29 +224,65 @@ void CRestoreProgressDlg::SetTargetFolder(const QString& folder) {
   UpdateInformation();
 }
 
+bool CRestoreProgressDlg::TakeChosenTarget(const QString& chosen) {
+  if (chosen.size() >= kLongestPath) {
+    ShowErrorMessage(RestoreText::kFolderChoiceFailed);
+    return false;
+  }
+  if (IsUnmountedNetworkLocation(chosen)) {
+    ShowErrorMessage(RestoreText::kNotNetworkDrive);
+    return false;
+  }
+  if (!HasDriveRoot(chosen)) {
+    ShowErrorMessage(RestoreText::kNoDriveLetter);
+    return false;
+  }
+  SetTargetFolder(chosen);
+  app_.Config().SetLastRestoreTarget(chosen);
+  return true;
+}
+
+bool CRestoreProgressDlg::TakeTypedTarget() {
+  if (running_) return false;
+  const QString typed = targetEdit_->text().trimmed();
+  if (typed == target_) return true;
+  // Checked as a chosen folder is, and it must be there, as anything the
+  // folder dialog offers is; a refused one gives the field back.
+  const bool network = IsUnmountedNetworkLocation(typed);
+  const QString folder = network ? typed : QDir::cleanPath(typed);
+  bool taken = false;
+  if (typed.isEmpty())
+    taken = false;
+  else if (!network && QDir::isAbsolutePath(folder) && !QFileInfo(folder).isDir())
+    ShowErrorText(QString::fromUtf8(RestoreFixedText::kTargetMissing).arg(folder));
+  else
+    taken = TakeChosenTarget(folder);
+  if (!taken) targetEdit_->setText(target_);
+  return taken;
+}
+
+bool CRestoreProgressDlg::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == targetEdit_ && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && targetEdit_->text().trimmed() != target_) {
+      TakeTypedTarget();
+      return true;
+    }
+  }
+  return CRestoreDialogBase::eventFilter(watched, event);
+}
+
 void CRestoreProgressDlg::OnBrowse() {
   if (running_) return;
   const QString title = AppText(RestoreText::kChooseFolder);
   const QString start = target_.isEmpty() || IsUnmountedNetworkLocation(target_) ? QString() : target_;
   const QString chosen = Chooser() ? Chooser()(this, title, start) : QtFolderDialog(this, title, start);
   if (chosen.isEmpty()) return;
-  if (chosen.size() >= kLongestPath) {
-    ShowErrorMessage(RestoreText::kFolderChoiceFailed);
-    return;
-  }
-  if (IsUnmountedNetworkLocation(chosen)) {
-    ShowErrorMessage(RestoreText::kNotNetworkDrive);
-    return;
-  }
-  if (!HasDriveRoot(chosen)) {
-    ShowErrorMessage(RestoreText::kNoDriveLetter);
-    return;
-  }
-  SetTargetFolder(chosen);
+  TakeChosenTarget(chosen);
 }
 
 void CRestoreProgressDlg::OnStart() {
-  if (running_ || !start_->isEnabled()) return;
+  if (running_ || !TakeTypedTarget() || !start_->isEnabled()) return;
   CRestoreRun& run = CRestoreRun::Instance();
   JoinWorker();
   if (!run.Prepare(app_, this, target_)) {
@@ -244,6 +292,7 @@ void CRestoreProgressDlg::OnStart() {
   }
   start_->setEnabled(false);
   browse_->setEnabled(false);
+  targetEdit_->setReadOnly(true);
   StartWorker();
   timer_.start();
 }
@@ -251,6 +300,7 @@ void CRestoreProgressDlg::OnStart() {
 void CRestoreProgressDlg::RestoreFinished() {
   running_ = false;
   browse_->setEnabled(true);
+  targetEdit_->setReadOnly(false);
   const CRestoreRun& run = CRestoreRun::Instance();
   if (!run.Continues()) {
     UpdateInformation();
@@ -262,7 +312,8 @@ void CRestoreProgressDlg::RestoreFinished() {
     // Done: the dialog closes at the next tick, showing the outcome till then.
     succeeded_ = true;
     start_->setEnabled(false);
-    if (openAfter_->isChecked()) QDesktopServices::openUrl(QUrl::fromLocalFile(run.Target()));
+    // A target into which nothing came is not worth a window.
+    if (openAfter_->isChecked() && QPXFile::ShouldOpenTarget(run.Counts())) OpenWithDesktop(run.Target());
   }
 }
 

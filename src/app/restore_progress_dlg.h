@@ -44,6 +44,9 @@ class CRestoreProgressDlg : public CRestoreDialogBase {
 
   // "参照(&R)" and "復元を開始".
   void OnBrowse();
+  // What the user typed or pasted into the target field, checked as a
+  // folder chosen with "参照(&R)" is; false when refused.
+  bool TakeTypedTarget();
   void OnStart();
 
   QPushButton* StartButton() const { return start_; }
@@ -56,10 +59,12 @@ class CRestoreProgressDlg : public CRestoreDialogBase {
 
  protected:
   QWidget* StatusWidget() const override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void showEvent(QShowEvent* event) override;
 
  private:
   void UpdateInformation();
+  bool TakeChosenTarget(const QString& chosen);
   void RefreshSpace();
   void OnTimer();
   void MailDataNotice();

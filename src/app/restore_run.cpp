@@ -14,6 +14,7 @@
 #include "host/host_path.h"
 #include "host/volume.h"
 #include "restore/log.h"
+#include "restore/restore_summary.h"
 
 namespace app {
 namespace {
@@ -250,6 +251,9 @@ void CRestoreRun::RunWorker() {
     }
   }
   if (!ok) failed_ = true;
+  // The question whether to stop has no more meaning.
+  OnDialog([](CRestoreDialogBase& d) { d.CloseCancelQuestion(); }, true);
+  QPXFile::RestoreLogger().Add(QPXFile::CMessageLog(QPXFile::SummaryLine(session_.GetCounts(), target_.toStdU16String())));
 
   if (showLog_) {
     const QString suggested = SuggestedLogName();
@@ -268,8 +272,12 @@ void CRestoreRun::RunWorker() {
       ShowStatus(RestoreText::kStatusFailed);
       ShowTitle(RestoreText::kTitleFailed);
     } else {
-      ShowStatus(RestoreText::kStatusDone);
-      ShowTitle(RestoreText::kTitleDone);
+      // Entries passed over after a question or by an obstacle are said.
+      const QPXFile::RestoreCounts counts = session_.GetCounts();
+      OnDialog([counts](CRestoreDialogBase& d) {
+        d.SetStatusText(QString::fromStdU16String(QPXFile::DoneText(AppText(RestoreText::kStatusDone).toStdU16String(), counts)));
+        d.setWindowTitle(QString::fromStdU16String(QPXFile::DoneText(AppText(RestoreText::kTitleDone).toStdU16String(), counts)));
+      });
     }
   } else {
     ShowStatus(RestoreText::kStatusCancelled);

@@ -66,6 +66,7 @@ inline constexpr char kUserCancelled[] = "ユーザーにより処理が中止�
 inline constexpr char kFailed[] = "復元に失敗しました。";
 inline constexpr char kAutoNetworkTarget[] = "対象がネットワークフォルダのため復元できません";
 inline constexpr char kTemporaryFailed[] = "テンポラリフォルダの生成に失敗しました。";
+inline constexpr char kTargetMissing[] = "復元先のフォルダが見つかりません。\n%1";
 }  // namespace RestoreFixedText
 
 // The kibibytes of `bytes` (truncated) with a comma between every three
@@ -116,6 +117,7 @@ class CRestoreRun {
   unsigned ShownPercent() const { return shownPercent_; }
   const QString& Target() const { return target_; }
   QPXFile::CRestoreSession& Session() { return session_; }
+  const QPXFile::RestoreCounts& Counts() const { return session_.GetCounts(); }
   // The suggested name of the saved log: the documents folder and the
   // restore archive's name, ".qpm" taken out, with ".qpx".
   QString SuggestedLogName() const;

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "app/app_texts.h"
+#include "app/desktop_integration.h"
 #include "app/folder_tree_model.h"
 #include "app/left_view.h"
 #include "app/main_frame.h"
@@ -51,9 +52,15 @@ QString Txt(int id) { return app::AppText(id); }
 
 QString Q(const std::filesystem::path& path) { return QString::fromStdString(path.string()); }
 
-AppHarness::AppHarness() = default;
+AppHarness::AppHarness() {
+  // Whatever this machine's desktop registers: the tests catch the opening.
+  app::SetApplicationQuery([](const QString&) { return true; });
+}
 
-AppHarness::~AppHarness() { Stop(); }
+AppHarness::~AppHarness() {
+  Stop();
+  app::SetApplicationQuery({});
+}
 
 app::CQPXManagerApp& AppHarness::Start(const QStringList& arguments) {
   Stop();

@@ -159,7 +159,7 @@ class DesktopTest : public QObject {
       QVERIFY(text.startsWith(QStringLiteral("[Desktop Entry]\n")));
       QVERIFY(text.contains(QStringLiteral("\nType=Application\n")));
       QVERIFY(text.contains(QStringLiteral("\nName=Tessera\n")));
-      QCOMPARE(ExecLine(text), QCoreApplication::applicationFilePath() + QStringLiteral(" %f"));
+      QCOMPARE(ExecLine(text), QCoreApplication::applicationFilePath() + QStringLiteral(" -- %f"));
       QVERIFY(QFileInfo(launcher).isExecutable());
       ExpectValidLauncher(launcher);
     }
@@ -169,10 +169,10 @@ class DesktopTest : public QObject {
     // Quoted for the Exec rules (", `, $, \ escaped), then the backslashes
     // doubled as in every string value; a percent sign is doubled.
     QCOMPARE(ExecLine(app::LauncherText(QStringLiteral("/opt/my apps/te$s\"era"))),
-             QStringLiteral("\"/opt/my apps/te\\\\$s\\\\\"era\" %f"));
-    QCOMPARE(ExecLine(app::LauncherText(QStringLiteral("/opt/100%/tessera"))), QStringLiteral("/opt/100%%/tessera %f"));
+             QStringLiteral("\"/opt/my apps/te\\\\$s\\\\\"era\" -- %f"));
+    QCOMPARE(ExecLine(app::LauncherText(QStringLiteral("/opt/100%/tessera"))), QStringLiteral("/opt/100%%/tessera -- %f"));
     QCOMPARE(ExecLine(app::LauncherText(QStringLiteral("/opt/a\\b/tessera"))),
-             QStringLiteral("\"/opt/a\\\\\\\\b/tessera\" %f"));
+             QStringLiteral("\"/opt/a\\\\\\\\b/tessera\" -- %f"));
 
     QTemporaryDir dir;
     QVERIFY(app::WriteDesktopLauncher(dir.path(), QStringLiteral("/opt/my apps/te$s\"era")));
@@ -190,7 +190,7 @@ class DesktopTest : public QObject {
     QVERIFY(app::WriteDesktopLauncher(desktop, QStringLiteral("/usr/bin/tessera")));
     QCOMPARE(ReadAll(victim), QByteArray("mine"));
     QVERIFY(!QFileInfo(launcher).isSymLink());
-    QVERIFY(ReadAll(launcher).contains("Exec=/usr/bin/tessera %f"));
+    QVERIFY(ReadAll(launcher).contains("Exec=/usr/bin/tessera -- %f"));
   }
 
   void shortcutThatCannotBeWrittenShowsTheErrorBox() {

@@ -7,6 +7,7 @@
 // and a cancelled drag or a failed or stopped restore gives the target
 // nothing. The main window takes no drops.
 #include <QDesktopServices>
+#include <algorithm>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QLabel>
@@ -24,6 +25,7 @@
 #include "app/restore_progress_dlg.h"
 #include "app_fixture.h"
 #include "generations/backup_set.h"
+#include "support/corrupt.h"
 
 using apptest::AppHarness;
 using apptest::ModalWatcher;
@@ -66,7 +68,8 @@ struct Shown {
     list = app->MainFrame()->ListPane();
     app->MainFrame()->TreePane()->SelectFolder(QStringLiteral("C:\\Data"));
   }
-  QString Restored(const QString& name = {}) const { return h.Path(QStringLiteral("tmp/TesseraRestore/") + name); }
+  // Copies are kept per generation and folder; the first archive shows generation 1.
+  QString Restored(const QString& name = {}) const { return h.Path(QStringLiteral("tmp/TesseraRestore/1/C/Data/") + name); }
 
   void Select(const QStringList& names) {
     list->clearSelection();
@@ -226,14 +229,18 @@ class DragOpenTest : public QObject {
     QCOMPARE(s.MarkedBytes(), uint64_t{0});
   }
 
-  void restoreStoppedByTheUserGivesTheTargetNothing() {
+  void restoreStoppedByTheUserGivesTheTargetNothingAndLeavesNothing() {
     Shown s;
-    // An earlier copy makes the restore ask whether to overwrite it, which
-    // holds the run while the user cancels it from the restore window.
-    QVERIFY(QDir().mkpath(s.Restored()));
-    QFile earlier(s.Restored(QStringLiteral("a.txt")));
-    QVERIFY(earlier.open(QIODevice::WriteOnly) && earlier.write("old") == 3);
-    earlier.close();
+    // Damaged data makes the restore ask whether to go on, which holds the
+    // run while the user cancels it from the restore window.
+    const std::filesystem::path archive = s.app->ArchivePath().toStdString();
+    const std::vector<uint8_t> bytes = testsupport::ReadFileBytes(archive);
+    const auto stored = std::search(bytes.begin(), bytes.end(), std::begin("a0"), std::end("a0") - 1);
+    QVERIFY(stored != bytes.end());
+    testsupport::FlipBits(archive, static_cast<uint64_t>(stored - bytes.begin()), 0x01);
+    // Loaded again: a small archive is read whole at the load.
+    s.app->OpenBackupFile(s.app->ArchivePath());
+    s.app->MainFrame()->TreePane()->SelectFolder(QStringLiteral("C:\\Data"));
     ModalWatcher watcher(QMessageBox::Yes);
     int asked = 0;
     watcher.SetOtherHandler([&asked](QWidget* modal) {
@@ -253,6 +260,8 @@ class DragOpenTest : public QObject {
     QVERIFY(given.isEmpty());
     QVERIFY(data->RestoreMade() && !data->RestoreSucceeded());
     QCOMPARE(s.MarkedBytes(), uint64_t{0});
+    // What the stopped drop had written is gone at once.
+    QVERIFY(QDir(s.Restored()).isEmpty());
   }
 
   void mainWindowRefusesEveryDrop() {

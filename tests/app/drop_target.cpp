@@ -7,8 +7,10 @@
 //
 // After each drop FILE holds one line per dropped URL, "moved NAME SIZE",
 // "moved NAME/" for a folder, or "missing URL", a line "none" when the data
-// could not be fetched, and "fetch-ms N", the time the data took to arrive
-// after the drop.
+// could not be fetched (Qt stops waiting for it after about five seconds,
+// as file managers do), and "fetch-ms N", the time the data took to arrive
+// after the drop. A drag that leaves the window without a drop writes
+// "left".
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
@@ -33,6 +35,7 @@ class DropTarget : public QLabel {
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override { Answer(event); }
   void dragMoveEvent(QDragMoveEvent* event) override { Answer(event); }
+  void dragLeaveEvent(QDragLeaveEvent*) override { Report(QStringLiteral("left\n")); }
 
   void dropEvent(QDropEvent* event) override {
     QElapsedTimer clock;
@@ -62,6 +65,12 @@ class DropTarget : public QLabel {
     lines += QStringLiteral("fetch-ms %1\n").arg(fetchMs);
     event->setDropAction(Qt::MoveAction);
     event->accept();
+    Report(lines);
+  }
+
+ private:
+  // Whole or not at all, for a reader that waits for the file.
+  void Report(const QString& lines) {
     QFile part(report_ + QStringLiteral(".part"));
     if (part.open(QIODevice::WriteOnly) && part.write(lines.toUtf8()) >= 0 && part.flush()) {
       part.close();
@@ -70,7 +79,6 @@ class DropTarget : public QLabel {
     }
   }
 
- private:
   static void Answer(QDragMoveEvent* event) {
     if (!event->mimeData()->hasUrls()) {
       event->ignore();

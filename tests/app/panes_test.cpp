@@ -254,6 +254,25 @@ class PanesTest : public QObject {
     QVERIFY(frame->ListRestoreAction()->isEnabled());
   }
 
+  // The highlight and the folder the restore command takes never part.
+  void clicksAwayFromItemsKeepTheHighlightedFolder() {
+    AppHarness h;
+    const auto files = h.WriteSampleSet();
+    ModalWatcher watcher;
+    app::CQPXManagerApp& app = h.Start({Q(files.archives[0])});
+    app::CLeftView* tree = app.MainFrame()->TreePane();
+    app.MainFrame()->resize(800, 600);
+    ShowFolder(app, QStringLiteral("C:\\Data"));
+    const QModelIndex current = tree->currentIndex();
+    const QPoint empty(5, tree->viewport()->height() - 5);
+    QVERIFY(!tree->indexAt(empty).isValid());
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, empty);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::ControlModifier, tree->visualRect(current).center());
+    QCOMPARE(tree->currentIndex(), current);
+    QCOMPARE(tree->selectionModel()->selectedIndexes(), QModelIndexList{current});
+    QCOMPARE(app.CurrentFolder(), QStringLiteral("C:\\Data"));
+  }
+
   void listInsertionPositionsFollowEachEntrysIndex() {
     // Files f0..f3 and folders d0..d2 of one folder; absent entries leave
     // gaps that later entries do not close.
