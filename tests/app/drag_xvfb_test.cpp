@@ -14,10 +14,12 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QtTest>
+#include <algorithm>
 #include <memory>
 
 #include "app_fixture.h"
 #include "support/archive_writer.h"
+#include "support/corrupt.h"
 
 using apptest::AppHarness;
 using apptest::Q;
@@ -47,16 +49,22 @@ class DragXvfbTest : public QObject {
     xdotool_ = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
     if (xvfb_.isEmpty() || xdotool_.isEmpty()) QSKIP("Xvfb or xdotool is not installed (scripts/install-deps.sh installs them)");
 
-    // Two files beside a folder at the top of drive C:, which the list
-    // shows when the program starts; one stored, one imploded.
+    // Files beside a folder at the top of drive C:, which the list shows
+    // when the program starts; one stored, one imploded, and one whose
+    // stored data is damaged, so that a restore of it stops at a question.
     testsupport::BackupSetSpec set;
     set.generations.resize(1);
     set.generations[0].folders = {{u"C:\\Data"}};
     set.generations[0].files = {{u"C:\\Data\\keep.txt", Pattern(100, 1)},
                                 {u"C:\\a.txt", aBytes_},
-                                {u"C:\\b.bin", bBytes_, testsupport::Method::Imploded}};
+                                {u"C:\\b.bin", bBytes_, testsupport::Method::Imploded},
+                                {u"C:\\c.txt", cBytes_}};
     const auto files = h_.WriteSet(set, "set");
-    QVERIFY(QDir().mkpath(h_.Path(QStringLiteral("tmp"))));
+    const std::filesystem::path archive = files.archives[0];
+    const std::vector<uint8_t> written = testsupport::ReadFileBytes(archive);
+    const auto stored = std::search(written.begin(), written.end(), cBytes_.begin(), cBytes_.end());
+    QVERIFY(stored != written.end());
+    testsupport::FlipBits(archive, static_cast<uint64_t>(stored - written.begin()) + 5, 0x01);
 
     // The server picks a free display and says which: two tests never meet.
     server_.setProcessChannelMode(QProcess::SeparateChannels);
@@ -72,9 +80,11 @@ class DragXvfbTest : public QObject {
     env_ = QProcessEnvironment::systemEnvironment();
     env_.insert(QStringLiteral("DISPLAY"), QStringLiteral(":%1").arg(display));
     env_.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    // The temporary-folder setting defaults to the user's private runtime
+    // folder, this test's own; no configuration file of the machine's user
+    // may point it elsewhere.
     env_.insert(QStringLiteral("XDG_RUNTIME_DIR"), h_.Path(QString()));
-    // The temporary-folder setting defaults to the system's, this folder.
-    env_.insert(QStringLiteral("TMPDIR"), h_.Path(QStringLiteral("tmp")));
+    env_.insert(QStringLiteral("XDG_CONFIG_HOME"), h_.Path(QStringLiteral("config")));
     env_.insert(QStringLiteral("TESSERA_TEST_STATE"), h_.Path(QStringLiteral("state")));
 
     target_.setProcessEnvironment(env_);
@@ -101,7 +111,7 @@ class DragXvfbTest : public QObject {
       const QStringList xy = line.section(u'@', 1).split(u',');
       entries_[name] = QPoint(xy.value(0).toInt(), xy.value(1).toInt());
     }
-    QCOMPARE(entries_.keys(), (QStringList{"Data", "a.txt", "b.bin"}));
+    QCOMPARE(entries_.keys(), (QStringList{"Data", "a.txt", "b.bin", "c.txt"}));
 
     // Keys go to the program's window, whatever lies under the pointer.
     Xdotool({"windowfocus", "--sync", window_});
@@ -113,7 +123,7 @@ class DragXvfbTest : public QObject {
   // Each case starts from no report and nothing restored or received.
   void init() {
     QFile::remove(Report());
-    QDir(h_.Path(QStringLiteral("tmp/TesseraRestore"))).removeRecursively();
+    QDir(Root()).removeRecursively();
     QDir(h_.Path(QStringLiteral("received"))).removeRecursively();
     QVERIFY(QDir().mkpath(h_.Path(QStringLiteral("received"))));
   }
@@ -132,7 +142,7 @@ class DragXvfbTest : public QObject {
     // The data is only ever asked for by a target's drop; this one saw the
     // drag go without one.
     QCOMPARE(AwaitReport(), QStringList{"left"});
-    QVERIFY(!QFile::exists(h_.Path(QStringLiteral("tmp/TesseraRestore"))));
+    QVERIFY(!QFile::exists(Root()));
     QVERIFY(QDir(h_.Path(QStringLiteral("received"))).isEmpty());
   }
 
@@ -140,7 +150,7 @@ class DragXvfbTest : public QObject {
     PressAndMoveToTarget();
     Xdotool({"mousedown", "3", "sleep", "0.3", "mouseup", "3", "mouseup", "1"});
     QCOMPARE(AwaitReport(), QStringList{"left"});
-    QVERIFY(!QFile::exists(h_.Path(QStringLiteral("tmp/TesseraRestore"))));
+    QVERIFY(!QFile::exists(Root()));
   }
 
   void dropOntoTheProgramsOwnWindowRestoresNothing() {
@@ -149,7 +159,7 @@ class DragXvfbTest : public QObject {
     PressAndMoveToTarget();
     Xdotool({"mousemove", "80", "400", "sleep", "0.3", "mousemove", "82", "402", "sleep", "0.3", "mouseup", "1"});
     QCOMPARE(AwaitReport(), QStringList{"left"});
-    QVERIFY(!QFile::exists(h_.Path(QStringLiteral("tmp/TesseraRestore"))));
+    QVERIFY(!QFile::exists(Root()));
   }
 
   void dragOfTwoFilesDeliversBothRestoredAtTheDrop() {
@@ -173,21 +183,19 @@ class DragXvfbTest : public QObject {
   }
 
   void aTargetThatStopsWaitingLeavesTheProgramAndTheFilesFound() {
-    // A copy from before: the drop's restore asks about it, and the target
-    // gives up meanwhile.
-    const QString folder = h_.Path(QStringLiteral("tmp/TesseraRestore"));
-    QVERIFY(QDir().mkpath(folder));
-    QFile old(folder + QStringLiteral("/a.txt"));
-    QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
-    old.close();
-
+    // The damaged file joins the drag: the drop's restore asks about it, and
+    // the target gives up meanwhile.
+    const QPoint c = entries_.value(QStringLiteral("c.txt"));
+    Xdotool({"windowfocus", "--sync", window_, "keydown", "ctrl", "mousemove", N(c.x()), N(c.y()), "click", "1", "keyup", "ctrl",
+             "sleep", "0.3"});
     PressAndMoveToTarget();
     Xdotool({"mouseup", "1"});
     const QString question = WindowId(QStringLiteral("^Tessera$"));
     QVERIFY(!question.isEmpty());
     const QStringList lines = AwaitReport(30000);
     QVERIFY2(!lines.isEmpty() && lines[0] == QStringLiteral("none"), qPrintable(lines.join(u'|')));
-    // Qt has deleted the drag by now; the restore goes on to its end.
+    // Qt has deleted the drag by now; going on past the damage, the restore
+    // runs to its end.
     Xdotool({"windowfocus", "--sync", question, "sleep", "0.2", "key", "Return"});
     // The question goes; the message that takes its place is what the drop
     // came to, and only a drop whose target is gone gets one.
@@ -195,10 +203,14 @@ class DragXvfbTest : public QObject {
     QString notice;
     QTRY_VERIFY_WITH_TIMEOUT(!(notice = Windows(QStringLiteral("^Tessera$")).value(0)).isEmpty(), 30000);
     QCOMPARE(program_.state(), QProcess::Running);
-    QCOMPARE(RestoredFiles(), (QStringList{"a.txt", "b.bin"}));
+    // The copies of the shown generation's drive C: top folder.
+    const QString folder = Root() + QStringLiteral("/1/C");
+    QVERIFY(RestoredFiles().contains(folder + QStringLiteral("/a.txt")));
+    QVERIFY(RestoredFiles().contains(folder + QStringLiteral("/b.bin")));
     QFile restored(folder + QStringLiteral("/b.bin"));
     QVERIFY(restored.open(QIODevice::ReadOnly));
     QCOMPARE(restored.readAll(), AsBytes(bBytes_));
+    QVERIFY(QDir(h_.Path(QStringLiteral("received"))).isEmpty());
     Xdotool({"windowfocus", "--sync", notice, "sleep", "0.2", "key", "Return"});
     QTRY_VERIFY_WITH_TIMEOUT(Windows(QStringLiteral("^Tessera$")).isEmpty(), 30000);
     QCOMPARE(program_.state(), QProcess::Running);
@@ -231,10 +243,13 @@ class DragXvfbTest : public QObject {
 
   QString Report() const { return h_.Path(QStringLiteral("report")); }
 
+  // The temporary restore folder: below a private parent its name is fixed.
+  QString Root() const { return h_.Path(QStringLiteral("TesseraRestore")); }
+
   // Copies are kept per generation and folder below the temporary restore folder.
   QStringList RestoredFiles() const {
     QStringList files;
-    QDirIterator it(h_.Path(QStringLiteral("tmp/TesseraRestore")), QDir::Files, QDirIterator::Subdirectories);
+    QDirIterator it(Root(), QDir::Files, QDirIterator::Subdirectories);
     while (it.hasNext()) files << it.next();
     return files;
   }
@@ -280,6 +295,11 @@ class DragXvfbTest : public QObject {
   QMap<QString, QPoint> entries_;
   const std::vector<uint8_t> aBytes_ = Pattern(3000, 7);
   const std::vector<uint8_t> bBytes_ = Pattern(70000, 9);
+  // Unlike the patterns (which repeat), found only where this file is stored.
+  const std::vector<uint8_t> cBytes_ = [] {
+    const QByteArray text = QByteArrayLiteral("the third file, damaged on purpose\n").repeated(20);
+    return std::vector<uint8_t>(text.begin(), text.end());
+  }();
 };
 
 QTEST_MAIN(DragXvfbTest)
