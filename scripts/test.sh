@@ -27,7 +27,7 @@ cmake --build --preset ci-fuzz -j "$jobs"
 # Only what the threading tests need is built with the thread sanitizer.
 cmake --preset ci-tsan >/dev/null
 cmake --build --preset ci-tsan -j "$jobs" --target test_entry test_restore test_generations \
-  app_restore_test app_restore_questions_test app_open_flow_test app_drag_open_test app_drag_xvfb_test
+  app_restore_test app_restore_questions_test app_drag_open_test
 threads=0
 ctest --preset ci-tsan -j "$jobs" || threads=$?
 
