@@ -163,10 +163,13 @@ std::string CBackupSet::FailureText(int32_t id, const FailedArchive& failed) con
   const std::string why = QPXFile::DescribeArchiveFault(failed.fault, wording_);
   // The command-line tool names the file before the message; a message box
   // has only its text, so the file is named in it.
-  if (wording_ == QPXFile::Wording::kJapanese)
-    text += "\n" + paths::HostPathText(failed.path) + (why.empty() ? std::string() : "：" + why);
-  else if (!why.empty())
-    text += "\n" + why;
+  if (wording_ == QPXFile::Wording::kJapanese) {
+    text += '\n';
+    text += paths::HostPathText(failed.path);
+    if (!why.empty()) text.append("：").append(why);
+  } else if (!why.empty()) {
+    text.append(1, '\n').append(why);
+  }
   return text;
 }
 
