@@ -43,7 +43,16 @@ fi
 preset=${TESSERA_PACKAGE_PRESET:-release}
 step "release build of the packaged programs ($preset)"
 cmake --preset "$preset" -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
-cmake --build --preset "$preset" -j "$(nproc)" --target tessera tessera-cli tessera-man tessera-changelog tessera-make-sample >/dev/null
+# Ninja prints the compiler's errors on standard output: kept, and shown when
+# the build fails, so a failed package test says why.
+build_log=$(mktemp)
+if ! cmake --build --preset "$preset" -j "$(nproc)" --target tessera tessera-cli tessera-man tessera-changelog tessera-make-sample \
+  >"$build_log" 2>&1; then
+  grep -v '^\[[0-9]*/[0-9]*\] ' "$build_log" | tail -n 60 >&2
+  rm -f "$build_log"
+  fail "the release build failed"
+fi
+rm -f "$build_log"
 
 step "cpack -G DEB"
 build=$root/build/$preset
