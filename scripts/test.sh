@@ -12,25 +12,31 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
 jobs=$(nproc)
+started=$SECONDS
+step() { printf '== test.sh: %s (%d min in)\n' "$*" $(((SECONDS - started) / 60)); }
 # The release build of the package test is checked like the others.
 export TESSERA_PACKAGE_PRESET=ci-release
 
 if [ "$(id -u)" -eq 0 ]; then
+  step "package test"
   bash scripts/package-test.sh
 else
   echo "test.sh: the package test installs a package and needs root; skipped" >&2
 fi
 
+step "fuzz targets"
 cmake --preset ci-fuzz >/dev/null
-cmake --build --preset ci-fuzz -j "$jobs"
+cmake --build --preset ci-fuzz -j "$jobs" --target fuzz_explode fuzz_archive fuzz_management
 
 # Only what the threading tests need is built with the thread sanitizer.
+step "threading tests under the thread sanitizer"
 cmake --preset ci-tsan >/dev/null
 cmake --build --preset ci-tsan -j "$jobs" --target test_entry test_restore test_generations \
   app_restore_test app_restore_questions_test app_drag_open_test
 threads=0
 ctest --preset ci-tsan -j "$jobs" || threads=$?
 
+step "every test under the address and undefined-behaviour sanitizers"
 cmake --preset ci-asan >/dev/null
 cmake --build --preset ci-asan -j "$jobs"
 if [ "$threads" -ne 0 ]; then

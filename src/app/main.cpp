@@ -113,7 +113,14 @@ void QuitOnSignals(QApplication& application) {
   action.sa_handler = OnQuitSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  for (int signal : {SIGTERM, SIGHUP, SIGINT}) ::sigaction(signal, &action, nullptr);
+  sigset_t handled;
+  sigemptyset(&handled);
+  for (int signal : {SIGTERM, SIGHUP, SIGINT}) {
+    ::sigaction(signal, &action, nullptr);
+    sigaddset(&handled, signal);
+  }
+  // Some launchers start programs with these blocked; the main thread takes them.
+  ::pthread_sigmask(SIG_UNBLOCK, &handled, nullptr);
 }
 
 bool AsksOnlyForInformation(int argc, char** argv) {

@@ -231,8 +231,15 @@ class InterruptScope {
     action.sa_flags = SA_RESETHAND;
     sigemptyset(&action.sa_mask);
     for (size_t i = 0; i < std::size(kSignals); ++i) ::sigaction(kSignals[i], &action, &previous_[i]);
+    // Started with them blocked (some launchers do), the request would wait
+    // until the run had finished.
+    sigset_t handled;
+    sigemptyset(&handled);
+    for (const int signal : kSignals) sigaddset(&handled, signal);
+    ::pthread_sigmask(SIG_UNBLOCK, &handled, &previousMask_);
   }
   ~InterruptScope() {
+    ::pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr);
     for (size_t i = 0; i < std::size(kSignals); ++i) ::sigaction(kSignals[i], &previous_[i], nullptr);
     g_interruptible = nullptr;
   }
@@ -242,6 +249,7 @@ class InterruptScope {
  private:
   static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
   struct sigaction previous_[std::size(kSignals)] {};
+  sigset_t previousMask_{};
 };
 
 std::u16string WithoutTrailingSeparators(std::u16string path) {
