@@ -14,6 +14,8 @@
 
 #include "app/about_dlg.h"
 #include "app/app_texts.h"
+#include "app/compare_dialog.h"
+#include "app/integrity_test_dialog.h"
 #include "app/desktop_integration.h"
 #include "app/file_icons.h"
 #include "app/generation_input_bar.h"
@@ -120,6 +122,19 @@ void CMainFrame::BuildMenus() {
   large_->setChecked(true);
 
   QMenu* tools = menuBar()->addMenu(QStringLiteral("ツール(&T)"));
+  integrityTest_ = tools->addAction(QStringLiteral("整合性テスト(&T)..."), this, [this] {
+    if (app_.Set() == nullptr) return;
+    CIntegrityTestDialog dialog(*app_.Set(), this);
+    dialog.exec();
+  });
+  compare_ = tools->addAction(QStringLiteral("世代の比較(&C)..."), this, [this] {
+    if (app_.Set() == nullptr) return;
+    CCompareDialog dialog(*app_.Set(), this);
+    dialog.exec();
+  });
+  integrityTest_->setEnabled(false);
+  compare_->setEnabled(false);
+  tools->addSeparator();
   shortcut_ = tools->addAction(QStringLiteral("ショートカットを作成 (&S)"), this, [this] { OnCreateShortcut(); });
   options_ = tools->addAction(QStringLiteral("オプション (&O)"), &app_, &CQPXManagerApp::OnOptions);
 
@@ -195,6 +210,8 @@ void CMainFrame::SetDocumentTitle(const QString& fileName) {
 void CMainFrame::SetOpened(bool opened) {
   bar_->SetRestoreEnabled(opened);
   restore_->setEnabled(opened);
+  integrityTest_->setEnabled(opened);
+  compare_->setEnabled(opened);
   if (treeRestore_ != nullptr) treeRestore_->setEnabled(opened);
   if (listRestore_ != nullptr) listRestore_->setEnabled(opened);
 }

@@ -38,6 +38,8 @@ class CMainFrame : public QMainWindow {
   QAction* AboutAction() const { return about_; }
   QAction* ShortcutAction() const { return shortcut_; }
   QAction* HelpAction() const { return help_; }
+  QAction* IntegrityTestAction() const { return integrityTest_; }
+  QAction* CompareAction() const { return compare_; }
 
   // Help: the program's HTML help in the desktop's browser.
   void OnHelp();
@@ -89,6 +91,8 @@ class CMainFrame : public QMainWindow {
   QAction* shortcut_ = nullptr;
   QAction* options_ = nullptr;
   QAction* help_ = nullptr;
+  QAction* integrityTest_ = nullptr;
+  QAction* compare_ = nullptr;
   QAction* about_ = nullptr;
   QAction* properties_ = nullptr;
   QAction* treeRestore_ = nullptr;
