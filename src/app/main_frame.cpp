@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDragEnterEvent>
+#include <QHBoxLayout>
 #include <QMessageBox>
 #include <QUrl>
 #include <QMenuBar>
@@ -25,6 +26,7 @@
 #include "app/qpx_manager_view.h"
 #include "app/restore_progress_dlg.h"
 #include "app/restore_selection.h"
+#include "app/search_pane.h"
 #include "app/shown_name.h"
 #include "app/temporary_restore.h"
 
@@ -54,11 +56,18 @@ CMainFrame::CMainFrame(CQPXManagerApp& app) : app_(app) {
   splitter_->setSizes({220, 580});
   splitter_->setChildrenCollapsible(false);
 
+  search_ = new CSearchPane(app_, *this, central);
+
   auto* layout = new QVBoxLayout(central);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
-  layout->addWidget(bar_);
+  auto* top = new QHBoxLayout;
+  top->addWidget(bar_, 1);
+  top->addWidget(search_->Field());
+  top->addSpacing(6);
+  layout->addLayout(top);
   layout->addWidget(splitter_, 1);
+  layout->addWidget(search_);
   setCentralWidget(central);
 
   BuildMenus();
@@ -211,6 +220,7 @@ void CMainFrame::SetOpened(bool opened) {
   bar_->SetRestoreEnabled(opened);
   restore_->setEnabled(opened);
   integrityTest_->setEnabled(opened);
+  search_->SetOpened(opened);
   compare_->setEnabled(opened);
   if (treeRestore_ != nullptr) treeRestore_->setEnabled(opened);
   if (listRestore_ != nullptr) listRestore_->setEnabled(opened);

@@ -14,6 +14,7 @@ class CGenerationInputBar;
 class CLeftView;
 class CQPXManagerApp;
 class CQPXManagerView;
+class CSearchPane;
 
 class CMainFrame : public QMainWindow {
   Q_OBJECT
@@ -26,6 +27,7 @@ class CMainFrame : public QMainWindow {
   CQPXManagerView* ListPane() const { return list_; }
   CGenerationInputBar* GenerationBar() const { return bar_; }
   QSplitter* Splitter() const { return splitter_; }
+  CSearchPane* SearchPane() const { return search_; }
 
   // Commands by their menu position, for the keyboard and for tests.
   QAction* OpenAction() const { return open_; }
@@ -82,6 +84,7 @@ class CMainFrame : public QMainWindow {
   QSplitter* splitter_;
   CLeftView* tree_;
   CQPXManagerView* list_;
+  CSearchPane* search_;
   QAction* open_ = nullptr;
   QAction* selectAll_ = nullptr;
   QAction* restore_ = nullptr;

@@ -1,6 +1,7 @@
 // The ツール menu's tools over a loaded set: the integrity test of the shown
 // generation or of every stored version, and the differences between two
-// generations with a filter for each kind; pictures of both dialogs.
+// generations with a filter for each kind, and the search across every
+// generation; pictures of each.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -12,8 +13,12 @@
 #include <QtTest>
 
 #include "app/compare_dialog.h"
+#include "app/generation_input_bar.h"
 #include "app/integrity_test_dialog.h"
+#include "app/left_view.h"
 #include "app/main_frame.h"
+#include "app/qpx_manager_view.h"
+#include "app/search_pane.h"
 #include "app_fixture.h"
 #include "support/corrupt.h"
 
@@ -129,6 +134,68 @@ class SetToolsTest : public QObject {
                                    QStringLiteral("追加 C:\\Data\\New\\d.txt"),
                                    QStringLiteral("変更 C:\\Data\\Old\\b.txt")}));
     Shoot(&dialog, "compare-generations");
+  }
+
+  void searchFindsEveryGenerationsFilesAndShowsOneWhereItIs() {
+    AppHarness h;
+    const auto files = h.WriteSampleSet();
+    ModalWatcher watcher;
+    app::CQPXManagerApp& app = h.Start({Q(files.archives[0])});
+    app::CMainFrame* frame = app.MainFrame();
+    frame->resize(900, 600);
+    frame->show();
+    frame->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(frame));
+    QVERIFY(app.SelectGeneration(1));
+    app::CSearchPane* pane = frame->SearchPane();
+    QLineEdit* field = pane->Field();
+    QVERIFY(!pane->isVisible());
+
+    QTest::keyClick(frame, Qt::Key_F, Qt::ControlModifier);
+    QVERIFY(field->hasFocus());
+    QSignalSpy ended(pane, &app::CSearchPane::searchEnded);
+    field->setText(QStringLiteral("?.TXT"));
+    QTest::keyClick(field, Qt::Key_Return);
+    QVERIFY(ended.wait());
+    QVERIFY(pane->isVisible());
+    QStringList rows;
+    for (int r = 0; r < pane->Model().rowCount(); ++r) {
+      QStringList cells;
+      for (int c : {0, 1, 2, 5}) cells << pane->Model().index(r, c).data().toString();
+      rows << cells.join(u'|');
+    }
+    rows.sort();
+    QCOMPARE(rows, (QStringList{QStringLiteral("a.txt|C:\\Data|1–4|3"), QStringLiteral("b.txt|C:\\Data\\Old|1, 4|2"),
+                                QStringLiteral("c.txt|C:\\Data|2–3|1"), QStringLiteral("d.txt|C:\\Data\\New|3–4|1")}));
+    Shoot(frame, "search-results");
+
+    // b.txt is not in generation 2: the newest that holds it is shown.
+    int row = 0;
+    while (pane->Model().Hit(row).name != QStringLiteral("b.txt")) ++row;
+    QVERIFY(pane->Activate(row));
+    QCOMPARE(frame->GenerationBar()->Combo()->currentIndex(), 3);
+    QCOMPARE(frame->ListPane()->CurrentFolder(), QStringLiteral("C:\\Data\\Old"));
+    QCOMPARE(frame->ListPane()->SelectedNames(), QStringList{QStringLiteral("b.txt")});
+    // a.txt is in generation 4 too: the generation stays.
+    row = 0;
+    while (pane->Model().Hit(row).name != QStringLiteral("a.txt")) ++row;
+    QVERIFY(pane->Activate(row));
+    QCOMPARE(frame->GenerationBar()->Combo()->currentIndex(), 3);
+    QCOMPARE(frame->ListPane()->SelectedNames(), QStringList{QStringLiteral("a.txt")});
+
+    pane->Results()->setFocus();
+    QTest::keyClick(pane->Results(), Qt::Key_Escape);
+    QVERIFY(!pane->isVisible());
+
+    // A whole-path pattern; none found is said so.
+    field->setText(QStringLiteral("c:\\data\\*\\*"));
+    QTest::keyClick(field, Qt::Key_Return);
+    QVERIFY(ended.wait());
+    QCOMPARE(pane->Model().rowCount(), 2);  // Old\b.txt and New\d.txt: a star spans folders
+    field->setText(QStringLiteral("nothing*"));
+    QTest::keyClick(field, Qt::Key_Return);
+    QVERIFY(ended.wait());
+    QCOMPARE(pane->Model().rowCount(), 0);
   }
 };
 
