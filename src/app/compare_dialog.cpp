@@ -40,6 +40,8 @@ QString GenerationText(const IncrementalBackup::CBackupSet& set, long g) {
 }  // namespace
 
 std::vector<CompareRow> CompareGenerations(const IncrementalBackup::CBackupSet& set, long from, long to) {
+  // An archive opened alone has one generation and no merged tree.
+  if (set.IsArchiveAlone()) return {};
   const IncrementalBackup::Difference d = IncrementalBackup::DiffGenerations(set, from, to);
   std::vector<CompareRow> rows;
   rows.reserve(d.added.size() + d.removed.size() + d.changed.size() + d.foldersAdded.size() + d.foldersRemoved.size());
