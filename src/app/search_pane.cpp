@@ -167,6 +167,22 @@ CSearchPane::CSearchPane(CQPXManagerApp& app, CMainFrame& frame, QWidget* parent
     frame_.ListPane()->setFocus();
   });
   connect(results_, &QTreeView::activated, this, [this](const QModelIndex& index) { Activate(index.row()); });
+  // Opening and restoring a result are the list's own, on the entry it shows.
+  results_->setContextMenuPolicy(Qt::ActionsContextMenu);
+  auto* open = new QAction(QStringLiteral("開く(&O)"), results_);
+  auto* restore = new QAction(QStringLiteral("復元(&R)"), results_);
+  // A drive is shown in the tree only: the list has no entry of it to act on.
+  auto selectInList = [this] {
+    const int row = results_->currentIndex().row();
+    return Activate(row) && !model_.Hit(row).folder.isEmpty();
+  };
+  connect(open, &QAction::triggered, this, [this, selectInList] {
+    if (selectInList()) frame_.ListPane()->OpenSelection();
+  });
+  connect(restore, &QAction::triggered, this, [this, selectInList] {
+    if (selectInList()) frame_.RestoreListSelection();
+  });
+  results_->addActions({open, restore});
   results_->installEventFilter(this);
   field_->installEventFilter(this);
   // Closing the window lets go of the set: the worker ends first.

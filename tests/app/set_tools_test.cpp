@@ -183,6 +183,17 @@ class SetToolsTest : public QObject {
     QCOMPARE(frame->GenerationBar()->Combo()->currentIndex(), 3);
     QCOMPARE(frame->ListPane()->SelectedNames(), QStringList{QStringLiteral("a.txt")});
 
+    // Restoring a result is the list's restore of the entry it shows.
+    QStringList restoring;
+    watcher.SetOtherHandler([&](QWidget* modal) {
+      restoring << frame->ListPane()->SelectedNames();
+      qobject_cast<QDialog*>(modal)->reject();
+    });
+    pane->Results()->setCurrentIndex(pane->Model().index(row == 0 ? 1 : 0, 0));
+    const QString other = pane->Model().Hit(pane->Results()->currentIndex().row()).name;
+    pane->Results()->actions().at(1)->trigger();
+    QCOMPARE(restoring, QStringList{other});
+
     pane->Results()->setFocus();
     QTest::keyClick(pane->Results(), Qt::Key_Escape);
     QVERIFY(!pane->isVisible());
