@@ -32,6 +32,32 @@ std::string ManagementPathFor(const std::string& archive) {
   return (hasExtension ? archive.substr(0, dot) : archive) + ".qpm";
 }
 
+bool IsArchiveName(const std::string& hostPath) {
+  // Only the file name's own extension counts: a folder on the way may be
+  // called anything, "x.qpi" included.
+  return EndsWith(hostPath, ".qpx") || EndsWith(hostPath, ".qpi");
+}
+
+OpenDecision DecideOpen(const std::string& hostPath) {
+  OpenDecision decision;
+  decision.archive = hostPath;
+  decision.management = ManagementPathFor(hostPath);
+  if (!host::CheckRegularFile(hostPath, decision.why)) return decision;
+  if (!IsArchiveName(hostPath)) {
+    decision.verdict = OpenVerdict::kNotAnArchiveName;
+    return decision;
+  }
+  if (EndsWith(hostPath, ".qpi")) {
+    const QPXFile::OpenResult opened = QPXFile::OpenArchive(host::ToEnginePath(hostPath));
+    if (opened.archive && opened.archive->GetEntryCount() == 0) {
+      decision.verdict = OpenVerdict::kEmptyGeneration;
+      return decision;
+    }
+  }
+  decision.verdict = OpenVerdict::kLoad;
+  return decision;
+}
+
 void WalkTree(const CFSTree& tree, const std::function<void(const CFolder&)>& onFolder,
               const std::function<void(const CFSFile&)>& onFile) {
   struct Level {
@@ -72,9 +98,7 @@ CBackupSet::~CBackupSet() {
 }
 
 bool CBackupSet::Load(IManagerUser& user, Problems& problems) {
-  // The desktop program opens a set only through one of its archives, and
-  // takes the extension as written.
-  if (!EndsWith(archivePath_, ".qpx") && !EndsWith(archivePath_, ".qpi")) {
+  if (!IsArchiveName(archivePath_)) {
     problems.push_back({archivePath_, "a backup set is opened through one of its archives (.qpx or .qpi)"});
     return false;
   }
