@@ -119,6 +119,10 @@ class CQPXManagerApp : public QObject, public CShowTaskProgressDlgConnector, pub
   // The set being loaded on the task thread, for the questions it raises.
   const IncrementalBackup::CBackupSet* loading_ = nullptr;
   std::unique_ptr<IncrementalBackup::CDirTreeCtrl> dirTree_;
+  // The path being opened and what the engine decided for it: written by
+  // the load task, read once the dialog has closed.
+  std::string opening_;
+  IncrementalBackup::OpenVerdict verdict_ = IncrementalBackup::OpenVerdict::kLoad;
   QString archivePath_;
   QString managementPath_;
   QString currentFolder_;

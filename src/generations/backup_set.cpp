@@ -134,6 +134,12 @@ bool CBackupSet::Load(IManagerUser& user, Problems& problems) {
 }
 
 bool CBackupSet::LoadArchiveAlone(Problems& problems) {
+  // Opening a FIFO blocks until a writer comes, and a device is no archive.
+  std::string why;
+  if (!host::CheckRegularFile(archivePath_, why)) {
+    problems.push_back({archivePath_, why});
+    return false;
+  }
   QPXFile::OpenResult result = QPXFile::OpenArchive(host::ToEnginePath(archivePath_));
   if (result.failure != QPXFile::OpenFailure::kNone) {
     problems.push_back({archivePath_, QPXFile::DescribeOpenFailure(result)});
