@@ -17,6 +17,8 @@
 #include "app/option_dialog.h"
 #include "app/property_dialog.h"
 #include "app/qpx_manager_view.h"
+#include "app/restore_progress_dlg.h"
+#include "app/restore_selection.h"
 #include "app/shown_name.h"
 #include "app/temporary_restore.h"
 #include "host/private_folder.h"
@@ -72,6 +74,11 @@ bool CQPXManagerApp::InitInstance(const QStringList& arguments) {
   }
 
   frame_ = std::make_unique<CMainFrame>(*this);
+  frame_->ListPane()->SetTemporaryRestore(
+      [this](QString folder, QStringList names, bool quiet) {
+        return RunTemporaryRestore(*this, std::move(folder), std::move(names), quiet);
+      },
+      [this](const QString& folder) { return TemporaryCopyFolder(*this, folder); });
   SetMessageOwner(frame_.get());
   frame_->show();
 
@@ -254,6 +261,15 @@ void CQPXManagerApp::ShowProperties(const QStringList& paths) {
   std::unique_ptr<PropertyDialogBase> dialog = MakePropertyDialog(set_->Creator(), dirTree_.get(), paths, frame_.get());
   if (dialog) dialog->exec();
 }
+
+void CQPXManagerApp::RestoreEntries(const QString& folder, const QStringList& names, const QString& chosen) {
+  MarkForRestore(*this, folder, names);
+  CRestoreProgressDlg dialog(*this, frame_.get());
+  dialog.exec();
+  UnmarkFolder(*this, chosen);
+}
+
+QWidget* CQPXManagerApp::Window() const { return frame_.get(); }
 
 void CQPXManagerApp::OnUserInterface(const std::function<void()>& work) {
   if (dialog_ != nullptr) dialog_->RunOnUserInterface(work);
