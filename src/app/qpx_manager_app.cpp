@@ -8,6 +8,7 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <cstdio>
+#include <new>
 
 #include "app/app_texts.h"
 #include "app/dir_tree_ctrl.h"
@@ -22,6 +23,7 @@
 #include "app/shown_name.h"
 #include "app/temporary_restore.h"
 #include "host/private_folder.h"
+#include "host/string_ids.h"
 
 namespace app {
 namespace {
@@ -196,7 +198,14 @@ int32_t CQPXManagerApp::RunTask(CShowTaskProgressDlg&) {
   bool filled = false;
   OnUserInterface([&] {
     set_ = std::move(set);
-    filled = FillFolderTree();
+    // The end of the load, where running out of memory is told.
+    try {
+      filled = FillFolderTree();
+    } catch (const std::bad_alloc&) {
+      ClearPanes();
+      ShowErrorMessage(host::StringId::kOutOfMemory);
+      return;
+    }
     if (filled) TellLeftOutRecords();
   });
   return filled;

@@ -144,6 +144,9 @@ class CBackupSet {
                    QPXFile::RestorePlan& plan, QPXFile::Problems& problems);
 
  private:
+  bool LoadSet(IManagerUser& user, QPXFile::Problems& problems);
+  bool LoadAlone(QPXFile::Problems& problems);
+  bool OutOfMemoryIsAProblem(QPXFile::Problems& problems, const std::function<bool()>& load);
   bool PlanGenerationRuns(const std::u16string& destination, const std::vector<std::string>& chosen,
                           QPXFile::RestorePlan& plan, QPXFile::Problems& problems);
   void ReportGaps(QPXFile::Problems& problems) const;
