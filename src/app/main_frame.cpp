@@ -21,14 +21,10 @@
 #include "app/file_icons.h"
 #include "app/generation_input_bar.h"
 #include "app/left_view.h"
-#include "app/qpx_manager_app.h"
 #include "app/qpx_data_object.h"
 #include "app/qpx_manager_view.h"
-#include "app/restore_progress_dlg.h"
-#include "app/restore_selection.h"
 #include "app/search_pane.h"
 #include "app/shown_name.h"
-#include "app/temporary_restore.h"
 
 namespace app {
 namespace {
@@ -40,7 +36,7 @@ constexpr char kShortcutFailed[] = "ショートカットの作成に失敗し�
 
 }  // namespace
 
-CMainFrame::CMainFrame(CQPXManagerApp& app) : app_(app) {
+CMainFrame::CMainFrame(IFrameOwner& owner) : owner_(owner) {
   setObjectName(QStringLiteral("mainFrame"));
   setWindowIcon(FileIcons::Instance().Application());
   auto* central = new QWidget(this);
@@ -56,7 +52,7 @@ CMainFrame::CMainFrame(CQPXManagerApp& app) : app_(app) {
   splitter_->setSizes({220, 580});
   splitter_->setChildrenCollapsible(false);
 
-  search_ = new CSearchPane(app_, *this, central);
+  search_ = new CSearchPane(owner_, *this, central);
 
   auto* layout = new QVBoxLayout(central);
   layout->setContentsMargins(0, 0, 0, 0);
@@ -76,17 +72,12 @@ CMainFrame::CMainFrame(CQPXManagerApp& app) : app_(app) {
 
   connect(tree_, &CLeftView::FolderShown, this, [this](const QString& path) {
     list_->ShowFolder(path);
-    if (!path.isEmpty()) app_.SetCurrentFolder(path);
+    if (!path.isEmpty()) owner_.SetCurrentFolder(path);
   });
   connect(list_, &CQPXManagerView::FolderOpened, this, [this](const QString& path) { tree_->SelectFolder(path); });
   connect(list_, &CQPXManagerView::RestoreRequested, this, &CMainFrame::RestoreListSelection);
-  list_->SetTemporaryRestore(
-      [this](QString folder, QStringList names, bool quiet) {
-        return RunTemporaryRestore(app_, std::move(folder), std::move(names), quiet);
-      },
-      [this](const QString& folder) { return TemporaryCopyFolder(app_, folder); });
   setAcceptDrops(true);
-  connect(bar_, &CGenerationInputBar::GenerationChosen, this, [this](int index) { app_.SelectGeneration(index); });
+  connect(bar_, &CGenerationInputBar::GenerationChosen, this, [this](int index) { owner_.SelectGeneration(index); });
   connect(bar_, &CGenerationInputBar::RestoreClicked, this, &CMainFrame::OnRestore);
   // The restore command acts on the pane the user worked in last.
   focusWatch_ = connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
@@ -102,7 +93,7 @@ CMainFrame::~CMainFrame() { disconnect(focusWatch_); }
 
 void CMainFrame::BuildMenus() {
   QMenu* file = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
-  open_ = file->addAction(QStringLiteral("開く..."), QKeySequence(Qt::CTRL | Qt::Key_O), &app_, &CQPXManagerApp::OnFileOpen);
+  open_ = file->addAction(QStringLiteral("開く..."), QKeySequence(Qt::CTRL | Qt::Key_O), this, [this] { owner_.OnFileOpen(); });
   file->addSeparator();
   file->addAction(QStringLiteral("終了(&X)"), this, &QWidget::close);
 
@@ -132,20 +123,20 @@ void CMainFrame::BuildMenus() {
 
   QMenu* tools = menuBar()->addMenu(QStringLiteral("ツール(&T)"));
   integrityTest_ = tools->addAction(QStringLiteral("整合性テスト(&T)..."), this, [this] {
-    if (app_.Set() == nullptr) return;
-    CIntegrityTestDialog dialog(*app_.Set(), this);
+    if (owner_.Set() == nullptr) return;
+    CIntegrityTestDialog dialog(*owner_.Set(), this);
     dialog.exec();
   });
   compare_ = tools->addAction(QStringLiteral("世代の比較(&C)..."), this, [this] {
-    if (app_.Set() == nullptr) return;
-    CCompareDialog dialog(*app_.Set(), this);
+    if (owner_.Set() == nullptr) return;
+    CCompareDialog dialog(*owner_.Set(), this);
     dialog.exec();
   });
   integrityTest_->setEnabled(false);
   compare_->setEnabled(false);
   tools->addSeparator();
   shortcut_ = tools->addAction(QStringLiteral("ショートカットを作成 (&S)"), this, [this] { OnCreateShortcut(); });
-  options_ = tools->addAction(QStringLiteral("オプション (&O)"), &app_, &CQPXManagerApp::OnOptions);
+  options_ = tools->addAction(QStringLiteral("オプション (&O)"), this, [this] { owner_.OnOptions(); });
 
   QMenu* help = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
   help_ = help->addAction(QStringLiteral("Tesseraのヘルプ(&H)"), this, [this] { OnHelp(); });
@@ -181,7 +172,7 @@ QMenu* CMainFrame::BuildContextMenu(bool forTree) {
     } else {
       for (const QString& name : list_->SelectedNames()) paths << list_->CurrentFolder() + u'\\' + name;
     }
-    app_.ShowProperties(paths);
+    owner_.ShowProperties(paths);
   });
   // Alt+Enter in a pane, as on the desktops users come from.
   properties->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Return));
@@ -234,13 +225,8 @@ void CMainFrame::OnRestore() {
   else RestoreListSelection();
 }
 
-void CMainFrame::RunRestoreDialog() {
-  CRestoreProgressDlg dialog(app_, this);
-  dialog.exec();
-}
-
 void CMainFrame::RestoreTreeFolder() {
-  if (!app_.IsOpened()) return;
+  if (!owner_.IsOpened()) return;
   const QString path = tree_->SelectedFolderPath();
   if (path.isEmpty()) return;
   // A whole drive of the backed-up computer is not restored as one folder.
@@ -250,24 +236,20 @@ void CMainFrame::RestoreTreeFolder() {
     return;
   }
   // The folder itself is recreated below the target: its parent is the base.
-  MarkForRestore(app_, path.left(cut), {path.mid(cut + 1)});
-  RunRestoreDialog();
-  UnmarkFolder(app_, path);
-  app_.SetCurrentFolder(path);
+  owner_.RestoreEntries(path.left(cut), {path.mid(cut + 1)}, path);
+  owner_.SetCurrentFolder(path);
 }
 
 void CMainFrame::RestoreListSelection() {
-  if (!app_.IsOpened()) return;
+  if (!owner_.IsOpened()) return;
   const QStringList names = list_->SelectedNames();
   if (names.isEmpty()) return;
   const QString folder = list_->CurrentFolder();
-  MarkForRestore(app_, folder, names);
-  RunRestoreDialog();
-  UnmarkFolder(app_, folder);
+  owner_.RestoreEntries(folder, names, folder);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
-  app_.ReleaseLoadedState();
+  owner_.ReleaseLoadedState();
   QMainWindow::closeEvent(event);
 }
 

@@ -4,6 +4,8 @@
 
 #include <QMainWindow>
 
+#include "app/frame_owner.h"
+
 class QAction;
 class QMenu;
 class QSplitter;
@@ -12,7 +14,6 @@ namespace app {
 
 class CGenerationInputBar;
 class CLeftView;
-class CQPXManagerApp;
 class CQPXManagerView;
 class CSearchPane;
 
@@ -20,7 +21,7 @@ class CMainFrame : public QMainWindow {
   Q_OBJECT
 
  public:
-  explicit CMainFrame(CQPXManagerApp& app);
+  explicit CMainFrame(IFrameOwner& owner);
   ~CMainFrame() override;
 
   CLeftView* TreePane() const { return tree_; }
@@ -77,9 +78,8 @@ class CMainFrame : public QMainWindow {
   void BuildMenus();
   void AnswerDrag(QDragMoveEvent* event);
   QMenu* BuildContextMenu(bool forTree);
-  void RunRestoreDialog();
 
-  CQPXManagerApp& app_;
+  IFrameOwner& owner_;
   CGenerationInputBar* bar_;
   QSplitter* splitter_;
   CLeftView* tree_;

@@ -8,6 +8,7 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <cstdio>
+#include <new>
 
 #include "app/app_texts.h"
 #include "app/dir_tree_ctrl.h"
@@ -17,18 +18,17 @@
 #include "app/option_dialog.h"
 #include "app/property_dialog.h"
 #include "app/qpx_manager_view.h"
+#include "app/restore_progress_dlg.h"
+#include "app/restore_selection.h"
 #include "app/shown_name.h"
 #include "app/temporary_restore.h"
-#include "archive/qpx_file_factory.h"
-#include "host/host_path.h"
 #include "host/private_folder.h"
+#include "host/string_ids.h"
 
 namespace app {
 namespace {
 
 namespace ManagerText = IncrementalBackup::ManagerText;
-
-std::u16string EnginePath(const QString& hostPath) { return host::ToEnginePath(hostPath.toStdString()); }
 
 // In a place of this user's only: a lock in a shared folder would let
 // another user keep the program from starting. Empty when there is none.
@@ -76,6 +76,11 @@ bool CQPXManagerApp::InitInstance(const QStringList& arguments) {
   }
 
   frame_ = std::make_unique<CMainFrame>(*this);
+  frame_->ListPane()->SetTemporaryRestore(
+      [this](QString folder, QStringList names, bool quiet) {
+        return RunTemporaryRestore(*this, std::move(folder), std::move(names), quiet);
+      },
+      [this](const QString& folder) { return TemporaryCopyFolder(*this, folder); });
   SetMessageOwner(frame_.get());
   frame_->show();
 
@@ -118,35 +123,14 @@ void CQPXManagerApp::OnFileOpen() {
 
 void CQPXManagerApp::OpenBackupFile(const QString& path) {
   const bool wasOpened = opened_;
-  // A path turned away before anything is released leaves the loaded backup
-  // as it was, restore commands included.
-  auto turnedAway = [&] { opened_ = wasOpened; };
   opened_ = false;
 
+  // The engine decides whether the path is opened; that reads a ".qpi"
+  // archive, so the task does it, and the loaded backup is released only
+  // once the path is taken.
   const QFileInfo info(path);
-  if (!info.exists() || info.isDir()) {
-    ShowErrorMessage(Text::kNothingToShow);
-    return turnedAway();
-  }
-  if (path.size() < 4) return turnedAway();
-  const QString tail = path.right(4);
-  if (tail != QStringLiteral(".qpx") && tail != QStringLiteral(".qpi")) return turnedAway();
-  const QString absolute = info.absoluteFilePath();
-  if (path.contains(QStringLiteral(".qpi"))) {
-    // A later generation's archive that holds no files has nothing to show;
-    // one that cannot be read for the count goes on to the load.
-    const QPXFile::OpenResult opened = QPXFile::OpenArchive(EnginePath(absolute));
-    if (opened.archive && opened.archive->GetEntryCount() == 0) {
-      ShowErrorMessage(Text::kNothingToShow);
-      return turnedAway();
-    }
-  }
-
-  ResetLoadedState();
-  frame_->SetOpened(false);
-  archivePath_ = absolute;
-  managementPath_ = QString::fromStdString(IncrementalBackup::ManagementPathFor(absolute.toStdString()));
-
+  opening_ = info.absoluteFilePath().toStdString();
+  verdict_ = IncrementalBackup::OpenVerdict::kLoad;
   int32_t result = 0;
   {
     CShowTaskProgressDlg dialog(frame_.get(), *this);
@@ -154,6 +138,14 @@ void CQPXManagerApp::OpenBackupFile(const QString& path) {
     dialog.exec();
     dialog_ = nullptr;
     result = dialog.GetTaskResult();
+  }
+  opening_.clear();
+  if (verdict_ != IncrementalBackup::OpenVerdict::kLoad) {
+    // A path turned away leaves the loaded backup as it was, restore
+    // commands included; only a name of another kind goes without a word.
+    if (verdict_ != IncrementalBackup::OpenVerdict::kNotAnArchiveName) ShowErrorMessage(Text::kNothingToShow);
+    opened_ = wasOpened;
+    return;
   }
   if (static_cast<uint8_t>(result) == 0) {
     // Nothing of the earlier backup may stay on screen once it is released.
@@ -173,9 +165,17 @@ int32_t CQPXManagerApp::GetCaptionId() { return Text::kLoadingCaption; }
 int32_t CQPXManagerApp::RunTask(CShowTaskProgressDlg&) {
   progress_.ClearError();
   progress_.ClearMessage();
-  if (archivePath_.isEmpty() || managementPath_.isEmpty()) return false;
+  const IncrementalBackup::OpenDecision decision = IncrementalBackup::DecideOpen(opening_);
+  verdict_ = decision.verdict;
+  if (decision.verdict != IncrementalBackup::OpenVerdict::kLoad) return false;
+  OnUserInterface([&] {
+    ResetLoadedState();
+    frame_->SetOpened(false);
+    archivePath_ = QString::fromStdString(decision.archive);
+    managementPath_ = QString::fromStdString(decision.management);
+  });
 
-  auto set = std::make_unique<IncrementalBackup::CBackupSet>(archivePath_.toStdString());
+  auto set = std::make_unique<IncrementalBackup::CBackupSet>(decision.archive);
   set->SetProgressInfo(&progress_);
   set->SetWording(QPXFile::Wording::kJapanese);
   loading_ = set.get();
@@ -198,7 +198,14 @@ int32_t CQPXManagerApp::RunTask(CShowTaskProgressDlg&) {
   bool filled = false;
   OnUserInterface([&] {
     set_ = std::move(set);
-    filled = FillFolderTree();
+    // The end of the load, where running out of memory is told.
+    try {
+      filled = FillFolderTree();
+    } catch (const std::bad_alloc&) {
+      ClearPanes();
+      ShowErrorMessage(host::StringId::kOutOfMemory);
+      return;
+    }
     if (filled) TellLeftOutRecords();
   });
   return filled;
@@ -263,6 +270,15 @@ void CQPXManagerApp::ShowProperties(const QStringList& paths) {
   std::unique_ptr<PropertyDialogBase> dialog = MakePropertyDialog(set_->Creator(), dirTree_.get(), paths, frame_.get());
   if (dialog) dialog->exec();
 }
+
+void CQPXManagerApp::RestoreEntries(const QString& folder, const QStringList& names, const QString& chosen) {
+  MarkForRestore(*this, folder, names);
+  CRestoreProgressDlg dialog(*this, frame_.get());
+  dialog.exec();
+  UnmarkFolder(*this, chosen);
+}
+
+QWidget* CQPXManagerApp::Window() const { return frame_.get(); }
 
 void CQPXManagerApp::OnUserInterface(const std::function<void()>& work) {
   if (dialog_ != nullptr) dialog_->RunOnUserInterface(work);

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "app/app_config.h"
+#include "app/frame_owner.h"
 #include "app/task_progress.h"
 #include "generations/backup_set.h"
 
@@ -35,7 +36,10 @@ struct AppOptions {
   bool unattended = false;
 };
 
-class CQPXManagerApp : public QObject, public CShowTaskProgressDlgConnector, public IncrementalBackup::IManagerUser {
+class CQPXManagerApp : public QObject,
+                       public IFrameOwner,
+                       public CShowTaskProgressDlgConnector,
+                       public IncrementalBackup::IManagerUser {
   Q_OBJECT
 
  public:
@@ -54,29 +58,32 @@ class CQPXManagerApp : public QObject, public CShowTaskProgressDlgConnector, pub
   // state, the panes, the generation bar and the title.
   void OpenBackupFile(const QString& path);
   // File > Open: the open-file dialog, then OpenBackupFile.
-  void OnFileOpen();
+  void OnFileOpen() override;
   // Shows generation `index` (0-based) of the loaded set.
-  bool SelectGeneration(int index);
+  bool SelectGeneration(int index) override;
   // The options dialog.
-  void OnOptions();
+  void OnOptions() override;
   // The property dialog for full pane paths (one folder, one file, or a
   // selection); nothing without a loaded backup.
-  void ShowProperties(const QStringList& paths);
+  void ShowProperties(const QStringList& paths) override;
+  void RestoreEntries(const QString& folder, const QStringList& names, const QString& chosen) override;
 
   // Asks the user for an archive to open; a null string means cancelled.
   using FileChooser = std::function<QString(QWidget* parent, const QString& filter, const QString& suffix)>;
   void SetFileChooser(FileChooser chooser) { fileChooser_ = std::move(chooser); }
 
   CMainFrame* MainFrame() const { return frame_.get(); }
+  // The main window as the owner of the dialogs, or null before start-up.
+  QWidget* Window() const;
   CAppConfig& Config() { return *config_; }
-  bool IsOpened() const { return opened_; }
+  bool IsOpened() const override { return opened_; }
   const QString& ArchivePath() const { return archivePath_; }
   const QString& ManagementPath() const { return managementPath_; }
   const QString& CurrentFolder() const { return currentFolder_; }
-  void SetCurrentFolder(const QString& folder) { currentFolder_ = folder; }
+  void SetCurrentFolder(const QString& folder) override { currentFolder_ = folder; }
   long GenerationCount() const;
   // The loaded set, or null.
-  const IncrementalBackup::CBackupSet* Set() const { return set_.get(); }
+  const IncrementalBackup::CBackupSet* Set() const override { return set_.get(); }
   // The same for marking entries for a restore.
   IncrementalBackup::CBackupSet* MutableSet() { return set_.get(); }
   // The folder tree's adapter of the loaded set, or null.
@@ -98,7 +105,7 @@ class CQPXManagerApp : public QObject, public CShowTaskProgressDlgConnector, pub
   bool AskShowEarlier(const IncrementalBackup::FailedArchive& failed) override;
 
   // The main window releases the loaded state when it is destroyed.
-  void ReleaseLoadedState();
+  void ReleaseLoadedState() override;
 
  private:
   void ResetLoadedState();
@@ -119,6 +126,10 @@ class CQPXManagerApp : public QObject, public CShowTaskProgressDlgConnector, pub
   // The set being loaded on the task thread, for the questions it raises.
   const IncrementalBackup::CBackupSet* loading_ = nullptr;
   std::unique_ptr<IncrementalBackup::CDirTreeCtrl> dirTree_;
+  // The path being opened and what the engine decided for it: written by
+  // the load task, read once the dialog has closed.
+  std::string opening_;
+  IncrementalBackup::OpenVerdict verdict_ = IncrementalBackup::OpenVerdict::kLoad;
   QString archivePath_;
   QString managementPath_;
   QString currentFolder_;

@@ -46,7 +46,6 @@ constexpr int kTitleFailed = 182;
 constexpr int kStatusFailed = 183;
 constexpr int kTitleDone = 184;
 constexpr int kStatusDone = 185;
-constexpr int kLogSaveFailed = 245;
 constexpr int kNoSpaceForTemporary = 246;
 }  // namespace RestoreText
 

@@ -17,7 +17,7 @@
 #include "app/left_view.h"
 #include "app/main_frame.h"
 #include "app/property_dialog.h"
-#include "app/qpx_manager_app.h"
+#include "app/frame_owner.h"
 #include "app/qpx_manager_view.h"
 #include "generations/find.h"
 
@@ -108,7 +108,7 @@ QVariant CSearchResultModel::headerData(int section, Qt::Orientation orientation
   return section >= 0 && section < kColumns ? QString::fromUtf8(kTitles[section]) : QVariant();
 }
 
-CSearchPane::CSearchPane(CQPXManagerApp& app, CMainFrame& frame, QWidget* parent)
+CSearchPane::CSearchPane(IFrameOwner& app, CMainFrame& frame, QWidget* parent)
     : QWidget(parent), app_(app), frame_(frame) {
   setObjectName(QStringLiteral("searchPane"));
   field_ = new QLineEdit(parent);

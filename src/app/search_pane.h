@@ -22,7 +22,7 @@ class QTreeView;
 namespace app {
 
 class CMainFrame;
-class CQPXManagerApp;
+class IFrameOwner;
 
 // "1–3, 5": 0-based generations, ascending, as 1-based ranges.
 QString GenerationRanges(const std::vector<long>& generations);
@@ -64,7 +64,7 @@ class CSearchPane : public QWidget {
   // More would only fill memory; the pattern can be narrowed instead.
   static constexpr long kMaxHits = 100000;
 
-  CSearchPane(CQPXManagerApp& app, CMainFrame& frame, QWidget* parent);
+  CSearchPane(IFrameOwner& app, CMainFrame& frame, QWidget* parent);
   ~CSearchPane() override;
 
   // The field for the bar.
@@ -96,7 +96,7 @@ class CSearchPane : public QWidget {
   void Ended(unsigned serial, bool stopped);
   void SetSearching(bool searching);
 
-  CQPXManagerApp& app_;
+  IFrameOwner& app_;
   CMainFrame& frame_;
   QLineEdit* field_;
   QLabel* status_;

@@ -8,16 +8,15 @@
 #include "app/app_texts.h"
 #include "app/file_icons.h"
 #include "host/host_path.h"
+#include "host/string_ids.h"
 #include "restore/log.h"
 
 namespace app {
 namespace {
 
-constexpr int kMemoryError = 125;
 constexpr int kDefaultLogName = 161;
 constexpr int kLogFilter = 162;
 constexpr int kLogExtension = 164;
-constexpr int kSaveFailed = 245;
 constexpr qsizetype kLongestName = 500;
 
 QFileDialog::Options& DialogOptions() {
@@ -121,12 +120,12 @@ QString CShowLogDlg::SuggestedFolder() const {
 void CShowLogDlg::OnSave() {
   const QString name = SuggestedFileName();
   if (name.size() > kLongestName) {
-    ShowErrorMessage(kMemoryError);
+    ShowErrorMessage(host::StringId::kOutOfMemory);
     return;
   }
   QString filter, extension;
   if (!LoadText(kLogFilter, filter) || !LoadText(kLogExtension, extension)) {
-    ShowErrorMessage(kMemoryError);
+    ShowErrorMessage(host::StringId::kOutOfMemory);
     return;
   }
   QFileDialog dialog(nullptr);
@@ -142,7 +141,7 @@ void CShowLogDlg::OnSave() {
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
   const QString chosen = dialog.selectedFiles().first();
   if (!log_.SaveAs(host::ToEnginePath(chosen.toStdString()))) {
-    ShowErrorMessage(kSaveFailed);
+    ShowErrorMessage(host::StringId::kLogSaveFailed);
     return;
   }
   accept();

@@ -10,7 +10,6 @@
 
 #include "app/app_texts.h"
 #include "app/auto_restore_dlg.h"
-#include "app/main_frame.h"
 #include "app/qpx_manager_app.h"
 #include "app/restore_selection.h"
 #include "host/private_folder.h"
@@ -150,7 +149,7 @@ bool RunTemporaryRestore(CQPXManagerApp& app, QString folder, QStringList names,
     UnmarkFolder(app, folder);
     return false;
   }
-  QWidget* window = app.MainFrame();
+  QWidget* window = app.Window();
   bool succeeded = false;
   if (quiet) {
     CAutoRestoreDlg dialog(app, target, window);

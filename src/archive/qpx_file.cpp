@@ -284,15 +284,6 @@ bool CQPXFile::GetTotalStoredSize(uint64_t& out) const {
   return true;
 }
 
-bool CQPXFile::RemoveEntry(const std::u16string& name) {
-  const long index = FindEntry(name);
-  if (index < 0) return false;
-  if (!OnRemoveEntry(name, static_cast<uint32_t>(index))) return false;
-  if (ownsEntries_) delete entries_[static_cast<size_t>(index)];
-  entries_.erase(entries_.begin() + index);
-  return true;
-}
-
 uint32_t CQPXFile::ComputeCRC() {
   if (openMode_ != kModeRead || io_ == nullptr) return 0;
   return Crc32OverStream(*io_, 0);

@@ -69,12 +69,8 @@ class IQPXFileIO {
   virtual bool ReadEntries() = 0;
   virtual bool AttachSections(CDividedFileIO* io) = 0;
   virtual void DetachSections() = 0;
-  virtual bool WriteSections() = 0;
   virtual bool ReadSections() = 0;
-  virtual bool OnWriteEntry(CQPXBackupedFileHeader* entryHeader) = 0;
   virtual bool OnReadEntry(uint32_t index) = 0;
-  virtual bool OnAddEntry(CDividedFileIO* io, uint32_t index, uint64_t position) = 0;
-  virtual bool OnRemoveEntry(const std::u16string& name, uint32_t index) = 0;
 };
 
 class IQPXFileBaseSection {
@@ -96,15 +92,12 @@ class IQPXFileBackupedFileSection {
   virtual bool GetTotalStoredSize(uint64_t& out) const = 0;
 };
 
-// The writing side keeps its place; this program never writes archives, so
-// every writing operation fails.
+// This program never writes archives: what is left of the writing side is
+// whether an archive was opened for creating, which loading refuses.
 class IQPXFileBackup {
  public:
   virtual ~IQPXFileBackup() = default;
-  virtual bool Backup() = 0;
   virtual bool IsCreateMode() const = 0;
-  virtual bool AddEntry(const std::u16string& sourcePath, bool compress) = 0;
-  virtual bool RemoveEntry(const std::u16string& name) = 0;
 };
 
 // Restoring an archive is the restore driver's work (RestoreArchive in
@@ -148,12 +141,8 @@ class CQPXFile : public IQPXFileIO,
   bool ReadEntries() override;
   bool AttachSections(CDividedFileIO* io) override;
   void DetachSections() override {}
-  bool WriteSections() override { return true; }
   bool ReadSections() override { return true; }
-  bool OnWriteEntry(CQPXBackupedFileHeader*) override { return true; }
   bool OnReadEntry(uint32_t) override { return true; }
-  bool OnAddEntry(CDividedFileIO*, uint32_t, uint64_t) override { return true; }
-  bool OnRemoveEntry(const std::u16string&, uint32_t) override { return true; }
 
   // IQPXFileBaseSection
   CQPXFileHeader* GetHeader() const override { return header_.get(); }
@@ -169,10 +158,7 @@ class CQPXFile : public IQPXFileIO,
   bool GetTotalStoredSize(uint64_t& out) const override;
 
   // IQPXFileBackup
-  bool Backup() override { return false; }
   bool IsCreateMode() const override { return openMode_ == kModeCreate; }
-  bool AddEntry(const std::u16string&, bool) override { return false; }
-  bool RemoveEntry(const std::u16string& name) override;
 
   // IQPXFileRestore
   bool IsReadMode() const override { return openMode_ == kModeRead; }

@@ -105,8 +105,6 @@ class CFakedArchive : public Base {
     out = 0;
     return true;
   }
-  bool AddEntry(const std::u16string&, bool) override { return true; }
-  bool RemoveEntry(const std::u16string&) override { return true; }
 
  protected:
   bool UsesSections() const override { return false; }

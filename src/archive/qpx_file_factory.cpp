@@ -10,20 +10,15 @@
 namespace QPXFile {
 namespace {
 
-// The identifier texts, loaded once for the process.
+// The identifier texts, loaded once for the process. A magic static, since
+// archives are opened from worker threads as well as from the first caller.
 struct Identifiers {
   std::u16string qpx1, qpx2, qpx3, faked1, faked2;
   bool loaded = false;
 };
 
-Identifiers& Ids() {
-  static Identifiers ids;
-  return ids;
-}
-
-void LoadIdentifiers() {
-  Identifiers& ids = Ids();
-  if (ids.loaded) return;
+Identifiers LoadIdentifiers() {
+  Identifiers ids;
   std::u16string s118, s116, s121, s122, s120, s117, s123, s124;
   ids.loaded = host::LoadString(118, s118) && host::LoadString(116, s116) && host::LoadString(121, s121) &&
                host::LoadString(122, s122) && host::LoadString(120, s120) && host::LoadString(117, s117) &&
@@ -33,11 +28,17 @@ void LoadIdentifiers() {
   ids.qpx3 = s121;
   ids.faked1 = s122;
   ids.faked2 = s124;
+  return ids;
+}
+
+const Identifiers& Ids() {
+  static const Identifiers ids = LoadIdentifiers();
+  return ids;
 }
 
 }  // namespace
 
-CQPXFileFactory::CQPXFileFactory() { LoadIdentifiers(); }
+CQPXFileFactory::CQPXFileFactory() { Ids(); }
 
 CQPXFile* CQPXFileFactory::CreateFromFormatId(const std::u16string& formatId, const std::u16string&) {
   const Identifiers& ids = Ids();

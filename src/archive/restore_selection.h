@@ -27,9 +27,7 @@ class CRestoreSelectionQPXFileExtend : public CQPXFileExtend {
   bool IsLoaded() const override { return true; }
   uint16_t GetOpenMode() const override { return kModeRead; }
   bool Load() override { return true; }
-  bool Backup() override { return true; }
   bool IsCreateMode() const override { return false; }
-  bool AddEntry(const std::u16string&, bool) override { return true; }
   bool IsReadMode() const override { return true; }
 
   // The name callers show and log for this archive.

@@ -20,6 +20,7 @@
 #include "cli/open.h"
 #include "cli/skipped_records.h"
 #include "host/file.h"
+#include "host/string_ids.h"
 #include "host/file_attributes.h"
 #include "host/host_path.h"
 #include "host/string_table.h"
@@ -433,7 +434,7 @@ int RunExtract(const ExtractOptions& options) {
   }
 
   if (!options.logFile.empty() && !log.SaveAs(host::ToEnginePath(options.logFile))) {
-    PrintError(options.logFile, LoadText(245));
+    PrintError(options.logFile, LoadText(host::StringId::kLogSaveFailed));
     status = kExitFailed;
   }
   if (!logPrinted) {

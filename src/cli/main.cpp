@@ -1,6 +1,7 @@
 // tessera-cli: reads backup archives from the command line.
 #include <CLI/CLI.hpp>
 #include <iostream>
+#include <new>
 
 #include "cli/commands.h"
 #include "cli/extract.h"
@@ -133,8 +134,10 @@ int main(int argc, char** argv) {
     if (diff->parsed()) return cli::RunDiff(archive, from, to, json, set);
     if (findCommand->parsed()) return cli::RunFind(find);
   } catch (const std::exception& e) {
+    // Every command ends here when memory runs out: the engine lets it pass.
+    const bool outOfMemory = dynamic_cast<const std::bad_alloc*>(&e) != nullptr;
     cli::PrintError(extractCommand->parsed() ? extract.archive : findCommand->parsed() ? find.archive : archive,
-                    e.what());
+                    outOfMemory ? "out of memory" : e.what());
     return cli::kExitFailed;
   }
   return cli::kExitFailed;

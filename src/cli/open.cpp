@@ -8,7 +8,6 @@
 #include <cctype>
 #include <iostream>
 
-#include "host/regular_file.h"
 #include "paths/user_text.h"
 
 namespace cli {
@@ -137,12 +136,6 @@ bool CheckGenerationNumber(const CBackupSet& set, const std::string& archive, lo
 std::unique_ptr<CBackupSet> OpenForCommand(const std::string& archive, const SetOptions& options) {
   QPXFile::Problems problems;
   if (!options.generationGiven && options.generation == 0) {
-    // Opening a FIFO blocks until a writer comes, and a device is no archive.
-    std::string why;
-    if (!host::CheckRegularFile(archive, why)) {
-      PrintError(archive, why);
-      return nullptr;
-    }
     auto set = std::make_unique<CBackupSet>(archive);
     if (set->LoadArchiveAlone(problems)) return set;
     PrintProblems(problems);

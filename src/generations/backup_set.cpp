@@ -1,11 +1,14 @@
 #include "generations/backup_set.h"
 
+#include <new>
+
 #include "archive/load_error_text.h"
 #include "archive/qpx_file_extend.h"
 #include "archive/qpx_file_factory.h"
 #include "generations/incremental_restore_archive.h"
 #include "host/host_path.h"
 #include "host/regular_file.h"
+#include "host/string_ids.h"
 #include "host/text.h"
 #include "paths/user_text.h"
 #include "restore/log.h"
@@ -30,6 +33,32 @@ std::string ManagementPathFor(const std::string& archive) {
   const size_t dot = archive.find_last_of('.');
   const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
   return (hasExtension ? archive.substr(0, dot) : archive) + ".qpm";
+}
+
+bool IsArchiveName(const std::string& hostPath) {
+  // Only the file name's own extension counts: a folder on the way may be
+  // called anything, "x.qpi" included.
+  return EndsWith(hostPath, ".qpx") || EndsWith(hostPath, ".qpi");
+}
+
+OpenDecision DecideOpen(const std::string& hostPath) {
+  OpenDecision decision;
+  decision.archive = hostPath;
+  decision.management = ManagementPathFor(hostPath);
+  if (!host::CheckRegularFile(hostPath, decision.why)) return decision;
+  if (!IsArchiveName(hostPath)) {
+    decision.verdict = OpenVerdict::kNotAnArchiveName;
+    return decision;
+  }
+  if (EndsWith(hostPath, ".qpi")) {
+    const QPXFile::OpenResult opened = QPXFile::OpenArchive(host::ToEnginePath(hostPath));
+    if (opened.archive && opened.archive->GetEntryCount() == 0) {
+      decision.verdict = OpenVerdict::kEmptyGeneration;
+      return decision;
+    }
+  }
+  decision.verdict = OpenVerdict::kLoad;
+  return decision;
 }
 
 void WalkTree(const CFSTree& tree, const std::function<void(const CFolder&)>& onFolder,
@@ -66,15 +95,31 @@ long SourceGeneration(const CGenerationInfo& info) {
 CBackupSet::CBackupSet(std::string archiveHostPath)
     : archivePath_(std::move(archiveHostPath)), management_(ManagementPathFor(archivePath_)) {}
 
+bool CBackupSet::OutOfMemoryIsAProblem(Problems& problems, const std::function<bool()>& load) {
+  // The load is where running out of memory is caught: what was built is
+  // released, and the user told, like any other failure of the load.
+  try {
+    return load();
+  } catch (const std::bad_alloc&) {
+    creator_.reset();
+    manager_.reset();
+    archive_.reset();
+    problems.push_back({archivePath_, paths::MessageText(host::StringId::kOutOfMemory)});
+    return false;
+  }
+}
+
 CBackupSet::~CBackupSet() {
   creator_.reset();
   manager_.reset();
 }
 
 bool CBackupSet::Load(IManagerUser& user, Problems& problems) {
-  // The desktop program opens a set only through one of its archives, and
-  // takes the extension as written.
-  if (!EndsWith(archivePath_, ".qpx") && !EndsWith(archivePath_, ".qpi")) {
+  return OutOfMemoryIsAProblem(problems, [&] { return LoadSet(user, problems); });
+}
+
+bool CBackupSet::LoadSet(IManagerUser& user, Problems& problems) {
+  if (!IsArchiveName(archivePath_)) {
     problems.push_back({archivePath_, "a backup set is opened through one of its archives (.qpx or .qpi)"});
     return false;
   }
@@ -110,6 +155,16 @@ bool CBackupSet::Load(IManagerUser& user, Problems& problems) {
 }
 
 bool CBackupSet::LoadArchiveAlone(Problems& problems) {
+  return OutOfMemoryIsAProblem(problems, [&] { return LoadAlone(problems); });
+}
+
+bool CBackupSet::LoadAlone(Problems& problems) {
+  // Opening a FIFO blocks until a writer comes, and a device is no archive.
+  std::string why;
+  if (!host::CheckRegularFile(archivePath_, why)) {
+    problems.push_back({archivePath_, why});
+    return false;
+  }
   QPXFile::OpenResult result = QPXFile::OpenArchive(host::ToEnginePath(archivePath_));
   if (result.failure != QPXFile::OpenFailure::kNone) {
     problems.push_back({archivePath_, QPXFile::DescribeOpenFailure(result)});
@@ -153,7 +208,6 @@ std::string CBackupSet::FailureSubject(int32_t id) const {
     const QPMFile::CQPMQPXFileInfo* record = manager_->GetManagement().GetArchive(manager_->GetGenerationCount());
     if (record != nullptr) return paths::HostPathText(record->Path);
   }
-  if (id == Text::kNoErrorHistory) return archivePath_;
   return management_;
 }
 

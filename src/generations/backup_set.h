@@ -23,6 +23,31 @@ namespace IncrementalBackup {
 // its extension (from the last dot of the file name) replaced by "qpm".
 std::string ManagementPathFor(const std::string& archiveHostPath);
 
+// Whether a path names a set's archive as the front ends open one: its name
+// ends in exactly ".qpx" or ".qpi" (capitals are another file).
+bool IsArchiveName(const std::string& hostPath);
+
+// How a path handed to a front end to open is taken, before anything is
+// loaded. Checked in this order.
+enum class OpenVerdict {
+  kNoFile,            // not an existing regular file (`why` says what it is)
+  kNotAnArchiveName,  // see IsArchiveName
+  kEmptyGeneration,   // a later generation's archive (".qpi") that holds no files
+  kLoad,              // load the set through `archive`
+};
+
+struct OpenDecision {
+  OpenVerdict verdict = OpenVerdict::kNoFile;
+  std::string archive;     // the path as given
+  std::string management;  // ManagementPathFor(archive)
+  std::string why;         // with kNoFile
+};
+
+// A ".qpi" archive is read for its entry count, which takes as long as
+// opening it: call this off the user-interface thread. One that cannot be
+// read for the count is let through to the load, which tells why.
+OpenDecision DecideOpen(const std::string& hostPath);
+
 // Every node in the order the tree keeps them: a folder, then its files, then
 // its subfolders, roots included. Iterative, as deep trees are allowed.
 void WalkTree(const CFSTree& tree, const std::function<void(const CFolder&)>& onFolder,
@@ -119,6 +144,9 @@ class CBackupSet {
                    QPXFile::RestorePlan& plan, QPXFile::Problems& problems);
 
  private:
+  bool LoadSet(IManagerUser& user, QPXFile::Problems& problems);
+  bool LoadAlone(QPXFile::Problems& problems);
+  bool OutOfMemoryIsAProblem(QPXFile::Problems& problems, const std::function<bool()>& load);
   bool PlanGenerationRuns(const std::u16string& destination, const std::vector<std::string>& chosen,
                           QPXFile::RestorePlan& plan, QPXFile::Problems& problems);
   void ReportGaps(QPXFile::Problems& problems) const;

@@ -75,16 +75,6 @@ bool CIncrementalManager::LoadGenerations(const std::u16string& archivePath, con
       return false;
     }
   }
-
-  try {
-    if (errorHistory_)
-      errorHistory_->RemoveAll();
-    else
-      errorHistory_ = std::make_unique<QPXFile::CErrorHistory>();
-  } catch (const std::bad_alloc&) {
-    ReportError(ManagerText::kNoErrorHistory);
-    return false;
-  }
   return true;
 }
 
@@ -158,7 +148,6 @@ void CIncrementalManager::Reset() {
   archives_.clear();
   rebuiltFrom_.reset();
   management_.Reset();
-  errorHistory_.reset();
 }
 
 }  // namespace IncrementalBackup

@@ -30,7 +30,6 @@
 #include "generations/inf_item.h"
 #include "generations/progress.h"
 #include "generations/qpm_file.h"
-#include "restore/error_history.h"
 
 namespace IncrementalBackup {
 
@@ -39,7 +38,6 @@ namespace ManagerText {
 constexpr int32_t kReadingManagement = 129;  // message
 constexpr int32_t kReadingGeneration = 131;  // message
 constexpr int32_t kGenerationFailed = 133;   // error
-constexpr int32_t kNoErrorHistory = 135;     // error
 constexpr int32_t kOverwritten = 136;        // error: creation time differs from the record
 constexpr int32_t kDamagedRebuild = 139;     // yes/no question
 constexpr int32_t kLoadCancelled = 140;      // error: the user declined the rebuild
@@ -105,12 +103,10 @@ class CIncrementalManager : public CProgressInformable, public IGenerationLookup
   QPXFile::IQPXBackupedFile* FindGenerationEntry(long generation, std::u16string_view fullPath) const override;
   bool GetFolderAttributes(long generation, std::u16string_view folderPath, CAttributes& out) const override;
 
-  // Closes every archive and the management file and drops the error
-  // history; the management content and the INF items stay.
+  // Closes every archive and the management file; the management content
+  // and the INF items stay.
   void Reset();
 
-  // Null until a load succeeds.
-  QPXFile::CErrorHistory* GetErrorHistory() const { return errorHistory_.get(); }
   // Fills the INF items from generation 0; false when there is none.
   bool CollectINFItems() { return INFFile::CollectINFItems(GetGenerationArchive(0), management_, infItems_); }
   const INFFile::CINFItemArray& GetINFItems() const { return infItems_; }
@@ -138,7 +134,6 @@ class CIncrementalManager : public CProgressInformable, public IGenerationLookup
   // After a rebuild, the opened archive it read, open and loaded: the set's
   // only generation, not opened a second time.
   std::unique_ptr<QPXFile::CQPXFile> rebuiltFrom_;
-  std::unique_ptr<QPXFile::CErrorHistory> errorHistory_;
   INFFile::CINFItemArray infItems_;
   bool rebuilt_ = false;
   bool cutShort_ = false;

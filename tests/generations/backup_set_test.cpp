@@ -127,6 +127,26 @@ TEST_F(BackupSetTest, SetIsOpenedOnlyThroughAnArchiveThatExists) {
   EXPECT_TRUE(user_.notices.empty());
 }
 
+TEST_F(BackupSetTest, OpenDecisionLooksAtTheFileNameOnly) {
+  using IncrementalBackup::DecideOpen;
+  using IncrementalBackup::OpenVerdict;
+  // An archive that holds no files is refused only as a later generation's
+  // (".qpi"); a folder called "x.qpi" on the way changes nothing.
+  testsupport::ArchiveSpec empty;
+  fs::create_directories(dir_ / "x.qpi");
+  testsupport::WriteArchive(empty, dir_ / "x.qpi" / "set.qpx");
+  testsupport::WriteArchive(empty, dir_ / "x.qpi" / "set_2.qpi");
+  testsupport::WriteArchive(empty, dir_ / "x.qpi" / "SET.QPX");
+
+  const IncrementalBackup::OpenDecision first = DecideOpen((dir_ / "x.qpi" / "set.qpx").string());
+  EXPECT_EQ(first.verdict, OpenVerdict::kLoad);
+  EXPECT_EQ(first.management, (dir_ / "x.qpi" / "set.qpm").string());
+  EXPECT_EQ(DecideOpen((dir_ / "x.qpi" / "set_2.qpi").string()).verdict, OpenVerdict::kEmptyGeneration);
+  EXPECT_EQ(DecideOpen((dir_ / "x.qpi" / "SET.QPX").string()).verdict, OpenVerdict::kNotAnArchiveName);
+  EXPECT_EQ(DecideOpen((dir_ / "x.qpi").string()).verdict, OpenVerdict::kNoFile);
+  EXPECT_EQ(DecideOpen((dir_ / "none.qpx").string()).why, "cannot open: No such file or directory");
+}
+
 TEST_F(BackupSetTest, GenerationsShowTheFilesPresentWithTheArchiveHoldingThem) {
   std::unique_ptr<CBackupSet> set = LoadSample();
   ASSERT_TRUE(set);
