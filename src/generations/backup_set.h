@@ -121,7 +121,7 @@ class CBackupSet {
  private:
   bool PlanGenerationRuns(const std::u16string& destination, const std::vector<std::string>& chosen,
                           QPXFile::RestorePlan& plan, QPXFile::Problems& problems);
-  void ReportGaps(QPXFile::Problems& problems) const;
+  void ReportGaps(const CFSObject& chosen, QPXFile::Problems& problems) const;
 
   std::string archivePath_;
   std::string management_;
