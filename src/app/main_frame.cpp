@@ -207,8 +207,8 @@ void CMainFrame::OnRestore() {
   else RestoreListSelection();
 }
 
-void CMainFrame::RunRestoreDialog() {
-  CRestoreProgressDlg dialog(app_, this);
+void CMainFrame::RunRestoreDialog(IncrementalBackup::RestoreSelection selection) {
+  CRestoreProgressDlg dialog(app_, std::move(selection), this);
   dialog.exec();
 }
 
@@ -223,9 +223,7 @@ void CMainFrame::RestoreTreeFolder() {
     return;
   }
   // The folder itself is recreated below the target: its parent is the base.
-  MarkForRestore(app_, path.left(cut), {path.mid(cut + 1)});
-  RunRestoreDialog();
-  UnmarkFolder(app_, path);
+  RunRestoreDialog(SelectEntries(app_, path.left(cut), {path.mid(cut + 1)}));
   app_.SetCurrentFolder(path);
 }
 
@@ -234,9 +232,8 @@ void CMainFrame::RestoreListSelection() {
   const QStringList names = list_->SelectedNames();
   if (names.isEmpty()) return;
   const QString folder = list_->CurrentFolder();
-  MarkForRestore(app_, folder, names);
-  RunRestoreDialog();
-  UnmarkFolder(app_, folder);
+  app_.SetCurrentFolder(folder);
+  RunRestoreDialog(SelectEntries(app_, folder, names));
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {

@@ -3,10 +3,15 @@
 #pragma once
 
 #include <QMainWindow>
+#include <vector>
 
 class QAction;
 class QMenu;
 class QSplitter;
+
+namespace IncrementalBackup {
+struct ChosenPath;
+}
 
 namespace app {
 
@@ -73,7 +78,7 @@ class CMainFrame : public QMainWindow {
   void BuildMenus();
   void AnswerDrag(QDragMoveEvent* event);
   QMenu* BuildContextMenu(bool forTree);
-  void RunRestoreDialog();
+  void RunRestoreDialog(std::vector<IncrementalBackup::ChosenPath> selection);
 
   CQPXManagerApp& app_;
   CGenerationInputBar* bar_;

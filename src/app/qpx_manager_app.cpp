@@ -260,7 +260,7 @@ void CQPXManagerApp::OnOptions() {
 
 void CQPXManagerApp::ShowProperties(const QStringList& paths) {
   if (!set_) return;
-  std::unique_ptr<PropertyDialogBase> dialog = MakePropertyDialog(set_->Creator(), dirTree_.get(), paths, frame_.get());
+  std::unique_ptr<PropertyDialogBase> dialog = MakePropertyDialog(set_->Creator(), paths, frame_.get());
   if (dialog) dialog->exec();
 }
 

@@ -271,6 +271,17 @@ class CFolder final : public CFSObject {
   CIncrementalRestoreTreeFolderData data_;
 };
 
+// What a folder holds in the selected generation: its present files and
+// folders at any depth and the files' sizes, as marking it would total
+// them, read without touching any mark. Nothing for an absent folder.
+struct FolderTotals {
+  uint64_t fileSize = 0;
+  uint64_t storedSize = 0;
+  int32_t files = 0;
+  int32_t folders = 0;
+};
+FolderTotals TotalsBelow(const CFolder& folder);
+
 class CFSTreeOperator;
 
 class CFSTree {

@@ -174,10 +174,10 @@ class RestoreOutcomeTest : public QObject {
     AppHarness h;
     app::CQPXManagerApp& app = h.Start();
     ProbeDialog probe(app);
-    app::CRestoreRun& run = app::CRestoreRun::Instance();
+    app::CRestoreRun& run = probe.Run();
     // A run with nothing to restore from ends at once, as failed; quiet, so
     // that its error box does not stand in the way.
-    run.BindForTest(&probe, u"set.qpm(1世代目)", 0);
+    run.BindForTest(u"set.qpm(1世代目)", 0);
     run.SetShowLog(false);
     app::SetQuietMode(true);
 
