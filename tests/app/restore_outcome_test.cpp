@@ -28,6 +28,7 @@
 #include "app_fixture.h"
 
 using apptest::AppHarness;
+using apptest::ProbeDialog;
 using apptest::ModalWatcher;
 using apptest::Q;
 using apptest::Txt;
@@ -47,19 +48,6 @@ class UrlCatcher : public QObject {
 };
 
 // A dialog that only records what the run shows in it.
-class ProbeDialog : public app::CRestoreDialogBase {
- public:
-  explicit ProbeDialog(app::CQPXManagerApp& app) : CRestoreDialogBase(app) { running_ = true; }
-  ~ProbeDialog() override { running_ = false; }
-  void SetStatusText(const QString& text) override { status = text; }
-  QString StatusText() const override { return status; }
-  void RestoreFinished() override { running_ = false; }
-  QString status;
-
- protected:
-  QWidget* StatusWidget() const override { return const_cast<ProbeDialog*>(this); }
-};
-
 testsupport::BackupSetSpec TwoFiles() {
   testsupport::BackupSetSpec set;
   set.generations.resize(1);

@@ -18,6 +18,7 @@
 #include "support/entry_record.h"
 
 using apptest::AppHarness;
+using apptest::ProbeDialog;
 using apptest::ModalWatcher;
 using apptest::Txt;
 using namespace QPXFile;
@@ -27,19 +28,6 @@ namespace {
 using Record = testsupport::EntryRecord;
 
 // A restore dialog that only records what the run shows in it.
-class ProbeDialog : public app::CRestoreDialogBase {
- public:
-  explicit ProbeDialog(app::CQPXManagerApp& app) : CRestoreDialogBase(app) { running_ = true; }
-  ~ProbeDialog() override { running_ = false; }
-  void SetStatusText(const QString& text) override { status = text; }
-  QString StatusText() const override { return status; }
-  void RestoreFinished() override { running_ = false; }
-  QString status;
-
- protected:
-  QWidget* StatusWidget() const override { return const_cast<ProbeDialog*>(this); }
-};
-
 // What a question looked like and how it was answered.
 struct Asked {
   QString message;
