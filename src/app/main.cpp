@@ -93,9 +93,11 @@ void QuitOnSignals(QApplication& application) {
     char bytes[16];
     while (::read(quitPipe[0], bytes, sizeof bytes) > 0) {
     }
-    // Every event loop ends, a restore dialog's too; that dialog then stops
-    // its run, answers its open question as a cancel and joins it.
-    QApplication::quit();
+    // Every event loop ends at once, a restore dialog's and its question's
+    // too (quit() would first ask the windows, and a running restore
+    // dialog asks the user back); the dialog then stops its run, answers
+    // its open question as a cancel and joins it.
+    QCoreApplication::exit(0);
   });
   struct sigaction action {};
   action.sa_handler = OnQuitSignal;
