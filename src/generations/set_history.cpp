@@ -82,9 +82,11 @@ History HistoryOf(const CBackupSet& set, const std::u16string& storedPath) {
   return history;
 }
 
-Difference DiffGenerations(const CBackupSet& set, long a, long b) {
+Difference DiffGenerations(const CBackupSet& set, long a, long b) { return DiffGenerations(set.Tree(), a, b); }
+
+Difference DiffGenerations(const CFSTree& tree, long a, long b) {
   Difference d;
-  WalkTree(set.Tree(),
+  WalkTree(tree,
            [&](const CFolder& folder) {
              // Folders no record names follow their contents and tell nothing.
              const CGenerationInfo::Updates* updates = folder.GetData().GetGeneration().GetUpdates();

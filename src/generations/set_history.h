@@ -66,5 +66,7 @@ struct Difference {
   std::vector<std::u16string> foldersAdded, foldersRemoved;
 };
 Difference DiffGenerations(const CBackupSet& set, long a, long b);
+// The same over a merged tree.
+Difference DiffGenerations(const CFSTree& tree, long a, long b);
 
 }  // namespace IncrementalBackup
