@@ -12,11 +12,16 @@
 #include "app/file_icons.h"
 #include "app/qpx_manager_app.h"
 #include "app/restore_run.h"
+#include "app/restore_selection.h"
 
 namespace app {
 
 CAutoRestoreDlg::CAutoRestoreDlg(CQPXManagerApp& app, QString targetFolder, QWidget* parent)
-    : CRestoreDialogBase(app, parent), target_(std::move(targetFolder)) {
+    : CAutoRestoreDlg(app, MarkedSelection(app), std::move(targetFolder), parent) {}
+
+CAutoRestoreDlg::CAutoRestoreDlg(CQPXManagerApp& app, IncrementalBackup::RestoreSelection selection,
+                                 QString targetFolder, QWidget* parent)
+    : CRestoreDialogBase(app, parent), selection_(std::move(selection)), target_(std::move(targetFolder)) {
   setObjectName(QStringLiteral("autoRestore"));
   setWindowTitle(QStringLiteral("Tessera - 復元処理"));
   setWindowIcon(FileIcons::Instance().Application());
@@ -83,24 +88,18 @@ void CAutoRestoreDlg::Start() {
     done(QDialog::Accepted);
     return;
   }
-  IncrementalBackup::CBackupSet* set = app_.MutableSet();
-  const uint64_t needed = set != nullptr ? set->Creator().GetTotalFileSize() : 0;
-  if (needed > freeBytes_) {
+  if (SelectionBytes(app_, selection_) > freeBytes_) {
     ShowErrorMessage(RestoreText::kNoSpaceForTemporary);
     done(QDialog::Accepted);
     return;
   }
-  CRestoreRun& run = CRestoreRun::Instance();
-  JoinWorker();
-  if (!run.Prepare(app_, this, target_)) {
-    // The marked entries cannot be gathered for a restore (an entry its
+  if (!PrepareRun(selection_, target_)) {
+    // The entries cannot be gathered for a restore (an entry its
     // generation's archive lacks).
-    run.Reset();
-    ShowErrorMessage(RestoreText::kRestoreFailed);
     done(QDialog::Accepted);
     return;
   }
-  run.SetShowLog(false);
+  Run().SetShowLog(false);
   if (quiet_) SetQuietMode(true);
   StartWorker();
   watchTimer_.start();
@@ -115,8 +114,7 @@ void CAutoRestoreDlg::Watch() {
 void CAutoRestoreDlg::RestoreFinished() {
   running_ = false;
   if (quiet_) SetQuietMode(false);
-  const CRestoreRun& run = CRestoreRun::Instance();
-  succeeded_ = run.Continues() && !run.Failed();
+  succeeded_ = Run().Continues() && !Run().Failed();
 }
 
 }  // namespace app

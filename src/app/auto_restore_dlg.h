@@ -1,5 +1,5 @@
-// The automatic restore dialog (dialog 237): restores what is marked in the
-// loaded set's tree into a given folder at once, with a progress bar and a
+// The automatic restore dialog (dialog 237): restores a selection of the
+// loaded set into a given folder at once, with a progress bar and a
 // cancel button; quiet, it stays hidden and raises no error boxes. Dragging
 // entries out and opening a file from the list restore through it.
 #pragma once
@@ -22,6 +22,9 @@ class CAutoRestoreDlg : public CRestoreDialogBase {
   static constexpr int kWatchIntervalMs = 500;
 
   // `targetFolder` is a host path; it is made when it does not exist yet.
+  CAutoRestoreDlg(CQPXManagerApp& app, IncrementalBackup::RestoreSelection selection, QString targetFolder,
+                  QWidget* parent = nullptr);
+  // What is marked in the application's current folder.
   CAutoRestoreDlg(CQPXManagerApp& app, QString targetFolder, QWidget* parent = nullptr);
 
   // Quiet: the dialog stays hidden and no error box is shown while it runs.
@@ -45,6 +48,7 @@ class CAutoRestoreDlg : public CRestoreDialogBase {
   void Watch();
 
   bool quiet_ = false;
+  IncrementalBackup::RestoreSelection selection_;
   QString target_;
   uint64_t freeBytes_ = 0;
   QLabel* status_;  // 1019

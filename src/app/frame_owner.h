@@ -26,10 +26,8 @@ class IFrameOwner {
   virtual const IncrementalBackup::CBackupSet* Set() const = 0;
   // The window is going: nothing of the loaded set may outlive it.
   virtual void ReleaseLoadedState() = 0;
-  // Restores `names` of pane folder `folder` through the restore dialog;
-  // `chosen` is the pane path that was chosen (a tree folder, or the list's
-  // folder), given back to the panes afterwards.
-  virtual void RestoreEntries(const QString& folder, const QStringList& names, const QString& chosen) = 0;
+  // Restores `names` of pane folder `folder` through the restore dialog.
+  virtual void RestoreEntries(const QString& folder, const QStringList& names) = 0;
 
  protected:
   ~IFrameOwner() = default;

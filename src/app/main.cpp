@@ -17,7 +17,6 @@
 #include "app/main_frame.h"
 #include "app/qpx_manager_app.h"
 #include "app/qpx_manager_view.h"
-#include "app/restore_run.h"
 
 namespace {
 
@@ -83,19 +82,6 @@ void OnQuitSignal(int signal) {
   errno = saved;
 }
 
-// Quitting ends every event loop, a restore dialog's too, and that dialog
-// then waits for its worker, which may be waiting for the dialog: a running
-// restore is stopped first, and the program quits once it has ended.
-void QuitWhenNoRestoreRuns() {
-  app::CRestoreRun& run = app::CRestoreRun::Instance();
-  if (!run.IsBusy()) {
-    QApplication::quit();
-    return;
-  }
-  run.RequestCancel();
-  QTimer::singleShot(50, qApp, QuitWhenNoRestoreRuns);
-}
-
 // SIGTERM, SIGHUP (the session ends) and SIGINT end the program through its
 // normal exit, so that the temporary restore folder is removed and the
 // configuration saved. The handler only writes to a pipe; the event loop
@@ -107,7 +93,11 @@ void QuitOnSignals(QApplication& application) {
     char bytes[16];
     while (::read(quitPipe[0], bytes, sizeof bytes) > 0) {
     }
-    QuitWhenNoRestoreRuns();
+    // Every event loop ends at once, a restore dialog's and its question's
+    // too (quit() would first ask the windows, and a running restore
+    // dialog asks the user back); the dialog then stops its run, answers
+    // its open question as a cancel and joins it.
+    QCoreApplication::exit(0);
   });
   struct sigaction action {};
   action.sa_handler = OnQuitSignal;

@@ -236,7 +236,7 @@ void CMainFrame::RestoreTreeFolder() {
     return;
   }
   // The folder itself is recreated below the target: its parent is the base.
-  owner_.RestoreEntries(path.left(cut), {path.mid(cut + 1)}, path);
+  owner_.RestoreEntries(path.left(cut), {path.mid(cut + 1)});
   owner_.SetCurrentFolder(path);
 }
 
@@ -245,7 +245,8 @@ void CMainFrame::RestoreListSelection() {
   const QStringList names = list_->SelectedNames();
   if (names.isEmpty()) return;
   const QString folder = list_->CurrentFolder();
-  owner_.RestoreEntries(folder, names, folder);
+  owner_.SetCurrentFolder(folder);
+  owner_.RestoreEntries(folder, names);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {

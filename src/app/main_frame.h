@@ -10,6 +10,10 @@ class QAction;
 class QMenu;
 class QSplitter;
 
+namespace IncrementalBackup {
+struct ChosenPath;
+}
+
 namespace app {
 
 class CGenerationInputBar;

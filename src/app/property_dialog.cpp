@@ -9,7 +9,6 @@
 #include <QPushButton>
 
 #include "app/app_texts.h"
-#include "app/dir_tree_ctrl.h"
 #include "app/file_icons.h"
 #include "app/shown_name.h"
 #include "entry/backuped_file.h"
@@ -29,41 +28,6 @@ constexpr int kRowHeight = 22;
 constexpr int kRightMargin = 14;
 
 QString LastComponent(const QString& path) { return path.mid(path.lastIndexOf(u'\\') + 1); }
-
-// Marks a node for as long as its totals are read: the folder totals count
-// marked files only, so an unmarked folder would show nothing.
-class MarkedWhileRead {
- public:
-  MarkedWhileRead(IncrementalBackup::CIncrementalRestoreQPXFileExtendCreator& creator,
-                  IncrementalBackup::CDirTreeCtrl* dirTree, CFSObject& node)
-      : creator_(creator), dirTree_(dirTree), node_(node) {
-    Suspend();
-    creator_.SetChecked(node_, true);
-    Resume();
-  }
-  ~MarkedWhileRead() {
-    Suspend();
-    creator_.SetChecked(node_, false);
-    Resume();
-  }
-  MarkedWhileRead(const MarkedWhileRead&) = delete;
-  MarkedWhileRead& operator=(const MarkedWhileRead&) = delete;
-
- private:
-  void Suspend() {
-    if (dirTree_ == nullptr) return;
-    wasSuspended_ = dirTree_->NotificationsSuspended();
-    dirTree_->SuspendNotifications(true);
-  }
-  void Resume() {
-    if (dirTree_ != nullptr) dirTree_->SuspendNotifications(wasSuspended_);
-  }
-
-  IncrementalBackup::CIncrementalRestoreQPXFileExtendCreator& creator_;
-  IncrementalBackup::CDirTreeCtrl* dirTree_;
-  CFSObject& node_;
-  bool wasSuspended_ = false;
-};
 
 }  // namespace
 
@@ -227,12 +191,13 @@ CFolderPropertyDialog::CFolderPropertyDialog(const CFolder& folder, QWidget* par
   setWindowTitle(name + QStringLiteral(" のプロパティ"));
 
   const auto& data = folder.GetData();
+  const IncrementalBackup::FolderTotals totals = IncrementalBackup::TotalsBelow(folder);
   AddField(QStringLiteral("種類"), 60, QStringLiteral("ファイル フォルダ"));
   AddField(QStringLiteral("バックアップ時の場所"), 82, path);
-  AddField(QStringLiteral("サイズ"), 104, SizeText(data.GetTotalFileSize()));
-  AddField(QStringLiteral("圧縮サイズ"), 126, SizeText(data.GetTotalStoredSize()));
+  AddField(QStringLiteral("サイズ"), 104, SizeText(totals.fileSize));
+  AddField(QStringLiteral("圧縮サイズ"), 126, SizeText(totals.storedSize));
   AddField(QStringLiteral("内容"), 148,
-           CountsText(static_cast<uint32_t>(data.GetCheckedFileCount()), static_cast<uint32_t>(data.GetCheckedFolderCount())));
+           CountsText(static_cast<uint32_t>(totals.files), static_cast<uint32_t>(totals.folders)));
   QLineEdit* created = AddField(QStringLiteral("作成日時"), 180);
   AddAttributeBoxes(214);
   IncrementalBackup::CAttributes attributes;
@@ -258,15 +223,14 @@ CComplexPropertyDialog::CComplexPropertyDialog(const QString& folder, uint32_t f
   Finish(166);
 }
 
-std::unique_ptr<PropertyDialogBase> MakePropertyDialog(IncrementalBackup::CIncrementalRestoreQPXFileExtendCreator& creator,
-                                                       IncrementalBackup::CDirTreeCtrl* dirTree, const QStringList& paths,
-                                                       QWidget* parent) {
+std::unique_ptr<PropertyDialogBase> MakePropertyDialog(
+    const IncrementalBackup::CIncrementalRestoreQPXFileExtendCreator& creator, const QStringList& paths,
+    QWidget* parent) {
   if (paths.isEmpty()) return nullptr;
   if (paths.size() == 1) {
     CFSObject* node = creator.FindNode(paths.first().toStdU16String());
     if (node == nullptr) return nullptr;
     if (node->IsFolder()) {
-      MarkedWhileRead marked(creator, dirTree, *node);
       return std::make_unique<CFolderPropertyDialog>(static_cast<const CFolder&>(*node), parent);
     }
     return std::make_unique<CPropertyDialog>(static_cast<const CFSFile&>(*node), parent);
@@ -282,12 +246,11 @@ std::unique_ptr<PropertyDialogBase> MakePropertyDialog(IncrementalBackup::CIncre
     CFSObject* node = creator.FindNode(path.toStdU16String());
     if (node == nullptr) continue;
     if (node->IsFolder()) {
-      MarkedWhileRead marked(creator, dirTree, *node);
-      const auto& data = static_cast<const CFolder&>(*node).GetData();
-      size += data.GetTotalFileSize();
-      storedSize += data.GetTotalStoredSize();
-      files += static_cast<uint32_t>(data.GetCheckedFileCount());
-      folders += static_cast<uint32_t>(data.GetCheckedFolderCount()) + 1;
+      const IncrementalBackup::FolderTotals totals = IncrementalBackup::TotalsBelow(static_cast<const CFolder&>(*node));
+      size += totals.fileSize;
+      storedSize += totals.storedSize;
+      files += static_cast<uint32_t>(totals.files);
+      folders += static_cast<uint32_t>(totals.folders) + 1;
     } else {
       const auto& data = static_cast<const CFSFile&>(*node).GetData();
       size += data.GetFileSize();

@@ -18,7 +18,6 @@ class QLineEdit;
 class QPushButton;
 
 namespace IncrementalBackup {
-class CDirTreeCtrl;
 class CFolder;
 class CFSFile;
 class CIncrementalRestoreQPXFileExtendCreator;
@@ -92,7 +91,7 @@ class CPropertyDialog : public PropertyDialogBase {
   explicit CPropertyDialog(const IncrementalBackup::CFSFile& file, QWidget* parent = nullptr);
 };
 
-// One folder: its totals must be current (the folder marked) when it is made.
+// One folder, with the totals of what it holds in the selected generation.
 class CFolderPropertyDialog : public PropertyDialogBase {
   Q_OBJECT
 
@@ -111,10 +110,10 @@ class CComplexPropertyDialog : public PropertyDialogBase {
 
 // The dialog for full pane paths ("C:\Data\a.txt"): a folder's or a file's
 // for one path, the selection's for several; null for none, or for one path
-// that names nothing in the tree. Folders are marked while their totals are
-// read and unmarked again, with the folder tree's reports suspended.
-std::unique_ptr<PropertyDialogBase> MakePropertyDialog(IncrementalBackup::CIncrementalRestoreQPXFileExtendCreator& creator,
-                                                       IncrementalBackup::CDirTreeCtrl* dirTree, const QStringList& paths,
-                                                       QWidget* parent);
+// that names nothing in the tree. Totals are read, never marked: the marks
+// on the tree stay the user's.
+std::unique_ptr<PropertyDialogBase> MakePropertyDialog(
+    const IncrementalBackup::CIncrementalRestoreQPXFileExtendCreator& creator, const QStringList& paths,
+    QWidget* parent);
 
 }  // namespace app

@@ -267,15 +267,13 @@ void CQPXManagerApp::OnOptions() {
 
 void CQPXManagerApp::ShowProperties(const QStringList& paths) {
   if (!set_) return;
-  std::unique_ptr<PropertyDialogBase> dialog = MakePropertyDialog(set_->Creator(), dirTree_.get(), paths, frame_.get());
+  std::unique_ptr<PropertyDialogBase> dialog = MakePropertyDialog(set_->Creator(), paths, frame_.get());
   if (dialog) dialog->exec();
 }
 
-void CQPXManagerApp::RestoreEntries(const QString& folder, const QStringList& names, const QString& chosen) {
-  MarkForRestore(*this, folder, names);
-  CRestoreProgressDlg dialog(*this, frame_.get());
+void CQPXManagerApp::RestoreEntries(const QString& folder, const QStringList& names) {
+  CRestoreProgressDlg dialog(*this, SelectEntries(*this, folder, names), frame_.get());
   dialog.exec();
-  UnmarkFolder(*this, chosen);
 }
 
 QWidget* CQPXManagerApp::Window() const { return frame_.get(); }

@@ -66,7 +66,7 @@ class CQPXManagerApp : public QObject,
   // The property dialog for full pane paths (one folder, one file, or a
   // selection); nothing without a loaded backup.
   void ShowProperties(const QStringList& paths) override;
-  void RestoreEntries(const QString& folder, const QStringList& names, const QString& chosen) override;
+  void RestoreEntries(const QString& folder, const QStringList& names) override;
 
   // Asks the user for an archive to open; a null string means cancelled.
   using FileChooser = std::function<QString(QWidget* parent, const QString& filter, const QString& suffix)>;

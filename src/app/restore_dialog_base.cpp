@@ -7,12 +7,25 @@
 #include <QProgressBar>
 
 #include "app/app_texts.h"
-#include "app/restore_run.h"
+#include "app/qpx_manager_app.h"
 #include "app/shown_name.h"
+#include "restore/restore_summary.h"
 
 namespace app {
 
-CRestoreDialogBase::CRestoreDialogBase(CQPXManagerApp& app, QWidget* parent) : QDialog(parent), app_(app) {
+CRestoreDialogBase::CRestoreDialogBase(CQPXManagerApp& app, QWidget* parent)
+    : QDialog(parent), app_(app), run_(this) {
+  connect(&run_, &CRestoreRun::runStarted, this, [this] {
+    // Only the first run of a restore starts the bar from nothing.
+    if (!barStarted_) ResetProgress();
+    barStarted_ = true;
+  });
+  connect(&run_, &CRestoreRun::progressed, this, &CRestoreDialogBase::RefreshFromRun);
+  connect(&run_, &CRestoreRun::titleText, this, &QWidget::setWindowTitle);
+  connect(&run_, &CRestoreRun::statusText, this, [this](const QString& text) { SetStatusText(text); });
+  connect(&run_, &CRestoreRun::full, this, &CRestoreDialogBase::ShowFull);
+  connect(&run_, &CRestoreRun::ending, this, &CRestoreDialogBase::CloseCancelQuestion);
+  connect(&run_, &CRestoreRun::finished, this, &CRestoreDialogBase::OnRunFinished);
   bar_ = new QProgressBar(this);
   bar_->setObjectName(QStringLiteral("progress"));
   bar_->setRange(0, 100);
@@ -25,9 +38,9 @@ CRestoreDialogBase::CRestoreDialogBase(CQPXManagerApp& app, QWidget* parent) : Q
 }
 
 CRestoreDialogBase::~CRestoreDialogBase() {
-  // A worker still running here would wait for this dialog forever; the
-  // dialog cannot close while it runs, so this only collects its end.
-  JoinWorker();
+  // Only quitting leaves a run going here: it is stopped, an open question
+  // answered as a cancel, and joined.
+  run_.Abort();
 }
 
 void CRestoreDialogBase::ResetProgress() {
@@ -53,7 +66,7 @@ void CRestoreDialogBase::ShowCurrentPath(const QString& path) {
 }
 
 void CRestoreDialogBase::RefreshFromRun() {
-  const CRestoreRun::Display display = CRestoreRun::Instance().TakeDisplay();
+  const CRestoreRun::Display display = run_.TakeDisplay();
   if (!running_) return;
   if (static_cast<int>(display.percent) > bar_->value() && bar_->maximum() == 100) ShowPercent(display.percent);
   if (!display.currentFile.isEmpty()) ShowCurrentPath(ShownName(display.currentFile));
@@ -63,14 +76,42 @@ void CRestoreDialogBase::CloseCancelQuestion() {
   if (cancelQuestion_ != nullptr) cancelQuestion_->done(QMessageBox::No);
 }
 
-void CRestoreDialogBase::StartWorker() {
-  JoinWorker();
-  running_ = true;
-  worker_ = std::thread([] { CRestoreRun::Instance().RunWorker(); });
+bool CRestoreDialogBase::PrepareRun(IncrementalBackup::RestoreSelection selection, const QString& target) {
+  IncrementalBackup::CBackupSet* set = app_.MutableSet();
+  QString problem;
+  if (set == nullptr || !run_.Prepare(*set, std::move(selection), target, problem)) {
+    ShowErrorMessage(RestoreText::kRestoreFailed);
+    return false;
+  }
+  return true;
 }
 
-void CRestoreDialogBase::JoinWorker() {
-  if (worker_.joinable()) worker_.join();
+void CRestoreDialogBase::StartWorker() {
+  running_ = true;
+  barStarted_ = false;
+  run_.Start();
+}
+
+void CRestoreDialogBase::OnRunFinished() {
+  run_.Join();
+  if (run_.Continues()) {
+    if (run_.Failed()) {
+      ShowErrorMessage(RestoreText::kRestoreFailed);
+      SetStatusText(AppText(RestoreText::kStatusFailed));
+      setWindowTitle(AppText(RestoreText::kTitleFailed));
+    } else {
+      // Entries passed over after a question or by an obstacle are said.
+      const QPXFile::RestoreSummary& summary = run_.Summary();
+      SetStatusText(QString::fromStdU16String(
+          QPXFile::DoneText(AppText(RestoreText::kStatusDone).toStdU16String(), summary)));
+      setWindowTitle(QString::fromStdU16String(
+          QPXFile::DoneText(AppText(RestoreText::kTitleDone).toStdU16String(), summary)));
+    }
+  } else {
+    SetStatusText(AppText(RestoreText::kStatusCancelled));
+    setWindowTitle(AppText(RestoreText::kTitleCancelled));
+  }
+  RestoreFinished();
 }
 
 void CRestoreDialogBase::reject() {
@@ -88,13 +129,13 @@ void CRestoreDialogBase::reject() {
   const bool yes = box.exec() == QMessageBox::Yes;
   cancelQuestion_ = nullptr;
   asking_ = false;
-  if (yes && running_) CRestoreRun::Instance().RequestCancel();
+  if (yes && running_) run_.RequestCancel();
 }
 
 void CRestoreDialogBase::done(int result) {
   // Nothing ends the dialog under a running worker.
   if (running_ || asking_) return;
-  JoinWorker();
+  run_.Join();
   QDialog::done(result);
 }
 

@@ -22,6 +22,7 @@
 #include "app/file_icons.h"
 #include "app/qpx_manager_app.h"
 #include "app/restore_run.h"
+#include "app/restore_selection.h"
 #include "generations/inf_item.h"
 #include "host/host_path.h"
 #include "host/string_table.h"
@@ -72,7 +73,12 @@ QLineEdit* ReadOnlyEdit(QWidget* parent, const char* name) {
 void CRestoreProgressDlg::SetFolderChooser(FolderChooser chooser) { Chooser() = std::move(chooser); }
 void CRestoreProgressDlg::SetFileDialogOptions(QFileDialog::Options options) { DialogOptions() = options; }
 
-CRestoreProgressDlg::CRestoreProgressDlg(CQPXManagerApp& app, QWidget* parent) : CRestoreDialogBase(app, parent) {
+CRestoreProgressDlg::CRestoreProgressDlg(CQPXManagerApp& app, QWidget* parent)
+    : CRestoreProgressDlg(app, MarkedSelection(app), parent) {}
+
+CRestoreProgressDlg::CRestoreProgressDlg(CQPXManagerApp& app, IncrementalBackup::RestoreSelection selection,
+                                         QWidget* parent)
+    : CRestoreDialogBase(app, parent), selection_(std::move(selection)), neededBytes_(SelectionBytes(app, selection_)) {
   setObjectName(QStringLiteral("restoreProgress"));
   setWindowTitle(QStringLiteral("Tessera - 選択されたファイル・フォルダの復元"));
   setWindowIcon(FileIcons::Instance().Application());
@@ -181,9 +187,7 @@ QString CRestoreProgressDlg::StatusText() const { return status_->toPlainText();
 QWidget* CRestoreProgressDlg::StatusWidget() const { return status_->viewport(); }
 
 void CRestoreProgressDlg::RefreshSpace() {
-  const IncrementalBackup::CBackupSet* set = app_.Set();
-  const uint64_t needed = set != nullptr ? const_cast<IncrementalBackup::CBackupSet*>(set)->Creator().GetTotalFileSize() : 0;
-  neededEdit_->setText(SpaceText(needed));
+  neededEdit_->setText(SpaceText(neededBytes_));
   freeBytes_ = 0;
   if (target_.isEmpty()) {
     freeEdit_->setText(QString::fromUtf8(RestoreFixedText::kNotChosen));
@@ -206,9 +210,7 @@ void CRestoreProgressDlg::UpdateInformation() {
     SetStatusText(QString::fromUtf8(RestoreFixedText::kNetworkTarget));
   } else if (HasDriveRoot(target_)) {
     RefreshSpace();
-    IncrementalBackup::CBackupSet* set = app_.MutableSet();
-    const uint64_t needed = set != nullptr ? set->Creator().GetTotalFileSize() : 0;
-    const bool fits = needed <= freeBytes_;
+    const bool fits = neededBytes_ <= freeBytes_;
     start_->setEnabled(fits);
     SetStatusText(QString::fromUtf8(fits ? RestoreFixedText::kReady : RestoreFixedText::kNoSpace));
   } else {
@@ -283,13 +285,7 @@ void CRestoreProgressDlg::OnBrowse() {
 
 void CRestoreProgressDlg::OnStart() {
   if (running_ || !TakeTypedTarget() || !start_->isEnabled()) return;
-  CRestoreRun& run = CRestoreRun::Instance();
-  JoinWorker();
-  if (!run.Prepare(app_, this, target_)) {
-    run.Reset();
-    ShowErrorMessage(RestoreText::kRestoreFailed);
-    return;
-  }
+  if (!PrepareRun(selection_, target_)) return;
   start_->setEnabled(false);
   browse_->setEnabled(false);
   targetEdit_->setReadOnly(true);
@@ -301,7 +297,7 @@ void CRestoreProgressDlg::RestoreFinished() {
   running_ = false;
   browse_->setEnabled(true);
   targetEdit_->setReadOnly(false);
-  const CRestoreRun& run = CRestoreRun::Instance();
+  const CRestoreRun& run = Run();
   if (!run.Continues()) {
     UpdateInformation();
     SetStatusText(QString::fromUtf8(RestoreFixedText::kUserCancelled));
@@ -313,7 +309,7 @@ void CRestoreProgressDlg::RestoreFinished() {
     succeeded_ = true;
     start_->setEnabled(false);
     // A target into which nothing came is not worth a window.
-    if (openAfter_->isChecked() && QPXFile::ShouldOpenTarget(run.Counts())) OpenWithDesktop(run.Target());
+    if (openAfter_->isChecked() && QPXFile::ShouldOpenTarget(run.Summary().counts)) OpenWithDesktop(run.Target());
   }
 }
 

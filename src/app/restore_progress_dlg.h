@@ -1,5 +1,5 @@
 // The restore dialog (dialog 168): the user chooses the target folder, sees
-// the free and the needed space, starts the restore of what is marked,
+// the free and the needed space, starts the restore of the selection,
 // follows it, may cancel it, and gets the result log; the target folder can
 // be opened in the file manager afterwards.
 #pragma once
@@ -24,6 +24,8 @@ class CRestoreProgressDlg : public CRestoreDialogBase {
  public:
   static constexpr int kCloseCheckMs = 1000;
 
+  CRestoreProgressDlg(CQPXManagerApp& app, IncrementalBackup::RestoreSelection selection, QWidget* parent = nullptr);
+  // What is marked in the application's current folder.
   explicit CRestoreProgressDlg(CQPXManagerApp& app, QWidget* parent = nullptr);
 
   // Asks for a folder: a host path, a URL for a location that is not a
@@ -35,6 +37,7 @@ class CRestoreProgressDlg : public CRestoreDialogBase {
   static void SetFileDialogOptions(QFileDialog::Options options);
 
   const QString& TargetFolder() const { return target_; }
+  const IncrementalBackup::RestoreSelection& Selection() const { return selection_; }
   // Sets the target as "参照(&R)" would after a choice, without the dialog.
   void SetTargetFolder(const QString& folder);
 
@@ -69,6 +72,8 @@ class CRestoreProgressDlg : public CRestoreDialogBase {
   void OnTimer();
   void MailDataNotice();
 
+  IncrementalBackup::RestoreSelection selection_;
+  uint64_t neededBytes_ = 0;
   QString target_;
   uint64_t freeBytes_ = 0;
   bool noticeShown_ = false;

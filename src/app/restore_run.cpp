@@ -5,11 +5,10 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <QUrl>
+#include <condition_variable>
 
 #include "app/app_texts.h"
 #include "app/ask_to_user_dialog.h"
-#include "app/qpx_manager_app.h"
-#include "app/restore_dialog_base.h"
 #include "app/show_log_dlg.h"
 #include "host/host_path.h"
 #include "host/volume.h"
@@ -57,6 +56,34 @@ bool HasDriveRoot(const QString& hostFolder) {
   return host::GetVolumeRoot(Engine(hostFolder), root);
 }
 
+// A question of the worker's: made and waited on by the worker, answered by
+// the user-interface thread, or as a cancel when the run is aborted.
+class CRestoreRun::Query {
+ public:
+  void Answer(int answer) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (answered_) return;
+    answer_ = answer;
+    answered_ = true;
+    done_.notify_all();
+  }
+  bool Answered() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return answered_;
+  }
+  int Wait() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    done_.wait(lock, [this] { return answered_; });
+    return answer_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable done_;
+  bool answered_ = false;
+  int answer_ = 0;
+};
+
 // The run's side of the questions and notices: each is shown by the
 // user-interface thread while the worker waits for the answer.
 class CRestoreRun::User : public QPXFile::IRestoreUser {
@@ -64,24 +91,28 @@ class CRestoreRun::User : public QPXFile::IRestoreUser {
   explicit User(CRestoreRun& run) : run_(run) {}
 
   QPXFile::RestoreChoice Ask(const QPXFile::RestoreQuestion& question) override {
-    int answer = 0;
-    run_.RunOnDialog(
+    const int answer = run_.Ask(
         [&] {
           CAskToUserDialog dialog(QString::fromStdU16String(question.message), {static_cast<int>(question.choices[0]),
                                                      static_cast<int>(question.choices[1]),
                                                      static_cast<int>(question.choices[2])},
                                   question.information ? CAskToUserDialog::Icon::Information
                                                        : CAskToUserDialog::Icon::Question,
-                                  run_.dialog_);
-          answer = dialog.Ask();
+                                  run_.questionParent_);
+          return dialog.Ask();
         },
-        true);
+        QPXFile::kChoiceNone);
     return static_cast<QPXFile::RestoreChoice>(answer);
   }
 
   void ShowError(const QPXFile::RestoreNotice& notice) override {
     const QString text = QString::fromStdU16String(notice.message);
-    run_.RunOnDialog([text] { ShowErrorText(text); }, true);
+    run_.Ask(
+        [text] {
+          ShowErrorText(text);
+          return 0;
+        },
+        0);
   }
 
   void ShowProgress(const QPXFile::RestoreProgressState& state) override {
@@ -98,81 +129,77 @@ class CRestoreRun::User : public QPXFile::IRestoreUser {
   CRestoreRun& run_;
 };
 
-CRestoreRun& CRestoreRun::Instance() {
-  static CRestoreRun run;
-  return run;
-}
+CRestoreRun::CRestoreRun(QWidget* questionParent)
+    : user_(std::make_unique<User>(*this)), session_(*user_, QPXFile::RestoreLogger()), questionParent_(questionParent) {}
 
-CRestoreRun::CRestoreRun() : user_(std::make_unique<User>(*this)), session_(*user_, QPXFile::RestoreLogger()) {}
+CRestoreRun::~CRestoreRun() { Abort(); }
 
-CRestoreRun::~CRestoreRun() = default;
-
-bool CRestoreRun::Prepare(CQPXManagerApp& app, CRestoreDialogBase* dialog, const QString& hostTarget) {
-  Reset();
-  dialog_ = dialog;
-  IncrementalBackup::CBackupSet* set = app.MutableSet();
-  if (set == nullptr) return false;
-  archive_ = set->Creator().CreateRestoreArchive();
-  if (!archive_) return false;
-
+bool CRestoreRun::Prepare(IncrementalBackup::CBackupSet& set, IncrementalBackup::RestoreSelection selection,
+                          const QString& hostTarget, QString& problem) {
+  Join();
+  QPXFile::RestoreLogger().Clear();
   target_ = hostTarget;
   // One trailing separator goes; the root stays the root.
   if (target_.size() > 1 && target_.endsWith(u'/')) target_.chop(1);
-  restoreTarget_ = QPXFile::RestoreTarget{};
-  restoreTarget_.hasDestinationRoot = true;
-  restoreTarget_.destinationRoot = Engine(target_);
-  restoreTarget_.shownFolder = app.CurrentFolder().toStdU16String();
-  // Nothing is written through a link below the chosen folder, and the
-  // set's own files are never replaced by restored ones.
-  restoreTarget_.confinedBelow = restoreTarget_.destinationRoot;
-  std::vector<std::string> archives;
-  for (long g = 0; g < set->Count(); ++g) archives.push_back(set->ArchiveText(g));
-  restoreTarget_.protectedFiles = QPXFile::ProtectedFiles(archives, {set->ManagementHostPath()});
-
-  archive_->GetPathName(archiveName_);
-  if (!archive_->GetTotalFileSize(totalBytes_)) totalBytes_ = set->Creator().GetTotalFileSize();
-  session_.Reset(archiveName_, totalBytes_);
+  job_ = std::make_unique<IncrementalBackup::CRestoreJob>(set, std::move(selection),
+                                                          IncrementalBackup::RestoreJobOptions{Engine(target_), {}});
+  QPXFile::Problems problems;
+  std::string why;
+  if (!job_->Plan(problems) || !job_->PrepareDestination(why)) {
+    problem = QString::fromStdString(problems.empty() ? why : problems.front().message);
+    job_.reset();
+    return false;
+  }
+  archiveName_ = job_->Name();
+  totalBytes_ = job_->TotalBytes();
+  summary_ = QPXFile::RestoreSummary{};
   busy_ = false;
   continue_ = false;
   failed_ = false;
+  aborted_ = false;
   shownPercent_ = 0;
-  showLog_ = true;
+  refreshPending_ = false;
+  std::lock_guard<std::mutex> lock(displayMutex_);
+  display_ = Display{};
   return true;
 }
 
-void CRestoreRun::BindForTest(CRestoreDialogBase* dialog, const std::u16string& archiveName, uint64_t totalBytes) {
-  Reset();
-  dialog_ = dialog;
+void CRestoreRun::BindForTest(const std::u16string& archiveName, uint64_t totalBytes) {
+  QPXFile::RestoreLogger().Clear();
   archiveName_ = archiveName;
   totalBytes_ = totalBytes;
   session_.Reset(archiveName_, totalBytes_);
   continue_ = true;
 }
 
-void CRestoreRun::Reset() {
-  archive_.reset();
-  dialog_ = nullptr;
-  target_.clear();
-  restoreTarget_ = QPXFile::RestoreTarget{};
-  busy_ = false;
-  continue_ = false;
-  failed_ = false;
-  totalBytes_ = 0;
-  shownPercent_ = 0;
-  showLog_ = true;
-  refreshPending_ = false;
-  QPXFile::RestoreLogger().Clear();
-  std::lock_guard<std::mutex> lock(displayMutex_);
-  display_ = Display{};
+void CRestoreRun::Start() {
+  Join();
+  busy_ = true;
+  worker_ = std::thread([this] { RunWorker(); });
+}
+
+void CRestoreRun::Join() {
+  if (worker_.joinable()) worker_.join();
+}
+
+void CRestoreRun::Abort() {
+  aborted_ = true;
+  RequestCancel();
+  {
+    std::lock_guard<std::mutex> lock(queryMutex_);
+    if (openQuery_) openQuery_->Answer(QPXFile::kChoiceNone);
+  }
+  Join();
 }
 
 void CRestoreRun::RequestCancel() {
   continue_ = false;
   session_.RequestCancel();
+  if (job_) job_->RequestCancel();
 }
 
 bool CRestoreRun::OnEvent(const QPXFile::RestoreEvent& event) {
-  if (event.code == QPXFile::kEventRunStarted) OnDialog([](CRestoreDialogBase& d) { d.ResetProgress(); });
+  if (event.code == QPXFile::kEventRunStarted) emit runStarted();
   return session_.OnEvent(event);
 }
 
@@ -180,6 +207,7 @@ bool CRestoreRun::OnProgress(uint64_t bytes) { return session_.OnProgress(bytes)
 
 CRestoreRun::Display CRestoreRun::TakeDisplay() {
   std::lock_guard<std::mutex> lock(displayMutex_);
+  refreshPending_ = false;
   Display out = display_;
   display_.currentFile.clear();
   return out;
@@ -188,36 +216,29 @@ CRestoreRun::Display CRestoreRun::TakeDisplay() {
 void CRestoreRun::PostRefresh() {
   // One refresh waits at a time: the window repaints as often as it can,
   // never once per file.
-  if (dialog_ == nullptr || refreshPending_.exchange(true)) return;
-  OnDialog([this](CRestoreDialogBase& d) {
-    refreshPending_ = false;
-    d.RefreshFromRun();
-  });
+  if (refreshPending_.exchange(true)) return;
+  emit progressed();
 }
 
-void CRestoreRun::RunOnDialog(const std::function<void()>& work, bool wait) {
-  QObject* context = dialog_ != nullptr ? static_cast<QObject*>(dialog_) : QCoreApplication::instance();
-  if (context == nullptr) return;
-  if (QThread::currentThread() == context->thread()) {
-    work();
-    return;
+int CRestoreRun::Ask(const std::function<int()>& work, int cancelled) {
+  if (QThread::currentThread() == thread()) return work();
+  auto query = std::make_shared<Query>();
+  {
+    std::lock_guard<std::mutex> lock(queryMutex_);
+    if (aborted_) return cancelled;
+    openQuery_ = query;
   }
-  QMetaObject::invokeMethod(context, work, wait ? Qt::BlockingQueuedConnection : Qt::QueuedConnection);
-}
-
-void CRestoreRun::OnDialog(const std::function<void(CRestoreDialogBase&)>& work, bool wait) {
-  // The dialog is taken now: the state may be reset before a queued call runs.
-  CRestoreDialogBase* dialog = dialog_;
-  if (dialog == nullptr) return;
-  RunOnDialog([dialog, work] { work(*dialog); }, wait);
-}
-
-void CRestoreRun::ShowStatus(int id) {
-  OnDialog([id](CRestoreDialogBase& d) { d.SetStatusText(AppText(id)); });
-}
-
-void CRestoreRun::ShowTitle(int id) {
-  OnDialog([id](CRestoreDialogBase& d) { d.setWindowTitle(AppText(id)); });
+  QMetaObject::invokeMethod(
+      this,
+      [query, work] {
+        // Answered already when the run was aborted before this came up.
+        if (!query->Answered()) query->Answer(work());
+      },
+      Qt::QueuedConnection);
+  const int answer = query->Wait();
+  std::lock_guard<std::mutex> lock(queryMutex_);
+  openQuery_.reset();
+  return answer;
 }
 
 QString CRestoreRun::SuggestedLogName() const {
@@ -230,62 +251,46 @@ QString CRestoreRun::SuggestedLogName() const {
 }
 
 void CRestoreRun::RunWorker() {
-  continue_ = true;
+  continue_ = !aborted_;
   failed_ = false;
   busy_ = true;
-  ShowTitle(RestoreText::kTitleRunning);
+  emit titleText(AppText(RestoreText::kTitleRunning));
 
-  bool ok = archive_ != nullptr &&
-            QPXFile::RestoreArchive(*archive_, [this](const QPXFile::RestoreEvent& e) { return OnEvent(e); },
-                                    [this](uint64_t bytes) { return OnProgress(bytes); }, restoreTarget_);
-  session_.EndRun(ok);
-  // A stop asked for after the last callback is still a stop, with its line.
-  if (!continue_ && !session_.IsStopped()) session_.OnProgress(0);
-  session_.Conclude();
-  if (session_.IsStopped()) continue_ = false;
-  if (ok) {
-    OnDialog([](CRestoreDialogBase& d) { d.ShowFull(); });
-    if (!archive_->Close()) {
-      RunOnDialog([] { ShowErrorMessage(RestoreText::kCloseFailed); }, true);
-      ok = false;
-    }
+  if (job_) {
+    summary_ = job_->Run(
+        session_, [this](const QPXFile::RestoreEvent& e) { return OnEvent(e); },
+        [this](uint64_t bytes) { return OnProgress(bytes); });
+  } else {
+    // Bound for a test: a run with nothing to restore from fails.
+    session_.EndRun(false);
+    if (!continue_ && !session_.IsStopped()) session_.OnProgress(0);
+    session_.Conclude();
+    summary_ = QPXFile::RestoreSummary{session_.GetCounts(), 0, 0, 0, {}, session_.GetOutcome()};
   }
+  if (session_.IsStopped()) continue_ = false;
+  const bool ok = summary_.outcome != QPXFile::CRestoreSession::Outcome::kStopped;
+  if (ok) emit full();
   if (!ok) failed_ = true;
-  // The question whether to stop has no more meaning.
-  OnDialog([](CRestoreDialogBase& d) { d.CloseCancelQuestion(); }, true);
-  QPXFile::RestoreLogger().Add(QPXFile::CMessageLog(QPXFile::SummaryLine(session_.GetCounts(), target_.toStdU16String())));
+  // Records the set's merged tree could not hold are named in the log.
+  if (job_) {
+    for (const std::u16string& record : job_->Unheld())
+      QPXFile::RestoreLogger().Add(QPXFile::CMessageLog(
+          QString::fromUtf8(RestoreFixedText::kUnheldRecord).arg(QString::fromStdU16String(record)).toStdU16String()));
+  }
+  QPXFile::RestoreLogger().Add(QPXFile::CMessageLog(QPXFile::SummaryLine(summary_, target_.toStdU16String())));
+  emit ending();
 
   if (showLog_) {
     const QString suggested = SuggestedLogName();
-    RunOnDialog(
+    Ask(
         [this, suggested] {
-          CShowLogDlg log(QPXFile::RestoreLogger(), suggested, dialog_);
-          log.exec();
+          CShowLogDlg log(QPXFile::RestoreLogger(), suggested, questionParent_);
+          return log.exec();
         },
-        true);
+        0);
   }
-
   busy_ = false;
-  if (continue_) {
-    if (failed_) {
-      RunOnDialog([] { ShowErrorMessage(RestoreText::kRestoreFailed); }, true);
-      ShowStatus(RestoreText::kStatusFailed);
-      ShowTitle(RestoreText::kTitleFailed);
-    } else {
-      // Entries passed over after a question or by an obstacle are said.
-      const QPXFile::RestoreCounts counts = session_.GetCounts();
-      OnDialog([counts](CRestoreDialogBase& d) {
-        d.SetStatusText(QString::fromStdU16String(QPXFile::DoneText(AppText(RestoreText::kStatusDone).toStdU16String(), counts)));
-        d.setWindowTitle(QString::fromStdU16String(QPXFile::DoneText(AppText(RestoreText::kTitleDone).toStdU16String(), counts)));
-      });
-    }
-  } else {
-    ShowStatus(RestoreText::kStatusCancelled);
-    ShowTitle(RestoreText::kTitleCancelled);
-  }
-  // The dialog reads the outcome before the state is reset.
-  OnDialog([](CRestoreDialogBase& d) { d.RestoreFinished(); }, true);
-  Reset();
+  emit finished();
 }
 
 }  // namespace app

@@ -1,13 +1,12 @@
-// The restore run of the desktop program: one process-wide state shared by
-// the restore dialog, the automatic restore dialog and the worker thread
-// that drives the engine for them.
+// A restore run of the desktop program: the engine's restore job on a
+// worker thread, owned by the dialog that shows it.
 //
-// Threads: the worker never touches a widget. What it shows goes to the
-// dialog of the run as queued calls; questions, error boxes, the result log
-// and the end of the run are blocking queued calls, answered by the
-// user-interface thread while the worker waits. The user-interface thread
-// never waits for the worker while the worker may be waiting for it: a
-// dialog joins its worker only after the worker has told it the run ended.
+// Threads: the worker never touches a widget. What it shows goes out as
+// queued signals (progress, texts, finished); a question, an error box or
+// the result log is a query: the worker makes it and waits, the
+// user-interface thread shows it and stores the answer. The user-interface
+// thread never waits for the worker while the worker may be waiting for it:
+// Abort answers an open query as a cancel before it joins.
 #pragma once
 
 #include <QString>
@@ -17,16 +16,17 @@
 #include <memory>
 #include <mutex>
 
-#include "generations/incremental_restore_archive.h"
-#include "restore/restore_driver.h"
+#include <QObject>
+#include <thread>
+
+#include "generations/restore_job.h"
 #include "restore/restore_session.h"
+#include "restore/restore_summary.h"
 
 class QWidget;
 
 namespace app {
 
-class CQPXManagerApp;
-class CRestoreDialogBase;
 
 // String-table numbers of the restore run.
 namespace RestoreText {
@@ -66,6 +66,7 @@ inline constexpr char kFailed[] = "復元に失敗しました。";
 inline constexpr char kAutoNetworkTarget[] = "対象がネットワークフォルダのため復元できません";
 inline constexpr char kTemporaryFailed[] = "テンポラリフォルダの生成に失敗しました。";
 inline constexpr char kTargetMissing[] = "復元先のフォルダが見つかりません。\n%1";
+inline constexpr char kUnheldRecord[] = "%1 は世代によってファイルとフォルダが入れ替わるため復元されませんでした。";
 }  // namespace RestoreFixedText
 
 // The kibibytes of `bytes` (truncated) with a comma between every three
@@ -84,21 +85,30 @@ bool QueryFreeSpace(const QString& hostFolder, uint64_t& freeBytes);
 // Whether the folder lies on a drive the engine can write to (an absolute host path).
 bool HasDriveRoot(const QString& hostFolder);
 
-// The one restore run state of the process.
-class CRestoreRun {
+// One run: prepared on the user-interface thread, run on its worker.
+class CRestoreRun : public QObject {
+  Q_OBJECT
+
  public:
-  static CRestoreRun& Instance();
+  // `questionParent` is the window questions and the log are shown over.
+  explicit CRestoreRun(QWidget* questionParent = nullptr);
+  // Aborts a run still going and joins it.
+  ~CRestoreRun() override;
 
-  // Before a run: forgets any earlier run, binds the dialog, makes the
-  // restore archive of what is marked in the loaded set's tree (relative to
-  // the application's current folder) and clears the log. False when there
-  // is nothing to restore from.
-  bool Prepare(CQPXManagerApp& app, CRestoreDialogBase* dialog, const QString& hostTarget);
-  // After a run (or when a prepared run is not started).
-  void Reset();
-
-  // The worker thread's body.
+  // Before a run: plans the restore of `selection` from `set` into
+  // `hostTarget` and clears the log. False, with the problem, when there is
+  // nothing it can restore from.
+  bool Prepare(IncrementalBackup::CBackupSet& set, IncrementalBackup::RestoreSelection selection,
+               const QString& hostTarget, QString& problem);
+  // Starts the worker on the prepared run.
+  void Start();
+  // The worker's body (tests may run it on a thread of their own).
   void RunWorker();
+  // Waits for a worker that has reported its end.
+  void Join();
+  // Quitting: stops the run, answers an open question as a cancel and
+  // joins, without waiting for this thread's event loop.
+  void Abort();
 
   // The user's "stop": the run ends at its next callback, which logs 178.
   void RequestCancel();
@@ -117,13 +127,15 @@ class CRestoreRun {
   const QString& Target() const { return target_; }
   QPXFile::CRestoreSession& Session() { return session_; }
   const QPXFile::RestoreCounts& Counts() const { return session_.GetCounts(); }
+  // Read after finished().
+  const QPXFile::RestoreSummary& Summary() const { return summary_; }
   // The suggested name of the saved log: the documents folder and the
   // restore archive's name, ".qpm" taken out, with ".qpx".
   QString SuggestedLogName() const;
 
-  // For tests of the event callback without a run: binds a dialog (which
-  // owns the questions) and starts the session as Prepare would.
-  void BindForTest(CRestoreDialogBase* dialog, const std::u16string& archiveName, uint64_t totalBytes);
+  // For tests of the event callback without a run: starts the session as
+  // Prepare would.
+  void BindForTest(const std::u16string& archiveName, uint64_t totalBytes);
 
   // The state the user-interface thread reads when it refreshes the dialog.
   struct Display {
@@ -132,32 +144,45 @@ class CRestoreRun {
   };
   Display TakeDisplay();
 
+ signals:
+  // Queued from the worker.
+  void runStarted();
+  void progressed();
+  void statusText(const QString& text);
+  void titleText(const QString& text);
+  void full();
+  // Before the log is shown: an open question whether to stop goes.
+  void ending();
+  // The worker has ended: join it and read the outcome.
+  void finished();
+
  private:
   class User;
-  CRestoreRun();
-  ~CRestoreRun();
+  class Query;
 
+  // Runs `work` on the user-interface thread while the calling worker waits
+  // for its answer; `cancelled` when the run is aborted meanwhile.
+  int Ask(const std::function<int()>& work, int cancelled);
   void PostRefresh();
-  // Runs `work` on the user-interface thread: at once when called there,
-  // else queued, or blocking when `wait` is set.
-  void RunOnDialog(const std::function<void()>& work, bool wait);
-  void OnDialog(const std::function<void(CRestoreDialogBase&)>& work, bool wait = false);
-  void ShowStatus(int id);
-  void ShowTitle(int id);
 
   std::unique_ptr<User> user_;
   QPXFile::CRestoreSession session_;
-  CRestoreDialogBase* dialog_ = nullptr;
-  std::unique_ptr<IncrementalBackup::CIncrementalRestoreQPXFileExtend> archive_;
-  QPXFile::RestoreTarget restoreTarget_;
+  QWidget* questionParent_;
+  std::unique_ptr<IncrementalBackup::CRestoreJob> job_;
+  QPXFile::RestoreSummary summary_;
   std::u16string archiveName_;
   QString target_;
+  std::thread worker_;
   std::atomic<bool> busy_{false};
   std::atomic<bool> continue_{false};
   std::atomic<bool> failed_{false};
+  std::atomic<bool> aborted_{false};
   bool showLog_ = true;
   uint64_t totalBytes_ = 0;
   std::atomic<unsigned> shownPercent_{0};
+
+  std::mutex queryMutex_;
+  std::shared_ptr<Query> openQuery_;
 
   std::mutex displayMutex_;
   Display display_;

@@ -27,6 +27,56 @@ QString EntryPath(const QString& folder, const QString& name) {
   return folder.endsWith(u'\\') ? folder + name : folder + u'\\' + name;
 }
 
+namespace {
+
+const IncrementalBackup::CIncrementalRestoreQPXFileExtendCreator* CreatorOf(const CQPXManagerApp& app) {
+  const IncrementalBackup::CBackupSet* set = app.Set();
+  if (set == nullptr || set->IsArchiveAlone()) return nullptr;
+  return &const_cast<IncrementalBackup::CBackupSet*>(set)->Creator();
+}
+
+}  // namespace
+
+IncrementalBackup::RestoreSelection SelectEntries(const CQPXManagerApp& app, const QString& folder,
+                                                  const QStringList& names) {
+  IncrementalBackup::RestoreSelection selection;
+  const auto* creator = CreatorOf(app);
+  if (creator == nullptr) return selection;
+  for (const QString& name : names) {
+    const IncrementalBackup::CFSObject* node = creator->FindNode(EntryPath(folder, name).toStdU16String());
+    if (node != nullptr && node->Exists()) selection.push_back({node->GetPath(), app.Set()->SelectedShown(), {}});
+  }
+  return selection;
+}
+
+IncrementalBackup::RestoreSelection MarkedSelection(const CQPXManagerApp& app) {
+  IncrementalBackup::RestoreSelection selection;
+  const auto* creator = CreatorOf(app);
+  if (creator == nullptr) return selection;
+  const IncrementalBackup::CFSObject* node = creator->FindNode(app.CurrentFolder().toStdU16String());
+  if (node == nullptr || !node->IsFolder()) return selection;
+  const auto& folder = static_cast<const IncrementalBackup::CFolder&>(*node);
+  const long shown = app.Set()->SelectedShown();
+  for (const IncrementalBackup::CFSFile* file : folder.GetFiles())
+    if (file->GetData().IsChecked()) selection.push_back({file->GetPath(), shown, {}});
+  for (const IncrementalBackup::CFolder* sub : folder.GetFolders())
+    if (sub->GetData().IsChecked()) selection.push_back({sub->GetPath(), shown, {}});
+  return selection;
+}
+
+uint64_t SelectionBytes(const CQPXManagerApp& app, const IncrementalBackup::RestoreSelection& selection) {
+  const auto* creator = CreatorOf(app);
+  if (creator == nullptr) return 0;
+  uint64_t bytes = 0;
+  for (const IncrementalBackup::ChosenPath& chosen : selection) {
+    const IncrementalBackup::CFSObject* node = creator->FindNode(chosen.path);
+    if (node == nullptr || !node->Exists()) continue;
+    bytes += node->IsFolder() ? IncrementalBackup::TotalsBelow(static_cast<const IncrementalBackup::CFolder&>(*node)).fileSize
+                              : static_cast<const IncrementalBackup::CFSFile&>(*node).GetData().GetFileSize();
+  }
+  return bytes;
+}
+
 bool MarkForRestore(CQPXManagerApp& app, const QString& folder, const QStringList& names) {
   IncrementalBackup::CBackupSet* set = app.MutableSet();
   if (set == nullptr) return false;

@@ -1,10 +1,14 @@
-// Marking entries of the loaded set's tree for a restore. Marking checks
-// the entry's node (a folder with everything below it); the folder tree
-// pane hears nothing of it meanwhile.
+// What a restore restores: a selection value the restore job takes, made
+// from entries a pane hands over or from the marks on the loaded set's
+// tree. Marking checks the entry's node (a folder with everything below
+// it); the folder tree pane hears nothing of it meanwhile.
 #pragma once
 
 #include <QString>
 #include <QStringList>
+#include <cstdint>
+
+#include "generations/restore_job.h"
 
 namespace app {
 
@@ -18,6 +22,15 @@ bool MarkForRestore(CQPXManagerApp& app, const QString& folder, const QStringLis
 
 // Unmarks `folder` and everything below it.
 void UnmarkFolder(CQPXManagerApp& app, const QString& folder);
+
+// The entries `names` of pane folder `folder` present in the shown
+// generation, as a selection; empty when none is.
+IncrementalBackup::RestoreSelection SelectEntries(const CQPXManagerApp& app, const QString& folder,
+                                                  const QStringList& names);
+// What is marked in the application's current folder, as a selection.
+IncrementalBackup::RestoreSelection MarkedSelection(const CQPXManagerApp& app);
+// The bytes the selection restores, read without marking anything.
+uint64_t SelectionBytes(const CQPXManagerApp& app, const IncrementalBackup::RestoreSelection& selection);
 
 // The pane path of an entry in a folder.
 QString EntryPath(const QString& folder, const QString& name);

@@ -27,8 +27,7 @@ class CDropRestoreDlg : public CAutoRestoreDlg {
 
   void RestoreFinished() override {
     CAutoRestoreDlg::RestoreFinished();
-    // The worker is still inside the call that brought this here.
-    QTimer::singleShot(0, this, [this] { done(QDialog::Accepted); });
+    done(QDialog::Accepted);
   }
 };
 
@@ -145,14 +144,12 @@ bool RunTemporaryRestore(CQPXManagerApp& app, QString folder, QStringList names,
   }
   const QString target = TemporaryCopyFolder(app, folder);
 
-  if (!MarkForRestore(app, folder, names)) {
-    UnmarkFolder(app, folder);
-    return false;
-  }
+  IncrementalBackup::RestoreSelection selection = SelectEntries(app, folder, names);
+  if (selection.empty()) return false;
   QWidget* window = app.Window();
   bool succeeded = false;
   if (quiet) {
-    CAutoRestoreDlg dialog(app, target, window);
+    CAutoRestoreDlg dialog(app, std::move(selection), target, window);
     dialog.SetQuiet(true);
     dialog.exec();
     succeeded = dialog.Succeeded();
@@ -162,11 +159,10 @@ bool RunTemporaryRestore(CQPXManagerApp& app, QString folder, QStringList names,
       window->raise();
       window->activateWindow();
     }
-    CDropRestoreDlg dialog(app, target, window);
+    CDropRestoreDlg dialog(app, std::move(selection), target, window);
     dialog.exec();
     succeeded = dialog.Succeeded();
   }
-  UnmarkFolder(app, folder);
   // A drop that did not deliver leaves nothing half restored behind.
   if (!quiet && !succeeded) {
     for (const QString& name : names) host::RemoveTreeAt(copies.Get(), name.toStdString());

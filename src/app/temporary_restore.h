@@ -1,6 +1,6 @@
 // The restore behind opening a file from the list and behind a drag out of
-// it: the entries are marked, restored into the temporary restore folder by
-// the automatic restore dialog, and unmarked again.
+// it: the entries, as a selection, are restored into the temporary restore
+// folder by the automatic restore dialog.
 //
 // The temporary restore folder is this user's alone. Below the temporary
 // folder setting (by default a per-user place) it is "TesseraRestore" when

@@ -10,6 +10,7 @@
 #include "cli/listing.h"
 #include "cli/skipped_records.h"
 #include "generations/integrity_test.h"
+#include "generations/restore_job.h"
 
 namespace cli {
 namespace {
@@ -96,7 +97,7 @@ int RunList(const std::string& path, bool json, const SetOptions& options) {
   std::unique_ptr<CBackupSet> set = OpenForCommand(path, options);
   if (!set) return kExitFailed;
   const std::vector<std::u16string> unheld =
-      set->IsArchiveAlone() ? std::vector<std::u16string>() : UnheldRecords(set->Creator(), {});
+      set->IsArchiveAlone() ? std::vector<std::u16string>() : IncrementalBackup::UnheldRecords(set->Creator(), {});
   ReportUnheldRecords(path, unheld);
   if (!set->IsArchiveAlone()) ReportLeftOutRecords(path, set->Creator());
 

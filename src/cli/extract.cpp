@@ -26,15 +26,14 @@
 #include "host/string_table.h"
 #include "host/text.h"
 #include "paths/user_text.h"
+#include "generations/restore_job.h"
 #include "restore/log.h"
-#include "restore/restore_driver.h"
-#include "restore/restore_plan.h"
 #include "restore/restore_session.h"
+#include "restore/restore_summary.h"
 
 namespace cli {
 namespace {
 
-using QPXFile::CRestoreSelectionQPXFileExtend;
 using QPXFile::CRestoreSession;
 using QPXFile::RestoreChoice;
 
@@ -217,7 +216,7 @@ class CommandLineUser : public QPXFile::IRestoreUser {
 // Ctrl-C asks the running restore to stop; the second one ends the program.
 // Being told to end (SIGTERM, a logout's SIGHUP) is the same request: the
 // file being written is dropped, the summary printed and the log saved.
-CRestoreSession* g_interruptible = nullptr;
+IncrementalBackup::CRestoreJob* g_interruptible = nullptr;
 
 extern "C" void OnInterrupt(int) {
   if (g_interruptible != nullptr) g_interruptible->RequestCancel();
@@ -225,8 +224,8 @@ extern "C" void OnInterrupt(int) {
 
 class InterruptScope {
  public:
-  explicit InterruptScope(CRestoreSession& session) {
-    g_interruptible = &session;
+  explicit InterruptScope(IncrementalBackup::CRestoreJob& job) {
+    g_interruptible = &job;
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     action.sa_flags = SA_RESETHAND;
@@ -259,28 +258,6 @@ std::u16string WithoutTrailingSeparators(std::u16string path) {
 }
 
 std::string Plural(long n, const char* word) { return std::to_string(n) + " " + word; }
-
-// A destination the system cannot name would otherwise fail after some of
-// its folders were made, with a reason that depends on where it failed.
-bool DestinationNameFits(const std::string& hostPath, std::string& why) {
-  if (hostPath.size() >= PATH_MAX) {
-    why = host::SystemErrorText(ENAMETOOLONG) + ": the path is " + std::to_string(hostPath.size()) +
-          " bytes long, and the system allows " + std::to_string(PATH_MAX - 1);
-    return false;
-  }
-  size_t start = 0;
-  while (start <= hostPath.size()) {
-    size_t end = hostPath.find('/', start);
-    if (end == std::string::npos) end = hostPath.size();
-    if (end - start > NAME_MAX) {
-      why = host::SystemErrorText(ENAMETOOLONG) + ": a folder name in it is " + std::to_string(end - start) +
-            " bytes long, and the system allows " + std::to_string(NAME_MAX);
-      return false;
-    }
-    start = end + 1;
-  }
-  return true;
-}
 
 // Writes the printed log to standard output. False, with the reason, when it
 // did not all arrive: a reader that went away (EPIPE, with SIGPIPE ignored)
@@ -339,77 +316,41 @@ int RunExtract(const ExtractOptions& options) {
   std::unique_ptr<IncrementalBackup::CBackupSet> set =
       OpenForCommand(options.archive, SetOptions{options.generation, options.generationGiven, options.rebuildDamaged});
   if (!set) return kExitFailed;
-  QPXFile::RestorePlan plan;
+  IncrementalBackup::RestoreSelection selection;
+  for (const std::string& path : options.paths)
+    selection.push_back({paths::StoredPathArgument(path), 0, path});
+  IncrementalBackup::CRestoreJob job(
+      *set, std::move(selection),
+      {destination, options.logFile.empty() ? std::vector<std::string>() : std::vector<std::string>{options.logFile}});
   QPXFile::Problems problems;
-  if (!set->PlanRestore(destination, options.paths, plan, problems)) {
+  if (!job.Plan(problems)) {
     PrintProblems(problems);
     return kExitFailed;
   }
-  const long unplaced = plan.unplaced;
   // Records of the set that its merged tree could not hold are not restored:
   // said here, and counted as skipped.
-  const std::vector<std::u16string> unheld = set->IsArchiveAlone()
-                                                 ? std::vector<std::u16string>()
-                                                 : UnheldRecords(set->Creator(), options.paths);
-  ReportUnheldRecords(options.archive, unheld);
-  long skippedRecords = static_cast<long>(unheld.size());
-  // Those whose paths lead outside their drive are in no chosen folder; a
-  // run of every drive counts them.
-  if (!set->IsArchiveAlone()) {
-    ReportLeftOutRecords(options.archive, set->Creator());
-    if (options.paths.empty()) skippedRecords += static_cast<long>(set->Creator().GetLeftOutRecords().size());
-  }
+  ReportUnheldRecords(options.archive, job.Unheld());
+  if (!set->IsArchiveAlone()) ReportLeftOutRecords(options.archive, set->Creator());
 
   std::string why;
-  if (!DestinationNameFits(HostPathText(destination), why) || !QPXFile::MakeFolders(destination, why)) {
+  if (!job.PrepareDestination(why)) {
     PrintError(options.destination, why);
     return kExitFailed;
-  }
-
-  // Nothing is written through a link below DEST, and the files the command
-  // reads or writes itself are never replaced by restored ones.
-  std::vector<std::string> archives, others;
-  if (set->IsArchiveAlone()) {
-    archives.push_back(set->ArchiveHostPath());
-  } else {
-    for (long g = 0; g < set->Count(); ++g) archives.push_back(set->ArchiveText(g));
-    others.push_back(set->ManagementHostPath());
-  }
-  if (!options.logFile.empty()) others.push_back(options.logFile);
-  const std::vector<host::FileIdentity> protectedFiles = QPXFile::ProtectedFiles(archives, others);
-  for (QPXFile::RestoreRun& run : plan.runs) {
-    run.target.confinedBelow = destination;
-    run.target.protectedFiles = protectedFiles;
   }
 
   CommandLineUser user(options);
   QPXFile::CLogger log;
   CRestoreSession session(user, log);
-  session.Reset(plan.name, plan.TotalFileSize());
+  QPXFile::RestoreSummary result;
   {
-    InterruptScope interrupt(session);
-    for (QPXFile::RestoreRun& run : plan.runs) {
-      const bool ok = QPXFile::RestoreArchive(*run.selection, session.Events(), session.Progress(), run.target);
-      session.EndRun(ok);
-      if (session.GetOutcome() == CRestoreSession::Outcome::kStopped) break;
-    }
+    InterruptScope interrupt(job);
+    result = job.Run(session);
   }
   user.ClearStatus();
-  session.Conclude();
 
-  int status = kExitOk;
-  const QPXFile::RestoreCounts& counts = session.GetCounts();
-  switch (session.GetOutcome()) {
-    case CRestoreSession::Outcome::kStopped:
-      status = kExitFailed;
-      break;
-    case CRestoreSession::Outcome::kIncomplete:
-      status = kExitDamaged;
-      break;
-    case CRestoreSession::Outcome::kComplete:
-      status = unplaced > 0 || skippedRecords > 0 ? kExitDamaged : kExitOk;
-      break;
-  }
+  int status = QPXFile::ExitStatus(result);
+  const QPXFile::RestoreCounts& counts = result.counts;
+  const long unplaced = result.unplaced;
   // A quiet run that restored everything has nothing to tell; a log saved
   // with --log still holds the lines.
   std::string printed, lostWhy;
@@ -422,14 +363,14 @@ int RunExtract(const ExtractOptions& options) {
   // Quiet still tells a run that left something out how it ended.
   if (!options.quiet || status != kExitOk) {
     std::string summary = Plural(counts.restored, "restored") + ", " +
-                          Plural(counts.skipped + skippedRecords, "skipped") + ", " +
-                          Plural(counts.failed + unplaced, "failed");
+                          Plural(QPXFile::SkippedEntries(result), "skipped") + ", " +
+                          Plural(QPXFile::FailedFiles(result), "failed");
     if (counts.incomplete > 0) summary += ", " + Plural(counts.incomplete, "without their attributes or times");
     if (counts.foldersFailed > 0) summary += ", " + Plural(counts.foldersFailed, "folders without their attributes");
     if (counts.foldersNotRestored > 0) summary += ", " + Plural(counts.foldersNotRestored, "folders not restored");
     if (counts.shortened > 0) summary += ", " + Plural(counts.shortened, "restored under a shortened name");
-    summary += LossesText(session.GetAttributeLosses());
-    if (session.GetOutcome() == CRestoreSession::Outcome::kStopped) summary += "; the restore stopped";
+    summary += LossesText(result.losses);
+    if (result.outcome == CRestoreSession::Outcome::kStopped) summary += "; the restore stopped";
     std::cerr << "tessera-cli: " << Printable(options.destination) << ": " << summary << "\n";
   }
 

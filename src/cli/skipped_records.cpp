@@ -11,27 +11,6 @@ namespace {
 // A hostile management file can hold millions; the count says the rest.
 constexpr size_t kNamedRecords = 20;
 
-bool AtOrBelow(std::u16string_view path, std::u16string_view chosen) {
-  if (path.size() < chosen.size() || !host::EqualsNoCase(path.substr(0, chosen.size()), chosen)) return false;
-  return path.size() == chosen.size() || path[chosen.size()] == u'\\';
-}
-
-}  // namespace
-
-std::vector<std::u16string> UnheldRecords(const IncrementalBackup::CIncrementalRestoreQPXFileExtendCreator& creator,
-                                          const std::vector<std::string>& chosen) {
-  std::vector<std::u16string> out;
-  for (const std::u16string& record : creator.GetSkippedRecords()) {
-    bool wanted = chosen.empty();
-    for (size_t i = 0; i < chosen.size() && !wanted; ++i)
-      wanted = AtOrBelow(record, paths::StoredPathArgument(chosen[i]));
-    if (wanted) out.push_back(record);
-  }
-  return out;
-}
-
-namespace {
-
 void Report(const std::string& archive, const std::vector<std::u16string>& records, const char* why) {
   for (size_t i = 0; i < records.size() && i < kNamedRecords; ++i)
     PrintError(archive, "skipped " + Printable(records[i]) + ": " + why);

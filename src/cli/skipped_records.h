@@ -10,11 +10,6 @@
 
 namespace cli {
 
-// The records the tree skipped at or below one of the chosen stored paths
-// (as typed; any case, either separator), or all of them when none is chosen.
-std::vector<std::u16string> UnheldRecords(const IncrementalBackup::CIncrementalRestoreQPXFileExtendCreator& creator,
-                                          const std::vector<std::string>& chosen);
-
 // One line on standard error for each (the first few when there are many),
 // naming the record and why it is not there.
 void ReportUnheldRecords(const std::string& archive, const std::vector<std::u16string>& records);

@@ -319,34 +319,39 @@ bool CBackupSet::PlanRestore(const std::u16string& destination, const std::vecto
                                   problems);
 }
 
-// The checked files whose generation archive lacks their entry: the reason
-// a generation-restoring archive cannot be made.
-void CBackupSet::ReportGaps(Problems& problems) const {
-  struct GapFinder : CFSTreeOperator {
-    bool VisitFile(CFSFile& file, CIncrementalRestoreTreeFileData& data) override {
-      if (data.IsChecked() && data.GetCurrentEntry() == nullptr) gaps.push_back(&file);
-      return true;
+// The files at or below `chosen` whose generation archive lacks their
+// entry: the reason a generation-restoring archive cannot be made.
+void CBackupSet::ReportGaps(const CFSObject& chosen, Problems& problems) const {
+  std::vector<const CFSFile*> gaps;
+  auto visit = [&](const CFSFile& file) {
+    if (file.Exists() && file.GetData().GetCurrentEntry() == nullptr) gaps.push_back(&file);
+  };
+  if (!chosen.IsFolder()) {
+    visit(static_cast<const CFSFile&>(chosen));
+  } else {
+    std::vector<const CFolder*> folders{static_cast<const CFolder*>(&chosen)};
+    while (!folders.empty()) {
+      const CFolder* folder = folders.back();
+      folders.pop_back();
+      for (const CFSFile* file : folder->GetFiles()) visit(*file);
+      for (const CFolder* sub : folder->GetFolders()) folders.push_back(sub);
     }
-    bool VisitFolder(CFolder&, CIncrementalRestoreTreeFolderData&) override { return true; }
-    std::vector<const CFSFile*> gaps;
-  } finder;
-  Tree().Traverse(finder);
-  for (const CFSFile* file : finder.gaps)
+  }
+  for (const CFSFile* file : gaps)
     problems.push_back({archivePath_, paths::Utf8(file->GetPath()) + " is missing from " +
                                           ArchiveText(SourceGeneration(file->GetData().GetGeneration()))});
-  if (finder.gaps.empty()) problems.push_back({archivePath_, "the generation cannot be prepared for restoring"});
+  if (gaps.empty()) problems.push_back({archivePath_, "the generation cannot be prepared for restoring"});
 }
 
 bool CBackupSet::PlanGenerationRuns(const std::u16string& destination, const std::vector<std::string>& chosen,
                                     QPXFile::RestorePlan& plan, Problems& problems) {
-  auto add = [&](const std::u16string& path, QPXFile::RestoreTarget target) {
-    creator_->SetChecked(path, true);
-    creator_->RecalcTotals();
-    std::unique_ptr<CIncrementalRestoreQPXFileExtend> archive = creator_->CreateRestoreArchive();
-    if (!archive) ReportGaps(problems);
-    creator_->SetChecked(path, false);
-    creator_->RecalcTotals();
-    if (!archive) return false;
+  // The marks on the tree are the panes' state: a plan never touches them.
+  auto add = [&](const CFSObject& node, QPXFile::RestoreTarget target) {
+    std::unique_ptr<CIncrementalRestoreQPXFileExtend> archive = creator_->CreateRestoreArchive(node);
+    if (!archive) {
+      ReportGaps(node, problems);
+      return false;
+    }
     plan.runs.push_back(QPXFile::RestoreRun{std::move(archive), std::move(target)});
     return true;
   };
@@ -354,7 +359,7 @@ bool CBackupSet::PlanGenerationRuns(const std::u16string& destination, const std
   if (chosen.empty()) {
     for (const CFolder* root : Tree().GetRoots()) {
       if (!root->Exists() || !QPXFile::IsDrive(root->GetName())) continue;
-      if (!add(root->GetName(), QPXFile::DriveTarget(destination, root->GetName()))) return false;
+      if (!add(*root, QPXFile::DriveTarget(destination, root->GetName()))) return false;
     }
     return true;
   }
@@ -365,8 +370,7 @@ bool CBackupSet::PlanGenerationRuns(const std::u16string& destination, const std
                                             std::to_string(selected_ + 1)});
       return false;
     }
-    const std::u16string path = node->GetPath();
-    if (!add(path, QPXFile::ChosenTarget(destination, path))) return false;
+    if (!add(*node, QPXFile::ChosenTarget(destination, node->GetPath()))) return false;
   }
   return true;
 }

@@ -149,7 +149,7 @@ class CBackupSet {
   bool OutOfMemoryIsAProblem(QPXFile::Problems& problems, const std::function<bool()>& load);
   bool PlanGenerationRuns(const std::u16string& destination, const std::vector<std::string>& chosen,
                           QPXFile::RestorePlan& plan, QPXFile::Problems& problems);
-  void ReportGaps(QPXFile::Problems& problems) const;
+  void ReportGaps(const CFSObject& chosen, QPXFile::Problems& problems) const;
 
   std::string archivePath_;
   std::string management_;

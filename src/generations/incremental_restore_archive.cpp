@@ -33,8 +33,19 @@ std::u16string RestoreArchiveName(std::u16string_view managementPath, long gener
   return out;
 }
 
-bool CRegisterToQPXOperator::VisitFile(CFSFile&, CIncrementalRestoreTreeFileData& data) {
-  if (!data.IsChecked()) return true;
+bool CRegisterToQPXOperator::Taken(const CFSObject& node, bool checked) const {
+  if (chosen_ == nullptr) return checked;
+  if (!node.Exists()) return false;
+  for (const CFSObject* at = &node; at != nullptr; at = at->GetParent())
+    if (at == chosen_) return true;
+  if (!node.IsFolder()) return false;
+  for (const CFSObject* at = chosen_->GetParent(); at != nullptr; at = at->GetParent())
+    if (at == &node) return true;
+  return false;
+}
+
+bool CRegisterToQPXOperator::VisitFile(CFSFile& file, CIncrementalRestoreTreeFileData& data) {
+  if (!Taken(file, data.IsChecked())) return true;
   QPXFile::IQPXBackupedFile* entry = data.GetCurrentEntry();
   // A checked file whose archive lacks its entry cannot be restored as asked.
   if (entry == nullptr) return false;
@@ -44,7 +55,7 @@ bool CRegisterToQPXOperator::VisitFile(CFSFile&, CIncrementalRestoreTreeFileData
 bool CRegisterToQPXOperator::VisitFolder(CFolder& folder, CIncrementalRestoreTreeFolderData& data) {
   // A folder no record names has no attributes to give; its checked
   // children still enter the archive.
-  if (!data.IsChecked() || data.IsAncestorOnly()) return true;
+  if (!Taken(folder, data.IsChecked()) || data.IsAncestorOnly()) return true;
   CAttributes a;
   if (!data.GetCurrentAttributes(a)) a = CAttributes();
   return archive_.AddFolder(folder.GetPath(), a.Attributes, a.CreationTime, a.LastAccessTime, a.LastWriteTime);
@@ -52,12 +63,22 @@ bool CRegisterToQPXOperator::VisitFolder(CFolder& folder, CIncrementalRestoreTre
 
 std::unique_ptr<CIncrementalRestoreQPXFileExtend> CIncrementalRestoreQPXFileExtendCreator::CreateRestoreArchive()
     const {
+  return MakeRestoreArchive(nullptr);
+}
+
+std::unique_ptr<CIncrementalRestoreQPXFileExtend> CIncrementalRestoreQPXFileExtendCreator::CreateRestoreArchive(
+    const CFSObject& chosen) const {
+  return MakeRestoreArchive(&chosen);
+}
+
+std::unique_ptr<CIncrementalRestoreQPXFileExtend> CIncrementalRestoreQPXFileExtendCreator::MakeRestoreArchive(
+    const CFSObject* chosen) const {
   try {
     auto archive = std::make_unique<CIncrementalRestoreQPXFileExtend>();
     if (!lookup_ || !tree_ || lookup_->GetGenerationCount() <= 0) return nullptr;
     QPXFile::CQPXFile* first = lookup_->GetGenerationArchive(0);
     if (auto* extend = dynamic_cast<QPXFile::CQPXFileExtend*>(first)) archive->LendFileList(extend->GetFileList());
-    CRegisterToQPXOperator op(*archive);
+    CRegisterToQPXOperator op(*archive, chosen);
     if (!tree_->Traverse(op)) return nullptr;
     archive->SetName(RestoreArchiveName(lookup_->GetManagement().GetManagementPath(), selected_));
     return archive;

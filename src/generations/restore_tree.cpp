@@ -279,6 +279,28 @@ CFSObject* CFSTree::Find(std::u16string_view path) const {
   return node;
 }
 
+FolderTotals TotalsBelow(const CFolder& folder) {
+  FolderTotals totals;
+  if (!folder.Exists()) return totals;
+  std::vector<const CFolder*> pending{&folder};
+  while (!pending.empty()) {
+    const CFolder* at = pending.back();
+    pending.pop_back();
+    for (const CFSFile* file : at->GetFiles()) {
+      if (!file->Exists()) continue;
+      ++totals.files;
+      totals.fileSize += file->GetData().GetFileSize();
+      totals.storedSize += file->GetData().GetStoredSize();
+    }
+    for (const CFolder* sub : at->GetFolders()) {
+      if (!sub->Exists()) continue;
+      ++totals.folders;
+      pending.push_back(sub);
+    }
+  }
+  return totals;
+}
+
 bool CFSTree::Traverse(CFSTreeOperator& op) const {
   std::vector<std::pair<CFolder*, size_t>> stack;
   auto enter = [&](CFolder& f) {

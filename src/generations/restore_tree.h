@@ -271,6 +271,17 @@ class CFolder final : public CFSObject {
   CIncrementalRestoreTreeFolderData data_;
 };
 
+// What a folder holds in the selected generation: its present files and
+// folders at any depth and the files' sizes, as marking it would total
+// them, read without touching any mark. Nothing for an absent folder.
+struct FolderTotals {
+  uint64_t fileSize = 0;
+  uint64_t storedSize = 0;
+  int32_t files = 0;
+  int32_t folders = 0;
+};
+FolderTotals TotalsBelow(const CFolder& folder);
+
 class CFSTreeOperator;
 
 class CFSTree {
@@ -370,14 +381,20 @@ class CSwitchGenerationOperator : public CFSTreeOperator {
 };
 
 // Fills a generation-restoring archive with the checked, present nodes.
+// With `chosen`, the nodes taken are those a mark on it alone would check:
+// the present nodes at or below it and the folders above it.
 class CRegisterToQPXOperator : public CFSTreeOperator {
  public:
-  explicit CRegisterToQPXOperator(CIncrementalRestoreQPXFileExtend& archive) : archive_(archive) {}
+  explicit CRegisterToQPXOperator(CIncrementalRestoreQPXFileExtend& archive, const CFSObject* chosen = nullptr)
+      : archive_(archive), chosen_(chosen) {}
   bool VisitFile(CFSFile& file, CIncrementalRestoreTreeFileData& data) override;
   bool VisitFolder(CFolder& folder, CIncrementalRestoreTreeFolderData& data) override;
 
  private:
+  bool Taken(const CFSObject& node, bool checked) const;
+
   CIncrementalRestoreQPXFileExtend& archive_;
+  const CFSObject* chosen_;
 };
 
 // Builds and owns the tree of one backup set.
@@ -412,6 +429,9 @@ class CIncrementalRestoreQPXFileExtendCreator : public CProgressInformable {
   // A new archive of the checked nodes as they stand in the selected
   // generation, owned by the caller; null on failure.
   std::unique_ptr<CIncrementalRestoreQPXFileExtend> CreateRestoreArchive() const;
+  // The same for one node (a file, or a folder with everything below it)
+  // as if it alone were marked, leaving every mark as it is.
+  std::unique_ptr<CIncrementalRestoreQPXFileExtend> CreateRestoreArchive(const CFSObject& chosen) const;
 
   CFSTree* GetTree() const { return tree_.get(); }
   long GetSelectedGeneration() const { return selected_; }
@@ -432,6 +452,8 @@ class CIncrementalRestoreQPXFileExtendCreator : public CProgressInformable {
  private:
   class BuildState;
   class ChildIndex;
+
+  std::unique_ptr<CIncrementalRestoreQPXFileExtend> MakeRestoreArchive(const CFSObject* chosen) const;
 
   bool RunBuild(const IGenerationLookup& lookup, BuildState& state);
   void FileCheckChanged(CFSFile& file);

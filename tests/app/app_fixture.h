@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "app/qpx_manager_app.h"
+#include "app/restore_dialog_base.h"
 #include "app/task_progress.h"
 #include "support/backup_set_writer.h"
 
@@ -57,6 +58,21 @@ class HeldTask : public app::CShowTaskProgressDlgConnector {
 
  private:
   int32_t result_;
+};
+
+// A restore dialog that only records: it stands for a dialog the run reports
+// to, running from the start.
+class ProbeDialog final : public app::CRestoreDialogBase {
+ public:
+  explicit ProbeDialog(app::CQPXManagerApp& app) : CRestoreDialogBase(app) { running_ = true; }
+  ~ProbeDialog() override { running_ = false; }
+  void SetStatusText(const QString& text) override { status = text; }
+  QString StatusText() const override { return status; }
+  void RestoreFinished() override { running_ = false; }
+  QString status;
+
+ protected:
+  QWidget* StatusWidget() const override { return const_cast<ProbeDialog*>(this); }
 };
 
 // The numbered text as the program shows it.

@@ -15,6 +15,7 @@
 #include "app/left_view.h"
 #include "app/main_frame.h"
 #include "app/property_dialog.h"
+#include "app/restore_selection.h"
 #include "app/qpx_manager_view.h"
 #include "app_fixture.h"
 #include "generations/backup_set.h"
@@ -242,8 +243,14 @@ class PropertiesTest : public QObject {
     QCOMPARE(sub.fields["作成日時"], QStringLiteral("2019年04月18日、04:41:01"));
     QCOMPARE(sub.boxes, (QList<bool>{false, true, false, false}));
     QVERIFY(!sub.boxesEnabled);
-    // The marks made to count are gone again: a restore started next starts from nothing.
+    // Nothing was marked to count.
     QCOMPARE(MarkedFiles(app), 0);
+    // Nor is a mark the user made taken away by reading the totals.
+    QVERIFY(app::MarkForRestore(app, QStringLiteral("C:\\Data"), {QStringLiteral("Sub")}));
+    const Shown marked = Open(watcher, [&] { app.ShowProperties({FullPath(u"C:\\Data\\Sub")}); });
+    QCOMPARE(marked.fields["内容"], QStringLiteral("ファイル数: 3、フォルダ数: 1"));
+    QCOMPARE(MarkedFiles(app), 3);
+    app::UnmarkFolder(app, QStringLiteral("C:\\Data\\Sub"));
 
     // A drive item counts the whole drive.
     const Shown drive = Open(watcher, [&] { app.ShowProperties({FullPath(u"C:")}); });

@@ -123,9 +123,11 @@ class RestoreLogTest : public QObject {
   void theRunSuggestsTheSetsNameInTheDocumentsFolder() {
     AppHarness h;
     h.Start();
-    app::CRestoreRun::Instance().BindForTest(nullptr, u"week.qpm(2世代目)", 0);
-    QCOMPARE(app::CRestoreRun::Instance().SuggestedLogName(), Documents() + "/week(2世代目).qpx");
-    app::CRestoreRun::Instance().Reset();
+    {
+      app::CRestoreRun run;
+      run.BindForTest(u"week.qpm(2世代目)", 0);
+      QCOMPARE(run.SuggestedLogName(), Documents() + "/week(2世代目).qpx");
+    }
 
     FillLog();
     app::CShowLogDlg fromRun(QPXFile::RestoreLogger(), Documents() + "/week(2世代目).qpx");

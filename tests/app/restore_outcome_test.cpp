@@ -28,6 +28,7 @@
 #include "app_fixture.h"
 
 using apptest::AppHarness;
+using apptest::ProbeDialog;
 using apptest::ModalWatcher;
 using apptest::Q;
 using apptest::Txt;
@@ -47,19 +48,6 @@ class UrlCatcher : public QObject {
 };
 
 // A dialog that only records what the run shows in it.
-class ProbeDialog : public app::CRestoreDialogBase {
- public:
-  explicit ProbeDialog(app::CQPXManagerApp& app) : CRestoreDialogBase(app) { running_ = true; }
-  ~ProbeDialog() override { running_ = false; }
-  void SetStatusText(const QString& text) override { status = text; }
-  QString StatusText() const override { return status; }
-  void RestoreFinished() override { running_ = false; }
-  QString status;
-
- protected:
-  QWidget* StatusWidget() const override { return const_cast<ProbeDialog*>(this); }
-};
-
 testsupport::BackupSetSpec TwoFiles() {
   testsupport::BackupSetSpec set;
   set.generations.resize(1);
@@ -174,10 +162,10 @@ class RestoreOutcomeTest : public QObject {
     AppHarness h;
     app::CQPXManagerApp& app = h.Start();
     ProbeDialog probe(app);
-    app::CRestoreRun& run = app::CRestoreRun::Instance();
+    app::CRestoreRun& run = probe.Run();
     // A run with nothing to restore from ends at once, as failed; quiet, so
     // that its error box does not stand in the way.
-    run.BindForTest(&probe, u"set.qpm(1世代目)", 0);
+    run.BindForTest(u"set.qpm(1世代目)", 0);
     run.SetShowLog(false);
     app::SetQuietMode(true);
 

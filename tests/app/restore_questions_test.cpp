@@ -18,6 +18,7 @@
 #include "support/entry_record.h"
 
 using apptest::AppHarness;
+using apptest::ProbeDialog;
 using apptest::ModalWatcher;
 using apptest::Txt;
 using namespace QPXFile;
@@ -27,19 +28,6 @@ namespace {
 using Record = testsupport::EntryRecord;
 
 // A restore dialog that only records what the run shows in it.
-class ProbeDialog : public app::CRestoreDialogBase {
- public:
-  explicit ProbeDialog(app::CQPXManagerApp& app) : CRestoreDialogBase(app) { running_ = true; }
-  ~ProbeDialog() override { running_ = false; }
-  void SetStatusText(const QString& text) override { status = text; }
-  QString StatusText() const override { return status; }
-  void RestoreFinished() override { running_ = false; }
-  QString status;
-
- protected:
-  QWidget* StatusWidget() const override { return const_cast<ProbeDialog*>(this); }
-};
-
 // What a question looked like and how it was answered.
 struct Asked {
   QString message;
@@ -94,7 +82,7 @@ class Harness {
 
   // Starts a fresh run of `total` bytes.
   void Begin(uint64_t total = 1000) {
-    app::CRestoreRun::Instance().BindForTest(&probe_, u"set.qpm(1世代目)", total);
+    probe_.Run().BindForTest(u"set.qpm(1世代目)", total);
     asked_.clear();
     watcher_.Clear();
   }
@@ -116,7 +104,7 @@ class Harness {
       e.entry = entry;
       e.record = &record;
       e.position = &position;
-      result = app::CRestoreRun::Instance().OnEvent(e);
+      result = probe_.Run().OnEvent(e);
       done = true;
     });
     QEventLoop loop;
@@ -200,7 +188,7 @@ class RestoreQuestionsTest : public QObject {
       QCOMPARE(asked.icon, row.information ? app::CAskToUserDialog::Icon::Information
                                            : app::CAskToUserDialog::Icon::Question);
       QCOMPARE(LogLines(), (std::vector<Line>{{row.continueLog, path}}));
-      QVERIFY(app::CRestoreRun::Instance().Continues());
+      QVERIFY(h.Probe().Run().Continues());
 
       // 復元を中止(&E) and Esc: the line for stopping, the cancel line, and
       // every later event is answered false without a question.
@@ -258,11 +246,11 @@ class RestoreQuestionsTest : public QObject {
       h.Begin(1000);
       QVERIFY(h.Send(2, a, &ra, 0));
       QVERIFY(!h.Send(265, a, &ra, 0, {skip}));
-      QCOMPARE(app::CRestoreRun::Instance().ShownPercent(), 40u);
+      QCOMPARE(h.Probe().Run().ShownPercent(), 40u);
       QVERIFY(h.Send(2, b, &rb, 1));
-      QVERIFY(app::CRestoreRun::Instance().OnProgress(600));
-      QVERIFY(app::CRestoreRun::Instance().Continues());
-      QCOMPARE(app::CRestoreRun::Instance().ShownPercent(), 100u);
+      QVERIFY(h.Probe().Run().OnProgress(600));
+      QVERIFY(h.Probe().Run().Continues());
+      QCOMPARE(h.Probe().Run().ShownPercent(), 100u);
       QCOMPARE(LogLines(), (std::vector<Line>{{209, a}}));
     }
   }
@@ -309,12 +297,12 @@ class RestoreQuestionsTest : public QObject {
     h.Watcher().SetOtherHandler([&](QWidget* modal) {
       auto* ask = qobject_cast<app::CAskToUserDialog*>(modal);
       if (ask == nullptr || !ask->isVisible()) return;
-      app::CRestoreRun::Instance().RequestCancel();
+      h.Probe().Run().RequestCancel();
       ask->Button(0)->click();
     });
     Record r("a.txt", 10);
     QVERIFY(!h.Send(259, u"/out/a.txt", &r, 0));
-    QVERIFY(!app::CRestoreRun::Instance().Continues());
+    QVERIFY(!h.Probe().Run().Continues());
     const std::vector<Line> lines = LogLines();
     QCOMPARE(lines.back(), Cancelled());
   }

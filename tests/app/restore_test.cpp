@@ -302,7 +302,15 @@ class RestoreTest : public QObject {
     QStringList marked;
     watcher.SetOtherHandler([&](QWidget* modal) {
       if (auto* dialog = qobject_cast<app::CRestoreProgressDlg*>(modal)) {
-        marked << QString::number(l.app->Set()->Tree().GetRoots().front()->GetData().GetCheckedFileCount());
+        // The selection is a value: the tree carries no mark for it.
+        QCOMPARE(l.app->Set()->Tree().GetRoots().front()->GetData().GetCheckedFileCount(), 0);
+        int files = 0;
+        for (const IncrementalBackup::ChosenPath& chosen : dialog->Selection()) {
+          const IncrementalBackup::CFSObject* node = l.app->MutableSet()->Creator().FindNode(chosen.path);
+          QVERIFY(node != nullptr);
+          files += node->IsFolder() ? IncrementalBackup::TotalsBelow(static_cast<const IncrementalBackup::CFolder&>(*node)).files : 1;
+        }
+        marked << QString::number(files);
         dialog->reject();
       }
     });
@@ -311,7 +319,7 @@ class RestoreTest : public QObject {
     list->selectionModel()->setCurrentIndex(list->model()->index(0, 0), QItemSelectionModel::NoUpdate);
     list->selectAll();
     QTest::keyClick(list, Qt::Key_Return);
-    // Sub, Other and the two files: four files marked, none left after.
+    // Sub, Other and the two files: four files chosen, no mark left after.
     QCOMPARE(marked, QStringList{"4"});
     QCOMPARE(l.app->Set()->Tree().GetRoots().front()->GetData().GetCheckedFileCount(), 0);
   }
@@ -520,7 +528,7 @@ class RestoreTest : public QObject {
     QVERIFY(!(Attributes(out + "/packed.bin") & host::kAttributeReadOnly));
 
     // The run state is left clean for the next run.
-    QVERIFY(!app::CRestoreRun::Instance().IsBusy());
+    QVERIFY(!dialog.Run().IsBusy());
     app::UnmarkFolder(*l.app, QStringLiteral("C:\\Data"));
     QCOMPARE(l.app->Set()->Tree().GetRoots().front()->GetData().GetCheckedFileCount(), 0);
   }

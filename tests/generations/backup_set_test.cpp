@@ -2,6 +2,7 @@
 // or an archive alone, its contents per generation, restore plans, the
 // history of a path and the difference of two generations.
 #include "generations/backup_set.h"
+#include "generations/restore_job.h"
 
 #include <unistd.h>
 
@@ -24,6 +25,11 @@
 
 namespace fs = std::filesystem;
 using IncrementalBackup::CBackupSet;
+using IncrementalBackup::CFSFile;
+using IncrementalBackup::CFSObject;
+using IncrementalBackup::CIncrementalRestoreQPXFileExtend;
+using IncrementalBackup::CIncrementalRestoreQPXFileExtendCreator;
+using IncrementalBackup::CRestoreJob;
 using IncrementalBackup::HistoryState;
 using IncrementalBackup::SetFile;
 
@@ -178,6 +184,38 @@ TEST_F(BackupSetTest, GenerationsShowTheFilesPresentWithTheArchiveHoldingThem) {
   EXPECT_FALSE(set->PlanRestore(u"Z:\\out", {"C:\\Data\\Old\\b.txt"}, plan, problems));
   ASSERT_EQ(problems.size(), 1u);
   EXPECT_EQ(problems[0].message, "nothing is stored at C:\\Data\\Old\\b.txt in generation 2");
+}
+
+TEST_F(BackupSetTest, ARestoreJobTakesItsSelectionAsAValueAndLeavesTheMarksAlone) {
+  std::unique_ptr<CBackupSet> set = LoadSample();
+  ASSERT_TRUE(set);
+  QPXFile::Problems problems;
+  ASSERT_TRUE(set->SelectGeneration(2, problems));
+  // The user has marked another file in the pane.
+  CIncrementalRestoreQPXFileExtendCreator& creator = set->Creator();
+  creator.SetChecked(u"C:\\Data\\keep.txt", true);
+  const CFSObject* a = creator.FindNode(u"C:\\Data\\a.txt");
+  ASSERT_NE(a, nullptr);
+  std::unique_ptr<CIncrementalRestoreQPXFileExtend> alone = creator.CreateRestoreArchive(*a);
+  ASSERT_TRUE(alone);
+  EXPECT_EQ(alone->GetEntryCount(), 1);
+
+  CRestoreJob job(*set, {{u"C:\\Data\\a.txt", 2, {}}}, {u"Z:\\out", {}});
+  ASSERT_TRUE(job.Plan(problems)) << (problems.empty() ? "" : problems[0].message);
+  EXPECT_TRUE(static_cast<const CFSFile*>(creator.FindNode(u"C:\\Data\\keep.txt"))->GetData().IsChecked());
+  EXPECT_FALSE(static_cast<const CFSFile*>(a)->GetData().IsChecked());
+  EXPECT_EQ(creator.GetCheckedFileCount(), 1);
+  // The marked file does not ride along.
+  uint64_t aloneBytes = 0;
+  ASSERT_TRUE(alone->GetTotalFileSize(aloneBytes));
+  EXPECT_EQ(job.TotalBytes(), aloneBytes);
+  EXPECT_NE(creator.GetTotalFileSize(), 0u);
+
+  // What was chosen in a generation the tree no longer shows is refused.
+  CRestoreJob stale(*set, {{u"C:\\Data\\a.txt", 3, {}}}, {u"Z:\\out", {}});
+  EXPECT_FALSE(stale.Plan(problems));
+  ASSERT_FALSE(problems.empty());
+  EXPECT_EQ(problems.back().message, "generation 3 is not selected for C:\\Data\\a.txt");
 }
 
 TEST_F(BackupSetTest, FailuresNameTheArchiveOrManagementFileConcernedAndWhy) {

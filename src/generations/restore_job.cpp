@@ -1,0 +1,139 @@
+#include "generations/restore_job.h"
+
+#include <cerrno>
+#include <climits>
+
+#include "host/file.h"
+#include "host/host_path.h"
+#include "host/text.h"
+#include "paths/user_text.h"
+
+namespace IncrementalBackup {
+namespace {
+
+bool AtOrBelow(std::u16string_view path, std::u16string_view chosen) {
+  if (path.size() < chosen.size() || !host::EqualsNoCase(path.substr(0, chosen.size()), chosen)) return false;
+  return path.size() == chosen.size() || path[chosen.size()] == u'\\';
+}
+
+}  // namespace
+
+std::vector<std::u16string> UnheldRecords(const CIncrementalRestoreQPXFileExtendCreator& creator,
+                                          const std::vector<std::u16string>& chosen) {
+  std::vector<std::u16string> out;
+  for (const std::u16string& record : creator.GetSkippedRecords()) {
+    bool wanted = chosen.empty();
+    for (size_t i = 0; i < chosen.size() && !wanted; ++i) wanted = AtOrBelow(record, chosen[i]);
+    if (wanted) out.push_back(record);
+  }
+  return out;
+}
+
+// A destination the system cannot name would otherwise fail after some of
+// its folders were made, with a reason that depends on where it failed.
+bool HostPathFits(const std::string& hostPath, std::string& why) {
+  if (hostPath.size() >= PATH_MAX) {
+    why = host::SystemErrorText(ENAMETOOLONG) + ": the path is " + std::to_string(hostPath.size()) +
+          " bytes long, and the system allows " + std::to_string(PATH_MAX - 1);
+    return false;
+  }
+  size_t start = 0;
+  while (start <= hostPath.size()) {
+    size_t end = hostPath.find('/', start);
+    if (end == std::string::npos) end = hostPath.size();
+    if (end - start > NAME_MAX) {
+      why = host::SystemErrorText(ENAMETOOLONG) + ": a folder name in it is " + std::to_string(end - start) +
+            " bytes long, and the system allows " + std::to_string(NAME_MAX);
+      return false;
+    }
+    start = end + 1;
+  }
+  return true;
+}
+
+CRestoreJob::CRestoreJob(CBackupSet& set, RestoreSelection selection, RestoreJobOptions options)
+    : set_(set), selection_(std::move(selection)), options_(std::move(options)) {}
+
+bool CRestoreJob::Plan(QPXFile::Problems& problems) {
+  std::vector<std::string> chosen;
+  std::vector<std::u16string> paths;
+  for (const ChosenPath& item : selection_) {
+    const std::string shown = item.shown.empty() ? paths::Utf8(item.path) : item.shown;
+    // The tree shows one generation at a time; what was chosen in another
+    // is not what it shows now.
+    if (item.generation != 0 && item.generation != set_.SelectedShown()) {
+      problems.push_back({set_.ArchiveHostPath(), "generation " + std::to_string(item.generation) +
+                                                       " is not selected for " + shown});
+      return false;
+    }
+    chosen.push_back(shown);
+    paths.push_back(paths::StoredPathArgument(shown));
+  }
+  plan_ = QPXFile::RestorePlan{};
+  if (!set_.PlanRestore(options_.destination, chosen, plan_, problems)) return false;
+  unheld_.clear();
+  leftOut_ = 0;
+  if (!set_.IsArchiveAlone()) {
+    unheld_ = UnheldRecords(set_.Creator(), paths);
+    // Those whose paths lead outside their drive are in no chosen folder; a
+    // run of every drive counts them.
+    if (selection_.empty()) leftOut_ = static_cast<long>(set_.Creator().GetLeftOutRecords().size());
+  }
+
+  // Nothing is written through a link below the destination, and the files
+  // the set is read from (and those the front end writes) are never
+  // replaced by restored ones.
+  std::vector<std::string> archives, others;
+  if (set_.IsArchiveAlone()) {
+    archives.push_back(set_.ArchiveHostPath());
+  } else {
+    for (long g = 0; g < set_.Count(); ++g) archives.push_back(set_.ArchiveText(g));
+    others.push_back(set_.ManagementHostPath());
+  }
+  others.insert(others.end(), options_.alsoProtected.begin(), options_.alsoProtected.end());
+  const std::vector<host::FileIdentity> protectedFiles = QPXFile::ProtectedFiles(archives, others);
+  for (QPXFile::RestoreRun& run : plan_.runs) {
+    run.target.confinedBelow = options_.destination;
+    run.target.protectedFiles = protectedFiles;
+  }
+  return true;
+}
+
+bool CRestoreJob::PrepareDestination(std::string& why) {
+  return HostPathFits(paths::HostPathText(options_.destination), why) &&
+         QPXFile::MakeFolders(options_.destination, why);
+}
+
+QPXFile::RestoreSummary CRestoreJob::Run(QPXFile::CRestoreSession& session, QPXFile::RestoreEventCallback events,
+                                         QPXFile::ExtractProgress progress) {
+  session.Reset(plan_.name, plan_.TotalFileSize());
+  session_.store(&session);
+  if (cancel_.load()) session.RequestCancel();
+  if (!events) events = session.Events();
+  if (!progress) progress = session.Progress();
+  for (QPXFile::RestoreRun& run : plan_.runs) {
+    const bool ok = QPXFile::RestoreArchive(*run.selection, events, progress, run.target);
+    session.EndRun(ok);
+    if (session.GetOutcome() == QPXFile::CRestoreSession::Outcome::kStopped) break;
+  }
+  // A stop asked for after the last callback is still a stop, with its line.
+  if (cancel_.load() && !session.IsStopped()) session.OnProgress(0);
+  session_.store(nullptr);
+  session.Conclude();
+
+  QPXFile::RestoreSummary summary;
+  summary.counts = session.GetCounts();
+  summary.unheld = static_cast<long>(unheld_.size());
+  summary.leftOut = leftOut_;
+  summary.unplaced = plan_.unplaced;
+  summary.losses = session.GetAttributeLosses();
+  summary.outcome = session.GetOutcome();
+  return summary;
+}
+
+void CRestoreJob::RequestCancel() {
+  cancel_.store(true);
+  if (QPXFile::CRestoreSession* session = session_.load()) session->RequestCancel();
+}
+
+}  // namespace IncrementalBackup
