@@ -5,11 +5,13 @@
 #include <QMainWindow>
 
 class QAction;
+class QLabel;
 class QMenu;
 class QSplitter;
 
 namespace app {
 
+class CAppConfig;
 class CGenerationInputBar;
 class CLeftView;
 class CQPXManagerApp;
@@ -34,6 +36,11 @@ class CMainFrame : public QMainWindow {
   QAction* LargeIconsAction() const { return large_; }
   QAction* SmallIconsAction() const { return small_; }
   QAction* ListAction() const { return listView_; }
+  QAction* DetailsAction() const { return details_; }
+  // The ファイル menu's entries of the archives opened last.
+  QList<QAction*> RecentFileActions() const;
+  QLabel* FolderStatus() const { return folderStatus_; }
+  QLabel* SelectionStatus() const { return selectionStatus_; }
   QAction* OptionsAction() const { return options_; }
   QAction* AboutAction() const { return about_; }
   QAction* ShortcutAction() const { return shortcut_; }
@@ -51,6 +58,11 @@ class CMainFrame : public QMainWindow {
   void SetDocumentTitle(const QString& fileName);
   // Enables what needs a loaded backup.
   void SetOpened(bool opened);
+  // The view mode, column widths and recent archives of the configuration,
+  // and back into it.
+  void ApplySettings(const CAppConfig& config);
+  void StoreSettings(CAppConfig& config) const;
+  void ShowRecentFiles(const QStringList& paths);
 
   // "復元": the selected folder of the tree, or the selected entries of the
   // list, whichever pane was used last; each runs the restore dialog.
@@ -74,6 +86,7 @@ class CMainFrame : public QMainWindow {
   void AnswerDrag(QDragMoveEvent* event);
   QMenu* BuildContextMenu(bool forTree);
   void RunRestoreDialog();
+  void UpdateStatus();
 
   CQPXManagerApp& app_;
   CGenerationInputBar* bar_;
@@ -86,6 +99,11 @@ class CMainFrame : public QMainWindow {
   QAction* large_ = nullptr;
   QAction* small_ = nullptr;
   QAction* listView_ = nullptr;
+  QAction* details_ = nullptr;
+  QMenu* fileMenu_ = nullptr;
+  QAction* recentEnd_ = nullptr;  // the separator after the recent archives
+  QLabel* folderStatus_ = nullptr;
+  QLabel* selectionStatus_ = nullptr;
   QAction* shortcut_ = nullptr;
   QAction* options_ = nullptr;
   QAction* help_ = nullptr;
