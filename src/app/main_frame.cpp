@@ -214,7 +214,9 @@ void CMainFrame::ShowRecentFiles(const QStringList& paths) {
 void CMainFrame::ApplySettings(const CAppConfig& config) {
   list_->SetColumnWidths(config.ColumnWidths());
   QAction* modes[] = {large_, small_, listView_, details_};
-  modes[std::clamp(config.ViewMode(), 0, 3)]->trigger();
+  const int mode = std::clamp(config.ViewMode(), 0, 3);
+  modes[mode]->setChecked(true);
+  list_->SetViewMode(static_cast<CQPXManagerView::Mode>(mode));
   ShowRecentFiles(config.RecentFiles());
 }
 

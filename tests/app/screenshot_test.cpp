@@ -81,6 +81,25 @@ class ScreenshotTest : public QObject {
     Save(&options, "options");
   }
 
+  // Long names in large icons: wrapped over three lines, cut after them.
+  void largeIconsWithLongNames() {
+    AppHarness h;
+    testsupport::BackupSetSpec set;
+    set.generations.resize(1);
+    set.generations[0].folders = {{u"C:\\Long"}};
+    set.generations[0].files = {{u"C:\\Long\\2019年度_営業部_月次報告書_最終版_確認済み.xlsx", {}},
+                                {u"C:\\Long\\quarterly-summary-of-accounts-receivable-final.pdf", {}},
+                                {u"C:\\Long\\short.txt", {}}};
+    const auto files = h.WriteSet(set, "long");
+    ModalWatcher watcher;
+    app::CQPXManagerApp& app = h.Start({Q(files.archives[0])});
+    app::CMainFrame* frame = app.MainFrame();
+    frame->resize(700, 400);
+    QVERIFY(frame->TreePane()->SelectFolder(QStringLiteral("C:\\Long")));
+    frame->LargeIconsAction()->trigger();
+    Save(frame, "main-large-icons-long-names");
+  }
+
   void taskProgressDialog() {
     apptest::HeldTask task;
     app::CShowTaskProgressDlg dialog(nullptr, task);
