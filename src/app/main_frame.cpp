@@ -134,6 +134,14 @@ void CMainFrame::BuildMenus() {
   small_ = addMode(QStringLiteral("小さいアイコン(&S)"), CQPXManagerView::Mode::SmallIcons);
   listView_ = addMode(QStringLiteral("一覧(&L)"), CQPXManagerView::Mode::List);
   details_ = addMode(QStringLiteral("詳細(&D)"), CQPXManagerView::Mode::Details);
+  // The keyboard's way to what a click on a column header does.
+  view->addSeparator();
+  QMenu* order = view->addMenu(QStringLiteral("並べ替え(&O)"));
+  const char* keys[] = {"N", "Z", "M", "T", "A"};
+  for (int column = 0; column < FileListModel::kColumnCount; ++column)
+    order->addAction(FileListModel::ColumnTitle(column) + QStringLiteral("(&%1)").arg(QLatin1String(keys[column])), this,
+                     [this, column] { list_->SortBy(column); });
+  order->addAction(QStringLiteral("元の順序(&U)"), this, [this] { list_->SortBy(-1); });
   large_->setChecked(true);
 
   QMenu* tools = menuBar()->addMenu(QStringLiteral("ツール(&T)"));

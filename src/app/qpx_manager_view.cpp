@@ -114,6 +114,13 @@ CQPXManagerView::CQPXManagerView(QWidget* parent) : QListView(parent) {
   connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &CQPXManagerView::StatusChanged);
 }
 
+void CQPXManagerView::SortBy(int column) {
+  const bool again = column >= 0 && header_->sortIndicatorSection() == column;
+  header_->setSortIndicator(column, again && header_->sortIndicatorOrder() == Qt::AscendingOrder
+                                        ? Qt::DescendingOrder
+                                        : Qt::AscendingOrder);
+}
+
 QList<int> CQPXManagerView::ColumnWidths() const {
   QList<int> widths;
   for (int column = 0; column < header_->count(); ++column) widths << header_->sectionSize(column);

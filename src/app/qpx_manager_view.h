@@ -36,6 +36,9 @@ class CQPXManagerView : public QListView {
   void SelectAll();
   // The details view's column header (hidden in the other modes).
   QHeaderView* Header() const { return header_; }
+  // Sorts by a column as a click on its header does (again: the other
+  // way round); -1: the folder's own order.
+  void SortBy(int column);
   QList<int> ColumnWidths() const;
   void SetColumnWidths(const QList<int>& widths);
   // The user has resized a column since the widths were set.

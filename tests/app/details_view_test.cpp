@@ -118,8 +118,11 @@ class DetailsViewTest : public QObject {
     // The sort holds for the next folder and generation shown.
     QVERIFY(app.SelectGeneration(3));
     QCOMPARE(ListNames(app), (QStringList{"Old", "New", "keep.txt", "a.txt"}));
-    list->Model().sort(-1);
+    list->SortBy(-1);
     QCOMPARE(ListNames(app), (QStringList{"Old", "New", "a.txt", "keep.txt"}));
+    list->SortBy(app::FileListModel::kName);
+    list->SortBy(app::FileListModel::kName);
+    QCOMPARE(ListNames(app), (QStringList{"Old", "New", "keep.txt", "a.txt"}));
     QVERIFY(watcher.Texts().isEmpty());
   }
 
