@@ -27,10 +27,16 @@ class DetailsDelegate : public QStyledItemDelegate {
  public:
   DetailsDelegate(QHeaderView* header, QObject* parent) : QStyledItemDelegate(parent), header_(header) {}
   void SetActive(bool active) { active_ = active; }
+  // Large icons: every entry fills its cell, so a long name wraps over the
+  // lines the cell has room for instead of being cut after one.
+  void SetCell(QSize cell) { cell_ = cell; }
 
   void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
     if (!active_) {
-      QStyledItemDelegate::paint(painter, option, index);
+      QStyleOptionViewItem item = option;
+      // A name of one line sits under its icon, not in the middle of the cell.
+      if (cell_.isValid()) item.displayAlignment = Qt::AlignHCenter | Qt::AlignTop;
+      QStyledItemDelegate::paint(painter, item, index);
       return;
     }
     const QWidget* widget = option.widget;
@@ -58,6 +64,7 @@ class DetailsDelegate : public QStyledItemDelegate {
   }
 
   QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    if (cell_.isValid()) return cell_;
     const QSize size = QStyledItemDelegate::sizeHint(option, index);
     return active_ ? QSize(header_->length(), size.height()) : size;
   }
@@ -65,6 +72,7 @@ class DetailsDelegate : public QStyledItemDelegate {
  private:
   QHeaderView* header_;
   bool active_ = false;
+  QSize cell_;
 };
 
 CQPXManagerView::CQPXManagerView(QWidget* parent) : QListView(parent) {
@@ -182,6 +190,7 @@ void CQPXManagerView::SetViewMode(Mode mode) {
   mode_ = mode;
   const bool details = mode == Mode::Details;
   delegate_->SetActive(details);
+  delegate_->SetCell(QSize());
   header_->setVisible(details);
   setViewportMargins(0, details ? header_->sizeHint().height() : 0, 0, 0);
   // Switching keeps the selection: only the presentation changes.
@@ -192,6 +201,7 @@ void CQPXManagerView::SetViewMode(Mode mode) {
       // Room for three lines of a name wrapped anywhere; a longer one is cut
       // and its tooltip shows it whole.
       setGridSize(QSize(100, 32 + 8 + 3 * fontMetrics().lineSpacing()));
+      delegate_->SetCell(gridSize() - QSize(4, 4));
       setFlow(QListView::LeftToRight);
       setWrapping(true);
       setWordWrap(true);
