@@ -31,6 +31,7 @@
 #include "generations/generation_lookup.h"
 #include "generations/qpm_file.h"
 #include "generations/restore_tree.h"
+#include "generations/set_history.h"
 #include "host/host_path.h"
 #include "support/management_writer.h"
 
@@ -165,6 +166,30 @@ BENCHMARK(BM_FindInSet)
     ->ArgNames({"files", "pattern"})
     ->UseManualTime()
     ->Repetitions(1)
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+
+// The difference of two generations over the same tree, as the compare
+// dialog asks for it: neighbours (few changes) and the first against the
+// last (about half the files changed or removed).
+void BM_DiffGenerations(benchmark::State& state) {
+  const size_t files = static_cast<size_t>(state.range(0));
+  const long from = state.range(1), to = state.range(2);
+  LoadedTree& tree = TreeOf(files);
+  size_t rows = 0;
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    const IncrementalBackup::Difference d = IncrementalBackup::DiffGenerations(*tree.creator.GetTree(), from, to);
+    state.SetIterationTime(Seconds(start));
+    rows = d.added.size() + d.removed.size() + d.changed.size() + d.foldersAdded.size() + d.foldersRemoved.size();
+  }
+  state.counters["rows"] = static_cast<double>(rows);
+}
+BENCHMARK(BM_DiffGenerations)
+    ->Args({1000000, 4, 5})
+    ->Args({1000000, 0, kGenerations - 1})
+    ->ArgNames({"files", "from", "to"})
+    ->UseManualTime()
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond);
 

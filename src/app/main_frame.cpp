@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QDragEnterEvent>
 #include <QLabel>
+#include <QHBoxLayout>
 #include <QMessageBox>
 #include <QUrl>
 #include <QMenuBar>
@@ -19,6 +20,8 @@
 #include "app/about_dlg.h"
 #include "app/app_config.h"
 #include "app/app_texts.h"
+#include "app/compare_dialog.h"
+#include "app/integrity_test_dialog.h"
 #include "app/desktop_integration.h"
 #include "app/file_icons.h"
 #include "app/generation_input_bar.h"
@@ -28,6 +31,7 @@
 #include "app/qpx_manager_view.h"
 #include "app/restore_progress_dlg.h"
 #include "app/restore_selection.h"
+#include "app/search_pane.h"
 #include "app/shown_name.h"
 #include "app/temporary_restore.h"
 
@@ -57,11 +61,18 @@ CMainFrame::CMainFrame(CQPXManagerApp& app) : app_(app) {
   splitter_->setSizes({220, 580});
   splitter_->setChildrenCollapsible(false);
 
+  search_ = new CSearchPane(app_, *this, central);
+
   auto* layout = new QVBoxLayout(central);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
-  layout->addWidget(bar_);
+  auto* top = new QHBoxLayout;
+  top->addWidget(bar_, 1);
+  top->addWidget(search_->Field());
+  top->addSpacing(6);
+  layout->addLayout(top);
   layout->addWidget(splitter_, 1);
+  layout->addWidget(search_);
   setCentralWidget(central);
 
   BuildMenus();
@@ -145,6 +156,19 @@ void CMainFrame::BuildMenus() {
   large_->setChecked(true);
 
   QMenu* tools = menuBar()->addMenu(QStringLiteral("ツール(&T)"));
+  integrityTest_ = tools->addAction(QStringLiteral("整合性テスト(&T)..."), this, [this] {
+    if (app_.Set() == nullptr) return;
+    CIntegrityTestDialog dialog(*app_.Set(), this);
+    dialog.exec();
+  });
+  compare_ = tools->addAction(QStringLiteral("世代の比較(&C)..."), this, [this] {
+    if (app_.Set() == nullptr) return;
+    CCompareDialog dialog(*app_.Set(), this);
+    dialog.exec();
+  });
+  integrityTest_->setEnabled(false);
+  compare_->setEnabled(false);
+  tools->addSeparator();
   shortcut_ = tools->addAction(QStringLiteral("ショートカットを作成 (&S)"), this, [this] { OnCreateShortcut(); });
   options_ = tools->addAction(QStringLiteral("オプション (&O)"), &app_, &CQPXManagerApp::OnOptions);
 
@@ -266,6 +290,9 @@ void CMainFrame::SetDocumentTitle(const QString& fileName) {
 void CMainFrame::SetOpened(bool opened) {
   bar_->SetRestoreEnabled(opened);
   restore_->setEnabled(opened);
+  integrityTest_->setEnabled(opened);
+  search_->SetOpened(opened);
+  compare_->setEnabled(opened);
   if (treeRestore_ != nullptr) treeRestore_->setEnabled(opened);
   if (listRestore_ != nullptr) listRestore_->setEnabled(opened);
 }

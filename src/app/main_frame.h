@@ -16,6 +16,7 @@ class CGenerationInputBar;
 class CLeftView;
 class CQPXManagerApp;
 class CQPXManagerView;
+class CSearchPane;
 
 class CMainFrame : public QMainWindow {
   Q_OBJECT
@@ -28,6 +29,7 @@ class CMainFrame : public QMainWindow {
   CQPXManagerView* ListPane() const { return list_; }
   CGenerationInputBar* GenerationBar() const { return bar_; }
   QSplitter* Splitter() const { return splitter_; }
+  CSearchPane* SearchPane() const { return search_; }
 
   // Commands by their menu position, for the keyboard and for tests.
   QAction* OpenAction() const { return open_; }
@@ -45,6 +47,8 @@ class CMainFrame : public QMainWindow {
   QAction* AboutAction() const { return about_; }
   QAction* ShortcutAction() const { return shortcut_; }
   QAction* HelpAction() const { return help_; }
+  QAction* IntegrityTestAction() const { return integrityTest_; }
+  QAction* CompareAction() const { return compare_; }
 
   // Help: the program's HTML help in the desktop's browser.
   void OnHelp();
@@ -93,6 +97,7 @@ class CMainFrame : public QMainWindow {
   QSplitter* splitter_;
   CLeftView* tree_;
   CQPXManagerView* list_;
+  CSearchPane* search_;
   QAction* open_ = nullptr;
   QAction* selectAll_ = nullptr;
   QAction* restore_ = nullptr;
@@ -107,6 +112,8 @@ class CMainFrame : public QMainWindow {
   QAction* shortcut_ = nullptr;
   QAction* options_ = nullptr;
   QAction* help_ = nullptr;
+  QAction* integrityTest_ = nullptr;
+  QAction* compare_ = nullptr;
   QAction* about_ = nullptr;
   QAction* properties_ = nullptr;
   QAction* treeRestore_ = nullptr;

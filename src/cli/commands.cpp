@@ -9,7 +9,7 @@
 #include "cli/format.h"
 #include "cli/listing.h"
 #include "cli/skipped_records.h"
-#include "entry/entry_check.h"
+#include "generations/integrity_test.h"
 
 namespace cli {
 namespace {
@@ -176,22 +176,12 @@ int RunList(const std::string& path, bool json, const SetOptions& options) {
 int RunTest(const std::string& path, const SetOptions& options) {
   std::unique_ptr<CBackupSet> set = OpenForCommand(path, options);
   if (!set) return kExitFailed;
-  long tested = 0, damaged = 0;
-  set->ForEachFile([&](const SetFile& file) {
-    ++tested;
-    // In a set, each problem names the archive that holds the entry.
-    const std::string holder = set->IsArchiveAlone() ? std::string() : set->ArchiveText(file.source);
-    QPXFile::IQPXBackupedFile* entry = file.entry;
-    std::string problem;
-    if (entry == nullptr || entry->GetHeader() == nullptr || entry->GetData() == nullptr)
-      problem = holder.empty() ? "missing" : "missing from " + holder;
-    else if (problem = QPXFile::CheckEntry(*entry->GetHeader(), *entry->GetData()); !problem.empty() && !holder.empty())
-      problem += " (in " + holder + ")";
-    if (problem.empty()) return;
-    ++damaged;
-    std::cout << "DAMAGED  " << (file.named ? Printable(file.path) : std::string("entry ?")) << ": "
-              << Printable(problem) << "\n";
-  });
+  const IncrementalBackup::IntegrityCounts counts = IncrementalBackup::TestEntries(
+      *set, IncrementalBackup::TestScope::kSelectedGeneration, [&](const IncrementalBackup::DamagedEntry& d) {
+        std::cout << "DAMAGED  " << (d.named ? Printable(d.path) : std::string("entry ?")) << ": "
+                  << Printable(IncrementalBackup::DamageText(*set, d, QPXFile::Wording::kEnglish)) << "\n";
+      });
+  const long tested = counts.tested, damaged = counts.damaged;
   std::cout << tested << " entr" << (tested == 1 ? "y" : "ies") << " tested, " << damaged << " damaged\n";
   return damaged == 0 ? kExitOk : kExitDamaged;
 }

@@ -127,10 +127,10 @@ int RunFind(const FindOptions& options) {
   long files = 0, folders = 0;
   // Hits are printed as they are found, so a search that matches millions
   // of files never holds them all.
-  std::string out = options.json ? "{\"pattern\":" + nlohmann::json(options.pattern).dump() + ",\"hits\":[" : "";
+  JsonNames names;
+  std::string out = options.json ? "{\"pattern\":" + names.Dump(names.Host(options.pattern)) + ",\"hits\":[" : "";
   bool first = true;
   char line[160];
-  JsonNames names;
   auto flush = [&out] {
     if (out.size() > (1u << 20)) {
       std::cout << out;
@@ -148,7 +148,7 @@ int RunFind(const FindOptions& options) {
         nlohmann::json versions = nlohmann::json::array();
         for (const FoundVersion& v : item.versions) {
           if (v.missing)
-            versions.push_back({{"generation", v.generation + 1}, {"missing", true}, {"archive", set->ArchiveText(v.generation)}});
+            versions.push_back({{"generation", v.generation + 1}, {"missing", true}, {"archive", names.Host(set->ArchiveText(v.generation))}});
           else
             versions.push_back({{"generation", v.generation + 1}, {"size", v.size}, {"crc32", v.crc32}, {"modified", v.modified}});
         }

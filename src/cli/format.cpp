@@ -58,6 +58,25 @@ nlohmann::json JsonNames::operator()(const std::u16string& name) {
   return std::string(1, '\0') + std::to_string(held_.size() - 1) + std::string(1, '\0');
 }
 
+nlohmann::json JsonNames::Host(std::string_view hostText) {
+  std::u16string wide;
+  bool exact = true;
+  for (size_t at = 0; at < hostText.size();) {
+    char32_t cp;
+    const size_t length = host::DecodeUtf8(hostText, at, cp);
+    if (length == 0) {
+      exact = false;
+      wide.push_back(static_cast<char16_t>(0xDC00 | static_cast<unsigned char>(hostText[at])));
+      ++at;
+      continue;
+    }
+    host::AppendUtf16(wide, cp);
+    at += length;
+  }
+  if (exact) return std::string(hostText);
+  return (*this)(wide);
+}
+
 std::string JsonNames::Dump(const nlohmann::json& doc, int indent) {
   std::string text = doc.dump(indent);
   if (held_.empty()) return text;

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -23,6 +24,11 @@ class JsonNames {
  public:
   // The value to put in the document for `name`.
   nlohmann::json operator()(const std::u16string& name);
+  // The value for a host path or other text from the system, whose bytes
+  // need not be UTF-8: each byte that is not becomes the lone half
+  // U+DC80..U+DCFF ("\udcXX" in the document), so the path stays exact and
+  // the document valid.
+  nlohmann::json Host(std::string_view hostText);
   // The document as nlohmann::json::dump(indent) writes it, with every
   // placeholder made since the last Dump replaced by its name.
   std::string Dump(const nlohmann::json& doc, int indent = -1);

@@ -38,6 +38,7 @@ int RunGenerations(const std::string& archive, bool json, const SetOptions& opti
   const std::vector<IncrementalBackup::GenerationChanges> changes = IncrementalBackup::CountChanges(*set);
 
   nlohmann::json list = nlohmann::json::array();
+  JsonNames names;
   std::string out;
   char line[160];
   if (!json) {
@@ -52,7 +53,7 @@ int RunGenerations(const std::string& archive, bool json, const SetOptions& opti
     const IncrementalBackup::GenerationChanges& c = changes[static_cast<size_t>(g)];
     if (json) {
       list.push_back({{"generation", g + 1},
-                      {"archive", set->ArchiveText(g)},
+                      {"archive", names.Host(set->ArchiveText(g))},
                       {"created", created},
                       {"entries", entries},
                       {"added", c.added},
@@ -66,10 +67,10 @@ int RunGenerations(const std::string& archive, bool json, const SetOptions& opti
     out += Printable(set->ArchiveText(g)) + "\n";
   }
   if (json) {
-    const nlohmann::json doc = {{"management", set->ManagementHostPath()},
+    const nlohmann::json doc = {{"management", names.Host(set->ManagementHostPath())},
                                 {"rebuilt", set->Manager().IsRebuilt()},
                                 {"generations", list}};
-    std::cout << doc.dump(2) << "\n";
+    std::cout << names.Dump(doc, 2) << "\n";
   } else {
     std::cout << out;
   }
@@ -110,14 +111,14 @@ int RunHistory(const std::string& archive, const std::string& pathArgument, bool
         text = "unchanged since generation " + std::to_string(s.since + 1);
         break;
       case HistoryState::kMissing:
-        j["archive"] = set->ArchiveText(g);
+        j["archive"] = names.Host(set->ArchiveText(g));
         j["state"] = "missing";
         text = "stored, but missing from " + set->ArchiveText(g);
         break;
       case HistoryState::kStored:
         if (!history.isFolder) {
           const CQPXBackupedFileHeader* h = s.header;
-          j["archive"] = set->ArchiveText(g);
+          j["archive"] = names.Host(set->ArchiveText(g));
           j["state"] = "stored";
           j["size"] = h->GetFileSize();
           j["stored"] = h->GetDataSize();
@@ -129,7 +130,7 @@ int RunHistory(const std::string& archive, const std::string& pathArgument, bool
           text = line + set->ArchiveText(g);
         } else {
           j["state"] = "stored";
-          j["archive"] = set->ArchiveText(g);
+          j["archive"] = names.Host(set->ArchiveText(g));
           if (s.hasAttributes) {
             const IncrementalBackup::CAttributes& a = s.attributes;
             j["attributes"] = a.Attributes;

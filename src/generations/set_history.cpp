@@ -125,9 +125,11 @@ History HistoryOf(const CBackupSet& set, const std::u16string& storedPath) {
   return history;
 }
 
-Difference DiffGenerations(const CBackupSet& set, long a, long b) {
+Difference DiffGenerations(const CBackupSet& set, long a, long b) { return DiffGenerations(set.Tree(), a, b); }
+
+Difference DiffGenerations(const CFSTree& tree, long a, long b) {
   Difference d;
-  WalkTree(set.Tree(),
+  WalkTree(tree,
            [&](const CFolder& folder) {
              const NodeChange change = CompareFolder(folder, a, b);
              if (change == NodeChange::kAdded) d.foldersAdded.push_back(folder.GetPath());

@@ -66,6 +66,8 @@ struct Difference {
   std::vector<std::u16string> foldersAdded, foldersRemoved;
 };
 Difference DiffGenerations(const CBackupSet& set, long a, long b);
+// The same over a merged tree.
+Difference DiffGenerations(const CFSTree& tree, long a, long b);
 
 // One node between generations a and b (0-based; a may be -1, before the
 // first) by the rule of DiffGenerations. Folders compare by presence alone;

@@ -158,6 +158,16 @@ TEST_F(OutputTest, InvisibleFormatCharactersAreEscapedAndHalfSurrogateNamesStayA
     for (const char* half : {"\\udc80", "\\udc81"}) plain.replace(plain.find(half), 6, "_");
     EXPECT_TRUE(nlohmann::json::accept(plain)) << command;
   }
+
+  // A host path is bytes: one that is not UTF-8 stays exact, each stray byte
+  // its own lone half, and the document is still written.
+  const fs::path odd = dir_ / "caf\xE9";
+  fs::create_directories(odd);
+  CliRun generations = Cli("generations --json " + Q(WriteBackupSet(set, odd).archives[0]));
+  ASSERT_EQ(generations.status, 0) << generations.err;
+  const size_t management = generations.out.find("caf\\udce9");  // and then the archive
+  ASSERT_NE(management, std::string::npos) << generations.out;
+  EXPECT_NE(generations.out.find("caf\\udce9", management + 1), std::string::npos) << generations.out;
 }
 
 TEST_F(OutputTest, ABrokenOrClosedStandardOutputLeavesTheRestoreTheLogFileAndTheSummary) {
