@@ -13,7 +13,10 @@
 //   until the panes are painted again; generation 2 drops a tenth of the
 //   folders (with their files) and changes a tenth of the other files.
 // BM_ShowFolder/mode: a folder of 20,000 files shown in the list, in the
-//   large icon (0), small icon (1) and list (2) views, until painted.
+//   large icon (0), small icon (1), list (2) and details (3) views, until
+//   painted.
+// BM_SortDetails: the same folder in the details view sorted by each of its
+//   columns in turn (name, size, modified, type, state), until painted.
 //
 // The sets are written once with the test-support writer into
 // $TMPDIR/tessera-appbench (default /tmp; about 60 MB) and removed after the
@@ -23,6 +26,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QHeaderView>
 #include <QProgressBar>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -309,7 +313,7 @@ void BM_ShowFolder(benchmark::State& state) {
   const fs::path archive = Written(WideSet(), "wide");
   p.app->OpenBackupFile(QString::fromStdString(archive.string()));
   app::CMainFrame& frame = p.Frame();
-  QAction* modes[] = {frame.LargeIconsAction(), frame.SmallIconsAction(), frame.ListAction()};
+  QAction* modes[] = {frame.LargeIconsAction(), frame.SmallIconsAction(), frame.ListAction(), frame.DetailsAction()};
   modes[state.range(0)]->trigger();
   app::CQPXManagerView* list = frame.ListPane();
   double best = 1e30;
@@ -335,7 +339,39 @@ void BM_ShowFolder(benchmark::State& state) {
   state.counters["show_s"] = best;
   state.counters["load1"] = Load1();
 }
-BENCHMARK(BM_ShowFolder)->Arg(0)->Arg(1)->Arg(2)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ShowFolder)->Arg(0)->Arg(1)->Arg(2)->Arg(3)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_SortDetails(benchmark::State& state) {
+  Program& p = TheProgram();
+  const fs::path archive = Written(WideSet(), "wide");
+  p.app->OpenBackupFile(QString::fromStdString(archive.string()));
+  app::CMainFrame& frame = p.Frame();
+  frame.DetailsAction()->trigger();
+  app::CQPXManagerView* list = frame.ListPane();
+  list->ShowFolder(QStringLiteral("C:\\Wide"));
+  p.Paint();
+  double worst = 0;
+  for (auto _ : state) {
+    for (int column = 0; column < app::FileListModel::kColumnCount; ++column) {
+      double best = 1e30;
+      for (int run = 0; run < kRuns; ++run) {
+        list->Model().sort(-1);
+        p.Paint();
+        QElapsedTimer timer;
+        timer.start();
+        list->Header()->setSortIndicator(column, run % 2 == 0 ? Qt::AscendingOrder : Qt::DescendingOrder);
+        p.Paint();
+        best = std::min(best, static_cast<double>(timer.nsecsElapsed()) / 1e9);
+      }
+      worst = std::max(worst, best);
+      state.counters["sort_s_column" + std::to_string(column)] = best;
+    }
+    state.SetIterationTime(worst);
+  }
+  if (list->Model().rowCount() != static_cast<int>(kWideFiles)) state.SkipWithError("the folder was not shown");
+  state.counters["load1"] = Load1();
+}
+BENCHMARK(BM_SortDetails)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

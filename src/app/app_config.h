@@ -4,7 +4,9 @@
 // configuration folder, never beside the executable.
 #pragma once
 
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 namespace app {
 
@@ -13,6 +15,12 @@ inline constexpr char kConfigSection[] = "config";
 inline constexpr char kTempPathKey[] = "TempPath";
 inline constexpr char kRestoreFolderName[] = "TesseraRestore";
 inline constexpr char kLastTargetKey[] = "LastRestoreTarget";
+// The window's own settings, kept as the user left them.
+inline constexpr char kOpenNewestKey[] = "OpenNewest";          // 1: open at the newest generation
+inline constexpr char kViewModeKey[] = "ViewMode";              // 0 large icons ... 3 details
+inline constexpr char kColumnWidthsKey[] = "DetailsColumns";    // pixels, comma-separated
+inline constexpr char kRecentKeyPrefix[] = "Recent";            // Recent1 (newest) to Recent4
+inline constexpr int kRecentCount = 4;
 
 // Where the file lives: "tessera/Tessera.ini" in the user's configuration
 // folder ($XDG_CONFIG_HOME, else ~/.config); empty when there is none.
@@ -55,12 +63,28 @@ class CAppConfig {
   const QString& LastRestoreTarget() const { return lastTarget_; }
   void SetLastRestoreTarget(const QString& folder);
 
+  bool OpenNewest() const { return openNewest_; }
+  void SetOpenNewest(bool newest);
+  int ViewMode() const { return viewMode_; }
+  void SetViewMode(int mode);
+  // The details view's column widths; empty: the view's own.
+  const QList<int>& ColumnWidths() const { return columnWidths_; }
+  void SetColumnWidths(const QList<int>& widths);
+  // The archives opened last, the newest first, at most kRecentCount.
+  const QStringList& RecentFiles() const { return recent_; }
+  void AddRecentFile(const QString& path);
+
  private:
   QString filePath_;
   QString default_;
   QString temp_;
   QString lastTarget_;
   bool lastTargetChanged_ = false;
+  bool openNewest_ = false;
+  int viewMode_ = 0;
+  QList<int> columnWidths_;
+  QStringList recent_;
+  bool windowChanged_ = false;
 };
 
 }  // namespace app

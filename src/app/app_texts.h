@@ -31,6 +31,10 @@ constexpr int kAlreadyRunning = 242;
 constexpr int kLeftOutRecords = 320;
 }  // namespace Text
 
+// Offered after the backup files in the open dialog, for archives renamed
+// without their extension.
+inline constexpr char kAllFilesFilter[] = "すべてのファイル (*)";
+
 // The text with this number; false (and `out` unchanged) when the table has none.
 // Qt's own texts (the standard buttons "はい"/"いいえ", the folder chooser)
 // in the language of the program's texts, whatever the user's locale: a

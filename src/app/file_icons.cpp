@@ -42,7 +42,15 @@ QIcon FileIcons::ForFile(const QString& name) {
 }
 
 QString FileIcons::TypeName(const QString& name) {
-  return mimes_.mimeTypeForFile(name, QMimeDatabase::MatchExtension).comment();
+  // A name without a dot may still match a whole-name pattern ("Makefile");
+  // the whole suffix tells "a.tar.gz" from "a.gz".
+  const QString extension = QFileInfo(name).completeSuffix().toLower();
+  if (extension.isEmpty()) return mimes_.mimeTypeForFile(name, QMimeDatabase::MatchExtension).comment();
+  const auto it = typeByExtension_.constFind(extension);
+  if (it != typeByExtension_.constEnd()) return *it;
+  const QString type = mimes_.mimeTypeForFile(name, QMimeDatabase::MatchExtension).comment();
+  typeByExtension_.insert(extension, type);
+  return type;
 }
 
 }  // namespace app

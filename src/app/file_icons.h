@@ -33,6 +33,7 @@ class FileIcons {
   QIcon file_;
   QIcon application_;
   QHash<QString, QIcon> byExtension_;
+  QHash<QString, QString> typeByExtension_;
 };
 
 }  // namespace app

@@ -15,6 +15,8 @@ namespace app {
 class IFrameOwner {
  public:
   virtual void OnFileOpen() = 0;
+  // Opens a backup file by host path (the recent-files menu).
+  virtual void OpenBackupFile(const QString& path) = 0;
   virtual void OnOptions() = 0;
   // Shows generation `index` (0-based) of the loaded set.
   virtual bool SelectGeneration(int index) = 0;

@@ -8,6 +8,7 @@
 #include <QPushButton>
 
 #include "app/app_texts.h"
+#include "app/time_text.h"
 
 namespace app {
 
@@ -55,7 +56,7 @@ CGenerationInputBar::CGenerationInputBar(QWidget* parent) : QWidget(parent) {
   combo_ = new QComboBox(this);
   combo_->setObjectName(QStringLiteral("generationCombo"));
   combo_->setAccessibleName(QStringLiteral("世代"));
-  combo_->setMinimumContentsLength(4);
+  combo_->setMinimumContentsLength(20);
   combo_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   label->setBuddy(combo_);
   restore_ = new QPushButton(QStringLiteral("復元"), this);
@@ -76,26 +77,35 @@ CGenerationInputBar::CGenerationInputBar(QWidget* parent) : QWidget(parent) {
   layout->addSpacing(12);
   layout->addWidget(note_, 1);
 
+  // Item i is generation i + 1; Home and End choose the oldest and the
+  // newest, as in any list.
   connect(combo_, &QComboBox::currentIndexChanged, this, [this](int index) {
-    if (filling_ || index < 0) return;
-    bool ok = false;
-    const int n = combo_->itemText(index).toInt(&ok);
-    if (ok) emit GenerationChosen(n - 1);
+    if (!filling_ && index >= 0) emit GenerationChosen(index);
   });
   connect(restore_, &QPushButton::clicked, this, &CGenerationInputBar::RestoreClicked);
   Clear();
 }
 
-void CGenerationInputBar::Refresh(int count) {
+QString CGenerationInputBar::ItemText(int index, uint64_t creationTime) {
+  const QString when = creationTime != 0 ? ShortDateTimeText(WallClockDateTime(creationTime)) : QString();
+  return QString::number(index + 1) + (when.isEmpty() ? QString() : QStringLiteral("  ") + when);
+}
+
+void CGenerationInputBar::Refresh(const std::vector<uint64_t>& creationTimes) {
+  const int count = static_cast<int>(creationTimes.size());
   range_->setText(AppText(Text::kGenerationRange).replace(QStringLiteral("%d"), QString::number(count)));
   number_->SetCharacters(AppText(Text::kDigits), true);
   number_->setText(QStringLiteral("1"));
   filling_ = true;
   combo_->clear();
-  for (int i = 1; i <= count; ++i) combo_->addItem(QString::number(i));
+  for (int i = 0; i < count; ++i) combo_->addItem(ItemText(i, creationTimes[static_cast<size_t>(i)]));
   combo_->setCurrentIndex(count > 0 ? 0 : -1);
   filling_ = false;
   combo_->setEnabled(count > 0);
+}
+
+void CGenerationInputBar::ChooseGeneration(int index) {
+  if (index >= 0 && index < combo_->count()) combo_->setCurrentIndex(index);
 }
 
 void CGenerationInputBar::Clear() {

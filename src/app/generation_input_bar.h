@@ -5,6 +5,8 @@
 
 #include <QLineEdit>
 #include <QWidget>
+#include <cstdint>
+#include <vector>
 
 class QComboBox;
 class QLabel;
@@ -42,9 +44,14 @@ class CGenerationInputBar : public QWidget {
 
   explicit CGenerationInputBar(QWidget* parent = nullptr);
 
-  // After an open: the range text for `count` generations, and the combo
-  // "1" to "count" with the first selected.
-  void Refresh(int count);
+  // After an open: the range text for as many generations as there are
+  // creation times, and the combo "1  2019/04/19 18:40" (number, two
+  // spaces, the archive's creation time) for each, the first selected.
+  void Refresh(const std::vector<uint64_t>& creationTimes);
+  // The combo item of one generation (0-based); a time of 0 shows the number alone.
+  static QString ItemText(int index, uint64_t creationTime);
+  // Selects generation `index` (0-based) as the user would.
+  void ChooseGeneration(int index);
   // Before any open, and after a failed one.
   void Clear();
   void SetNote(const QString& note);

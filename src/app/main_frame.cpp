@@ -2,18 +2,23 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <algorithm>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QDragEnterEvent>
+#include <QLabel>
 #include <QHBoxLayout>
 #include <QMessageBox>
 #include <QUrl>
 #include <QMenuBar>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QVBoxLayout>
 
 #include "app/about_dlg.h"
+#include "app/app_config.h"
 #include "app/app_texts.h"
 #include "app/compare_dialog.h"
 #include "app/integrity_test_dialog.h"
@@ -67,6 +72,15 @@ CMainFrame::CMainFrame(IFrameOwner& owner) : owner_(owner) {
   setCentralWidget(central);
 
   BuildMenus();
+  folderStatus_ = new QLabel(this);
+  folderStatus_->setObjectName(QStringLiteral("folderStatus"));
+  folderStatus_->setAccessibleName(QStringLiteral("フォルダの内容"));
+  selectionStatus_ = new QLabel(this);
+  selectionStatus_->setObjectName(QStringLiteral("selectionStatus"));
+  selectionStatus_->setAccessibleName(QStringLiteral("選択"));
+  statusBar()->addWidget(folderStatus_);
+  statusBar()->addWidget(selectionStatus_, 1);
+  connect(list_, &CQPXManagerView::StatusChanged, this, &CMainFrame::UpdateStatus);
   tree_->SetContextMenu(BuildContextMenu(true));
   list_->SetContextMenu(BuildContextMenu(false));
 
@@ -92,9 +106,11 @@ CMainFrame::CMainFrame(IFrameOwner& owner) : owner_(owner) {
 CMainFrame::~CMainFrame() { disconnect(focusWatch_); }
 
 void CMainFrame::BuildMenus() {
-  QMenu* file = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
+  QMenu* file = fileMenu_ = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
   open_ = file->addAction(QStringLiteral("開く..."), QKeySequence(Qt::CTRL | Qt::Key_O), this, [this] { owner_.OnFileOpen(); });
   file->addSeparator();
+  recentEnd_ = file->addSeparator();
+  recentEnd_->setVisible(false);
   file->addAction(QStringLiteral("終了(&X)"), this, &QWidget::close);
 
   QMenu* edit = menuBar()->addMenu(QStringLiteral("編集(&E)"));
@@ -108,7 +124,7 @@ void CMainFrame::BuildMenus() {
   QMenu* view = menuBar()->addMenu(QStringLiteral("表示(&V)"));
   auto* modes = new QActionGroup(this);
   auto addMode = [&](const QString& text, CQPXManagerView::Mode mode) {
-    QAction* action = view->addAction(text, this, [this, mode] {
+    QAction* action = view->addAction(text, QKeySequence(Qt::CTRL | (Qt::Key_1 + static_cast<int>(mode))), this, [this, mode] {
       list_->SetViewMode(mode);
       list_->setFocus();
     });
@@ -119,6 +135,15 @@ void CMainFrame::BuildMenus() {
   large_ = addMode(QStringLiteral("大きいアイコン(&B)"), CQPXManagerView::Mode::LargeIcons);
   small_ = addMode(QStringLiteral("小さいアイコン(&S)"), CQPXManagerView::Mode::SmallIcons);
   listView_ = addMode(QStringLiteral("一覧(&L)"), CQPXManagerView::Mode::List);
+  details_ = addMode(QStringLiteral("詳細(&D)"), CQPXManagerView::Mode::Details);
+  // The keyboard's way to what a click on a column header does.
+  view->addSeparator();
+  QMenu* order = view->addMenu(QStringLiteral("並べ替え(&O)"));
+  const char* keys[] = {"N", "Z", "M", "T", "A"};
+  for (int column = 0; column < FileListModel::kColumnCount; ++column)
+    order->addAction(FileListModel::ColumnTitle(column) + QStringLiteral("(&%1)").arg(QLatin1String(keys[column])), this,
+                     [this, column] { list_->SortBy(column); });
+  order->addAction(QStringLiteral("元の順序(&U)"), this, [this] { list_->SortBy(-1); });
   large_->setChecked(true);
 
   QMenu* tools = menuBar()->addMenu(QStringLiteral("ツール(&T)"));
@@ -181,6 +206,52 @@ QMenu* CMainFrame::BuildContextMenu(bool forTree) {
   else list_->addAction(properties);
   menu->setToolTipsVisible(true);
   return menu;
+}
+
+QList<QAction*> CMainFrame::RecentFileActions() const {
+  QList<QAction*> recent;
+  for (QAction* action : fileMenu_->actions()) {
+    if (action == recentEnd_) break;
+    if (action->property("recentPath").isValid()) recent << action;
+  }
+  return recent;
+}
+
+void CMainFrame::ShowRecentFiles(const QStringList& paths) {
+  for (QAction* action : RecentFileActions()) {
+    fileMenu_->removeAction(action);
+    action->deleteLater();
+  }
+  for (qsizetype i = 0; i < paths.size(); ++i) {
+    // "&1 name": the number chooses it from the keyboard; the path is the tooltip.
+    const QString name = QFileInfo(paths[i]).fileName().replace(u'&', QStringLiteral("&&"));
+    auto* action = new QAction(QStringLiteral("&%1 %2").arg(i + 1).arg(ShownName(name)), fileMenu_);
+    action->setProperty("recentPath", paths[i]);
+    action->setToolTip(paths[i]);
+    connect(action, &QAction::triggered, this, [this, path = paths[i]] { owner_.OpenBackupFile(path); });
+    fileMenu_->insertAction(recentEnd_, action);
+  }
+  recentEnd_->setVisible(!paths.isEmpty());
+}
+
+void CMainFrame::ApplySettings(const CAppConfig& config) {
+  list_->SetColumnWidths(config.ColumnWidths());
+  QAction* modes[] = {large_, small_, listView_, details_};
+  const int mode = std::clamp(config.ViewMode(), 0, 3);
+  modes[mode]->setChecked(true);
+  list_->SetViewMode(static_cast<CQPXManagerView::Mode>(mode));
+  ShowRecentFiles(config.RecentFiles());
+}
+
+void CMainFrame::StoreSettings(CAppConfig& config) const {
+  config.SetViewMode(static_cast<int>(list_->GetViewMode()));
+  if (list_->ColumnsResized()) config.SetColumnWidths(list_->ColumnWidths());
+}
+
+void CMainFrame::UpdateStatus() {
+  const bool shown = owner_.IsOpened() || list_->model()->rowCount() > 0;
+  folderStatus_->setText(shown ? list_->FolderStatusText() : QString());
+  selectionStatus_->setText(list_->SelectionStatusText());
 }
 
 void CMainFrame::OnHelp() {

@@ -7,6 +7,7 @@
 #include "app/frame_owner.h"
 
 class QAction;
+class QLabel;
 class QMenu;
 class QSplitter;
 
@@ -16,6 +17,7 @@ struct ChosenPath;
 
 namespace app {
 
+class CAppConfig;
 class CGenerationInputBar;
 class CLeftView;
 class CQPXManagerView;
@@ -41,6 +43,11 @@ class CMainFrame : public QMainWindow {
   QAction* LargeIconsAction() const { return large_; }
   QAction* SmallIconsAction() const { return small_; }
   QAction* ListAction() const { return listView_; }
+  QAction* DetailsAction() const { return details_; }
+  // The ファイル menu's entries of the archives opened last.
+  QList<QAction*> RecentFileActions() const;
+  QLabel* FolderStatus() const { return folderStatus_; }
+  QLabel* SelectionStatus() const { return selectionStatus_; }
   QAction* OptionsAction() const { return options_; }
   QAction* AboutAction() const { return about_; }
   QAction* ShortcutAction() const { return shortcut_; }
@@ -60,6 +67,11 @@ class CMainFrame : public QMainWindow {
   void SetDocumentTitle(const QString& fileName);
   // Enables what needs a loaded backup.
   void SetOpened(bool opened);
+  // The view mode, column widths and recent archives of the configuration,
+  // and back into it.
+  void ApplySettings(const CAppConfig& config);
+  void StoreSettings(CAppConfig& config) const;
+  void ShowRecentFiles(const QStringList& paths);
 
   // "復元": the selected folder of the tree, or the selected entries of the
   // list, whichever pane was used last; each runs the restore dialog.
@@ -82,6 +94,7 @@ class CMainFrame : public QMainWindow {
   void BuildMenus();
   void AnswerDrag(QDragMoveEvent* event);
   QMenu* BuildContextMenu(bool forTree);
+  void UpdateStatus();
 
   IFrameOwner& owner_;
   CGenerationInputBar* bar_;
@@ -95,6 +108,11 @@ class CMainFrame : public QMainWindow {
   QAction* large_ = nullptr;
   QAction* small_ = nullptr;
   QAction* listView_ = nullptr;
+  QAction* details_ = nullptr;
+  QMenu* fileMenu_ = nullptr;
+  QAction* recentEnd_ = nullptr;  // the separator after the recent archives
+  QLabel* folderStatus_ = nullptr;
+  QLabel* selectionStatus_ = nullptr;
   QAction* shortcut_ = nullptr;
   QAction* options_ = nullptr;
   QAction* help_ = nullptr;

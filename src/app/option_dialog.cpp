@@ -1,5 +1,6 @@
 #include "app/option_dialog.h"
 
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -24,6 +25,9 @@ COptionDialog::COptionDialog(const QString& folder, QWidget* parent) : QDialog(p
   label->setBuddy(edit_);
   auto* browse = new QPushButton(QStringLiteral("参照(&R)"), this);
   browse->setObjectName(QStringLiteral("browse"));
+  newest_ = new QCheckBox(QStringLiteral("最新の世代で開く(&N)"), this);
+  newest_->setObjectName(QStringLiteral("openNewest"));
+  newest_->setAccessibleName(QStringLiteral("最新の世代で開く"));
   auto* buttons = new QDialogButtonBox(this);
   buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
   buttons->addButton(QStringLiteral("キャンセル"), QDialogButtonBox::RejectRole);
@@ -32,7 +36,8 @@ COptionDialog::COptionDialog(const QString& folder, QWidget* parent) : QDialog(p
   layout->addWidget(label, 0, 0, 1, 2);
   layout->addWidget(edit_, 1, 0);
   layout->addWidget(browse, 1, 1);
-  layout->addWidget(buttons, 2, 0, 1, 2);
+  layout->addWidget(newest_, 2, 0, 1, 2);
+  layout->addWidget(buttons, 3, 0, 1, 2);
 
   chooser_ = [](QWidget* owner, const QString& title, const QString& start) {
     return QFileDialog::getExistingDirectory(owner, title, start, QFileDialog::ShowDirsOnly);
@@ -41,6 +46,10 @@ COptionDialog::COptionDialog(const QString& folder, QWidget* parent) : QDialog(p
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 }
+
+bool COptionDialog::OpenNewest() const { return newest_->isChecked(); }
+
+void COptionDialog::SetOpenNewest(bool newest) { newest_->setChecked(newest); }
 
 void COptionDialog::Browse() {
   const QString chosen = chooser_(this, AppText(Text::kChooseFolder), folder_);

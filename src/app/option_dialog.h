@@ -1,10 +1,12 @@
 // The options dialog: the folder under which files and folders are restored
-// for a while (to be opened, or handed to another program by dragging).
+// for a while (to be opened, or handed to another program by dragging), and
+// whether a set opens at its newest generation.
 #pragma once
 
 #include <QDialog>
 #include <functional>
 
+class QCheckBox;
 class QLineEdit;
 
 namespace app {
@@ -19,6 +21,10 @@ class COptionDialog : public QDialog {
   COptionDialog(const QString& folder, QWidget* parent = nullptr);
 
   const QString& Folder() const { return folder_; }
+  // "最新の世代で開く": a set opens at its newest generation, not its first.
+  bool OpenNewest() const;
+  void SetOpenNewest(bool newest);
+  QCheckBox* OpenNewestBox() const { return newest_; }
   void SetFolderChooser(FolderChooser chooser) { chooser_ = std::move(chooser); }
   // "参照(&R)": a chosen path that is not an existing folder shows 169 and
   // changes nothing.
@@ -27,6 +33,7 @@ class COptionDialog : public QDialog {
  private:
   QString folder_;
   QLineEdit* edit_;
+  QCheckBox* newest_;
   FolderChooser chooser_;
 };
 

@@ -11,9 +11,9 @@
 #include "app/app_texts.h"
 #include "app/file_icons.h"
 #include "app/shown_name.h"
+#include "app/time_text.h"
 #include "entry/backuped_file.h"
 #include "generations/restore_tree.h"
-#include "host/file_attributes.h"
 
 namespace app {
 namespace {
@@ -38,14 +38,10 @@ QString SizeText(uint64_t bytes) {
 }
 
 QString TimeText(uint64_t fileTime) {
-  // The calendar conversion takes FILETIMEs below 2^63 only.
-  if (fileTime > static_cast<uint64_t>(INT64_MAX)) return {};
-  const auto units = static_cast<int64_t>(fileTime) - static_cast<int64_t>(host::kFileTimeUnixEpoch);
-  const QDateTime local = QDateTime::fromMSecsSinceEpoch(units / 10000 - (units % 10000 < 0 ? 1 : 0), Qt::UTC).toLocalTime();
+  const QDateTime local = LocalDateTime(fileTime);
   if (!local.isValid()) return {};
   const QDate date = local.date();
   const QTime time = local.time();
-  if (date.year() < 1601 || date.year() > 30827) return {};
   return FormatNumbers(AppText(Text::kTimeFormat),
                        {date.year(), date.month(), date.day(), time.hour(), time.minute(), time.second()});
 }

@@ -86,6 +86,7 @@ bool CQPXManagerApp::InitInstance(const QStringList& arguments) {
 
   config_ = std::make_unique<CAppConfig>(options_.configFile.isEmpty() ? ConfigFilePath() : options_.configFile);
   config_->Load();
+  frame_->ApplySettings(*config_);
 
   if (!arguments.isEmpty() && !arguments.first().isEmpty()) {
     OpenBackupFile(arguments.first());
@@ -97,6 +98,7 @@ bool CQPXManagerApp::InitInstance(const QStringList& arguments) {
 
 void CQPXManagerApp::ExitInstance() {
   if (config_ == nullptr) return;
+  if (frame_ != nullptr) frame_->StoreSettings(*config_);
   RemoveTemporaryFolders();
   if (!config_->Save()) {
     const QString text = QString::fromUtf8(kConfigSaveFailed).arg(config_->FilePath());
@@ -116,7 +118,8 @@ void CQPXManagerApp::OnFileOpen() {
   loaded = LoadText(Text::kDefaultFileName, initialName) && loaded;
   loaded = LoadText(Text::kOpenFilter, filter) && loaded;
   if (!loaded) ShowErrorMessage(Text::kLoadStringFailed);
-  const QString path = fileChooser_(frame_.get(), QtFileFilter(filter), defaultExtension);
+  const QString path = fileChooser_(frame_.get(), QtFileFilter(filter) + QStringLiteral(";;") + QString::fromUtf8(kAllFilesFilter),
+                                    defaultExtension);
   if (path.isEmpty()) return;
   OpenBackupFile(path);
 }
@@ -154,7 +157,12 @@ void CQPXManagerApp::OpenBackupFile(const QString& path) {
     return;
   }
 
-  frame_->GenerationBar()->Refresh(static_cast<int>(GenerationCount()));
+  std::vector<uint64_t> created;
+  for (long g = 0; g < GenerationCount(); ++g) created.push_back(set_->CreationTime(g));
+  frame_->GenerationBar()->Refresh(created);
+  config_->AddRecentFile(info.absoluteFilePath());
+  frame_->ShowRecentFiles(config_->RecentFiles());
+  if (config_->OpenNewest()) frame_->GenerationBar()->ChooseGeneration(static_cast<int>(GenerationCount()) - 1);
   opened_ = true;
   frame_->SetOpened(true);
   frame_->SetDocumentTitle(info.fileName());
@@ -262,7 +270,10 @@ bool CQPXManagerApp::SelectGeneration(int index) {
 
 void CQPXManagerApp::OnOptions() {
   COptionDialog dialog(config_->TempFolder(), frame_.get());
-  if (dialog.exec() == QDialog::Accepted) config_->SetTempFolder(dialog.Folder());
+  dialog.SetOpenNewest(config_->OpenNewest());
+  if (dialog.exec() != QDialog::Accepted) return;
+  config_->SetTempFolder(dialog.Folder());
+  config_->SetOpenNewest(dialog.OpenNewest());
 }
 
 void CQPXManagerApp::ShowProperties(const QStringList& paths) {

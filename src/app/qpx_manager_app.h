@@ -56,7 +56,7 @@ class CQPXManagerApp : public QObject,
 
   // The open flow. Reports nothing to its caller: its effects are the loaded
   // state, the panes, the generation bar and the title.
-  void OpenBackupFile(const QString& path);
+  void OpenBackupFile(const QString& path) override;
   // File > Open: the open-file dialog, then OpenBackupFile.
   void OnFileOpen() override;
   // Shows generation `index` (0-based) of the loaded set.

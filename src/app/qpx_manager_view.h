@@ -1,5 +1,7 @@
 // The file list pane: the entries of the folder the tree pane shows, in
-// large icons, small icons or a list.
+// large icons, small icons, a list, or details: one row per entry with the
+// columns of a header above it, drawn by the same view so that selection,
+// dragging, the context menu and the keys stay one widget's.
 #pragma once
 
 #include <QDrag>
@@ -9,17 +11,19 @@
 
 #include "app/file_list_model.h"
 
+class QHeaderView;
 class QMenu;
 
 namespace app {
 
 class CQPXDataObject;
+class DetailsDelegate;
 
 class CQPXManagerView : public QListView {
   Q_OBJECT
 
  public:
-  enum class Mode { LargeIcons, SmallIcons, List };
+  enum class Mode { LargeIcons, SmallIcons, List, Details };
 
   explicit CQPXManagerView(QWidget* parent = nullptr);
 
@@ -30,6 +34,18 @@ class CQPXManagerView : public QListView {
   void SetViewMode(Mode mode);
   Mode GetViewMode() const { return mode_; }
   void SelectAll();
+  // The details view's column header (hidden in the other modes).
+  QHeaderView* Header() const { return header_; }
+  // Sorts by a column as a click on its header does (again: the other
+  // way round); -1: the folder's own order.
+  void SortBy(int column);
+  QList<int> ColumnWidths() const;
+  void SetColumnWidths(const QList<int>& widths);
+  // The user has resized a column since the widths were set.
+  bool ColumnsResized() const { return columnsResized_; }
+  // For the status bar: the folder's counts, and the selection's with its size.
+  QString FolderStatusText() const;
+  QString SelectionStatusText() const;
   // The selected entries' names, in the list's order.
   QStringList SelectedNames() const;
   void SetContextMenu(QMenu* menu) { contextMenu_ = menu; }
@@ -62,17 +78,24 @@ class CQPXManagerView : public QListView {
   void FolderOpened(const QString& path);
   // Open with several entries selected: restore them.
   void RestoreRequested();
+  // The folder shown or the selection changed.
+  void StatusChanged();
 
  protected:
   void contextMenuEvent(QContextMenuEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void startDrag(Qt::DropActions supportedActions) override;
+  void updateGeometries() override;
+  void scrollContentsBy(int dx, int dy) override;
 
  private:
   // Row order of the selected rows.
   QModelIndexList SelectedRows() const;
 
   FileListModel model_;
+  QHeaderView* header_;
+  DetailsDelegate* delegate_;
+  bool columnsResized_ = false;
   QString currentFolder_;
   Mode mode_ = Mode::LargeIcons;
   QMenu* contextMenu_ = nullptr;

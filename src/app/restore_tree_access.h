@@ -28,6 +28,8 @@ class RestoreTreeAccess {
 
   bool IsValid() const { return Tree() != nullptr; }
   const IncrementalBackup::CFSTree* Tree() const { return creator_ != nullptr ? creator_->GetTree() : nullptr; }
+  // The selected generation (0-based), -1 without a tree.
+  long Generation() const { return creator_ != nullptr ? creator_->GetSelectedGeneration() : -1; }
 
   // The folder a pane path ("C:\Data\Old") names, or null.
   const IncrementalBackup::CFolder* FindFolder(const QString& path) const;

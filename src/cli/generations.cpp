@@ -47,10 +47,9 @@ int RunGenerations(const std::string& archive, bool json, const SetOptions& opti
     out += line;
   }
   for (long g = 0; g < count; ++g) {
-    const QPMFile::CQPMQPXFileInfo* record = set->Manager().GetManagement().GetArchive(g);
     const QPXFile::CQPXFile* generation = set->Manager().GetGenerationArchive(g);
     const long entries = generation != nullptr ? generation->GetEntryCount() : 0;
-    const uint64_t created = record != nullptr ? record->CreationTime : 0;
+    const uint64_t created = set->CreationTime(g);
     const IncrementalBackup::GenerationChanges& c = changes[static_cast<size_t>(g)];
     if (json) {
       list.push_back({{"generation", g + 1},

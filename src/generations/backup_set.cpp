@@ -199,6 +199,12 @@ std::string CBackupSet::ArchiveText(long g) const {
   return record != nullptr ? paths::HostPathText(record->Path) : std::string("?");
 }
 
+uint64_t CBackupSet::CreationTime(long g) const {
+  if (archive_) return g == 0 && archive_->GetHeader() != nullptr ? archive_->GetHeader()->GetCreationTime() : 0;
+  const QPMFile::CQPMQPXFileInfo* record = manager_ ? manager_->GetManagement().GetArchive(g) : nullptr;
+  return record != nullptr ? record->CreationTime : 0;
+}
+
 std::string CBackupSet::FailureSubject(int32_t id) const {
   if (manager_ && manager_->GetFailedArchive().errorId == id)
     return id == Text::kRebuildFailed ? archivePath_ : paths::HostPathText(manager_->GetFailedArchive().path);

@@ -111,6 +111,10 @@ class CBackupSet {
   // The host path of generation g's archive (0-based) as the management data
   // lists it; "?" when there is none.
   std::string ArchiveText(long g) const;
+  // When generation g's archive (0-based) was written, as its header and
+  // the management data record it: a FILETIME of the writing computer's
+  // local clock, so it is shown as it stands; 0 when unknown.
+  uint64_t CreationTime(long g) const;
   // The file a manager notice or error with string-table id `id` concerns.
   std::string FailureSubject(int32_t id) const;
   // The message of error `id` (133, 136, 142) with the archive at fault

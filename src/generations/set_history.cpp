@@ -7,7 +7,50 @@ const QPXFile::CQPXBackupedFileHeader* HeaderOf(const QPXFile::IQPXBackupedFile*
   return entry != nullptr ? entry->GetHeader() : nullptr;
 }
 
+// A file in generations a and b, with the entries that apply in each.
+struct FileComparison {
+  NodeChange change = NodeChange::kAbsent;
+  const QPXFile::CQPXBackupedFileHeader* from = nullptr;
+  const QPXFile::CQPXBackupedFileHeader* to = nullptr;
+};
+
+FileComparison CompareFile(const CFSFile& file, long a, long b) {
+  FileComparison c;
+  const CGenerationInfo::Updates* updates = file.GetData().GetGeneration().GetUpdates();
+  if (updates == nullptr || updates->empty()) return c;
+  const NodeState before = StateAt(updates, a), after = StateAt(updates, b);
+  if (before.present) c.from = HeaderOf(file.GetData().GetEntry(static_cast<uint32_t>(before.index)));
+  if (after.present) c.to = HeaderOf(file.GetData().GetEntry(static_cast<uint32_t>(after.index)));
+  if (!before.present) {
+    c.change = after.present ? NodeChange::kAdded : NodeChange::kAbsent;
+  } else if (!after.present) {
+    c.change = NodeChange::kRemoved;
+  } else if (before.index == after.index) {
+    c.change = NodeChange::kUnchanged;
+  } else {
+    // Stored again: changed unless the data came out the same.
+    const bool same = c.from != nullptr && c.to != nullptr && c.from->GetFileSize() == c.to->GetFileSize() &&
+                      c.from->GetCrc32() == c.to->GetCrc32();
+    c.change = same ? NodeChange::kUnchanged : NodeChange::kChanged;
+  }
+  return c;
+}
+
+NodeChange CompareFolder(const CFolder& folder, long a, long b) {
+  // Folders no record names follow their contents and tell nothing.
+  const CGenerationInfo::Updates* updates = folder.GetData().GetGeneration().GetUpdates();
+  if (updates == nullptr || updates->empty()) return NodeChange::kUnknown;
+  const bool before = StateAt(updates, a).present, after = StateAt(updates, b).present;
+  if (before == after) return before ? NodeChange::kUnchanged : NodeChange::kAbsent;
+  return after ? NodeChange::kAdded : NodeChange::kRemoved;
+}
+
 }  // namespace
+
+NodeChange CompareNode(const CFSObject& node, long a, long b) {
+  return node.IsFolder() ? CompareFolder(static_cast<const CFolder&>(node), a, b)
+                         : CompareFile(static_cast<const CFSFile&>(node), a, b).change;
+}
 
 NodeState StateAt(const CGenerationInfo::Updates* updates, long g) {
   NodeState s;
@@ -88,31 +131,24 @@ Difference DiffGenerations(const CFSTree& tree, long a, long b) {
   Difference d;
   WalkTree(tree,
            [&](const CFolder& folder) {
-             // Folders no record names follow their contents and tell nothing.
-             const CGenerationInfo::Updates* updates = folder.GetData().GetGeneration().GetUpdates();
-             if (updates == nullptr || updates->empty()) return;
-             const bool before = StateAt(updates, a).present, after = StateAt(updates, b).present;
-             if (before == after) return;
-             (after ? d.foldersAdded : d.foldersRemoved).push_back(folder.GetPath());
+             const NodeChange change = CompareFolder(folder, a, b);
+             if (change == NodeChange::kAdded) d.foldersAdded.push_back(folder.GetPath());
+             else if (change == NodeChange::kRemoved) d.foldersRemoved.push_back(folder.GetPath());
            },
            [&](const CFSFile& file) {
-             const CGenerationInfo::Updates* updates = file.GetData().GetGeneration().GetUpdates();
-             if (updates == nullptr || updates->empty()) return;
-             const NodeState before = StateAt(updates, a), after = StateAt(updates, b);
-             if (!before.present && !after.present) return;
-             const QPXFile::CQPXBackupedFileHeader* hb =
-                 before.present ? HeaderOf(file.GetData().GetEntry(static_cast<uint32_t>(before.index))) : nullptr;
-             const QPXFile::CQPXBackupedFileHeader* ha =
-                 after.present ? HeaderOf(file.GetData().GetEntry(static_cast<uint32_t>(after.index))) : nullptr;
-             if (!before.present) {
-               d.added.push_back({file.GetPath(), ha});
-             } else if (!after.present) {
-               d.removed.push_back({file.GetPath(), hb});
-             } else if (before.index != after.index) {
-               // Stored again: changed unless the data came out the same.
-               const bool same = hb != nullptr && ha != nullptr && hb->GetFileSize() == ha->GetFileSize() &&
-                                 hb->GetCrc32() == ha->GetCrc32();
-               if (!same) d.changed.push_back({file.GetPath(), hb, ha});
+             const FileComparison c = CompareFile(file, a, b);
+             switch (c.change) {
+               case NodeChange::kAdded:
+                 d.added.push_back({file.GetPath(), c.to});
+                 break;
+               case NodeChange::kRemoved:
+                 d.removed.push_back({file.GetPath(), c.from});
+                 break;
+               case NodeChange::kChanged:
+                 d.changed.push_back({file.GetPath(), c.from, c.to});
+                 break;
+               default:
+                 break;
              }
            });
   return d;

@@ -69,4 +69,10 @@ Difference DiffGenerations(const CBackupSet& set, long a, long b);
 // The same over a merged tree.
 Difference DiffGenerations(const CFSTree& tree, long a, long b);
 
+// One node between generations a and b (0-based; a may be -1, before the
+// first) by the rule of DiffGenerations. Folders compare by presence alone;
+// a folder no record names tells nothing (kUnknown).
+enum class NodeChange { kAbsent, kAdded, kRemoved, kChanged, kUnchanged, kUnknown };
+NodeChange CompareNode(const CFSObject& node, long a, long b);
+
 }  // namespace IncrementalBackup

@@ -98,7 +98,7 @@ QStringList TreeChildren(app::CQPXManagerApp& app, const QString& path) {
 
 QStringList ListNames(app::CQPXManagerApp& app) {
   QStringList names;
-  for (const app::ListEntry& entry : app.MainFrame()->ListPane()->Model().Entries()) names << entry.name;
+  for (const app::ListEntry& entry : app.MainFrame()->ListPane()->Model().Entries()) names << entry.Name();
   return names;
 }
 

@@ -56,7 +56,8 @@ class OpenFlowTest : public QObject {
     QVERIFY2(watcher.Texts().isEmpty(), qPrintable(watcher.Texts().join(u'|')));
     QVERIFY(app.IsOpened());
     QCOMPARE(app.MainFrame()->windowTitle(), QStringLiteral("one.qpx - Tessera"));
-    QCOMPARE(ComboItems(app), QStringList{QStringLiteral("1")});
+    // The number and when the archive was written, as its header records it.
+    QCOMPARE(ComboItems(app), QStringList{QStringLiteral("1  2019/04/17 18:40")});
     QCOMPARE(app.MainFrame()->GenerationBar()->Combo()->currentIndex(), 0);
     QCOMPARE(app.MainFrame()->GenerationBar()->RangeLabel()->text(), QStringLiteral("(1～1 まで)"));
     QCOMPARE(TreeChildren(app), QStringList{QStringLiteral("C:")});
@@ -82,12 +83,13 @@ class OpenFlowTest : public QObject {
     });
     app.MainFrame()->OpenAction()->trigger();
 
-    QCOMPARE(filterSeen, QStringLiteral("バックアップファイル(*.qpx);;世代バックアップファイル(*.qpi)"));
+    QCOMPARE(filterSeen, QStringLiteral("バックアップファイル(*.qpx);;世代バックアップファイル(*.qpi);;すべてのファイル (*)"));
     QCOMPARE(suffixSeen, QStringLiteral("qpx"));
     QVERIFY(watcher.Texts().isEmpty());
     QVERIFY(app.IsOpened());
     QCOMPARE(app.GenerationCount(), 4L);
-    QCOMPARE(ComboItems(app), (QStringList{"1", "2", "3", "4"}));
+    QCOMPARE(ComboItems(app), (QStringList{"1  2019/04/17 18:40", "2  2019/04/18 18:40", "3  2019/04/19 18:40",
+                                           "4  2019/04/20 18:40"}));
     QCOMPARE(app.MainFrame()->GenerationBar()->RangeLabel()->text(), QStringLiteral("(1～4 まで)"));
     QCOMPARE(app.MainFrame()->windowTitle(), QStringLiteral("set.qpx - Tessera"));
     QCOMPARE(TreeChildren(app, QStringLiteral("C:\\Data")), QStringList{QStringLiteral("Old")});
@@ -113,7 +115,7 @@ class OpenFlowTest : public QObject {
     // The management file looked for keeps the generation suffix of the name.
     QCOMPARE(app.ManagementPath(), h.Path(QStringLiteral("set/set_2.qpm")));
     QCOMPARE(app.MainFrame()->windowTitle(), QStringLiteral("set_2.qpi - Tessera"));
-    QCOMPARE(ComboItems(app), QStringList{QStringLiteral("1")});
+    QCOMPARE(ComboItems(app), QStringList{QStringLiteral("1  2019/04/18 18:40")});
   }
 
   void damagedManagementFileIsRebuiltOnlyOnYes() {

@@ -114,7 +114,7 @@ void SelectInList(app::CQPXManagerApp& app, const QStringList& names) {
   app::CQPXManagerView* list = app.MainFrame()->ListPane();
   list->clearSelection();
   for (int row = 0; row < list->Model().rowCount(); ++row)
-    if (names.contains(list->Model().EntryAt(row)->name))
+    if (names.contains(list->Model().EntryAt(row)->Name()))
       list->selectionModel()->select(list->Model().index(row), QItemSelectionModel::Select);
 }
 

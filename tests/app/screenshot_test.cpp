@@ -7,14 +7,17 @@
 #include <QFile>
 #include <QFontDatabase>
 #include <QImage>
+#include <QComboBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QtTest>
 
 #include "app/ask_to_user_dialog.h"
 #include "app/auto_restore_dlg.h"
+#include "app/generation_input_bar.h"
 #include "app/left_view.h"
 #include "app/main_frame.h"
+#include "app/option_dialog.h"
 #include "app/qpx_manager_view.h"
 #include "app/restore_progress_dlg.h"
 #include "app/restore_selection.h"
@@ -63,11 +66,38 @@ class ScreenshotTest : public QObject {
       const char* name;
     } views[] = {{frame->LargeIconsAction(), "main-large-icons"},
                  {frame->SmallIconsAction(), "main-small-icons"},
-                 {frame->ListAction(), "main-list"}};
+                 {frame->ListAction(), "main-list"},
+                 {frame->DetailsAction(), "main-details"}};
     for (const auto& v : views) {
       v.action->trigger();
       Save(frame, v.name);
     }
+    frame->ListPane()->selectAll();
+    Save(frame, "main-details-selected");
+    frame->GenerationBar()->Combo()->showPopup();
+    Save(frame->GenerationBar()->Combo()->view()->window(), "generation-list");
+    frame->GenerationBar()->Combo()->hidePopup();
+    app::COptionDialog options(QStringLiteral("/tmp"), frame);
+    Save(&options, "options");
+  }
+
+  // Long names in large icons: wrapped over three lines, cut after them.
+  void largeIconsWithLongNames() {
+    AppHarness h;
+    testsupport::BackupSetSpec set;
+    set.generations.resize(1);
+    set.generations[0].folders = {{u"C:\\Long"}};
+    set.generations[0].files = {{u"C:\\Long\\2019年度_営業部_月次報告書_最終版_確認済み.xlsx", {}},
+                                {u"C:\\Long\\quarterly-summary-of-accounts-receivable-final.pdf", {}},
+                                {u"C:\\Long\\short.txt", {}}};
+    const auto files = h.WriteSet(set, "long");
+    ModalWatcher watcher;
+    app::CQPXManagerApp& app = h.Start({Q(files.archives[0])});
+    app::CMainFrame* frame = app.MainFrame();
+    frame->resize(700, 400);
+    QVERIFY(frame->TreePane()->SelectFolder(QStringLiteral("C:\\Long")));
+    frame->LargeIconsAction()->trigger();
+    Save(frame, "main-large-icons-long-names");
   }
 
   void taskProgressDialog() {
