@@ -1,6 +1,7 @@
 // tessera-cli extract: restores an archive, or chosen folders and files of
 // it, below a destination folder, the way the desktop program restores a
 // selection, with its questions asked on the terminal or answered by options.
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -219,7 +220,18 @@ class CommandLineUser : public QPXFile::IRestoreUser {
 IncrementalBackup::CRestoreJob* g_interruptible = nullptr;
 
 extern "C" void OnInterrupt(int) {
+  const int saved = errno;
   if (g_interruptible != nullptr) g_interruptible->RequestCancel();
+  // A question may be open, or about to be: the signal can land between the
+  // prompt and the read, and the read would then wait for an answer nobody
+  // gives (after a hang-up, forever). With input at its end the question
+  // closes at once, whichever side of the read the signal fell on.
+  const int none = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (none >= 0) {
+    ::dup2(none, STDIN_FILENO);
+    ::close(none);
+  }
+  errno = saved;
 }
 
 class InterruptScope {

@@ -487,7 +487,9 @@ TEST_F(ExtractTest, TermAndHangUpStopTheRunDropTheFileBeingWrittenAndStillReport
     fs::remove_all(dest_);
     const fs::path log = dir_ / "run.log";
     fs::remove(log);
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    // The command must not hold the terminal's other end, or closing it here
+    // would never hang it up.
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     ASSERT_GE(master, 0);
     ASSERT_EQ(::grantpt(master), 0);
     ASSERT_EQ(::unlockpt(master), 0);
@@ -509,6 +511,7 @@ TEST_F(ExtractTest, TermAndHangUpStopTheRunDropTheFileBeingWrittenAndStillReport
       ::dup2(slave, 0);
       ::dup2(slave, 1);
       ::dup2(slave, 2);
+      if (slave > 2) ::close(slave);
       ::execl(TESSERA_CLI, TESSERA_CLI, "extract", archiveText.c_str(), destText.c_str(), "C:\\Data", "--log",
               logText.c_str(), static_cast<char*>(nullptr));
       ::_exit(127);
