@@ -10,6 +10,7 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include "app/generation_input_bar.h"
 #include "app/property_dialog.h"
 #include "generations/backup_set.h"
 #include "generations/set_history.h"
@@ -28,13 +29,6 @@ QString SideText(qint64 size, uint64_t modified) {
   // Entries written without a time carry 0, which is no date to show.
   const QString time = modified != 0 ? TimeText(modified) : QString();
   return time.isEmpty() ? SizeText(static_cast<uint64_t>(size)) : SizeText(static_cast<uint64_t>(size)) + QStringLiteral("　") + time;
-}
-
-QString GenerationText(const IncrementalBackup::CBackupSet& set, long g) {
-  const QPMFile::CQPMQPXFileInfo* record =
-      set.IsArchiveAlone() ? nullptr : set.Manager().GetManagement().GetArchive(g);
-  const QString time = record != nullptr ? TimeText(record->CreationTime) : QString();
-  return time.isEmpty() ? QString::number(g + 1) : QStringLiteral("%1  %2").arg(g + 1).arg(time);
 }
 
 }  // namespace
@@ -145,8 +139,10 @@ CCompareDialog::CCompareDialog(const IncrementalBackup::CBackupSet& set, QWidget
   from_->setAccessibleName(QStringLiteral("比較元の世代"));
   to_->setAccessibleName(QStringLiteral("比較先の世代"));
   for (long g = 0; g < set.Count(); ++g) {
-    from_->addItem(GenerationText(set, g));
-    to_->addItem(GenerationText(set, g));
+    // As the generation bar names them, so the two read alike.
+    const QString text = CGenerationInputBar::ItemText(static_cast<int>(g), set.CreationTime(g));
+    from_->addItem(text);
+    to_->addItem(text);
   }
   const int shown = static_cast<int>(set.SelectedShown()) - 1;
   if (shown > 0) {
