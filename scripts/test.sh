@@ -31,8 +31,7 @@ cmake --build --preset ci-fuzz -j "$jobs" --target fuzz_explode fuzz_archive fuz
 # Only what the threading tests need is built with the thread sanitizer.
 step "threading tests under the thread sanitizer"
 cmake --preset ci-tsan >/dev/null
-cmake --build --preset ci-tsan -j "$jobs" --target test_entry test_restore test_generations \
-  app_restore_test app_restore_questions_test app_drag_open_test
+cmake --build --preset ci-tsan -j "$jobs" --target threading_tests
 threads=0
 ctest --preset ci-tsan -j "$jobs" || threads=$?
 
