@@ -31,8 +31,9 @@ constexpr int kAlreadyRunning = 242;
 constexpr int kLeftOutRecords = 320;
 }  // namespace Text
 
-// Offered after the backup files in the open dialog, for archives renamed
-// without their extension.
+// Offered after the backup files in the open dialog, so that a folder's
+// other files can be seen; a set is still opened only through a ".qpx" or
+// ".qpi" name.
 inline constexpr char kAllFilesFilter[] = "すべてのファイル (*)";
 
 // The text with this number; false (and `out` unchanged) when the table has none.
