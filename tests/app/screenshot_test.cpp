@@ -10,6 +10,7 @@
 #include <QComboBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QMenu>
 #include <QtTest>
 
 #include "app/ask_to_user_dialog.h"
@@ -98,6 +99,22 @@ class ScreenshotTest : public QObject {
     QVERIFY(frame->TreePane()->SelectFolder(QStringLiteral("C:\\Long")));
     frame->LargeIconsAction()->trigger();
     Save(frame, "main-large-icons-long-names");
+  }
+
+  // The edit menu with コピー, as opened from the keyboard.
+  void editMenu() {
+    AppHarness h;
+    const auto files = h.WriteSampleSet();
+    ModalWatcher watcher;
+    app::CQPXManagerApp& app = h.Start({Q(files.archives[0])});
+    app::CMainFrame* frame = app.MainFrame();
+    QVERIFY(frame->TreePane()->SelectFolder(QStringLiteral("C:\\Data")));
+    // The edit menu is the first the action was added to.
+    QMenu* edit = qobject_cast<QMenu*>(frame->CopyAction()->associatedObjects().value(0));
+    QVERIFY(edit != nullptr);
+    edit->popup(frame->mapToGlobal(QPoint(0, 0)));
+    Save(edit, "edit-menu");
+    edit->hide();
   }
 
   void taskProgressDialog() {
