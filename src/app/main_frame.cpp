@@ -118,6 +118,8 @@ void CMainFrame::BuildMenus() {
     list_->SelectAll();
     list_->setFocus();
   });
+  // The list's selection, as 全て選択 selects in the list.
+  copy_ = edit->addAction(QStringLiteral("コピー(&C)"), QKeySequence::Copy, this, [this] { list_->CopySelection(); });
   restore_ = edit->addAction(QStringLiteral("復元"), this, &CMainFrame::OnRestore);
   restore_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
 
@@ -185,6 +187,7 @@ QMenu* CMainFrame::BuildContextMenu(bool forTree) {
     menu->addAction(QStringLiteral("開く(&O)"), this, [this] { tree_->expand(tree_->currentIndex()); });
   } else {
     menu->addAction(QStringLiteral("開く(&O)"), this, [this] { list_->OpenSelection(); });
+    menu->addAction(copy_);
   }
   QAction* restore = menu->addAction(QStringLiteral("復元(&R)"), this,
                                      [this, forTree] { forTree ? RestoreTreeFolder() : RestoreListSelection(); });
@@ -281,6 +284,7 @@ void CMainFrame::SetDocumentTitle(const QString& fileName) {
 void CMainFrame::SetOpened(bool opened) {
   bar_->SetRestoreEnabled(opened);
   restore_->setEnabled(opened);
+  copy_->setEnabled(opened);
   integrityTest_->setEnabled(opened);
   search_->SetOpened(opened);
   compare_->setEnabled(opened);

@@ -40,6 +40,7 @@ class CMainFrame : public QMainWindow {
   QAction* OpenAction() const { return open_; }
   QAction* SelectAllAction() const { return selectAll_; }
   QAction* RestoreAction() const { return restore_; }
+  QAction* CopyAction() const { return copy_; }
   QAction* LargeIconsAction() const { return large_; }
   QAction* SmallIconsAction() const { return small_; }
   QAction* ListAction() const { return listView_; }
@@ -105,6 +106,7 @@ class CMainFrame : public QMainWindow {
   QAction* open_ = nullptr;
   QAction* selectAll_ = nullptr;
   QAction* restore_ = nullptr;
+  QAction* copy_ = nullptr;
   QAction* large_ = nullptr;
   QAction* small_ = nullptr;
   QAction* listView_ = nullptr;

@@ -1,6 +1,7 @@
 #include "app/qpx_data_object.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDrag>
 #include <QKeyEvent>
 #include <QMessageBox>
@@ -17,6 +18,18 @@ namespace {
 const QString& UriListType() {
   static const QString type = QStringLiteral("text/uri-list");
   return type;
+}
+
+// What file managers paste from: the action, then one file URL a line.
+const QString& CopiedFilesType() {
+  static const QString type = QStringLiteral("x-special/gnome-copied-files");
+  return type;
+}
+
+QByteArray CopiedFiles(const QList<QUrl>& files) {
+  QByteArray list = "copy";
+  for (const QUrl& file : files) list += '\n' + file.toEncoded();
+  return list;
 }
 
 }  // namespace
@@ -39,9 +52,35 @@ QByteArray CQPXDataObject::UriList(const QList<QUrl>& files) {
   return list;
 }
 
-QStringList CQPXDataObject::formats() const { return {UriListType()}; }
+QStringList CQPXDataObject::formats() const {
+  if (state_->pasted) return {UriListType(), CopiedFilesType()};
+  return {UriListType()};
+}
 
-bool CQPXDataObject::hasFormat(const QString& mimeType) const { return mimeType == UriListType(); }
+bool CQPXDataObject::hasFormat(const QString& mimeType) const { return formats().contains(mimeType); }
+
+namespace {
+
+// The copy on the clipboard. Qt deletes it when anything else takes the
+// clipboard's place, in this program or another, so while it lives it is
+// on the clipboard; asking the clipboard would ask the other program.
+QPointer<CQPXDataObject>& OnTheClipboard() {
+  static QPointer<CQPXDataObject> copied;
+  return copied;
+}
+
+}  // namespace
+
+void CQPXDataObject::PutOnClipboard() {
+  state_->pasted = true;
+  state_->stage = Stage::Dropped;
+  QGuiApplication::clipboard()->setMimeData(this);
+  OnTheClipboard() = this;
+}
+
+void DropCopiedFiles() {
+  if (OnTheClipboard() != nullptr) QGuiApplication::clipboard()->clear();
+}
 
 void CQPXDataObject::Dropped() {
   if (state_->stage == Stage::Dragging) state_->stage = Stage::Dropped;
@@ -52,13 +91,20 @@ void CQPXDataObject::Cancelled() {
 }
 
 QVariant CQPXDataObject::retrieveData(const QString& mimeType, QMetaType) const {
-  if (mimeType != UriListType()) return {};
+  if (!hasFormat(mimeType)) return {};
   // Past the restore, `this` may be gone: only `state` is used after it.
   const std::shared_ptr<State> state = state_;
+  const auto answer = [&state, copied = mimeType == CopiedFilesType()] {
+    return copied ? CopiedFiles(state->files) : UriList(state->files);
+  };
   switch (state->stage) {
     case Stage::Dragging:
       break;
     case Stage::Dropped: {
+      // A paste may come while the program is in a dialog, a restore or a
+      // load among them, which a second restore must not run beside: the
+      // target gets nothing this time, and a later paste restores.
+      if (state->pasted && QApplication::activeModalWidget() != nullptr) return {};
       state->stage = Stage::Restoring;
       const Restore restore = state->restore;
       state->succeeded = restore && restore();
@@ -66,11 +112,13 @@ QVariant CQPXDataObject::retrieveData(const QString& mimeType, QMetaType) const 
       if (state->orphaned) {
         // Told once this request is over, not inside Qt's answer to it.
         if (state->abandoned) {
-          QTimer::singleShot(0, qApp, [abandoned = state->abandoned, restored = state->succeeded] { abandoned(restored); });
+          QTimer::singleShot(0, qApp, [abandoned = state->abandoned, restored = state->succeeded, pasted = state->pasted] {
+            abandoned(restored, pasted);
+          });
         }
         // Whoever still reads the answer gets the list, not an empty value
         // that would send it asking the deleted object for other formats.
-        return UriList(state->files);
+        return answer();
       }
       break;
     }
@@ -86,12 +134,12 @@ QVariant CQPXDataObject::retrieveData(const QString& mimeType, QMetaType) const 
   if (!state->succeeded) return {};
   // Qt turns these bytes into URLs for a target in this process, and sends
   // them as they are to one in another.
-  return UriList(state->files);
+  return answer();
 }
 
-void TellDropAbandoned(const QString& folder, QWidget* parent) {
-  QMessageBox box(QMessageBox::Information, AppText(Text::kCaption), QString::fromUtf8(kDropAbandoned).arg(folder),
-                  QMessageBox::Ok, parent);
+void TellDropAbandoned(const QString& folder, QWidget* parent, bool pasted) {
+  QMessageBox box(QMessageBox::Information, AppText(Text::kCaption),
+                  QString::fromUtf8(pasted ? kPasteAbandoned : kDropAbandoned).arg(folder), QMessageBox::Ok, parent);
   box.setObjectName(QStringLiteral("dropAbandoned"));
   QPushButton* open = box.addButton(QStringLiteral("フォルダを開く"), QMessageBox::ActionRole);
   open->setObjectName(QStringLiteral("openFolder"));

@@ -1,12 +1,19 @@
-// Dragging entries out of the file list onto another program.
+// Dragging entries out of the file list onto another program, or copying
+// them to the clipboard.
 //
-// The drag offers the files the entries will become in the temporary restore
-// folder, as a file list (text/uri-list), with the move action only, so the
-// target moves them out of that folder. Nothing is restored while the drag
+// The data offers the files the entries will become in the temporary
+// restore folder, as a file list (text/uri-list); a drag offers to move or
+// copy them, and the target chooses. Nothing is restored while the drag
 // goes on: the restore runs when the target asks for the data after the
 // button was released, once per drag. A target that looks at the data while
 // the pointer still moves gets the list without a restore. A drag that was
 // cancelled, or whose restore failed or was cancelled, gives nothing.
+//
+// On the clipboard the same data is there at once, as a copy (with the
+// copied-files list file managers paste from as well), and restores at the
+// first request, however much later: it holds everything it restores by
+// value, and is taken off the clipboard when the set it came from is
+// released (DropCopiedFiles), since the restore reads that set.
 //
 // X11 delivers the data after QDrag::exec() has returned, so the state of a
 // drag lives here, with the data, and not in the list pane. The target may
@@ -36,8 +43,9 @@ class CQPXDataObject : public QMimeData {
   using Restore = std::function<bool()>;
 
   // Told on the user-interface thread, after the request has returned,
-  // when the target had stopped waiting before the restore ended.
-  using Abandoned = std::function<void(bool restored)>;
+  // when the target had stopped waiting before the restore ended; `pasted`:
+  // the data was on the clipboard.
+  using Abandoned = std::function<void(bool restored, bool pasted)>;
 
   CQPXDataObject(QList<QUrl> files, Restore restore, Abandoned abandoned = {});
   ~CQPXDataObject() override;
@@ -52,6 +60,10 @@ class CQPXDataObject : public QMimeData {
   void Dropped();
   // Escape, or both buttons down: no restore, and no data, for this drag.
   void Cancelled();
+  // Puts the data on the clipboard, which owns it from then on: no drag,
+  // so the first request restores.
+  void PutOnClipboard();
+  bool OnClipboard() const { return state_->pasted; }
   bool IsDragging() const { return state_->stage == Stage::Dragging; }
   bool WasCancelled() const { return state_->stage == Stage::Cancelled; }
   // The restore of this drag has been run (whatever its outcome).
@@ -73,18 +85,28 @@ class CQPXDataObject : public QMimeData {
     bool succeeded = true;
     // This object is gone: the target no longer waits for the answer.
     bool orphaned = false;
+    // Copied rather than dragged.
+    bool pasted = false;
   };
   // Changed by the first request after the drop, which is const to Qt.
   std::shared_ptr<State> state_;
 };
 
-// The message after a drop whose target stopped waiting before the restore
-// ended: the files were not handed over and stay in `folder` (the temporary
-// restore folder, removed when the program ends), which the user may open.
+// The message after a drop or paste whose target stopped waiting before the
+// restore ended: the files were not handed over and stay in `folder` (the
+// temporary restore folder, removed when the program ends), which the user
+// may open.
 inline constexpr char kDropAbandoned[] =
     "ドロップ先のプログラムが復元の終了を待たずに受け取りをやめたため、ファイルは渡されませんでした。\n"
     "復元したファイルは次のフォルダにあります。このフォルダはTesseraの終了時に削除されます。\n\n%1";
-void TellDropAbandoned(const QString& folder, QWidget* parent);
+inline constexpr char kPasteAbandoned[] =
+    "貼り付け先のプログラムが復元の終了を待たずに受け取りをやめたため、ファイルは渡されませんでした。\n"
+    "復元したファイルは次のフォルダにあります。このフォルダはTesseraの終了時に削除されます。\n\n%1";
+void TellDropAbandoned(const QString& folder, QWidget* parent, bool pasted = false);
+
+// Takes copied entries off the clipboard, if they are there: the set they
+// were copied from is about to go.
+void DropCopiedFiles();
 
 // Watches the keyboard and the mouse while a drag runs: Escape, or the
 // right button pressed with the left one, cancels it; letting go of the

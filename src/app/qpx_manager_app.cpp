@@ -17,6 +17,7 @@
 #include "app/main_frame.h"
 #include "app/option_dialog.h"
 #include "app/property_dialog.h"
+#include "app/qpx_data_object.h"
 #include "app/qpx_manager_view.h"
 #include "app/restore_progress_dlg.h"
 #include "app/restore_selection.h"
@@ -77,10 +78,8 @@ bool CQPXManagerApp::InitInstance(const QStringList& arguments) {
 
   frame_ = std::make_unique<CMainFrame>(*this);
   frame_->ListPane()->SetTemporaryRestore(
-      [this](QString folder, QStringList names, bool quiet) {
-        return RunTemporaryRestore(*this, std::move(folder), std::move(names), quiet);
-      },
-      [this](const QString& folder) { return TemporaryCopyFolder(*this, folder); });
+      [this](QString folder, QStringList names) { return CaptureEntries(*this, std::move(folder), std::move(names)); },
+      [this](const TemporaryEntries& entries, bool quiet) { return RunTemporaryRestore(*this, entries, quiet); });
   SetMessageOwner(frame_.get());
   frame_->show();
 
@@ -336,6 +335,9 @@ void CQPXManagerApp::ClearPanes() {
 }
 
 void CQPXManagerApp::ResetLoadedState() {
+  // Copied entries restore from this set; a paste after it is gone would
+  // restore from another one, or from freed memory.
+  DropCopiedFiles();
   ClearPanes();
   set_.reset();
   archivePath_.clear();

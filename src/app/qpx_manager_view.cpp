@@ -253,9 +253,18 @@ QStringList CQPXManagerView::SelectedNames() const {
   return names;
 }
 
-void CQPXManagerView::SetTemporaryRestore(TemporaryRestore restore, RestoreFolderOf restoreFolder) {
+void CQPXManagerView::SelectNames(const QStringList& names) {
+  QItemSelection chosen;
+  for (int row = 0; row < model_.rowCount(); ++row) {
+    const ListEntry* entry = model_.EntryAt(row);
+    if (entry != nullptr && names.contains(entry->Name())) chosen.select(model_.index(row, 0), model_.index(row, 0));
+  }
+  selectionModel()->select(chosen, QItemSelectionModel::ClearAndSelect);
+}
+
+void CQPXManagerView::SetTemporaryRestore(CaptureEntries capture, TemporaryRestore restore) {
+  capture_ = std::move(capture);
   temporaryRestore_ = std::move(restore);
-  restoreFolder_ = std::move(restoreFolder);
 }
 
 void CQPXManagerView::OpenSelection() {
@@ -271,33 +280,31 @@ void CQPXManagerView::OpenSelection() {
     emit FolderOpened(currentFolder_ + u'\\' + entry->Name());
     return;
   }
-  if (!temporaryRestore_ || !restoreFolder_) return;
-  const QString name = entry->Name();
-  const QString folder = currentFolder_;
-  if (!temporaryRestore_(folder, {name}, true)) return;
-  OpenWithDesktop(QDir(restoreFolder_(folder)).filePath(name));
+  if (!capture_ || !temporaryRestore_) return;
+  const TemporaryEntries entries = capture_(currentFolder_, {entry->Name()});
+  if (!temporaryRestore_(entries, true)) return;
+  OpenWithDesktop(QDir(entries.copyFolder).filePath(entries.names.first()));
 }
 
 CQPXDataObject* CQPXManagerView::MakeDragData() {
   const QStringList names = SelectedNames();
-  if (names.isEmpty() || !temporaryRestore_ || !restoreFolder_) return nullptr;
-  const QString folder = restoreFolder_(currentFolder_);
+  if (names.isEmpty() || !capture_ || !temporaryRestore_) return nullptr;
+  // The entries of this drag, not whatever is selected or shown when the
+  // target asks: the list it was given must be what is restored. Held by
+  // value: the drag may be gone before its restore ends.
+  TemporaryEntries entries = capture_(currentFolder_, names);
   // No temporary restore folder of this user's: nothing to offer.
-  if (folder.isEmpty()) {
+  if (entries.copyFolder.isEmpty()) {
     ShowErrorMessage(kTemporaryFolderRefused);
     return nullptr;
   }
-  const QDir target(folder);
+  const QDir target(entries.copyFolder);
   QList<QUrl> files;
   for (const QString& name : names) files << QUrl::fromLocalFile(target.filePath(name));
-  // The entries of this drag, not whatever is selected when the target
-  // asks: the list it was given must be what is restored. Held by value:
-  // the drag may be gone before its restore ends.
   return new CQPXDataObject(
-      std::move(files),
-      [restore = temporaryRestore_, folder = currentFolder_, names] { return restore(folder, names, false); },
-      [folder = target.path(), window = QPointer<QWidget>(window())](bool restored) {
-        if (restored) TellDropAbandoned(folder, window);
+      std::move(files), [restore = temporaryRestore_, entries = std::move(entries)] { return restore(entries, false); },
+      [folder = target.path(), window = QPointer<QWidget>(window())](bool restored, bool pasted) {
+        if (restored) TellDropAbandoned(folder, window, pasted);
       });
 }
 
@@ -317,11 +324,20 @@ void CQPXManagerView::startDrag(Qt::DropActions) {
   CQPXDropSource source(data);
   QTimer::singleShot(0, &source, &CQPXDropSource::Watch);
   dragging_ = true;
-  drag->exec(Qt::MoveAction, Qt::MoveAction);
+  // The files are copies in the temporary restore folder: the target may
+  // move them out of it or copy them, as it chooses.
+  drag->exec(Qt::CopyAction | Qt::MoveAction, Qt::MoveAction);
   dragging_ = false;
   // exec() says neither whether the target took the drop nor what it
   // did: unless the drag was cancelled, the target may still ask.
   if (data) data->Dropped();
+}
+
+bool CQPXManagerView::CopySelection() {
+  CQPXDataObject* data = MakeDragData();
+  if (data == nullptr) return false;
+  data->PutOnClipboard();
+  return true;
 }
 
 void CQPXManagerView::contextMenuEvent(QContextMenuEvent* event) {

@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "app/file_list_model.h"
+#include "app/temporary_restore.h"
 
 class QHeaderView;
 class QMenu;
@@ -48,18 +49,20 @@ class CQPXManagerView : public QListView {
   QString SelectionStatusText() const;
   // The selected entries' names, in the list's order.
   QStringList SelectedNames() const;
+  // Selects the entries of these names, and no other.
+  void SelectNames(const QStringList& names);
   void SetContextMenu(QMenu* menu) { contextMenu_ = menu; }
 
-  // Restores entries of `folder` into the temporary restore folder, quietly
+  // Captures entries of a pane folder as they are now, with the host
+  // folder they will be restored into.
+  using CaptureEntries = std::function<TemporaryEntries(QString folder, QStringList names)>;
+  // Restores captured entries into the temporary restore folder, quietly
   // (hidden, no error boxes) or with the restore window shown; true when
   // they are all there.
-  using TemporaryRestore = std::function<bool(QString folder, QStringList names, bool quiet)>;
-  // The host folder the entries of a pane folder are restored into.
-  using RestoreFolderOf = std::function<QString(const QString& folder)>;
-  // The temporary restore and the host path of the folder it restores into.
-  void SetTemporaryRestore(TemporaryRestore restore, RestoreFolderOf restoreFolder);
-  // That folder for the folder shown.
-  QString RestoreFolder() const { return restoreFolder_ ? restoreFolder_(currentFolder_) : QString(); }
+  using TemporaryRestore = std::function<bool(const TemporaryEntries& entries, bool quiet)>;
+  void SetTemporaryRestore(CaptureEntries capture, TemporaryRestore restore);
+  // The host folder the entries of the folder shown are restored into.
+  QString RestoreFolder() const { return capture_ ? capture_(currentFolder_, {}).copyFolder : QString(); }
 
   // Open: two or more entries start a restore, a folder opens in the tree,
   // a file is restored quietly and opened with the desktop's application.
@@ -67,6 +70,9 @@ class CQPXManagerView : public QListView {
 
   // The data a drag of the selected entries offers; null without a selection.
   CQPXDataObject* MakeDragData();
+  // Copy: the selected entries go on the clipboard as files, restored when
+  // a program pastes them. False without a selection.
+  bool CopySelection();
   // A drag started here has not been let go yet.
   bool IsDragging() const { return dragging_; }
   // The drag object of the last drag, kept after exec() because the
@@ -99,8 +105,8 @@ class CQPXManagerView : public QListView {
   QString currentFolder_;
   Mode mode_ = Mode::LargeIcons;
   QMenu* contextMenu_ = nullptr;
+  CaptureEntries capture_;
   TemporaryRestore temporaryRestore_;
-  RestoreFolderOf restoreFolder_;
   bool dragging_ = false;
   // Qt may delete a drag itself once its target has finished with it.
   QPointer<QDrag> drag_;

@@ -10,6 +10,9 @@
 
 #include "app/app_texts.h"
 #include "app/auto_restore_dlg.h"
+#include "app/left_view.h"
+#include "app/main_frame.h"
+#include "app/qpx_manager_view.h"
 #include "app/qpx_manager_app.h"
 #include "app/restore_selection.h"
 #include "host/private_folder.h"
@@ -116,6 +119,42 @@ std::vector<std::string> CopyFolderNames(long generation, const QString& folder)
 
 long ShownGeneration(CQPXManagerApp& app) { return app.Set() != nullptr ? app.Set()->SelectedShown() : 1; }
 
+// The host folder the entries of pane folder `folder` of `generation` are
+// restored into below the temporary restore folder for `setting`.
+QString CopyFolderPath(const QString& setting, long generation, const QString& folder) {
+  QString path = RootPathFor(setting);
+  if (path.isEmpty()) return {};
+  for (const std::string& name : CopyFolderNames(generation, folder)) path += u'/' + QString::fromStdString(name);
+  return path;
+}
+
+// The restore job restores from the generation shown: entries copied while
+// another one was shown have theirs shown for the restore, and the panes
+// are put back as they were after it.
+class ShownForRestore {
+ public:
+  ShownForRestore(CQPXManagerApp& app, long generation) : app_(app), before_(ShownGeneration(app)) {
+    if (generation == before_ || app.MainFrame() == nullptr) return;
+    folder_ = app.MainFrame()->TreePane()->SelectedFolderPath();
+    names_ = app.MainFrame()->ListPane()->SelectedNames();
+    switched_ = app.SelectGeneration(static_cast<int>(generation) - 1);
+  }
+  ~ShownForRestore() {
+    if (!switched_ || !app_.SelectGeneration(static_cast<int>(before_) - 1)) return;
+    app_.MainFrame()->TreePane()->SelectFolder(folder_);
+    app_.MainFrame()->ListPane()->SelectNames(names_);
+  }
+  ShownForRestore(const ShownForRestore&) = delete;
+  ShownForRestore& operator=(const ShownForRestore&) = delete;
+
+ private:
+  CQPXManagerApp& app_;
+  long before_;
+  bool switched_ = false;
+  QString folder_;
+  QStringList names_;
+};
+
 bool SafeName(const QString& name) {
   return !name.isEmpty() && !name.contains(u'/') && name != QStringLiteral(".") && name != QStringLiteral("..");
 }
@@ -123,33 +162,49 @@ bool SafeName(const QString& name) {
 }  // namespace
 
 QString TemporaryCopyFolder(CQPXManagerApp& app, const QString& folder) {
-  QString path = RootPathFor(app.Config().TempFolder());
-  if (path.isEmpty()) return {};
-  for (const std::string& name : CopyFolderNames(ShownGeneration(app), folder)) path += u'/' + QString::fromStdString(name);
-  return path;
+  return CopyFolderPath(app.Config().TempFolder(), ShownGeneration(app), folder);
 }
 
-bool RunTemporaryRestore(CQPXManagerApp& app, QString folder, QStringList names, bool quiet) {
+TemporaryEntries CaptureEntries(CQPXManagerApp& app, QString folder, QStringList names) {
+  TemporaryEntries entries;
+  entries.generation = ShownGeneration(app);
+  entries.selection = SelectEntries(app, folder, names);
+  entries.tempSetting = app.Config().TempFolder();
+  entries.copyFolder = CopyFolderPath(entries.tempSetting, entries.generation, folder);
+  entries.folder = std::move(folder);
+  entries.names = std::move(names);
+  return entries;
+}
+
+bool RunTemporaryRestore(CQPXManagerApp& app, const TemporaryEntries& entries, bool quiet) {
+  // The set the entries were captured from is gone: the caller drops what
+  // it captured when the set is released, so this is only a guard.
+  if (app.Set() == nullptr) return false;
   // Made, checked and cleared by descriptor before anything is written: an
   // earlier copy of the same entries goes, so the restore never asks about
   // overwriting a file of the program's own.
-  host::RunFolder* root = RootFor(app.Config().TempFolder());
+  host::RunFolder* root = RootFor(entries.tempSetting);
   host::UniqueFd copies;
-  if (root != nullptr) copies = host::MakePrivatePath(root->Fd(), CopyFolderNames(ShownGeneration(app), folder));
+  if (root != nullptr) copies = host::MakePrivatePath(root->Fd(), CopyFolderNames(entries.generation, entries.folder));
   bool cleared = copies.Valid();
-  for (const QString& name : names) cleared = cleared && SafeName(name) && host::RemoveTreeAt(copies.Get(), name.toStdString());
-  if (!cleared) {
+  for (const QString& name : entries.names)
+    cleared = cleared && SafeName(name) && host::RemoveTreeAt(copies.Get(), name.toStdString());
+  // A temporary folder made anew in a shared place has another name than
+  // the one the file list was given.
+  const QString target = CopyFolderPath(entries.tempSetting, entries.generation, entries.folder);
+  if (!cleared || target.isEmpty() || target != entries.copyFolder) {
     ShowErrorMessage(kTemporaryFolderRefused);
     return false;
   }
-  const QString target = TemporaryCopyFolder(app, folder);
 
-  IncrementalBackup::RestoreSelection selection = SelectEntries(app, folder, names);
-  if (selection.empty()) return false;
+  if (entries.selection.empty()) return false;
+  // Left only once the dialog, and the run it owns, are gone.
+  const ShownForRestore shown(app, entries.generation);
+  if (ShownGeneration(app) != entries.generation) return false;
   QWidget* window = app.Window();
   bool succeeded = false;
   if (quiet) {
-    CAutoRestoreDlg dialog(app, std::move(selection), target, window);
+    CAutoRestoreDlg dialog(app, entries.selection, target, window);
     dialog.SetQuiet(true);
     dialog.exec();
     succeeded = dialog.Succeeded();
@@ -159,20 +214,20 @@ bool RunTemporaryRestore(CQPXManagerApp& app, QString folder, QStringList names,
       window->raise();
       window->activateWindow();
     }
-    CDropRestoreDlg dialog(app, std::move(selection), target, window);
+    CDropRestoreDlg dialog(app, entries.selection, target, window);
     dialog.exec();
     succeeded = dialog.Succeeded();
   }
   // A drop that did not deliver leaves nothing half restored behind.
   if (!quiet && !succeeded) {
-    for (const QString& name : names) host::RemoveTreeAt(copies.Get(), name.toStdString());
+    for (const QString& name : entries.names) host::RemoveTreeAt(copies.Get(), name.toStdString());
     return false;
   }
   // Copies are for this user only, whatever the umask; the one opened in a
   // viewer is also kept from being changed there, where it would be lost.
   const mode_t files = quiet ? 0400 : 0600;
   const mode_t folders = quiet ? 0500 : 0700;
-  for (const QString& name : names) host::NarrowModesAt(copies.Get(), name.toStdString(), files, folders);
+  for (const QString& name : entries.names) host::NarrowModesAt(copies.Get(), name.toStdString(), files, folders);
   return succeeded;
 }
 

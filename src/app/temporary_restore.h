@@ -16,6 +16,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "generations/restore_job.h"
+
 class QWidget;
 
 namespace app {
@@ -25,14 +27,29 @@ class CQPXManagerApp;
 // Shown when the temporary restore folder cannot be made or is not private.
 inline constexpr int kTemporaryFolderRefused = 199;
 
-// `folder` is the pane path the entries are in ("C:\Data"), `names` their
-// texts; both are taken by value, so a caller that goes away while the
-// dialog runs takes nothing with it. Quiet: the dialog stays hidden and
-// raises no error box (opening a file), and the restored file is made
-// read-only; otherwise the dialog is shown over the main window, which is
-// brought to the front first (a drop). True when the restore succeeded;
-// what a drop's restore that failed or was cancelled left is removed again.
-bool RunTemporaryRestore(CQPXManagerApp& app, QString folder, QStringList names, bool quiet);
+// Entries of one pane folder as they were when the user acted on them. A
+// restore run later (a paste long after the copy, when another generation
+// is shown or the temporary folder setting changed) restores exactly these,
+// into exactly the folder their file list named.
+struct TemporaryEntries {
+  QString folder;  // the pane path they are in ("C:\Data")
+  QStringList names;
+  long generation = 0;                            // shown, 1-based
+  IncrementalBackup::RestoreSelection selection;  // their stored paths in it
+  QString tempSetting;                            // the temporary folder setting then
+  QString copyFolder;  // the host folder they are restored into; empty: none can be had
+};
+
+// The entries `names` of pane folder `folder` of the generation shown now.
+TemporaryEntries CaptureEntries(CQPXManagerApp& app, QString folder, QStringList names);
+
+// Restores captured entries into their copy folder. Quiet: the dialog stays
+// hidden and raises no error box (opening a file), and the restored file is
+// made read-only; otherwise the dialog is shown over the main window, which
+// is brought to the front first (a drop or a paste). True when the restore
+// succeeded; what such a restore that failed or was cancelled left is
+// removed again. Nothing is restored without a loaded set.
+bool RunTemporaryRestore(CQPXManagerApp& app, const TemporaryEntries& entries, bool quiet);
 
 // The host folder the entries of pane folder `folder` of the shown
 // generation are restored into. Makes the temporary restore folder when

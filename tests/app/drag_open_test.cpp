@@ -5,7 +5,10 @@
 // the pointer moves without anything restored, the restore runs once at the
 // first request after the drop (a request while it runs gets nothing yet),
 // and a cancelled drag or a failed or stopped restore gives the target
-// nothing. The main window takes no drops.
+// nothing. The main window takes no drops. Copied entries go on the
+// clipboard as files and are restored, as they were when copied, only when
+// a program asks for them.
+#include <QClipboard>
 #include <QDesktopServices>
 #include <algorithm>
 #include <QDir>
@@ -262,6 +265,80 @@ class DragOpenTest : public QObject {
     QCOMPARE(s.MarkedBytes(), uint64_t{0});
     // What the stopped drop had written is gone at once.
     QVERIFY(QDir(s.Restored()).isEmpty());
+  }
+
+  void dragOffersCopyAndMoveWithMoveFirst() {
+    Shown s;
+    s.app->MainFrame()->show();
+    QVERIFY(QTest::qWaitForWindowExposed(s.app->MainFrame()));
+    s.Select({QStringLiteral("a.txt")});
+    const QPoint from = s.RectOf(QStringLiteral("a.txt")).center();
+    QTest::mousePress(s.list->viewport(), Qt::LeftButton, {}, from);
+    // Moves with the button held start the view's drag (no target here).
+    for (int step = 1; step <= 4; ++step) {
+      QMouseEvent move(QEvent::MouseMove, from + QPoint(step * 10, step * 10), s.list->viewport()->mapToGlobal(from),
+                       Qt::LeftButton, Qt::LeftButton, {});
+      QApplication::sendEvent(s.list->viewport(), &move);
+    }
+    QTest::mouseRelease(s.list->viewport(), Qt::LeftButton, {}, from + QPoint(40, 40));
+    QDrag* drag = s.list->LastDrag();
+    QVERIFY(drag != nullptr);
+    QCOMPARE(drag->supportedActions(), Qt::CopyAction | Qt::MoveAction);
+    QCOMPARE(drag->defaultAction(), Qt::MoveAction);
+  }
+
+  void copiedEntriesAreRestoredAsCopiedOnlyWhenAsked() {
+    Shown s;
+    ModalWatcher watcher;
+    s.app->MainFrame()->show();
+    s.app->MainFrame()->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(s.app->MainFrame()));
+    s.Select({QStringLiteral("a.txt"), QStringLiteral("keep.txt")});
+    // Ctrl+C in the list is the command's, not the view's own copy of a name.
+    s.list->setFocus();
+    QTest::keyClick(s.list, Qt::Key_C, Qt::ControlModifier);
+    const QMimeData* copied = QGuiApplication::clipboard()->mimeData();
+    QVERIFY(qobject_cast<const app::CQPXDataObject*>(copied) != nullptr);
+    QCOMPARE(copied->formats(), (QStringList{"text/uri-list", "x-special/gnome-copied-files"}));
+
+    // Another generation shown and another selection made before the paste:
+    // generation 1's a.txt ("a0", not "a1") is what was copied.
+    QVERIFY(s.app->SelectGeneration(1));
+    s.app->MainFrame()->TreePane()->SelectFolder(QStringLiteral("C:\Data"));
+    s.Select({QStringLiteral("c.txt")});
+    QVERIFY(!QFile::exists(s.Restored()));
+
+    // A paste while the program is in a dialog gets nothing and restores nothing.
+    QDialog busy(s.app->MainFrame());
+    busy.setModal(true);
+    busy.show();
+    QCOMPARE(QApplication::activeModalWidget(), &busy);
+    QVERIFY(copied->data(QStringLiteral("text/uri-list")).isEmpty());
+    QVERIFY(!QFile::exists(s.Restored()));
+    busy.close();
+
+    const QByteArray a = QUrl::fromLocalFile(s.Restored(QStringLiteral("a.txt"))).toEncoded();
+    const QByteArray keep = QUrl::fromLocalFile(s.Restored(QStringLiteral("keep.txt"))).toEncoded();
+    QCOMPARE(copied->data(QStringLiteral("x-special/gnome-copied-files")), "copy\n" + a + '\n' + keep);
+    QCOMPARE(ReadAll(s.Restored(QStringLiteral("a.txt"))), QByteArray("a0"));
+    QCOMPARE(ReadAll(s.Restored(QStringLiteral("keep.txt"))), QByteArray("k"));
+    QCOMPARE(QDir(s.Restored()).entryList(QDir::Files), (QStringList{"a.txt", "keep.txt"}));
+    // The panes are as the user left them.
+    QCOMPARE(s.app->Set()->SelectedShown(), 2);
+    QCOMPARE(s.list->SelectedNames(), QStringList{QStringLiteral("c.txt")});
+    // The other format of the same paste: no second restore.
+    QCOMPARE(copied->data(QStringLiteral("text/uri-list")), a + "\r\n" + keep + "\r\n");
+    QVERIFY(watcher.Texts().isEmpty());
+
+    // Opening an archive releases the set the copy restores from: off the clipboard.
+    s.app->OpenBackupFile(s.app->ArchivePath());
+    const QMimeData* left = QGuiApplication::clipboard()->mimeData();
+    QVERIFY(left == nullptr || !left->hasUrls());
+    // Nothing selected: the clipboard is left as it is.
+    s.list->clearSelection();
+    QGuiApplication::clipboard()->setText(QStringLiteral("kept"));
+    QVERIFY(!s.list->CopySelection());
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("kept"));
   }
 
   void mainWindowRefusesEveryDrop() {

@@ -178,7 +178,7 @@ class DragXvfbTest : public QObject {
       QVERIFY(moved.open(QIODevice::ReadOnly));
       QCOMPARE(moved.readAll(), AsBytes(*bytes));
     }
-    // Moved, as the only action offered says: nothing stays behind.
+    // Moved, as the target chose: nothing stays behind.
     QVERIFY(RestoredFiles().isEmpty());
   }
 

@@ -10,6 +10,7 @@
 #include <QComboBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QMenu>
 #include <QtTest>
 
 #include "app/ask_to_user_dialog.h"
@@ -79,6 +80,12 @@ class ScreenshotTest : public QObject {
     frame->GenerationBar()->Combo()->hidePopup();
     app::COptionDialog options(QStringLiteral("/tmp"), frame);
     Save(&options, "options");
+    // The edit menu, with コピー; the menu is the first the action was added to.
+    QMenu* edit = qobject_cast<QMenu*>(frame->CopyAction()->associatedObjects().value(0));
+    QVERIFY(edit != nullptr);
+    edit->popup(frame->mapToGlobal(QPoint(0, 0)));
+    Save(edit, "edit-menu");
+    edit->hide();
   }
 
   // Long names in large icons: wrapped over three lines, cut after them.
