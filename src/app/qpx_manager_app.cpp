@@ -22,6 +22,8 @@
 #include "app/restore_selection.h"
 #include "app/shown_name.h"
 #include "app/temporary_restore.h"
+#include "app/versions_dialog.h"
+#include "app/desktop_integration.h"
 #include "host/private_folder.h"
 #include "host/string_ids.h"
 
@@ -284,6 +286,23 @@ void CQPXManagerApp::ShowProperties(const QStringList& paths) {
 
 void CQPXManagerApp::RestoreEntries(const QString& folder, const QStringList& names) {
   CRestoreProgressDlg dialog(*this, SelectEntries(*this, folder, names), frame_.get());
+  dialog.exec();
+}
+
+void CQPXManagerApp::ShowVersions(const QString& folder, const QString& name) {
+  if (!set_ || set_->IsArchiveAlone()) return;
+  // Each version comes from its own generation: the shown one stays.
+  CVersionsDialog dialog(
+      *set_, EntryPath(folder, name),
+      [this, folder, name](long generation, QWidget*) {
+        if (!RunTemporaryRestore(*this, folder, {name}, true, generation)) return;
+        OpenWithDesktop(QDir(TemporaryCopyFolder(*this, folder, generation)).filePath(name));
+      },
+      [this, folder, name](long generation, QWidget* over) {
+        CRestoreProgressDlg progress(*this, SelectEntries(*this, folder, {name}, generation), over);
+        progress.exec();
+      },
+      frame_.get());
   dialog.exec();
 }
 

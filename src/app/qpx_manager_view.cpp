@@ -253,6 +253,13 @@ QStringList CQPXManagerView::SelectedNames() const {
   return names;
 }
 
+QString CQPXManagerView::SelectedFile() const {
+  const QModelIndexList rows = selectionModel()->selectedRows();
+  if (rows.size() != 1) return {};
+  const ListEntry* entry = model_.EntryAt(rows.first().row());
+  return entry != nullptr && !entry->folder ? entry->Name() : QString();
+}
+
 void CQPXManagerView::SetTemporaryRestore(TemporaryRestore restore, RestoreFolderOf restoreFolder) {
   temporaryRestore_ = std::move(restore);
   restoreFolder_ = std::move(restoreFolder);

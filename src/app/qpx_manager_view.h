@@ -48,6 +48,8 @@ class CQPXManagerView : public QListView {
   QString SelectionStatusText() const;
   // The selected entries' names, in the list's order.
   QStringList SelectedNames() const;
+  // The name of the one entry selected when it is a file; empty otherwise.
+  QString SelectedFile() const;
   void SetContextMenu(QMenu* menu) { contextMenu_ = menu; }
 
   // Restores entries of `folder` into the temporary restore folder, quietly

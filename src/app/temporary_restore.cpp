@@ -114,7 +114,10 @@ std::vector<std::string> CopyFolderNames(long generation, const QString& folder)
   return names;
 }
 
-long ShownGeneration(CQPXManagerApp& app) { return app.Set() != nullptr ? app.Set()->SelectedShown() : 1; }
+long CopyGeneration(CQPXManagerApp& app, long generation) {
+  if (generation != 0) return generation;
+  return app.Set() != nullptr ? app.Set()->SelectedShown() : 1;
+}
 
 bool SafeName(const QString& name) {
   return !name.isEmpty() && !name.contains(u'/') && name != QStringLiteral(".") && name != QStringLiteral("..");
@@ -122,29 +125,29 @@ bool SafeName(const QString& name) {
 
 }  // namespace
 
-QString TemporaryCopyFolder(CQPXManagerApp& app, const QString& folder) {
+QString TemporaryCopyFolder(CQPXManagerApp& app, const QString& folder, long generation) {
   QString path = RootPathFor(app.Config().TempFolder());
   if (path.isEmpty()) return {};
-  for (const std::string& name : CopyFolderNames(ShownGeneration(app), folder)) path += u'/' + QString::fromStdString(name);
+  for (const std::string& name : CopyFolderNames(CopyGeneration(app, generation), folder)) path += u'/' + QString::fromStdString(name);
   return path;
 }
 
-bool RunTemporaryRestore(CQPXManagerApp& app, QString folder, QStringList names, bool quiet) {
+bool RunTemporaryRestore(CQPXManagerApp& app, QString folder, QStringList names, bool quiet, long generation) {
   // Made, checked and cleared by descriptor before anything is written: an
   // earlier copy of the same entries goes, so the restore never asks about
   // overwriting a file of the program's own.
   host::RunFolder* root = RootFor(app.Config().TempFolder());
   host::UniqueFd copies;
-  if (root != nullptr) copies = host::MakePrivatePath(root->Fd(), CopyFolderNames(ShownGeneration(app), folder));
+  if (root != nullptr) copies = host::MakePrivatePath(root->Fd(), CopyFolderNames(CopyGeneration(app, generation), folder));
   bool cleared = copies.Valid();
   for (const QString& name : names) cleared = cleared && SafeName(name) && host::RemoveTreeAt(copies.Get(), name.toStdString());
   if (!cleared) {
     ShowErrorMessage(kTemporaryFolderRefused);
     return false;
   }
-  const QString target = TemporaryCopyFolder(app, folder);
+  const QString target = TemporaryCopyFolder(app, folder, generation);
 
-  IncrementalBackup::RestoreSelection selection = SelectEntries(app, folder, names);
+  IncrementalBackup::RestoreSelection selection = SelectEntries(app, folder, names, generation);
   if (selection.empty()) return false;
   QWidget* window = app.Window();
   bool succeeded = false;

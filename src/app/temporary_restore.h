@@ -32,12 +32,14 @@ inline constexpr int kTemporaryFolderRefused = 199;
 // read-only; otherwise the dialog is shown over the main window, which is
 // brought to the front first (a drop). True when the restore succeeded;
 // what a drop's restore that failed or was cancelled left is removed again.
-bool RunTemporaryRestore(CQPXManagerApp& app, QString folder, QStringList names, bool quiet);
+// With `generation` (1-based; 0: the shown one) the files are restored as
+// that generation holds them, into that generation's copies.
+bool RunTemporaryRestore(CQPXManagerApp& app, QString folder, QStringList names, bool quiet, long generation = 0);
 
 // The host folder the entries of pane folder `folder` of the shown
 // generation are restored into. Makes the temporary restore folder when
 // this run has none yet; empty when it cannot be had.
-QString TemporaryCopyFolder(CQPXManagerApp& app, const QString& folder);
+QString TemporaryCopyFolder(CQPXManagerApp& app, const QString& folder, long generation = 0);
 
 // Removes every temporary restore folder this run made, with what it holds.
 // Safe to call more than once; also runs when the process ends through
