@@ -82,6 +82,8 @@ class VersionsTest : public QObject {
     {
       app::CVersionsDialog keep(*app.Set(), QStringLiteral("C:\\Data\\keep.txt"), {}, {});
       QCOMPARE(Rows(keep), QStringList{QStringLiteral("1|2–4 変更なし")});
+      keep.show();
+      QVERIFY(keep.grab().save(QStringLiteral(TESSERA_SCREENSHOT_DIR "/versions-folded.png")));
     }
 
     QVERIFY(frame->TreePane()->SelectFolder(QStringLiteral("C:\\Data\\Old")));
