@@ -3,6 +3,8 @@
 // its own generation while the window goes on showing another.
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QDir>
+#include <QPlainTextEdit>
 #include <QFile>
 #include <QPushButton>
 #include <QTableWidget>
@@ -15,6 +17,7 @@
 #include "app/qpx_manager_view.h"
 #include "app/restore_progress_dlg.h"
 #include "app/restore_selection.h"
+#include "app/show_log_dlg.h"
 #include "app/versions_dialog.h"
 #include "app_fixture.h"
 
@@ -42,6 +45,11 @@ void SelectInList(app::CQPXManagerView* list, const QString& name) {
     const QModelIndex index = list->model()->index(row, 0);
     if (index.data().toString() == name) list->selectionModel()->select(index, QItemSelectionModel::Select);
   }
+}
+
+QByteArray ReadAll(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 // Generation and note of each row.
@@ -88,13 +96,29 @@ class VersionsTest : public QObject {
 
     QVERIFY(frame->TreePane()->SelectFolder(QStringLiteral("C:\\Data\\Old")));
     SelectInList(list, QStringLiteral("b.txt"));
-    QStringList rows, modals;
+    QStringList rows;
+    QString restoreFailure, logText;
+    bool restoreStarted = false;
+    const QString out = h.Path(QStringLiteral("out"));
+    QVERIFY(QDir().mkpath(out));
     bool removedRowUsable = true;
     watcher.SetOtherHandler([&](QWidget* modal) {
       if (qobject_cast<app::CAutoRestoreDlg*>(modal) != nullptr) return;
-      if (qobject_cast<app::CRestoreProgressDlg*>(modal) != nullptr) {
-        modals << modal->windowTitle();
-        modal->close();
+      if (auto* restore = qobject_cast<app::CRestoreProgressDlg*>(modal)) {
+        if (restore->IsRunning() || restore->Succeeded()) return;
+        if (restoreStarted) {
+          restoreFailure = restore->StatusText();
+          QTimer::singleShot(0, restore, [restore] { restore->CancelButton()->click(); });
+          return;
+        }
+        restoreStarted = true;
+        restore->SetTargetFolder(out);
+        QTimer::singleShot(0, restore, [restore] { restore->StartButton()->click(); });
+        return;
+      }
+      if (auto* log = qobject_cast<app::CShowLogDlg*>(modal)) {
+        logText = log->TextBox()->toPlainText();
+        QTimer::singleShot(0, log, [log] { log->OkButton()->click(); });
         return;
       }
       auto* dialog = qobject_cast<app::CVersionsDialog*>(modal);
@@ -115,13 +139,15 @@ class VersionsTest : public QObject {
 
     QCOMPARE(rows, (QStringList{QStringLiteral("1|"), QStringLiteral("2|削除"), QStringLiteral("4|")}));
     QVERIFY(!removedRowUsable);
-    // Generation 1's data, in generation 1's copies.
-    QCOMPARE(opened.paths.size(), 1);
+    // Generation 1's data, in generation 1's copies, and restored as it;
+    // the restore then shows its target.
+    QCOMPARE(opened.paths.size(), 2);
     QVERIFY2(opened.paths[0].endsWith(QStringLiteral("/1/C/Data/Old/b.txt")), qPrintable(opened.paths[0]));
-    QFile copy(opened.paths[0]);
-    QVERIFY(copy.open(QIODevice::ReadOnly));
-    QCOMPARE(copy.readAll(), QByteArray("b0"));
-    QCOMPARE(modals.size(), 1);
+    QCOMPARE(ReadAll(opened.paths[0]), QByteArray("b0"));
+    QVERIFY(restoreStarted);
+    QVERIFY2(restoreFailure.isEmpty(), qPrintable(restoreFailure));
+    QCOMPARE(ReadAll(out + QStringLiteral("/b.txt")), QByteArray("b0"));
+    QVERIFY2(logText.contains(QStringLiteral("(1世代目)")), qPrintable(logText));
     QCOMPARE(app.Set()->SelectedShown(), 4L);
     QCOMPARE(frame->GenerationBar()->Combo()->currentIndex(), 3);
 
