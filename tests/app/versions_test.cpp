@@ -23,21 +23,11 @@
 
 using apptest::AppHarness;
 using apptest::ModalWatcher;
+using apptest::OpenedUrls;
+using apptest::ReadAll;
 using apptest::Q;
 
 namespace {
-
-class OpenedUrls : public QObject {
-  Q_OBJECT
-
- public:
-  OpenedUrls() { QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "Open"); }
-  ~OpenedUrls() override { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
-  QStringList paths;
-
- public slots:
-  void Open(const QUrl& url) { paths << url.toLocalFile(); }
-};
 
 void SelectInList(app::CQPXManagerView* list, const QString& name) {
   list->clearSelection();
@@ -45,11 +35,6 @@ void SelectInList(app::CQPXManagerView* list, const QString& name) {
     const QModelIndex index = list->model()->index(row, 0);
     if (index.data().toString() == name) list->selectionModel()->select(index, QItemSelectionModel::Select);
   }
-}
-
-QByteArray ReadAll(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 // Generation and note of each row.
