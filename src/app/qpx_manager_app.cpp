@@ -11,6 +11,7 @@
 #include <new>
 
 #include "app/app_texts.h"
+#include "app/desktop_integration.h"
 #include "app/dir_tree_ctrl.h"
 #include "app/generation_input_bar.h"
 #include "app/left_view.h"
@@ -23,7 +24,6 @@
 #include "app/shown_name.h"
 #include "app/temporary_restore.h"
 #include "app/versions_dialog.h"
-#include "app/desktop_integration.h"
 #include "host/private_folder.h"
 #include "host/string_ids.h"
 
