@@ -30,6 +30,8 @@ class IFrameOwner {
   virtual void ReleaseLoadedState() = 0;
   // Restores `names` of pane folder `folder` through the restore dialog.
   virtual void RestoreEntries(const QString& folder, const QStringList& names) = 0;
+  // The versions dialog for file `name` of pane folder `folder`.
+  virtual void ShowVersions(const QString& folder, const QString& name) = 0;
 
  protected:
   ~IFrameOwner() = default;

@@ -30,6 +30,7 @@
 #include "app/qpx_manager_view.h"
 #include "app/search_pane.h"
 #include "app/shown_name.h"
+#include "generations/backup_set.h"
 
 namespace app {
 namespace {
@@ -81,6 +82,7 @@ CMainFrame::CMainFrame(IFrameOwner& owner) : owner_(owner) {
   statusBar()->addWidget(folderStatus_);
   statusBar()->addWidget(selectionStatus_, 1);
   connect(list_, &CQPXManagerView::StatusChanged, this, &CMainFrame::UpdateStatus);
+  connect(list_, &CQPXManagerView::StatusChanged, this, &CMainFrame::UpdateVersionsAction);
   tree_->SetContextMenu(BuildContextMenu(true));
   list_->SetContextMenu(BuildContextMenu(false));
 
@@ -122,6 +124,8 @@ void CMainFrame::BuildMenus() {
   copy_ = edit->addAction(QStringLiteral("コピー(&C)"), QKeySequence::Copy, this, [this] { list_->CopySelection(); });
   restore_ = edit->addAction(QStringLiteral("復元"), this, &CMainFrame::OnRestore);
   restore_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+  versions_ = edit->addAction(QStringLiteral("バージョン履歴(&V)..."), this, &CMainFrame::ShowVersions);
+  versions_->setEnabled(false);
 
   QMenu* view = menuBar()->addMenu(QStringLiteral("表示(&V)"));
   auto* modes = new QActionGroup(this);
@@ -193,6 +197,7 @@ QMenu* CMainFrame::BuildContextMenu(bool forTree) {
                                      [this, forTree] { forTree ? RestoreTreeFolder() : RestoreListSelection(); });
   restore->setObjectName(QStringLiteral("restore"));
   (forTree ? treeRestore_ : listRestore_) = restore;
+  if (!forTree) menu->addAction(versions_);
   QAction* properties = menu->addAction(QStringLiteral("プロパティ(&P)"), this, [this, forTree] {
     QStringList paths;
     if (forTree) {
@@ -288,6 +293,7 @@ void CMainFrame::SetOpened(bool opened) {
   integrityTest_->setEnabled(opened);
   search_->SetOpened(opened);
   compare_->setEnabled(opened);
+  UpdateVersionsAction();
   if (treeRestore_ != nullptr) treeRestore_->setEnabled(opened);
   if (listRestore_ != nullptr) listRestore_->setEnabled(opened);
 }
@@ -313,6 +319,18 @@ void CMainFrame::RestoreTreeFolder() {
   // The folder itself is recreated below the target: its parent is the base.
   owner_.RestoreEntries(path.left(cut), {path.mid(cut + 1)});
   owner_.SetCurrentFolder(path);
+}
+
+void CMainFrame::UpdateVersionsAction() {
+  // The versions are a set's: an archive opened alone has one generation.
+  const IncrementalBackup::CBackupSet* set = owner_.Set();
+  versions_->setEnabled(set != nullptr && !set->IsArchiveAlone() && !list_->SelectedFile().isEmpty());
+}
+
+void CMainFrame::ShowVersions() {
+  const QString name = list_->SelectedFile();
+  if (!owner_.IsOpened() || name.isEmpty()) return;
+  owner_.ShowVersions(list_->CurrentFolder(), name);
 }
 
 void CMainFrame::RestoreListSelection() {

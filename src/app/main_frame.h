@@ -55,6 +55,7 @@ class CMainFrame : public QMainWindow {
   QAction* HelpAction() const { return help_; }
   QAction* IntegrityTestAction() const { return integrityTest_; }
   QAction* CompareAction() const { return compare_; }
+  QAction* VersionsAction() const { return versions_; }
 
   // Help: the program's HTML help in the desktop's browser.
   void OnHelp();
@@ -81,6 +82,8 @@ class CMainFrame : public QMainWindow {
   void RestoreListSelection();
   QAction* TreeRestoreAction() const { return treeRestore_; }
   QAction* ListRestoreAction() const { return listRestore_; }
+  // "バージョン履歴": the versions of the one file selected in the list.
+  void ShowVersions();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -96,6 +99,7 @@ class CMainFrame : public QMainWindow {
   void AnswerDrag(QDragMoveEvent* event);
   QMenu* BuildContextMenu(bool forTree);
   void UpdateStatus();
+  void UpdateVersionsAction();
 
   IFrameOwner& owner_;
   CGenerationInputBar* bar_;
@@ -107,6 +111,7 @@ class CMainFrame : public QMainWindow {
   QAction* selectAll_ = nullptr;
   QAction* restore_ = nullptr;
   QAction* copy_ = nullptr;
+  QAction* versions_ = nullptr;
   QAction* large_ = nullptr;
   QAction* small_ = nullptr;
   QAction* listView_ = nullptr;

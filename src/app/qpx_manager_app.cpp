@@ -11,6 +11,7 @@
 #include <new>
 
 #include "app/app_texts.h"
+#include "app/desktop_integration.h"
 #include "app/dir_tree_ctrl.h"
 #include "app/generation_input_bar.h"
 #include "app/left_view.h"
@@ -23,6 +24,7 @@
 #include "app/restore_selection.h"
 #include "app/shown_name.h"
 #include "app/temporary_restore.h"
+#include "app/versions_dialog.h"
 #include "host/private_folder.h"
 #include "host/string_ids.h"
 
@@ -283,6 +285,24 @@ void CQPXManagerApp::ShowProperties(const QStringList& paths) {
 
 void CQPXManagerApp::RestoreEntries(const QString& folder, const QStringList& names) {
   CRestoreProgressDlg dialog(*this, SelectEntries(*this, folder, names), frame_.get());
+  dialog.exec();
+}
+
+void CQPXManagerApp::ShowVersions(const QString& folder, const QString& name) {
+  if (!set_ || set_->IsArchiveAlone()) return;
+  // Each version comes from its own generation: the shown one stays.
+  CVersionsDialog dialog(
+      *set_, EntryPath(folder, name),
+      [this, folder, name](long generation, QWidget*) {
+        const TemporaryEntries entries = CaptureEntries(*this, folder, {name}, generation);
+        if (!RunTemporaryRestore(*this, entries, true)) return;
+        OpenWithDesktop(QDir(entries.copyFolder).filePath(name));
+      },
+      [this, folder, name](long generation, QWidget* over) {
+        CRestoreProgressDlg progress(*this, SelectEntries(*this, folder, {name}, generation), over);
+        progress.exec();
+      },
+      frame_.get());
   dialog.exec();
 }
 

@@ -67,6 +67,7 @@ class CQPXManagerApp : public QObject,
   // selection); nothing without a loaded backup.
   void ShowProperties(const QStringList& paths) override;
   void RestoreEntries(const QString& folder, const QStringList& names) override;
+  void ShowVersions(const QString& folder, const QString& name) override;
 
   // Asks the user for an archive to open; a null string means cancelled.
   using FileChooser = std::function<QString(QWidget* parent, const QString& filter, const QString& suffix)>;

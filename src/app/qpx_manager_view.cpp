@@ -262,6 +262,13 @@ void CQPXManagerView::SelectNames(const QStringList& names) {
   selectionModel()->select(chosen, QItemSelectionModel::ClearAndSelect);
 }
 
+QString CQPXManagerView::SelectedFile() const {
+  const QModelIndexList rows = selectionModel()->selectedRows();
+  if (rows.size() != 1) return {};
+  const ListEntry* entry = model_.EntryAt(rows.first().row());
+  return entry != nullptr && !entry->folder ? entry->Name() : QString();
+}
+
 void CQPXManagerView::SetTemporaryRestore(CaptureEntries capture, TemporaryRestore restore) {
   capture_ = std::move(capture);
   temporaryRestore_ = std::move(restore);

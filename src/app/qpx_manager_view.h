@@ -51,6 +51,8 @@ class CQPXManagerView : public QListView {
   QStringList SelectedNames() const;
   // Selects the entries of these names, and no other.
   void SelectNames(const QStringList& names);
+  // The name of the one entry selected when it is a file; empty otherwise.
+  QString SelectedFile() const;
   void SetContextMenu(QMenu* menu) { contextMenu_ = menu; }
 
   // Captures entries of a pane folder as they are now, with the host

@@ -1,7 +1,10 @@
 #include "app/restore_selection.h"
 
+#include <optional>
+
 #include "app/dir_tree_ctrl.h"
 #include "app/qpx_manager_app.h"
+#include "generations/set_history.h"
 
 namespace app {
 namespace {
@@ -35,18 +38,46 @@ const IncrementalBackup::CIncrementalRestoreQPXFileExtendCreator* CreatorOf(cons
   return &const_cast<IncrementalBackup::CBackupSet*>(set)->Creator();
 }
 
+// The bytes of a node as generation `from` (1-based) holds it; none when
+// it is absent there. Only a file is had from a generation not shown.
+std::optional<uint64_t> SizeIn(const IncrementalBackup::CFSObject& node, long from, long shown) {
+  if (from == shown) {
+    if (!node.Exists()) return std::nullopt;
+    return node.IsFolder() ? IncrementalBackup::TotalsBelow(static_cast<const IncrementalBackup::CFolder&>(node)).fileSize
+                           : static_cast<const IncrementalBackup::CFSFile&>(node).GetData().GetFileSize();
+  }
+  if (node.IsFolder()) return std::nullopt;
+  const auto& data = static_cast<const IncrementalBackup::CFSFile&>(node).GetData();
+  const IncrementalBackup::NodeState state = IncrementalBackup::StateAt(data.GetGeneration().GetUpdates(), from - 1);
+  if (!state.present) return std::nullopt;
+  const QPXFile::IQPXBackupedFile* entry = data.GetEntry(static_cast<uint32_t>(state.index));
+  return entry != nullptr && entry->GetHeader() != nullptr ? entry->GetHeader()->GetFileSize() : 0;
+}
+
 }  // namespace
 
 IncrementalBackup::RestoreSelection SelectEntries(const CQPXManagerApp& app, const QString& folder,
-                                                  const QStringList& names) {
+                                                  const QStringList& names, long generation) {
   IncrementalBackup::RestoreSelection selection;
   const auto* creator = CreatorOf(app);
   if (creator == nullptr) return selection;
+  const long from = generation != 0 ? generation : app.Set()->SelectedShown();
   for (const QString& name : names) {
     const IncrementalBackup::CFSObject* node = creator->FindNode(EntryPath(folder, name).toStdU16String());
-    if (node != nullptr && node->Exists()) selection.push_back({node->GetPath(), app.Set()->SelectedShown(), {}});
+    if (node != nullptr && SizeIn(*node, from, app.Set()->SelectedShown()))
+      selection.push_back({node->GetPath(), from, {}});
   }
   return selection;
+}
+
+bool HoldsFolder(const CQPXManagerApp& app, const IncrementalBackup::RestoreSelection& selection) {
+  const auto* creator = CreatorOf(app);
+  if (creator == nullptr) return false;
+  for (const IncrementalBackup::ChosenPath& chosen : selection) {
+    const IncrementalBackup::CFSObject* node = creator->FindNode(chosen.path);
+    if (node != nullptr && node->IsFolder()) return true;
+  }
+  return false;
 }
 
 IncrementalBackup::RestoreSelection MarkedSelection(const CQPXManagerApp& app) {
@@ -68,11 +99,10 @@ uint64_t SelectionBytes(const CQPXManagerApp& app, const IncrementalBackup::Rest
   const auto* creator = CreatorOf(app);
   if (creator == nullptr) return 0;
   uint64_t bytes = 0;
+  const long shown = app.Set()->SelectedShown();
   for (const IncrementalBackup::ChosenPath& chosen : selection) {
     const IncrementalBackup::CFSObject* node = creator->FindNode(chosen.path);
-    if (node == nullptr || !node->Exists()) continue;
-    bytes += node->IsFolder() ? IncrementalBackup::TotalsBelow(static_cast<const IncrementalBackup::CFolder&>(*node)).fileSize
-                              : static_cast<const IncrementalBackup::CFSFile&>(*node).GetData().GetFileSize();
+    if (node != nullptr) bytes += SizeIn(*node, chosen.generation != 0 ? chosen.generation : shown, shown).value_or(0);
   }
   return bytes;
 }

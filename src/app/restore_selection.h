@@ -24,9 +24,13 @@ bool MarkForRestore(CQPXManagerApp& app, const QString& folder, const QStringLis
 void UnmarkFolder(CQPXManagerApp& app, const QString& folder);
 
 // The entries `names` of pane folder `folder` present in the shown
-// generation, as a selection; empty when none is.
+// generation, as a selection; empty when none is. With `generation`
+// (1-based) another than the shown one, the files among them present there,
+// taken from that generation.
 IncrementalBackup::RestoreSelection SelectEntries(const CQPXManagerApp& app, const QString& folder,
-                                                  const QStringList& names);
+                                                  const QStringList& names, long generation = 0);
+// Whether the selection takes a folder.
+bool HoldsFolder(const CQPXManagerApp& app, const IncrementalBackup::RestoreSelection& selection);
 // What is marked in the application's current folder, as a selection.
 IncrementalBackup::RestoreSelection MarkedSelection(const CQPXManagerApp& app);
 // The bytes the selection restores, read without marking anything.

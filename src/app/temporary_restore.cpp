@@ -128,9 +128,9 @@ QString CopyFolderPath(const QString& setting, long generation, const QString& f
   return path;
 }
 
-// The restore job restores from the generation shown: entries copied while
-// another one was shown have theirs shown for the restore, and the panes
-// are put back as they were after it.
+// The restore job takes a folder only from the generation shown (a file
+// from any): folders copied while another one was shown have theirs shown
+// for the restore, and the panes are put back as they were after it.
 class ShownForRestore {
  public:
   ShownForRestore(CQPXManagerApp& app, long generation) : app_(app), before_(ShownGeneration(app)) {
@@ -165,10 +165,11 @@ QString TemporaryCopyFolder(CQPXManagerApp& app, const QString& folder) {
   return CopyFolderPath(app.Config().TempFolder(), ShownGeneration(app), folder);
 }
 
-TemporaryEntries CaptureEntries(CQPXManagerApp& app, QString folder, QStringList names) {
+TemporaryEntries CaptureEntries(CQPXManagerApp& app, QString folder, QStringList names, long generation) {
   TemporaryEntries entries;
-  entries.generation = ShownGeneration(app);
-  entries.selection = SelectEntries(app, folder, names);
+  entries.generation = generation != 0 ? generation : ShownGeneration(app);
+  entries.selection = SelectEntries(app, folder, names, entries.generation);
+  entries.holdsFolder = HoldsFolder(app, entries.selection);
   entries.tempSetting = app.Config().TempFolder();
   entries.copyFolder = CopyFolderPath(entries.tempSetting, entries.generation, folder);
   entries.folder = std::move(folder);
@@ -199,8 +200,8 @@ bool RunTemporaryRestore(CQPXManagerApp& app, const TemporaryEntries& entries, b
 
   if (entries.selection.empty()) return false;
   // Left only once the dialog, and the run it owns, are gone.
-  const ShownForRestore shown(app, entries.generation);
-  if (ShownGeneration(app) != entries.generation) return false;
+  const ShownForRestore shown(app, entries.holdsFolder ? entries.generation : ShownGeneration(app));
+  if (entries.holdsFolder && ShownGeneration(app) != entries.generation) return false;
   QWidget* window = app.Window();
   bool succeeded = false;
   if (quiet) {

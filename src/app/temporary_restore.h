@@ -38,10 +38,12 @@ struct TemporaryEntries {
   IncrementalBackup::RestoreSelection selection;  // their stored paths in it
   QString tempSetting;                            // the temporary folder setting then
   QString copyFolder;  // the host folder they are restored into; empty: none can be had
+  bool holdsFolder = false;  // a folder is restored only from the generation shown
 };
 
-// The entries `names` of pane folder `folder` of the generation shown now.
-TemporaryEntries CaptureEntries(CQPXManagerApp& app, QString folder, QStringList names);
+// The entries `names` of pane folder `folder` of the generation shown now,
+// or with `generation` (1-based) the files among them as that one holds them.
+TemporaryEntries CaptureEntries(CQPXManagerApp& app, QString folder, QStringList names, long generation = 0);
 
 // Restores captured entries into their copy folder. Quiet: the dialog stays
 // hidden and raises no error box (opening a file), and the restored file is

@@ -381,4 +381,34 @@ bool CBackupSet::PlanGenerationRuns(const std::u16string& destination, const std
   return true;
 }
 
+bool CBackupSet::PlanFileOfGeneration(const std::u16string& destination, const std::u16string& path, long g,
+                                      QPXFile::RestorePlan& plan, Problems& problems) {
+  const std::string shown = paths::Utf8(path);
+  const std::string where = " in generation " + std::to_string(g + 1);
+  if (archive_ || g < 0 || g >= Count()) {
+    problems.push_back({archivePath_, "the backup set has no generation " + std::to_string(g + 1)});
+    return false;
+  }
+  const CFSObject* node = Tree().Find(path);
+  if (node == nullptr || node->IsFolder()) {
+    problems.push_back({archivePath_, "no file is stored at " + shown + where});
+    return false;
+  }
+  const auto& file = static_cast<const CFSFile&>(*node);
+  CGenerationInfo at;
+  at.Attach(file.GetData().GetGeneration().GetUpdates());
+  if (!at.SelectGeneration(g) || !at.Exists()) {
+    problems.push_back({archivePath_, "nothing is stored at " + shown + where});
+    return false;
+  }
+  std::unique_ptr<CIncrementalRestoreQPXFileExtend> archive = creator_->CreateRestoreArchive(file, g);
+  if (!archive) {
+    problems.push_back({archivePath_, shown + " is missing from " + ArchiveText(SourceGeneration(at))});
+    return false;
+  }
+  if (plan.name.empty()) plan.name = RestoreArchiveName(host::ToEnginePath(management_), g);
+  plan.runs.push_back(QPXFile::RestoreRun{std::move(archive), QPXFile::ChosenTarget(destination, node->GetPath())});
+  return true;
+}
+
 }  // namespace IncrementalBackup

@@ -146,6 +146,11 @@ class CBackupSet {
   // node, as the desktop program restores a marked selection.
   bool PlanRestore(const std::u16string& destination, const std::vector<std::string>& chosen,
                    QPXFile::RestorePlan& plan, QPXFile::Problems& problems);
+  // Adds the run that restores the file at stored path `path` as generation
+  // g (0-based) holds it, whichever generation is selected: an older
+  // version of a file is restored without switching what the tree shows.
+  bool PlanFileOfGeneration(const std::u16string& destination, const std::u16string& path, long g,
+                            QPXFile::RestorePlan& plan, QPXFile::Problems& problems);
 
  private:
   bool LoadSet(IManagerUser& user, QPXFile::Problems& problems);

@@ -71,6 +71,41 @@ std::unique_ptr<CIncrementalRestoreQPXFileExtend> CIncrementalRestoreQPXFileExte
   return MakeRestoreArchive(&chosen);
 }
 
+std::unique_ptr<CIncrementalRestoreQPXFileExtend> CIncrementalRestoreQPXFileExtendCreator::CreateRestoreArchive(
+    const CFSFile& file, long g) const {
+  try {
+    if (!lookup_ || !tree_ || g < 0 || g >= lookup_->GetGenerationCount()) return nullptr;
+    CGenerationInfo at;
+    at.Attach(file.GetData().GetGeneration().GetUpdates());
+    if (!at.SelectGeneration(g) || !at.Exists() || at.GetApplyingIndex() < 0) return nullptr;
+    QPXFile::IQPXBackupedFile* entry = file.GetData().GetEntry(static_cast<uint32_t>(at.GetApplyingIndex()));
+    if (entry == nullptr) return nullptr;
+
+    auto archive = std::make_unique<CIncrementalRestoreQPXFileExtend>();
+    QPXFile::CQPXFile* first = lookup_->GetGenerationArchive(0);
+    if (auto* extend = dynamic_cast<QPXFile::CQPXFileExtend*>(first)) archive->LendFileList(extend->GetFileList());
+    std::vector<const CFolder*> above;
+    for (const CFolder* folder = file.GetParent(); folder != nullptr; folder = folder->GetParent()) above.push_back(folder);
+    for (auto it = above.rbegin(); it != above.rend(); ++it) {
+      const CIncrementalRestoreTreeFolderData& data = (*it)->GetData();
+      if (data.IsAncestorOnly()) continue;
+      CAttributes a;
+      CGenerationInfo folderAt;
+      folderAt.Attach(data.GetGeneration().GetUpdates());
+      if (folderAt.SelectGeneration(g) && folderAt.Exists() && folderAt.GetApplyingIndex() >= 0 &&
+          static_cast<uint32_t>(folderAt.GetApplyingIndex()) < data.attributes_.size())
+        a = data.attributes_[static_cast<uint32_t>(folderAt.GetApplyingIndex())];
+      if (!archive->AddFolder((*it)->GetPath(), a.Attributes, a.CreationTime, a.LastAccessTime, a.LastWriteTime))
+        return nullptr;
+    }
+    if (!archive->AddStoredEntry(entry)) return nullptr;
+    archive->SetName(RestoreArchiveName(lookup_->GetManagement().GetManagementPath(), g));
+    return archive;
+  } catch (const std::exception&) {
+    return nullptr;
+  }
+}
+
 std::unique_ptr<CIncrementalRestoreQPXFileExtend> CIncrementalRestoreQPXFileExtendCreator::MakeRestoreArchive(
     const CFSObject* chosen) const {
   try {

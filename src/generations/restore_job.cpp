@@ -57,20 +57,31 @@ CRestoreJob::CRestoreJob(CBackupSet& set, RestoreSelection selection, RestoreJob
 bool CRestoreJob::Plan(QPXFile::Problems& problems) {
   std::vector<std::string> chosen;
   std::vector<std::u16string> paths;
+  std::vector<const ChosenPath*> older;
   for (const ChosenPath& item : selection_) {
     const std::string shown = item.shown.empty() ? paths::Utf8(item.path) : item.shown;
-    // The tree shows one generation at a time; what was chosen in another
-    // is not what it shows now.
     if (item.generation != 0 && item.generation != set_.SelectedShown()) {
-      problems.push_back({set_.ArchiveHostPath(), "generation " + std::to_string(item.generation) +
-                                                       " is not selected for " + shown});
-      return false;
+      // A file is taken from its own generation's data; anything larger is
+      // what the tree shows, and it shows one generation at a time.
+      const CFSObject* node = set_.IsArchiveAlone() ? nullptr : set_.Tree().Find(item.path);
+      if (node == nullptr || node->IsFolder()) {
+        problems.push_back({set_.ArchiveHostPath(), "generation " + std::to_string(item.generation) +
+                                                         " is not selected for " + shown});
+        return false;
+      }
+      older.push_back(&item);
+    } else {
+      chosen.push_back(shown);
     }
-    chosen.push_back(shown);
     paths.push_back(paths::StoredPathArgument(shown));
   }
   plan_ = QPXFile::RestorePlan{};
-  if (!set_.PlanRestore(options_.destination, chosen, plan_, problems)) return false;
+  // No path chosen in the selected generation means every drive only when
+  // nothing at all was chosen.
+  if ((!chosen.empty() || older.empty()) && !set_.PlanRestore(options_.destination, chosen, plan_, problems))
+    return false;
+  for (const ChosenPath* item : older)
+    if (!set_.PlanFileOfGeneration(options_.destination, item->path, item->generation - 1, plan_, problems)) return false;
   unheld_.clear();
   leftOut_ = 0;
   if (!set_.IsArchiveAlone()) {

@@ -432,6 +432,10 @@ class CIncrementalRestoreQPXFileExtendCreator : public CProgressInformable {
   // The same for one node (a file, or a folder with everything below it)
   // as if it alone were marked, leaving every mark as it is.
   std::unique_ptr<CIncrementalRestoreQPXFileExtend> CreateRestoreArchive(const CFSObject& chosen) const;
+  // A file as generation g (0-based) holds it, whichever generation is
+  // selected, with the folders above it as g recorded them; null when g
+  // holds no data of it.
+  std::unique_ptr<CIncrementalRestoreQPXFileExtend> CreateRestoreArchive(const CFSFile& file, long g) const;
 
   CFSTree* GetTree() const { return tree_.get(); }
   long GetSelectedGeneration() const { return selected_; }

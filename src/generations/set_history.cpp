@@ -1,10 +1,18 @@
 #include "generations/set_history.h"
 
+#include <algorithm>
+
 namespace IncrementalBackup {
 namespace {
 
 const QPXFile::CQPXBackupedFileHeader* HeaderOf(const QPXFile::IQPXBackupedFile* entry) {
   return entry != nullptr ? entry->GetHeader() : nullptr;
+}
+
+// Two entries of one file hold the same data; a store again of such data
+// changes nothing the user could see.
+bool SameData(const QPXFile::CQPXBackupedFileHeader* a, const QPXFile::CQPXBackupedFileHeader* b) {
+  return a != nullptr && b != nullptr && a->GetFileSize() == b->GetFileSize() && a->GetCrc32() == b->GetCrc32();
 }
 
 // A file in generations a and b, with the entries that apply in each.
@@ -29,9 +37,7 @@ FileComparison CompareFile(const CFSFile& file, long a, long b) {
     c.change = NodeChange::kUnchanged;
   } else {
     // Stored again: changed unless the data came out the same.
-    const bool same = c.from != nullptr && c.to != nullptr && c.from->GetFileSize() == c.to->GetFileSize() &&
-                      c.from->GetCrc32() == c.to->GetCrc32();
-    c.change = same ? NodeChange::kUnchanged : NodeChange::kChanged;
+    c.change = SameData(c.from, c.to) ? NodeChange::kUnchanged : NodeChange::kChanged;
   }
   return c;
 }
@@ -123,6 +129,39 @@ History HistoryOf(const CBackupSet& set, const std::u16string& storedPath) {
     history.steps.push_back(step);
   }
   return history;
+}
+
+std::vector<Version> FoldHistory(const History& history) {
+  std::vector<Version> versions;
+  for (long g = 0; g < static_cast<long>(history.steps.size()); ++g) {
+    const HistoryStep& step = history.steps[static_cast<size_t>(g)];
+    Version* last = versions.empty() ? nullptr : &versions.back();
+    // Folding continues only a run without gaps behind a stored version
+    // (one whose entry is missing stays missing).
+    const bool continues = last != nullptr && last->state != HistoryState::kRemoved &&
+                           std::max(last->generation, last->unchangedTo) == g - 1;
+    const bool same = step.state == HistoryState::kUnchanged ||
+                      (step.state == HistoryState::kStored && last != nullptr && SameData(last->header, step.header));
+    if (continues && same) {
+      last->unchangedTo = g;
+      continue;
+    }
+    switch (step.state) {
+      case HistoryState::kStored:
+      case HistoryState::kMissing:
+      case HistoryState::kRemoved:
+        versions.push_back({step.state, g, -1, step.header});
+        break;
+      case HistoryState::kUnchanged:
+        // What it stays as lies before the versions shown (not with a
+        // history from the first generation on): nothing to show of it.
+        versions.push_back({HistoryState::kMissing, g, -1, nullptr});
+        break;
+      default:
+        break;
+    }
+  }
+  return versions;
 }
 
 Difference DiffGenerations(const CBackupSet& set, long a, long b) { return DiffGenerations(set.Tree(), a, b); }

@@ -46,6 +46,18 @@ struct History {
 };
 History HistoryOf(const CBackupSet& set, const std::u16string& storedPath);
 
+// A file's history as the versions a user tells apart: one per generation
+// that stored or removed it. The generations after a stored one in which the
+// file stayed the same (not stored again, or stored again with the same size
+// and CRC) fold into its row, so its data is that generation's.
+struct Version {
+  HistoryState state = HistoryState::kStored;  // kStored, kMissing or kRemoved
+  long generation = -1;   // 0-based: the one that stored or removed it
+  long unchangedTo = -1;  // the last generation folded in; -1: none
+  const QPXFile::CQPXBackupedFileHeader* header = nullptr;  // kStored
+};
+std::vector<Version> FoldHistory(const History& history);
+
 // The difference between generations a and b (0-based): files present only
 // in b (added), only in a (removed), in both with another stored entry whose
 // size or CRC differs (changed; a file stored again unchanged does not count),

@@ -23,6 +23,7 @@
 #include "app/property_dialog.h"
 #include "app/qpx_manager_view.h"
 #include "app/task_progress.h"
+#include "app/versions_dialog.h"
 #include "app_fixture.h"
 #include "generations/backup_set.h"
 
@@ -83,7 +84,9 @@ class AccessibilityTest : public QObject {
     app::CPropertyDialog file(static_cast<const IncrementalBackup::CFSFile&>(*tree.Find(u"C:\\Data\\a.txt")), frame);
     app::CFolderPropertyDialog folder(static_cast<const IncrementalBackup::CFolder&>(*tree.Find(u"C:\\Data")), frame);
     app::CComplexPropertyDialog selection(QStringLiteral("C:\\Data"), 3, 2, 10, 5, frame);
-    for (QWidget* dialog : std::initializer_list<QWidget*>{&options, &about, &progress, &file, &folder, &selection}) {
+    app::CVersionsDialog versions(*app.Set(), QStringLiteral("C:\\Data\\a.txt"), {}, {}, frame);
+    for (QWidget* dialog :
+         std::initializer_list<QWidget*>{&options, &about, &progress, &file, &folder, &selection, &versions}) {
       QVERIFY(!dialog->objectName().isEmpty());
       unnamed << Unnamed(dialog);
     }

@@ -1,7 +1,9 @@
 #include "app_fixture.h"
 
 #include <QAbstractButton>
+#include <QDesktopServices>
 #include <QDir>
+#include <QFile>
 #include <QPointer>
 #include <chrono>
 #include <thread>
@@ -51,6 +53,14 @@ int32_t HeldTask::RunTask(app::CShowTaskProgressDlg&) {
 QString Txt(int id) { return app::AppText(id); }
 
 QString Q(const std::filesystem::path& path) { return QString::fromStdString(path.string()); }
+
+OpenedUrls::OpenedUrls() { QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "Open"); }
+OpenedUrls::~OpenedUrls() { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
+
+QByteArray ReadAll(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
 
 AppHarness::AppHarness() {
   // Whatever this machine's desktop registers: the tests catch the opening.

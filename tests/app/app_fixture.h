@@ -5,6 +5,8 @@
 #pragma once
 
 #include <QApplication>
+#include <QByteArray>
+#include <QUrl>
 #include <QMessageBox>
 #include <QObject>
 #include <QStringList>
@@ -103,6 +105,23 @@ class AppHarness {
 };
 
 QString Q(const std::filesystem::path& path);
+
+// Records the local files the program hands to the desktop to open, for
+// as long as it lives.
+class OpenedUrls : public QObject {
+  Q_OBJECT
+
+ public:
+  OpenedUrls();
+  ~OpenedUrls() override;
+  QStringList paths;
+
+ public slots:
+  void Open(const QUrl& url) { paths << url.toLocalFile(); }
+};
+
+// A file's bytes, or "<missing>".
+QByteArray ReadAll(const QString& path);
 
 // The names the tree pane shows below a path (top level for an empty path).
 QStringList TreeChildren(app::CQPXManagerApp& app, const QString& path = {});

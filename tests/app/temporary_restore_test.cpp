@@ -26,27 +26,12 @@
 
 using apptest::AppHarness;
 using apptest::ModalWatcher;
+using apptest::OpenedUrls;
+using apptest::ReadAll;
 using apptest::Q;
 using apptest::Txt;
 
 namespace {
-
-class OpenedUrls : public QObject {
-  Q_OBJECT
-
- public:
-  OpenedUrls() { QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "Open"); }
-  ~OpenedUrls() override { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
-  QStringList paths;
-
- public slots:
-  void Open(const QUrl& url) { paths << url.toLocalFile(); }
-};
-
-QByteArray ReadAll(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
 
 mode_t ModeOf(const QString& path) {
   struct stat st {};

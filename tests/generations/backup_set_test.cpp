@@ -211,11 +211,56 @@ TEST_F(BackupSetTest, ARestoreJobTakesItsSelectionAsAValueAndLeavesTheMarksAlone
   EXPECT_EQ(job.TotalBytes(), aloneBytes);
   EXPECT_NE(creator.GetTotalFileSize(), 0u);
 
-  // What was chosen in a generation the tree no longer shows is refused.
-  CRestoreJob stale(*set, {{u"C:\\Data\\a.txt", 3, {}}}, {u"Z:\\out", {}});
+  // A folder chosen in a generation the tree no longer shows is refused.
+  CRestoreJob stale(*set, {{u"C:\\Data", 3, {}}}, {u"Z:\\out", {}});
   EXPECT_FALSE(stale.Plan(problems));
   ASSERT_FALSE(problems.empty());
-  EXPECT_EQ(problems.back().message, "generation 3 is not selected for C:\\Data\\a.txt");
+  EXPECT_EQ(problems.back().message, "generation 3 is not selected for C:\\Data");
+}
+
+TEST_F(BackupSetTest, VersionsFoldWhatStayedTheSameAndRestoreFromTheirOwnGeneration) {
+  testsupport::BackupSetSpec setPlan = testsupport::SampleBackupSet();
+  setPlan.generations[2].files[1].storeAgain = true;  // keep.txt, the same bytes again
+  setPlan.generations[0].files[2].data = testsupport::Bytes("b-old");
+  std::unique_ptr<CBackupSet> set = LoadSample(setPlan);
+  ASSERT_TRUE(set);
+  using IncrementalBackup::FoldHistory;
+  using IncrementalBackup::HistoryOf;
+
+  const std::vector<IncrementalBackup::Version> keep = FoldHistory(HistoryOf(*set, u"C:\\Data\\keep.txt"));
+  ASSERT_EQ(keep.size(), 1u);
+  EXPECT_EQ(keep[0].generation, 0);
+  EXPECT_EQ(keep[0].unchangedTo, 3);
+  // Stored, removed, gone, stored anew: nothing folds across the removal.
+  const std::vector<IncrementalBackup::Version> b = FoldHistory(HistoryOf(*set, u"C:\\Data\\Old\\b.txt"));
+  ASSERT_EQ(b.size(), 3u);
+  EXPECT_EQ(b[0].state, HistoryState::kStored);
+  EXPECT_EQ(b[0].unchangedTo, -1);
+  ASSERT_NE(b[0].header, nullptr);
+  EXPECT_EQ(b[0].header->GetFileSize(), 5u);
+  EXPECT_EQ(b[1].state, HistoryState::kRemoved);
+  EXPECT_EQ(b[1].generation, 1);
+  EXPECT_EQ(b[2].generation, 3);
+  const std::vector<IncrementalBackup::Version> c = FoldHistory(HistoryOf(*set, u"C:\\Data\\c.txt"));
+  ASSERT_EQ(c.size(), 2u);
+  EXPECT_EQ(c[0].generation, 1);
+  EXPECT_EQ(c[0].unchangedTo, 2);
+  EXPECT_EQ(c[1].state, HistoryState::kRemoved);
+
+  // With generation 4 shown, b.txt of generation 1 comes from its own data
+  // and the tree goes on showing generation 4.
+  QPXFile::Problems problems;
+  ASSERT_TRUE(set->SelectGeneration(4, problems));
+  CRestoreJob old(*set, {{u"C:\\Data\\Old\\b.txt", 1, {}}}, {u"Z:\\out", {}});
+  ASSERT_TRUE(old.Plan(problems)) << (problems.empty() ? "" : problems[0].message);
+  EXPECT_EQ(old.TotalBytes(), 5u);
+  EXPECT_EQ(set->SelectedShown(), 4);
+  EXPECT_TRUE(set->Creator().FindNode(u"C:\\Data\\c.txt") != nullptr &&
+              !set->Creator().FindNode(u"C:\\Data\\c.txt")->Exists());
+  CRestoreJob removed(*set, {{u"C:\\Data\\Old\\b.txt", 2, {}}}, {u"Z:\\out", {}});
+  EXPECT_FALSE(removed.Plan(problems));
+  ASSERT_FALSE(problems.empty());
+  EXPECT_EQ(problems.back().message, "nothing is stored at C:\\Data\\Old\\b.txt in generation 2");
 }
 
 TEST_F(BackupSetTest, FailuresNameTheArchiveOrManagementFileConcernedAndWhy) {
