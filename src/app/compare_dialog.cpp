@@ -5,6 +5,7 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QPushButton>
 #include <QTableView>
@@ -129,8 +130,8 @@ bool CCompareFilter::lessThan(const QModelIndex& left, const QModelIndex& right)
   }
 }
 
-CCompareDialog::CCompareDialog(const IncrementalBackup::CBackupSet& set, QWidget* parent)
-    : QDialog(parent), set_(set) {
+CCompareDialog::CCompareDialog(const IncrementalBackup::CBackupSet& set, QWidget* parent, Restore restore)
+    : QDialog(parent), set_(set), restore_(std::move(restore)) {
   setWindowTitle(QStringLiteral("世代の比較"));
   setObjectName(QStringLiteral("compareGenerations"));
 
@@ -196,10 +197,25 @@ CCompareDialog::CCompareDialog(const IncrementalBackup::CBackupSet& set, QWidget
   summary_ = new QLabel(this);
   summary_->setAccessibleName(QStringLiteral("比較の結果"));
 
+  restoreFrom_ = new QPushButton(QStringLiteral("比較元から復元(&B)..."), this);
+  restoreTo_ = new QPushButton(QStringLiteral("比較先から復元(&T)..."), this);
+  restoreFrom_->setAccessibleName(QStringLiteral("比較元の世代から復元"));
+  restoreTo_->setAccessibleName(QStringLiteral("比較先の世代から復元"));
+  for (const bool fromSide : {true, false}) {
+    QPushButton* button = RestoreButton(fromSide);
+    button->setVisible(static_cast<bool>(restore_));
+    button->setEnabled(false);
+    connect(button, &QPushButton::clicked, this, [this, fromSide] {
+      const QStringList paths = PathsOn(fromSide);
+      if (!paths.isEmpty()) restore_((fromSide ? comparedFrom_ : comparedTo_) + 1, paths, this);
+    });
+  }
   auto* close = new QPushButton(QStringLiteral("閉じる"), this);
   connect(close, &QPushButton::clicked, this, &QDialog::reject);
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(summary_, 1);
+  buttons->addWidget(restoreFrom_);
+  buttons->addWidget(restoreTo_);
   buttons->addWidget(close);
 
   auto* layout = new QVBoxLayout(this);
@@ -214,6 +230,7 @@ CCompareDialog::CCompareDialog(const IncrementalBackup::CBackupSet& set, QWidget
       filter_->SetShown(static_cast<CompareRow::Kind>(k), on);
       UpdateSummary();
     });
+  connect(table_->selectionModel(), &QItemSelectionModel::selectionChanged, this, &CCompareDialog::UpdateRestore);
   connect(from_, &QComboBox::currentIndexChanged, this, &CCompareDialog::Compare);
   connect(to_, &QComboBox::currentIndexChanged, this, &CCompareDialog::Compare);
   Compare();
@@ -232,22 +249,27 @@ void CCompareDialog::Compare() {
   pending_ = false;
   const long from = from_->currentIndex(), to = to_->currentIndex();
   summary_->setText(QStringLiteral("比較しています..."));
+  restoreFrom_->setEnabled(false);
+  restoreTo_->setEnabled(false);
   worker_ = std::thread([this, from, to] {
     std::vector<CompareRow> rows = CompareGenerations(set_, from, to);
     QMetaObject::invokeMethod(
-        this, [this, rows = std::move(rows)]() mutable { Show(std::move(rows)); },
+        this, [this, rows = std::move(rows), from, to]() mutable { Show(std::move(rows), from, to); },
         Qt::QueuedConnection);
   });
 }
 
-void CCompareDialog::Show(std::vector<CompareRow> rows) {
+void CCompareDialog::Show(std::vector<CompareRow> rows, long from, long to) {
   worker_.join();
   if (pending_) {
     Compare();
     return;
   }
+  comparedFrom_ = from;
+  comparedTo_ = to;
   model_->SetRows(std::move(rows));
   UpdateSummary();
+  UpdateRestore();
   emit compared();
 }
 
@@ -259,6 +281,26 @@ void CCompareDialog::UpdateSummary() {
                         .arg(counts[1])
                         .arg(counts[2])
                         .arg(filter_->rowCount()));
+}
+
+QStringList CCompareDialog::PathsOn(bool fromSide) const {
+  QStringList paths;
+  if (worker_.joinable() || comparedFrom_ < 0) return paths;
+  // A file is had from any generation; a folder only from the one shown.
+  const long side = fromSide ? comparedFrom_ : comparedTo_;
+  const bool foldersToo = side + 1 == set_.SelectedShown();
+  for (const QModelIndex& index : table_->selectionModel()->selectedRows()) {
+    const CompareRow& row = model_->Row(filter_->mapToSource(index).row());
+    const bool held = row.folder ? foldersToo && row.kind == (fromSide ? CompareRow::kRemoved : CompareRow::kAdded)
+                                 : (fromSide ? row.fromSize : row.toSize) >= 0;
+    if (held) paths << row.path;
+  }
+  return paths;
+}
+
+void CCompareDialog::UpdateRestore() {
+  restoreFrom_->setEnabled(!PathsOn(true).isEmpty());
+  restoreTo_->setEnabled(!PathsOn(false).isEmpty());
 }
 
 }  // namespace app

@@ -8,12 +8,14 @@
 #include <QSortFilterProxyModel>
 #include <QString>
 #include <atomic>
+#include <functional>
 #include <thread>
 #include <vector>
 
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class QPushButton;
 class QTableView;
 
 namespace IncrementalBackup {
@@ -81,7 +83,10 @@ class CCompareDialog : public QDialog {
   // The set must stay loaded and untouched while the dialog is open. The
   // first comparison, of the generation before the shown one with the shown
   // one, starts at once.
-  CCompareDialog(const IncrementalBackup::CBackupSet& set, QWidget* parent = nullptr);
+  // `restore` restores full pane paths as a generation (1-based) holds them,
+  // over the window given; without it nothing can be restored from here.
+  using Restore = std::function<void(long generation, const QStringList& paths, QWidget* over)>;
+  CCompareDialog(const IncrementalBackup::CBackupSet& set, QWidget* parent = nullptr, Restore restore = {});
   ~CCompareDialog() override;
 
   QComboBox* FromCombo() const { return from_; }
@@ -90,6 +95,9 @@ class CCompareDialog : public QDialog {
   QTableView* Table() const { return table_; }
   CCompareModel* Model() const { return model_; }
   QLabel* Summary() const { return summary_; }
+  QPushButton* RestoreButton(bool fromSide) const { return fromSide ? restoreFrom_ : restoreTo_; }
+  // The selected rows' paths that side holds, as the restore takes them.
+  QStringList PathsOn(bool fromSide) const;
   bool IsComparing() const { return worker_.joinable(); }
 
  signals:
@@ -98,8 +106,9 @@ class CCompareDialog : public QDialog {
 
  private:
   void Compare();
-  void Show(std::vector<CompareRow> rows);
+  void Show(std::vector<CompareRow> rows, long from, long to);
   void UpdateSummary();
+  void UpdateRestore();
 
   const IncrementalBackup::CBackupSet& set_;
   QComboBox* from_;
@@ -109,6 +118,11 @@ class CCompareDialog : public QDialog {
   CCompareModel* model_;
   CCompareFilter* filter_;
   QLabel* summary_;
+  QPushButton* restoreFrom_;
+  QPushButton* restoreTo_;
+  Restore restore_;
+  // The generations (0-based) the rows shown were compared between.
+  long comparedFrom_ = -1, comparedTo_ = -1;
   std::thread worker_;
   // A choice made while a comparison runs waits for it to end: two workers
   // never read the set at once.

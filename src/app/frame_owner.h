@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+class QWidget;
+
 namespace IncrementalBackup {
 class CBackupSet;
 }
@@ -32,6 +34,9 @@ class IFrameOwner {
   virtual void RestoreEntries(const QString& folder, const QStringList& names) = 0;
   // The versions dialog for file `name` of pane folder `folder`.
   virtual void ShowVersions(const QString& folder, const QString& name) = 0;
+  // Restores full pane paths as generation `generation` (1-based) holds
+  // them, through the restore dialog over `over`; the shown one stays.
+  virtual void RestoreFromGeneration(const QStringList& paths, long generation, QWidget* over) = 0;
 
  protected:
   ~IFrameOwner() = default;

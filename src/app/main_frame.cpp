@@ -160,7 +160,9 @@ void CMainFrame::BuildMenus() {
   });
   compare_ = tools->addAction(QStringLiteral("世代の比較(&C)..."), this, [this] {
     if (owner_.Set() == nullptr) return;
-    CCompareDialog dialog(*owner_.Set(), this);
+    CCompareDialog dialog(*owner_.Set(), this, [this](long generation, const QStringList& paths, QWidget* over) {
+      owner_.RestoreFromGeneration(paths, generation, over);
+    });
     dialog.exec();
   });
   integrityTest_->setEnabled(false);

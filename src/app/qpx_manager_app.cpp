@@ -288,6 +288,19 @@ void CQPXManagerApp::RestoreEntries(const QString& folder, const QStringList& na
   dialog.exec();
 }
 
+void CQPXManagerApp::RestoreFromGeneration(const QStringList& paths, long generation, QWidget* over) {
+  IncrementalBackup::RestoreSelection selection;
+  for (const QString& path : paths) {
+    const qsizetype cut = path.lastIndexOf(u'\\');
+    if (cut < 0) continue;
+    for (auto& chosen : SelectEntries(*this, path.left(cut), {path.mid(cut + 1)}, generation))
+      selection.push_back(std::move(chosen));
+  }
+  if (selection.empty()) return;
+  CRestoreProgressDlg dialog(*this, std::move(selection), over);
+  dialog.exec();
+}
+
 void CQPXManagerApp::ShowVersions(const QString& folder, const QString& name) {
   if (!set_ || set_->IsArchiveAlone()) return;
   // Each version comes from its own generation: the shown one stays.

@@ -68,6 +68,7 @@ class CQPXManagerApp : public QObject,
   void ShowProperties(const QStringList& paths) override;
   void RestoreEntries(const QString& folder, const QStringList& names) override;
   void ShowVersions(const QString& folder, const QString& name) override;
+  void RestoreFromGeneration(const QStringList& paths, long generation, QWidget* over) override;
 
   // Asks the user for an archive to open; a null string means cancelled.
   using FileChooser = std::function<QString(QWidget* parent, const QString& filter, const QString& suffix)>;

@@ -106,7 +106,10 @@ class SetToolsTest : public QObject {
     app::CQPXManagerApp& app = h.Start({Q(files.archives[0])});
     QVERIFY(app.SelectGeneration(1));
 
-    app::CCompareDialog dialog(*app.Set(), app.MainFrame());
+    QList<QPair<long, QStringList>> restores;
+    app::CCompareDialog dialog(*app.Set(), app.MainFrame(), [&restores](long generation, const QStringList& paths, QWidget*) {
+      restores.append({generation, paths});
+    });
     QSignalSpy compared(&dialog, &app::CCompareDialog::compared);
     QCOMPARE(dialog.FromCombo()->currentIndex(), 0);
     QCOMPARE(dialog.ToCombo()->currentIndex(), 1);
@@ -133,6 +136,22 @@ class SetToolsTest : public QObject {
     QCOMPARE(shown(), (QStringList{QStringLiteral("変更 C:\\Data\\a.txt"), QStringLiteral("追加 C:\\Data\\New"),
                                    QStringLiteral("追加 C:\\Data\\New\\d.txt"),
                                    QStringLiteral("変更 C:\\Data\\Old\\b.txt")}));
+
+    // Each side restores what it holds, as its own generation has it; the
+    // folder only the newest generation holds is not had while 2 is shown.
+    table->selectAll();
+    dialog.RestoreButton(true)->click();
+    dialog.RestoreButton(false)->click();
+    QCOMPARE(restores.size(), 2);
+    QCOMPARE(restores[0].first, 1);
+    QCOMPARE(restores[0].second, (QStringList{QStringLiteral("C:\\Data\\a.txt"), QStringLiteral("C:\\Data\\Old\\b.txt")}));
+    QCOMPARE(restores[1].first, 4);
+    QCOMPARE(restores[1].second, (QStringList{QStringLiteral("C:\\Data\\a.txt"), QStringLiteral("C:\\Data\\New\\d.txt"),
+                                              QStringLiteral("C:\\Data\\Old\\b.txt")}));
+    table->selectRow(1);
+    QVERIFY(!dialog.RestoreButton(true)->isEnabled());
+    QVERIFY(!dialog.RestoreButton(false)->isEnabled());
+    table->selectRow(0);
     Shoot(&dialog, "compare-generations");
   }
 
