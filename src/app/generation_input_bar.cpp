@@ -108,6 +108,13 @@ void CGenerationInputBar::ChooseGeneration(int index) {
   if (index >= 0 && index < combo_->count()) combo_->setCurrentIndex(index);
 }
 
+void CGenerationInputBar::ShowGeneration(int index) {
+  if (index < 0 || index >= combo_->count() || index == combo_->currentIndex()) return;
+  filling_ = true;
+  combo_->setCurrentIndex(index);
+  filling_ = false;
+}
+
 void CGenerationInputBar::Clear() {
   filling_ = true;
   combo_->clear();

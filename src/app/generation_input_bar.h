@@ -52,6 +52,8 @@ class CGenerationInputBar : public QWidget {
   static QString ItemText(int index, uint64_t creationTime);
   // Selects generation `index` (0-based) as the user would.
   void ChooseGeneration(int index);
+  // Shows generation `index` (0-based) chosen elsewhere, announcing nothing.
+  void ShowGeneration(int index);
   // Before any open, and after a failed one.
   void Clear();
   void SetNote(const QString& note);

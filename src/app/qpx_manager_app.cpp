@@ -260,6 +260,8 @@ bool CQPXManagerApp::SelectGeneration(int index) {
     for (const QPXFile::Problem& problem : problems) ShowErrorText(QString::fromStdString(problem.message));
     return false;
   }
+  // Whoever switched, the bar names what the panes show.
+  frame_->GenerationBar()->ShowGeneration(index);
   CLeftView* tree = frame_->TreePane();
   tree->viewport()->update();
   const bool empty = tree->Model().rowCount() == 0;

@@ -296,12 +296,7 @@ bool CSearchPane::Activate(int row) {
   const long shown = app_.Set()->SelectedShown() - 1;
   const bool holds = std::binary_search(hit.generations.begin(), hit.generations.end(), shown);
   const long target = holds ? shown : hit.generations.back();
-  // Through the bar, as if the user chose it there.
-  if (target != shown) {
-    frame_.GenerationBar()->Combo()->setCurrentIndex(static_cast<int>(target));
-    // The bar already showing that number switches nothing.
-    if (app_.Set()->SelectedShown() - 1 != target) app_.SelectGeneration(static_cast<int>(target));
-  }
+  if (target != shown) app_.SelectGeneration(static_cast<int>(target));
   if (app_.Set()->SelectedShown() - 1 != target) return false;
   CQPXManagerView* list = frame_.ListPane();
   if (hit.folder.isEmpty()) {
