@@ -166,6 +166,10 @@ class SetToolsTest : public QObject {
     frame->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(frame));
     QVERIFY(app.SelectGeneration(1));
+    // Pictured as the package's screenshot: the details view beside the results.
+    frame->DetailsAction()->trigger();
+    frame->TreePane()->expandAll();
+    QVERIFY(frame->TreePane()->SelectFolder(QStringLiteral("C:\\Data")));
     app::CSearchPane* pane = frame->SearchPane();
     QLineEdit* field = pane->Field();
     QVERIFY(!pane->isVisible());
