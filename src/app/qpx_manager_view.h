@@ -80,6 +80,8 @@ class CQPXManagerView : public QListView {
   // The drag object of the last drag, kept after exec() because the
   // target fetches the data later.
   QDrag* LastDrag() const { return drag_; }
+  // Drags the selected entries out as a press on them would.
+  void DragSelection() { startDrag(Qt::CopyAction | Qt::MoveAction); }
 
  signals:
   // A folder entry was opened: the tree pane selects it.

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTreeView>
+#include <functional>
 #include <QVBoxLayout>
 
 #include "app/generation_input_bar.h"
@@ -24,6 +25,17 @@
 namespace app {
 
 namespace {
+
+class ResultsView : public QTreeView {
+ public:
+  using QTreeView::QTreeView;
+  std::function<void()> onDrag;
+
+ protected:
+  void startDrag(Qt::DropActions) override {
+    if (onDrag) onDrag();
+  }
+};
 
 SearchHit HitOf(IncrementalBackup::FoundItem&& item) {
   SearchHit hit;
@@ -102,6 +114,10 @@ QVariant CSearchResultModel::data(const QModelIndex& index, int role) const {
   }
 }
 
+Qt::ItemFlags CSearchResultModel::flags(const QModelIndex& index) const {
+  return index.isValid() ? QAbstractTableModel::flags(index) | Qt::ItemIsDragEnabled : QAbstractTableModel::flags(index);
+}
+
 QVariant CSearchResultModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
   static const char* const kTitles[kColumns] = {"名前", "フォルダ", "世代", "サイズ", "更新日時", "版の数"};
@@ -126,7 +142,16 @@ CSearchPane::CSearchPane(IFrameOwner& app, CMainFrame& frame, QWidget* parent)
   stop_->setEnabled(false);
   close_ = new QPushButton(QStringLiteral("閉じる"), this);
   close_->setToolTip(QStringLiteral("Esc"));
-  results_ = new QTreeView(this);
+  auto* results = new ResultsView(this);
+  // A result is dragged as the list's entry it shows, from the generation
+  // that shows it.
+  results->onDrag = [this] {
+    const QModelIndex current = results_->currentIndex();
+    if (current.isValid() && Activate(current.row())) frame_.ListPane()->DragSelection();
+  };
+  results_ = results;
+  results_->setDragEnabled(true);
+  results_->setDragDropMode(QAbstractItemView::DragOnly);
   results_->setObjectName(QStringLiteral("searchResults"));
   results_->setAccessibleName(QStringLiteral("検索結果"));
   results_->setModel(&model_);

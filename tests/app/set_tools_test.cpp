@@ -2,9 +2,11 @@
 // generation or of every stored version, and the differences between two
 // generations with a filter for each kind, and the search across every
 // generation; pictures of each.
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -216,6 +218,22 @@ class SetToolsTest : public QObject {
     const QString other = pane->Model().Hit(pane->Results()->currentIndex().row()).name;
     pane->Results()->actions().at(1)->trigger();
     QCOMPARE(restoring, QStringList{other});
+
+    // Dragging a result drags the list's entry it shows.
+    QTreeView* results = pane->Results();
+    row = 0;
+    while (pane->Model().Hit(row).name != QStringLiteral("d.txt")) ++row;
+    const QPoint from = results->visualRect(pane->Model().index(row, 0)).center();
+    QTest::mousePress(results->viewport(), Qt::LeftButton, {}, from);
+    for (int step = 1; step <= 4; ++step) {
+      QMouseEvent move(QEvent::MouseMove, from + QPoint(step * 10, step * 10), results->viewport()->mapToGlobal(from),
+                       Qt::LeftButton, Qt::LeftButton, {});
+      QApplication::sendEvent(results->viewport(), &move);
+    }
+    QTest::mouseRelease(results->viewport(), Qt::LeftButton, {}, from + QPoint(40, 40));
+    QVERIFY(frame->ListPane()->LastDrag() != nullptr);
+    QCOMPARE(frame->ListPane()->CurrentFolder(), QStringLiteral("C:\\Data\\New"));
+    QCOMPARE(frame->ListPane()->SelectedNames(), QStringList{QStringLiteral("d.txt")});
 
     pane->Results()->setFocus();
     QTest::keyClick(pane->Results(), Qt::Key_Escape);
