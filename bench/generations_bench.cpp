@@ -97,7 +97,7 @@ ManagementSpec SetPlan(size_t files) {
   ManagementSpec plan;
   plan.version = kManage30;
   for (long g = 0; g < kGenerations; ++g)
-    plan.archives.push_back({static_cast<uint16_t>(g), u"C:\\Backup\\set_" + Num(g) + u".qpi", 0x1234u + g,
+    plan.archives.push_back({static_cast<uint16_t>(g), u"C:\\Backup\\set_" + Num(g) + u".qpi", static_cast<uint32_t>(0x1234u + g),
                              132000000000000000ull + static_cast<uint64_t>(g)});
   const size_t folders = files / kFilesPerFolder;
   plan.folders1.reserve(folders);

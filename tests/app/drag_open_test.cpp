@@ -304,7 +304,7 @@ class DragOpenTest : public QObject {
     // Another generation shown and another selection made before the paste:
     // generation 1's a.txt ("a0", not "a1") is what was copied.
     QVERIFY(s.app->SelectGeneration(1));
-    s.app->MainFrame()->TreePane()->SelectFolder(QStringLiteral("C:\Data"));
+    s.app->MainFrame()->TreePane()->SelectFolder(QStringLiteral("C:\\Data"));
     s.Select({QStringLiteral("c.txt")});
     QVERIFY(!QFile::exists(s.Restored()));
 
