@@ -58,19 +58,6 @@ SearchHit HitOf(IncrementalBackup::FoundItem&& item) {
 
 }  // namespace
 
-QString GenerationRanges(const std::vector<long>& generations) {
-  QString text;
-  for (size_t i = 0; i < generations.size();) {
-    size_t j = i;
-    while (j + 1 < generations.size() && generations[j + 1] == generations[j] + 1) ++j;
-    if (!text.isEmpty()) text += QStringLiteral(", ");
-    text += QString::number(generations[i] + 1);
-    if (j > i) text += QChar(0x2013) + QString::number(generations[j] + 1);
-    i = j + 1;
-  }
-  return text;
-}
-
 void CSearchResultModel::Clear() {
   beginResetModel();
   hits_.clear();
@@ -102,7 +89,7 @@ QVariant CSearchResultModel::data(const QModelIndex& index, int role) const {
     case kFolder:
       return h.folder;
     case kGenerations:
-      return GenerationRanges(h.generations);
+      return QString::fromStdString(IncrementalBackup::GenerationRanges(h.generations, "–"));
     case kSize:
       return h.isFolder || h.size < 0 ? QString() : SizeText(static_cast<uint64_t>(h.size));
     case kModified:

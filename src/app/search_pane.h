@@ -24,9 +24,6 @@ namespace app {
 class CMainFrame;
 class IFrameOwner;
 
-// "1–3, 5": 0-based generations, ascending, as 1-based ranges.
-QString GenerationRanges(const std::vector<long>& generations);
-
 struct SearchHit {
   QString name, folder, path;
   bool isFolder = false;

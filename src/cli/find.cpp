@@ -30,24 +30,6 @@ int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
   return era * 146097 + static_cast<int64_t>(doe) - 719468;
 }
 
-// "1-3, 5" from ascending 0-based generations, as users count them.
-std::string GenerationRanges(const std::vector<long>& generations) {
-  std::string out;
-  for (size_t i = 0; i < generations.size();) {
-    size_t j = i;
-    while (j + 1 < generations.size() && generations[j + 1] == generations[j] + 1) ++j;
-    if (!out.empty()) out += ", ";
-    out += std::to_string(generations[i] + 1);
-    if (j > i) {
-      // Appended in two steps: GCC 12 takes "-" + string for an overlapping copy (-Wrestrict).
-      out += '-';
-      out += std::to_string(generations[j] + 1);
-    }
-    i = j + 1;
-  }
-  return out;
-}
-
 bool Bound(const std::string& text, const char* option, bool (*parse)(const std::string&, uint64_t&),
            std::optional<uint64_t>& out, const std::string& archive) {
   if (text.empty()) return true;
@@ -162,7 +144,7 @@ int RunFind(const FindOptions& options) {
     }
     out += (item.folder ? "folder  " : "file    ") + paths::Printable(item.path) + "\n";
     out += "        present in generation" + std::string(item.generations.size() == 1 ? " " : "s ") +
-           (item.generations.empty() ? std::string("none") : GenerationRanges(item.generations)) + "\n";
+           (item.generations.empty() ? std::string("none") : IncrementalBackup::GenerationRanges(item.generations)) + "\n";
     for (const FoundVersion& v : item.versions) {
       if (v.missing) {
         out += "        generation " + std::to_string(v.generation + 1) + ": missing from " +

@@ -256,4 +256,21 @@ std::vector<FoundItem> FindInTree(const CFSTree& tree, long generationCount, con
   return hits;
 }
 
+std::string GenerationRanges(const std::vector<long>& generations, std::string_view dash) {
+  std::string out;
+  for (size_t i = 0; i < generations.size();) {
+    size_t j = i;
+    while (j + 1 < generations.size() && generations[j + 1] == generations[j] + 1) ++j;
+    if (!out.empty()) out += ", ";
+    out += std::to_string(generations[i] + 1);
+    if (j > i) {
+      // Appended in two steps: GCC 12 takes dash + string for an overlapping copy (-Wrestrict).
+      out += dash;
+      out += std::to_string(generations[j] + 1);
+    }
+    i = j + 1;
+  }
+  return out;
+}
+
 }  // namespace IncrementalBackup

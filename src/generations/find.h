@@ -90,4 +90,8 @@ bool FindInSet(const CBackupSet& set, const FindCriteria& criteria, const std::f
 // Every hit at once.
 std::vector<FoundItem> FindInTree(const CFSTree& tree, long generationCount, const FindCriteria& criteria);
 
+// "1-3, 5" from ascending 0-based generations, as users count them; `dash`
+// joins the ends of a range.
+std::string GenerationRanges(const std::vector<long>& generations, std::string_view dash = "-");
+
 }  // namespace IncrementalBackup
