@@ -55,8 +55,8 @@ class CAppConfig {
   void SetTempFolder(const QString& folder) { temp_ = folder; }
   // The setting with one trailing separator removed, then "/TesseraRestore":
   // the temporary restore folder's name where nobody else can add names.
-  // Where the copies of a pane folder really go is TemporaryCopyFolder's
-  // answer (temporary_restore.h).
+  // Where the copies of a pane folder really go is what CaptureEntries
+  // finds (temporary_restore.h).
   QString RestoreFolder() const;
   // The restore target the user chose last (a host path), or empty: the
   // restore dialog proposes it, and nothing else, next time.

@@ -161,10 +161,6 @@ bool SafeName(const QString& name) {
 
 }  // namespace
 
-QString TemporaryCopyFolder(CQPXManagerApp& app, const QString& folder) {
-  return CopyFolderPath(app.Config().TempFolder(), ShownGeneration(app), folder);
-}
-
 TemporaryEntries CaptureEntries(CQPXManagerApp& app, QString folder, QStringList names, long generation) {
   TemporaryEntries entries;
   entries.generation = generation != 0 ? generation : ShownGeneration(app);

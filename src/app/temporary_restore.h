@@ -53,11 +53,6 @@ TemporaryEntries CaptureEntries(CQPXManagerApp& app, QString folder, QStringList
 // removed again. Nothing is restored without a loaded set.
 bool RunTemporaryRestore(CQPXManagerApp& app, const TemporaryEntries& entries, bool quiet);
 
-// The host folder the entries of pane folder `folder` of the shown
-// generation are restored into. Makes the temporary restore folder when
-// this run has none yet; empty when it cannot be had.
-QString TemporaryCopyFolder(CQPXManagerApp& app, const QString& folder);
-
 // Removes every temporary restore folder this run made, with what it holds.
 // Safe to call more than once; also runs when the process ends through
 // exit() (Qt ends that way when the X connection is lost).
