@@ -87,7 +87,7 @@ CGenerationInputBar::CGenerationInputBar(QWidget* parent) : QWidget(parent) {
 }
 
 QString CGenerationInputBar::ItemText(int index, uint64_t creationTime) {
-  const QString when = creationTime != 0 ? ShortDateTimeText(WallClockDateTime(creationTime)) : QString();
+  const QString when = CreationTimeText(creationTime);
   return QString::number(index + 1) + (when.isEmpty() ? QString() : QStringLiteral("  ") + when);
 }
 

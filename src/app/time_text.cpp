@@ -27,4 +27,8 @@ QString ShortDateTimeText(const QDateTime& time) {
   return time.isValid() ? time.toString(QStringLiteral("yyyy/MM/dd HH:mm")) : QString();
 }
 
+QString CreationTimeText(uint64_t fileTime) {
+  return fileTime != 0 ? ShortDateTimeText(WallClockDateTime(fileTime)) : QString();
+}
+
 }  // namespace app

@@ -16,5 +16,8 @@ QDateTime LocalDateTime(uint64_t fileTime);
 QDateTime WallClockDateTime(uint64_t fileTime);
 // "2019/04/19 18:40"; empty for an invalid time.
 QString ShortDateTimeText(const QDateTime& time);
+// A generation archive's creation time as the generation bar shows it
+// (its local clock, unconverted); empty when none was recorded (0).
+QString CreationTimeText(uint64_t fileTime);
 
 }  // namespace app

@@ -56,10 +56,9 @@ CVersionsDialog::CVersionsDialog(const IncrementalBackup::CBackupSet& set, const
   table_->horizontalHeader()->setStretchLastSection(true);
   for (int row = 0; row < table_->rowCount(); ++row) {
     const Version& v = versions_[static_cast<size_t>(row)];
-    const uint64_t created = set.CreationTime(v.generation);
     QString cells[kColumns];
     cells[kGeneration] = QString::number(v.generation + 1);
-    cells[kDate] = created != 0 ? ShortDateTimeText(WallClockDateTime(created)) : QString();
+    cells[kDate] = CreationTimeText(set.CreationTime(v.generation));
     if (v.header != nullptr) {
       cells[kSize] = SizeText(v.header->GetFileSize());
       cells[kCrc] = QStringLiteral("%1").arg(v.header->GetCrc32(), 8, 16, QLatin1Char('0')).toUpper();
