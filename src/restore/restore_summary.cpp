@@ -32,33 +32,20 @@ int ExitStatus(const RestoreSummary& summary) {
 
 namespace {
 
-std::u16string WithFailures(const std::u16string& done, long failed) {
+// What the desktop program tells as failed: entries, and files no run placed.
+long FailedInAll(const RestoreSummary& summary) { return FailedEntries(summary.counts) + summary.unplaced; }
+
+}  // namespace
+
+std::u16string DoneText(const std::u16string& done, const RestoreSummary& summary) {
+  const long failed = FailedInAll(summary);
   if (failed == 0) return done;
   return done + u"（失敗 " + Number(failed) + u" 件）";
 }
 
-std::u16string Line(long restored, long skipped, long failed, const std::u16string& target) {
-  return u"復元 " + Number(restored) + u" 件、スキップ " + Number(skipped) + u" 件、失敗 " + Number(failed) +
-         u" 件（復元先: " + target + u"）";
-}
-
-}  // namespace
-
-std::u16string DoneText(const std::u16string& done, const RestoreCounts& counts) {
-  return WithFailures(done, FailedEntries(counts));
-}
-
-std::u16string DoneText(const std::u16string& done, const RestoreSummary& summary) {
-  return WithFailures(done, FailedEntries(summary.counts) + summary.unplaced);
-}
-
-std::u16string SummaryLine(const RestoreCounts& counts, const std::u16string& target) {
-  return Line(counts.restored, counts.skipped, FailedEntries(counts), target);
-}
-
 std::u16string SummaryLine(const RestoreSummary& summary, const std::u16string& target) {
-  return Line(summary.counts.restored, SkippedEntries(summary), FailedEntries(summary.counts) + summary.unplaced,
-              target);
+  return u"復元 " + Number(summary.counts.restored) + u" 件、スキップ " + Number(SkippedEntries(summary)) +
+         u" 件、失敗 " + Number(FailedInAll(summary)) + u" 件（復元先: " + target + u"）";
 }
 
 bool ShouldOpenTarget(const RestoreCounts& counts) { return counts.restored > 0; }

@@ -40,12 +40,10 @@ long FailedEntries(const RestoreCounts& counts);
 // `done` ("復元完了", or the title saying so) as it stands after a run that
 // went through: unchanged when nothing failed, else with the number of
 // failures: "復元完了（失敗 3 件）".
-std::u16string DoneText(const std::u16string& done, const RestoreCounts& counts);
 std::u16string DoneText(const std::u16string& done, const RestoreSummary& summary);
 
 // The last line of the result log: restored, skipped and failed entries and
 // the folder they went to (a host path as the user chose it).
-std::u16string SummaryLine(const RestoreCounts& counts, const std::u16string& target);
 std::u16string SummaryLine(const RestoreSummary& summary, const std::u16string& target);
 
 // Whether the target is worth opening in the file manager afterwards.
