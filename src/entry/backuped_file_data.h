@@ -57,7 +57,6 @@ class CQPXBackupedFileData : public CSection {
 // The file's bytes as they are.
 class CQPXBackupedNoCompressedFileData : public CQPXBackupedFileData {
  public:
-  static constexpr uint32_t kCopyBlock = 0x100000;
   bool Extract(CFileIO& destination, uint32_t& crc, const ExtractProgress& progress) override;
 };
 
