@@ -22,7 +22,8 @@ size_t Hash(std::string_view bytes) {
 }
 
 bool Same(const uint8_t* held, std::string_view bytes) {
-  return LengthBefore(held) == bytes.size() && std::memcmp(held, bytes.data(), bytes.size()) == 0;
+  if (LengthBefore(held) != bytes.size()) return false;
+  return bytes.empty() || std::memcmp(held, bytes.data(), bytes.size()) == 0;
 }
 
 }  // namespace
