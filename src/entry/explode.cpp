@@ -132,6 +132,31 @@ constexpr std::array<uint16_t, 1u << kShortIndexBits> kShortRepetitionTables[3] 
 constexpr std::array<uint16_t, 256> kDistanceTable = MakeDistanceTable();
 constexpr std::array<uint16_t, 8192> kAsciiTable = MakeAsciiTable();
 
+// The bits a whole token takes with its flag bit, indexed by the flag bit and
+// the 13 bits after it: a literal's, or a short repetition's; 0 for a longer
+// repetition or the end marker (a literal never takes 0). The next token's
+// bits wait only for this one lookup, which is what bounds the time per
+// token; the rest of the token is decoded beside it.
+constexpr int kTokenIndexBits = 1 + kShortIndexBits;
+
+constexpr std::array<uint8_t, 1u << kTokenIndexBits> MakeTokenBitsTable(bool ascii, unsigned dictBits) {
+  std::array<uint8_t, 1u << kTokenIndexBits> table{};
+  const auto shortTable = MakeShortRepetitionTable(dictBits);
+  for (unsigned i = 0; i < table.size(); ++i) {
+    const unsigned rest = i >> 1;
+    if ((i & 1) != 0) {
+      table[i] = static_cast<uint8_t>(shortTable[rest] & 0x1F);
+    } else {
+      table[i] = static_cast<uint8_t>(ascii ? 1 + (kAsciiTable[rest] >> 8) : 9);
+    }
+  }
+  return table;
+}
+
+constexpr std::array<uint8_t, 1u << kTokenIndexBits> kTokenBitsTables[2][3] = {
+    {MakeTokenBitsTable(false, 4), MakeTokenBitsTable(false, 5), MakeTokenBitsTable(false, 6)},
+    {MakeTokenBitsTable(true, 4), MakeTokenBitsTable(true, 5), MakeTokenBitsTable(true, 6)}};
+
 // ---------------------------------------------------------------------------
 // Input.
 //
@@ -278,6 +303,7 @@ int DecodeTokens(ExplodeState& st, unsigned dictBits) {
   // follow any token but the end marker.
   constexpr int kLiteralReserve = (kAscii ? 14 : 9) + 8;
   const uint16_t* const shortTable = kShortRepetitionTables[dictBits - 4].data();
+  const uint8_t* const tokenBits = kTokenBitsTables[kAscii][dictBits - 4].data();
   uint64_t bits = st.bitBuffer;
   int count = st.bitCount;
   size_t pos = st.outPos;
@@ -302,6 +328,27 @@ int DecodeTokens(ExplodeState& st, unsigned dictBits) {
       bits |= Load64(in) << count;
       in += static_cast<size_t>(63 - count) >> 3;
       count |= 56;
+      if constexpr (!kAscii) {
+        // Six binary literals in a row, as in data that does not compress,
+        // take 54 of the 56 or more bits just loaded and are written with one
+        // store. At least one input byte is left unread after this refill, so
+        // the 8 bits that must follow them are there.
+        constexpr uint64_t kSixFlags = 1 | 1 << 9 | 1 << 18 | 1 << 27 | uint64_t{1} << 36 | uint64_t{1} << 45;
+        if ((bits & kSixFlags) == 0) {
+          const uint64_t b = bits >> 1;  // literal i in bits 9i..9i+7
+          const uint64_t six = (b & 0xFF) | ((b >> 1) & 0xFF00) | ((b >> 2) & 0xFF0000) |
+                               ((b >> 3) & 0xFF000000) | ((b >> 4) & 0xFF00000000) | ((b >> 5) & 0xFF0000000000);
+          std::memcpy(st.window + pos, &six, 8);
+          pos += 6;
+          bits >>= 54;
+          count -= 54;
+          if (pos - flushed >= kExplodeBlockBytes) [[unlikely]] {
+            EmitFullBlock(st, pos);
+            flushed = st.flushed;
+          }
+          continue;
+        }
+      }
     } else {
       st.inPos = static_cast<size_t>(in - st.input);
       Refill(st, bits, count);
@@ -340,10 +387,9 @@ int DecodeTokens(ExplodeState& st, unsigned dictBits) {
         continue;
       }
     }
-    const uint64_t pick = uint64_t{0} - (bits & 1);  // all ones for a repetition
-    const unsigned entry = shortTable[(bits >> 1) & ((1u << kShortIndexBits) - 1)];
+    const int used = tokenBits[bits & ((1u << kTokenIndexBits) - 1)];
     uint8_t* dst = st.window + pos;
-    if ((entry == 0) & ((bits & 1) != 0)) [[unlikely]] {
+    if (used == 0) [[unlikely]] {
       size_t distance = 0;
       const int n = DecodeLongRepetition(bits, count, dictBits, distance);
       if (n <= 0) {
@@ -355,23 +401,22 @@ int DecodeTokens(ExplodeState& st, unsigned dictBits) {
       CopyRepetition(dst, distance, static_cast<size_t>(n));
       pos += static_cast<size_t>(n);
     } else {
+      const uint64_t pick = uint64_t{0} - (bits & 1);  // all ones for a repetition
+      const unsigned entry = shortTable[(bits >> 1) & ((1u << kShortIndexBits) - 1)];
       unsigned literalByte;
       int literalUsed;
       LiteralAt<kAscii>(bits, literalByte, literalUsed);
       const uint64_t literal = literalByte;
-      const unsigned matchUsed = entry & 0x1F;
       const unsigned lengthLess2 = (entry >> 5) & 0x7;
       const unsigned lowBits = lengthLess2 == 0 ? 2u : dictBits;
-      // For a literal the entry may be the empty one of a longer
-      // repetition; the shift is kept in range and the distance unused.
+      // For a literal the entry is that of whatever repetition the bits
+      // would start; the shift is kept in range and the distance unused.
       const size_t matchDistance = ((static_cast<size_t>(entry >> 8) << lowBits) |
-                                    ((bits >> ((matchUsed - lowBits) & 63)) & ((uint64_t{1} << lowBits) - 1))) +
+                                    ((bits >> ((static_cast<unsigned>(used) - lowBits) & 63)) & ((uint64_t{1} << lowBits) - 1))) +
                                    1;
       // A literal reads (and ignores) 16 bytes far enough back that their
       // stores have left the processor's store buffer.
       constexpr size_t kLiteralSource = 1000;
-      const int used = static_cast<int>(static_cast<uint64_t>(literalUsed) ^
-                                        ((static_cast<uint64_t>(literalUsed) ^ matchUsed) & pick));
       const size_t n = 1 ^ ((1 ^ (lengthLess2 + 2)) & pick);
       const size_t distance = kLiteralSource ^ ((kLiteralSource ^ matchDistance) & pick);
       bits >>= used;
