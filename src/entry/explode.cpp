@@ -209,14 +209,14 @@ inline void Refill(ExplodeState& st, uint64_t& bits, int& count) {
 
 // Hands out a full block once one is complete and, every kExplodeWindowBlocks
 // blocks, moves the last 4096 bytes down to serve as history again.
-inline void EmitFullBlock(ExplodeState& st, size_t& pos) {
+inline void EmitFullBlock(ExplodeState& st, uint8_t*& out) {
   unsigned size = kExplodeBlockBytes;
   st.write(reinterpret_cast<char*>(st.window + st.flushed), &size, st.param);
   st.flushed += kExplodeBlockBytes;
   if (st.flushed == kWindowLimit) {
     const size_t keepFrom = st.flushed - kExplodeHistoryBytes;
-    std::memmove(st.window, st.window + keepFrom, pos - keepFrom);
-    pos -= keepFrom;
+    std::memmove(st.window, st.window + keepFrom, static_cast<size_t>(out - st.window) - keepFrom);
+    out -= keepFrom;
     st.flushed = kExplodeHistoryBytes;
   }
 }
@@ -306,7 +306,7 @@ int DecodeTokens(ExplodeState& st, unsigned dictBits) {
   const uint8_t* const tokenBits = kTokenBitsTables[kAscii][dictBits - 4].data();
   uint64_t bits = st.bitBuffer;
   int count = st.bitCount;
-  size_t pos = st.outPos;
+  uint8_t* out = st.window + st.outPos;
   int result = kDclOk;
 
   // Time per token is bounded by the chain from one token's bits to the
@@ -322,8 +322,12 @@ int DecodeTokens(ExplodeState& st, unsigned dictBits) {
   // read in the loop would be loaded again after every token.
   const uint8_t* in = st.input + st.inPos;
   const uint8_t* inEnd = st.input + st.inEnd;
-  size_t flushed = st.flushed;
+  const uint8_t* blockEnd = st.window + st.flushed + kExplodeBlockBytes;
   for (;;) {
+    if (out >= blockEnd) [[unlikely]] {
+      EmitFullBlock(st, out);
+      blockEnd = st.window + st.flushed + kExplodeBlockBytes;
+    }
     if (inEnd - in >= 8) [[likely]] {
       bits |= Load64(in) << count;
       in += static_cast<size_t>(63 - count) >> 3;
@@ -338,14 +342,10 @@ int DecodeTokens(ExplodeState& st, unsigned dictBits) {
           const uint64_t b = bits >> 1;  // literal i in bits 9i..9i+7
           const uint64_t six = (b & 0xFF) | ((b >> 1) & 0xFF00) | ((b >> 2) & 0xFF0000) |
                                ((b >> 3) & 0xFF000000) | ((b >> 4) & 0xFF00000000) | ((b >> 5) & 0xFF0000000000);
-          std::memcpy(st.window + pos, &six, 8);
-          pos += 6;
+          std::memcpy(out, &six, 8);
+          out += 6;
           bits >>= 54;
           count -= 54;
-          if (pos - flushed >= kExplodeBlockBytes) [[unlikely]] {
-            EmitFullBlock(st, pos);
-            flushed = st.flushed;
-          }
           continue;
         }
       }
@@ -369,26 +369,21 @@ int DecodeTokens(ExplodeState& st, unsigned dictBits) {
                               : (bits & ((uint64_t{1} << 9) | 1)) == 0;
       if (run) {
         do {
-          st.window[pos] = static_cast<uint8_t>(literal);
+          *out = static_cast<uint8_t>(literal);
           bits >>= literalUsed;
           count -= literalUsed;
           if (count < 8) [[unlikely]] {
             result = kDclBroken;
             goto done;
           }
-          ++pos;
+          ++out;
           if ((bits & 1) != 0 || count < kLiteralReserve) break;
           LiteralAt<kAscii>(bits, literal, literalUsed);
         } while (true);
-        if (pos - flushed >= kExplodeBlockBytes) [[unlikely]] {
-          EmitFullBlock(st, pos);
-          flushed = st.flushed;
-        }
         continue;
       }
     }
     const int used = tokenBits[bits & ((1u << kTokenIndexBits) - 1)];
-    uint8_t* dst = st.window + pos;
     if (used == 0) [[unlikely]] {
       size_t distance = 0;
       const int n = DecodeLongRepetition(bits, count, dictBits, distance);
@@ -398,8 +393,8 @@ int DecodeTokens(ExplodeState& st, unsigned dictBits) {
       }
       // pos never falls below the 4096 history bytes and a distance is at
       // most 4096, so the source lies inside the window.
-      CopyRepetition(dst, distance, static_cast<size_t>(n));
-      pos += static_cast<size_t>(n);
+      CopyRepetition(out, distance, static_cast<size_t>(n));
+      out += n;
     } else {
       const uint64_t pick = uint64_t{0} - (bits & 1);  // all ones for a repetition
       const unsigned entry = shortTable[(bits >> 1) & ((1u << kShortIndexBits) - 1)];
@@ -433,30 +428,27 @@ int DecodeTokens(ExplodeState& st, unsigned dictBits) {
         // too.
         const size_t tailFrom = n > 8 ? distance - 8 : kLiteralSource;
         uint64_t head, tail;
-        std::memcpy(&head, dst - distance, 8);
-        std::memcpy(&tail, dst - tailFrom, 8);
+        std::memcpy(&head, out - distance, 8);
+        std::memcpy(&tail, out - tailFrom, 8);
         head = literal ^ ((literal ^ head) & pick);
-        std::memcpy(dst, &head, 8);
-        std::memcpy(dst + 8, &tail, 8);
+        std::memcpy(out, &head, 8);
+        std::memcpy(out + 8, &tail, 8);
       } else {
-        CopyRepetition(dst, distance, n);
+        CopyRepetition(out, distance, n);
       }
-      pos += n;
-    }
-    if (pos - flushed >= kExplodeBlockBytes) [[unlikely]] {
-      EmitFullBlock(st, pos);
-      flushed = st.flushed;
+      out += n;
     }
   }
 done:
   st.inPos = static_cast<size_t>(in - st.input);
-  // A token that breaks or ends the stream writes nothing, and every block
-  // completed before it has gone out, so the final write holds only the
-  // remainder.
+  // A token that breaks or ends the stream writes nothing; a block the
+  // tokens before it completed goes out now, so the final write holds only
+  // the remainder.
+  if (out >= blockEnd) EmitFullBlock(st, out);
 
   st.bitBuffer = bits;
   st.bitCount = count;
-  st.outPos = pos;
+  st.outPos = static_cast<size_t>(out - st.window);
   return result;
 }
 
