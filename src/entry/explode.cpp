@@ -41,6 +41,7 @@ struct ExplodeState {
   uint64_t bitBuffer;     // unread bits, next bit in bit 0; bits above bitCount are zero
   int bitCount;           // valid bits in bitBuffer; below zero only after the input ran dry
   bool inputEnded;        // the read callback has delivered 0 bytes
+  size_t delivered;       // bytes the read callback has delivered in all
   size_t inPos;           // next unread byte in input
   size_t inEnd;           // end of the delivered bytes in input
   size_t outPos;          // window index where the next output byte goes
@@ -181,6 +182,7 @@ void ReadBlock(ExplodeState& st) {
   if (got > kExplodeInputBytes) got = kExplodeInputBytes;  // a callback cannot overfill the block
   st.inPos = kExplodeInputSlack - left;
   st.inEnd = kExplodeInputSlack + got;
+  st.delivered += got;
   if (got == 0) st.inputEnded = true;
 }
 
@@ -323,10 +325,17 @@ int DecodeTokens(ExplodeState& st, unsigned dictBits) {
   const uint8_t* in = st.input + st.inPos;
   const uint8_t* inEnd = st.input + st.inEnd;
   const uint8_t* blockEnd = st.window + st.flushed + kExplodeBlockBytes;
+  // Whether the last block took more than three quarters of its size in
+  // input: data that hardly compresses, nearly all literals.
+  bool literalData = false;
+  size_t takenAtBlock = st.delivered - (st.inEnd - st.inPos);
   for (;;) {
     if (out >= blockEnd) [[unlikely]] {
       EmitFullBlock(st, out);
       blockEnd = st.window + st.flushed + kExplodeBlockBytes;
+      const size_t taken = st.delivered - static_cast<size_t>(inEnd - in);
+      literalData = taken - takenAtBlock > kExplodeBlockBytes / 4 * 3;
+      takenAtBlock = taken;
     }
     if (inEnd - in >= 8) [[likely]] {
       bits |= Load64(in) << count;
@@ -355,11 +364,11 @@ int DecodeTokens(ExplodeState& st, unsigned dictBits) {
       in = st.input + st.inPos;
       inEnd = st.input + st.inEnd;
     }
-    {
-      // Two literals in a row start a run, as in data that does not
-      // compress: the mask selection would put the short-repetition lookup
-      // on the chain of every literal, so runs are taken by a plain loop,
-      // whose branch such data makes predictable.
+    if (literalData) [[unlikely]] {
+      // In data that hardly compresses two literals in a row start a run,
+      // taken by a plain loop whose branch such data makes predictable: the
+      // path below does more work per token than a literal needs. Elsewhere
+      // the same test would be a branch no predictor could learn.
       unsigned literal;
       int literalUsed;
       LiteralAt<kAscii>(bits, literal, literalUsed);
@@ -469,6 +478,7 @@ int DclExplode(DclReadFn read, DclWriteFn write, void* workArea, void* param) {
   st.bitBuffer = 0;
   st.bitCount = 0;
   st.inputEnded = false;
+  st.delivered = 0;
   st.inPos = kExplodeInputSlack;
   st.inEnd = kExplodeInputSlack;
   ReadBlock(st);
