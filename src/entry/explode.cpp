@@ -107,20 +107,23 @@ constexpr std::array<uint16_t, 8192> MakeAsciiTable() {
 // table per dictionary size code k: a length code without extra bits (two to
 // nine bytes, at most 5 bits) and the distance code after it (at most 8 bits)
 // always fit, so one lookup gives everything but the distance's low bits.
-// Each entry packs the bits the whole token takes with its flag bit (bits
-// 0..4), the byte count less 2 (5..7) and the distance symbol (8..13); 16
-// bits keep the table beside the ASCII one in the first-level cache.
-// Entries of longer repetitions stay 0.
+// Each entry packs what the token needs ready-made, so that decoding it
+// takes few instructions: the distance less its low bits, plus 1 (bits
+// 0..11), the byte count (12..15), where the low bits start counting the
+// flag bit (16..20), the bits the whole token takes with its flag bit
+// (21..25) and the mask of the low bits (26..31). Entries of longer
+// repetitions stay 0.
 constexpr int kShortIndexBits = 13;
 
-constexpr std::array<uint16_t, 1u << kShortIndexBits> MakeShortRepetitionTable(unsigned dictBits) {
-  std::array<uint16_t, 1u << kShortIndexBits> table{};
+constexpr std::array<uint32_t, 1u << kShortIndexBits> MakeShortRepetitionTable(unsigned dictBits) {
+  std::array<uint32_t, 1u << kShortIndexBits> table{};
   for (unsigned s = 0; s < 16 && LengthExtraBits[s] == 0; ++s) {
     for (unsigned d = 0; d < 64; ++d) {
       const unsigned codeBits = LengthCodeBits[s] + DistanceCodeBits[d];
       const unsigned code = LengthCodes[s] | (static_cast<unsigned>(DistanceCodes[d]) << LengthCodeBits[s]);
       const unsigned lowBits = LengthBase[s] == 0 ? 2 : dictBits;
-      const auto entry = static_cast<uint16_t>((1 + codeBits + lowBits) | (LengthBase[s] << 5) | (d << 8));
+      const uint32_t entry = ((d << lowBits) + 1) | ((LengthBase[s] + 2u) << 12) | ((1 + codeBits) << 16) |
+                             ((1 + codeBits + lowBits) << 21) | (((1u << lowBits) - 1) << 26);
       for (unsigned i = code; i < table.size(); i += 1u << codeBits) table[i] = entry;
     }
   }
@@ -128,7 +131,7 @@ constexpr std::array<uint16_t, 1u << kShortIndexBits> MakeShortRepetitionTable(u
 }
 
 constexpr std::array<uint32_t, 256> kLengthTable = MakeLengthTable();
-constexpr std::array<uint16_t, 1u << kShortIndexBits> kShortRepetitionTables[3] = {
+constexpr std::array<uint32_t, 1u << kShortIndexBits> kShortRepetitionTables[3] = {
     MakeShortRepetitionTable(4), MakeShortRepetitionTable(5), MakeShortRepetitionTable(6)};
 constexpr std::array<uint16_t, 256> kDistanceTable = MakeDistanceTable();
 constexpr std::array<uint16_t, 8192> kAsciiTable = MakeAsciiTable();
@@ -146,7 +149,7 @@ constexpr std::array<uint8_t, 1u << kTokenIndexBits> MakeTokenBitsTable(bool asc
   for (unsigned i = 0; i < table.size(); ++i) {
     const unsigned rest = i >> 1;
     if ((i & 1) != 0) {
-      table[i] = static_cast<uint8_t>(shortTable[rest] & 0x1F);
+      table[i] = static_cast<uint8_t>((shortTable[rest] >> 21) & 0x1F);
     } else {
       table[i] = static_cast<uint8_t>(ascii ? 1 + (kAsciiTable[rest] >> 8) : 9);
     }
@@ -304,7 +307,7 @@ int DecodeTokens(ExplodeState& st, unsigned dictBits) {
   // A literal's longest code with its flag bit, plus the 8 bits that must
   // follow any token but the end marker.
   constexpr int kLiteralReserve = (kAscii ? 14 : 9) + 8;
-  const uint16_t* const shortTable = kShortRepetitionTables[dictBits - 4].data();
+  const uint32_t* const shortTable = kShortRepetitionTables[dictBits - 4].data();
   const uint8_t* const tokenBits = kTokenBitsTables[kAscii][dictBits - 4].data();
   uint64_t bits = st.bitBuffer;
   int count = st.bitCount;
@@ -406,22 +409,19 @@ int DecodeTokens(ExplodeState& st, unsigned dictBits) {
       out += n;
     } else {
       const uint64_t pick = uint64_t{0} - (bits & 1);  // all ones for a repetition
-      const unsigned entry = shortTable[(bits >> 1) & ((1u << kShortIndexBits) - 1)];
+      const uint32_t entry = shortTable[(bits >> 1) & ((1u << kShortIndexBits) - 1)];
       unsigned literalByte;
       int literalUsed;
       LiteralAt<kAscii>(bits, literalByte, literalUsed);
       const uint64_t literal = literalByte;
-      const unsigned lengthLess2 = (entry >> 5) & 0x7;
-      const unsigned lowBits = lengthLess2 == 0 ? 2u : dictBits;
       // For a literal the entry is that of whatever repetition the bits
-      // would start; the shift is kept in range and the distance unused.
-      const size_t matchDistance = ((static_cast<size_t>(entry >> 8) << lowBits) |
-                                    ((bits >> ((static_cast<unsigned>(used) - lowBits) & 63)) & ((uint64_t{1} << lowBits) - 1))) +
-                                   1;
+      // would start, and the count and distance are unused.
+      const size_t matchDistance = (entry & 0xFFF) + ((bits >> ((entry >> 16) & 0x1F)) & (entry >> 26));
+      const size_t matchLength = (entry >> 12) & 0xF;
       // A literal reads (and ignores) 16 bytes far enough back that their
       // stores have left the processor's store buffer.
       constexpr size_t kLiteralSource = 1000;
-      const size_t n = 1 ^ ((1 ^ (lengthLess2 + 2)) & pick);
+      const size_t n = 1 ^ ((1 ^ matchLength) & pick);
       const size_t distance = kLiteralSource ^ ((kLiteralSource ^ matchDistance) & pick);
       bits >>= used;
       count -= used;
