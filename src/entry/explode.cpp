@@ -433,12 +433,10 @@ int DecodeTokens(ExplodeState& st, unsigned dictBits) {
         // The 16 bytes are all read before any is written, so a source that
         // overlaps the target past n still gives the right first n bytes;
         // the bytes past n are overwritten by later output. The second 8
-        // bytes matter only past n = 8; otherwise they come from far back
-        // too.
-        const size_t tailFrom = n > 8 ? distance - 8 : kLiteralSource;
+        // bytes matter only for n = 9.
         uint64_t head, tail;
         std::memcpy(&head, out - distance, 8);
-        std::memcpy(&tail, out - tailFrom, 8);
+        std::memcpy(&tail, out - distance + 8, 8);
         head = literal ^ ((literal ^ head) & pick);
         std::memcpy(out, &head, 8);
         std::memcpy(out + 8, &tail, 8);
