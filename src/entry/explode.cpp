@@ -307,6 +307,9 @@ int DecodeTokens(ExplodeState& st, unsigned dictBits) {
   // A literal's longest code with its flag bit, plus the 8 bits that must
   // follow any token but the end marker.
   constexpr int kLiteralReserve = (kAscii ? 14 : 9) + 8;
+  // The same for a literal or a short repetition (flag, codes of at most 13
+  // bits, at most 6 low bits).
+  constexpr int kShortTokenReserve = 1 + kShortIndexBits + 6 + 8;
   const uint32_t* const shortTable = kShortRepetitionTables[dictBits - 4].data();
   const uint8_t* const tokenBits = kTokenBitsTables[kAscii][dictBits - 4].data();
   uint64_t bits = st.bitBuffer;
@@ -328,6 +331,45 @@ int DecodeTokens(ExplodeState& st, unsigned dictBits) {
   const uint8_t* in = st.input + st.inPos;
   const uint8_t* inEnd = st.input + st.inEnd;
   const uint8_t* blockEnd = st.window + st.flushed + kExplodeBlockBytes;
+
+  // Decodes and writes a literal or a short repetition that takes `used`
+  // bits with its flag bit; false when the input ended too early.
+  auto shortToken = [&bits, &count, &out, shortTable](int used) {
+    const uint64_t pick = uint64_t{0} - (bits & 1);  // all ones for a repetition
+    const uint32_t entry = shortTable[(bits >> 1) & ((1u << kShortIndexBits) - 1)];
+    unsigned literalByte;
+    int literalUsed;
+    LiteralAt<kAscii>(bits, literalByte, literalUsed);
+    const uint64_t literal = literalByte;
+    // For a literal the entry is that of whatever repetition the bits
+    // would start, and the count and distance are unused.
+    const size_t matchDistance = (entry & 0xFFF) + ((bits >> ((entry >> 16) & 0x1F)) & (entry >> 26));
+    const size_t matchLength = (entry >> 12) & 0xF;
+    // A literal reads (and ignores) 16 bytes far enough back that their
+    // stores have left the processor's store buffer.
+    constexpr size_t kLiteralSource = 1000;
+    const size_t n = 1 ^ ((1 ^ matchLength) & pick);
+    const size_t distance = kLiteralSource ^ ((kLiteralSource ^ matchDistance) & pick);
+    bits >>= used;
+    count -= used;
+    if (count < 8) [[unlikely]] return false;
+    if (distance >= n) [[likely]] {
+      // The 16 bytes are all read before any is written, so a source that
+      // overlaps the target past n still gives the right first n bytes;
+      // the bytes past n are overwritten by later output. The second 8
+      // bytes matter only for n = 9.
+      uint64_t head, tail;
+      std::memcpy(&head, out - distance, 8);
+      std::memcpy(&tail, out - distance + 8, 8);
+      head = literal ^ ((literal ^ head) & pick);
+      std::memcpy(out, &head, 8);
+      std::memcpy(out + 8, &tail, 8);
+    } else {
+      CopyRepetition(out, distance, n);
+    }
+    out += n;
+    return true;
+  };
   // Whether the last block took more than three quarters of its size in
   // input: data that hardly compresses, nearly all literals.
   bool literalData = false;
@@ -395,7 +437,7 @@ int DecodeTokens(ExplodeState& st, unsigned dictBits) {
         continue;
       }
     }
-    const int used = tokenBits[bits & ((1u << kTokenIndexBits) - 1)];
+    int used = tokenBits[bits & ((1u << kTokenIndexBits) - 1)];
     if (used == 0) [[unlikely]] {
       size_t distance = 0;
       const int n = DecodeLongRepetition(bits, count, dictBits, distance);
@@ -407,43 +449,22 @@ int DecodeTokens(ExplodeState& st, unsigned dictBits) {
       // most 4096, so the source lies inside the window.
       CopyRepetition(out, distance, static_cast<size_t>(n));
       out += n;
-    } else {
-      const uint64_t pick = uint64_t{0} - (bits & 1);  // all ones for a repetition
-      const uint32_t entry = shortTable[(bits >> 1) & ((1u << kShortIndexBits) - 1)];
-      unsigned literalByte;
-      int literalUsed;
-      LiteralAt<kAscii>(bits, literalByte, literalUsed);
-      const uint64_t literal = literalByte;
-      // For a literal the entry is that of whatever repetition the bits
-      // would start, and the count and distance are unused.
-      const size_t matchDistance = (entry & 0xFFF) + ((bits >> ((entry >> 16) & 0x1F)) & (entry >> 26));
-      const size_t matchLength = (entry >> 12) & 0xF;
-      // A literal reads (and ignores) 16 bytes far enough back that their
-      // stores have left the processor's store buffer.
-      constexpr size_t kLiteralSource = 1000;
-      const size_t n = 1 ^ ((1 ^ matchLength) & pick);
-      const size_t distance = kLiteralSource ^ ((kLiteralSource ^ matchDistance) & pick);
-      bits >>= used;
-      count -= used;
-      if (count < 8) [[unlikely]] {
-        result = kDclBroken;
-        break;
-      }
-      if (distance >= n) [[likely]] {
-        // The 16 bytes are all read before any is written, so a source that
-        // overlaps the target past n still gives the right first n bytes;
-        // the bytes past n are overwritten by later output. The second 8
-        // bytes matter only for n = 9.
-        uint64_t head, tail;
-        std::memcpy(&head, out - distance, 8);
-        std::memcpy(&tail, out - distance + 8, 8);
-        head = literal ^ ((literal ^ head) & pick);
-        std::memcpy(out, &head, 8);
-        std::memcpy(out + 8, &tail, 8);
-      } else {
-        CopyRepetition(out, distance, n);
-      }
-      out += n;
+      continue;
+    }
+    if (!shortToken(used)) {
+      result = kDclBroken;
+      break;
+    }
+    // A second literal or short repetition from the same refill, where the
+    // buffer still holds all its bits and the 8 after it (always, unless
+    // the input is about to end): one refill and one pass through the checks
+    // above serve two tokens. Anything longer waits for the next refill.
+    if (count < kShortTokenReserve) continue;
+    used = tokenBits[bits & ((1u << kTokenIndexBits) - 1)];
+    if (used == 0) continue;
+    if (!shortToken(used)) {
+      result = kDclBroken;
+      break;
     }
   }
 done:
