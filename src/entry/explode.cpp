@@ -189,15 +189,23 @@ void ReadBlock(ExplodeState& st) {
   if (got == 0) st.inputEnded = true;
 }
 
-// Tops the bit buffer up to at least 57 bits, or to all that is left once
+// Tops the bit buffer up to at least 56 bits from `in`, which has at least
+// 8 bytes left, and moves `in` past the whole bytes taken.
+inline void RefillFrom(const uint8_t*& in, uint64_t& bits, int& count) {
+  bits |= Load64(in) << count;
+  in += static_cast<size_t>(63 - count) >> 3;
+  count |= 56;
+}
+
+// Tops the bit buffer up to at least 56 bits, or to all that is left once
 // the input has ended. One token takes at most 30 bits, so a token decoded
 // after a refill never runs past the buffer.
 inline void Refill(ExplodeState& st, uint64_t& bits, int& count) {
   for (;;) {
     if (st.inEnd - st.inPos >= 8) {
-      bits |= Load64(st.input + st.inPos) << count;
-      st.inPos += static_cast<size_t>(63 - count) >> 3;
-      count |= 56;
+      const uint8_t* in = st.input + st.inPos;
+      RefillFrom(in, bits, count);
+      st.inPos = static_cast<size_t>(in - st.input);
       return;
     }
     while (count <= 56 && st.inPos < st.inEnd) {
@@ -293,9 +301,11 @@ inline int DecodeLongRepetition(uint64_t& bits, int& count, unsigned dictBits, s
 template <bool kAscii>
 inline void LiteralAt(uint64_t bits, unsigned& literal, int& used) {
   if constexpr (kAscii) {
-    const unsigned entry = kAsciiTable[(bits >> 1) & 0x1FFF];
-    literal = entry & 0xFF;
-    used = 1 + static_cast<int>(entry >> 8);
+    literal = kAsciiTable[(bits >> 1) & 0x1FFF] & 0xFF;
+    // From the flag bit on, as the next literal's bits wait for it: one
+    // step shorter than through the entry above. Literals take the same
+    // bits whatever the dictionary size.
+    used = kTokenBitsTables[1][0][bits & ((1u << kTokenIndexBits) - 1)];
   } else {
     literal = static_cast<unsigned>(bits >> 1) & 0xFF;
     used = 9;
@@ -383,23 +393,30 @@ int DecodeTokens(ExplodeState& st, unsigned dictBits) {
       takenAtBlock = taken;
     }
     if (inEnd - in >= 8) [[likely]] {
-      bits |= Load64(in) << count;
-      in += static_cast<size_t>(63 - count) >> 3;
-      count |= 56;
+      RefillFrom(in, bits, count);
       if constexpr (!kAscii) {
         // Six binary literals in a row, as in data that does not compress,
         // take 54 of the 56 or more bits just loaded and are written with one
         // store. At least one input byte is left unread after this refill, so
         // the 8 bits that must follow them are there.
         constexpr uint64_t kSixFlags = 1 | 1 << 9 | 1 << 18 | 1 << 27 | uint64_t{1} << 36 | uint64_t{1} << 45;
-        if ((bits & kSixFlags) == 0) {
+        auto six = [&bits, &count, &out] {
           const uint64_t b = bits >> 1;  // literal i in bits 9i..9i+7
-          const uint64_t six = (b & 0xFF) | ((b >> 1) & 0xFF00) | ((b >> 2) & 0xFF0000) |
-                               ((b >> 3) & 0xFF000000) | ((b >> 4) & 0xFF00000000) | ((b >> 5) & 0xFF0000000000);
-          std::memcpy(out, &six, 8);
+          const uint64_t bytes = (b & 0xFF) | ((b >> 1) & 0xFF00) | ((b >> 2) & 0xFF0000) |
+                                 ((b >> 3) & 0xFF000000) | ((b >> 4) & 0xFF00000000) | ((b >> 5) & 0xFF0000000000);
+          std::memcpy(out, &bytes, 8);
           out += 6;
           bits >>= 54;
           count -= 54;
+        };
+        if ((bits & kSixFlags) == 0) {
+          six();
+          // Six more at once where they follow, before the checks at the
+          // top; the window's slack takes the 12 bytes.
+          if (inEnd - in >= 8) {
+            RefillFrom(in, bits, count);
+            if ((bits & kSixFlags) == 0) six();
+          }
           continue;
         }
       }
