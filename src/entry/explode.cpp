@@ -7,14 +7,17 @@
 // codes, including which streams count as ended early.
 //
 // How it differs inside from the classic decoder:
-// - Bits are kept in a 64-bit buffer refilled eight bytes at a time, so one
-//   refill per token is enough and no code is read bit by bit.
-// - Codes are decoded by constant lookup tables (a 13-bit one for ASCII
-//   literals) rather than tables rebuilt in the work area on every call; a
-//   short repetition's length and distance codes take one lookup together.
+// - Bits are kept in a 64-bit buffer refilled eight bytes at a time; one
+//   refill serves two tokens, and no code is read bit by bit.
+// - Codes are decoded by constant lookup tables rather than tables rebuilt
+//   in the work area on every call: one gives the bits a whole token takes
+//   (literal or short repetition), the only lookup the next token waits
+//   for; one a short repetition's length and distance, ready-made; one
+//   ASCII literals.
 // - Every token is decoded both as a literal and as a repetition and the
 //   flag bit picks the outcome, so mixing the two costs no mispredicted
-//   branches; only runs of literals go through a loop of their own.
+//   branches. Six binary literals in a row are taken at once, and in data
+//   that hardly compresses runs of literals go through a loop of their own.
 // - Output goes to a window of 15 blocks after the history, so the history
 //   is moved down once every 15 blocks instead of after every block, and
 //   repetitions are copied 8 or 16 bytes at a time where the distance allows.
@@ -328,10 +331,10 @@ int DecodeTokens(ExplodeState& st, unsigned dictBits) {
   int result = kDclOk;
 
   // Time per token is bounded by the chain from one token's bits to the
-  // next's: each lookup on it costs a load's latency. A short repetition
-  // takes one lookup, a literal none (binary) or one (ASCII), and a token is
-  // decoded both ways from the same bits, the flag bit selecting the outcome
-  // through a mask: whether a token is a literal follows no pattern a branch
+  // next's, and by the instructions per token. On the chain lies one lookup
+  // (the bits the token takes); the rest of the token is decoded beside it,
+  // both ways from the same bits, the flag bit selecting the outcome through
+  // a mask: whether a token is a literal follows no pattern a branch
   // predictor could learn. A literal is then written as a repetition of one
   // byte whose first byte is replaced. Longer repetitions, the end marker
   // and repetitions that overlap themselves take branches of their own.
