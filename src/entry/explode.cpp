@@ -160,9 +160,17 @@ constexpr std::array<uint8_t, 1u << kTokenIndexBits> MakeTokenBitsTable(bool asc
   return table;
 }
 
-constexpr std::array<uint8_t, 1u << kTokenIndexBits> kTokenBitsTables[2][3] = {
-    {MakeTokenBitsTable(false, 4), MakeTokenBitsTable(false, 5), MakeTokenBitsTable(false, 6)},
-    {MakeTokenBitsTable(true, 4), MakeTokenBitsTable(true, 5), MakeTokenBitsTable(true, 6)}};
+// One variable each keeps every table within a compiler's budget for
+// evaluating a constant.
+constexpr auto kBinaryTokenBits4 = MakeTokenBitsTable(false, 4);
+constexpr auto kBinaryTokenBits5 = MakeTokenBitsTable(false, 5);
+constexpr auto kBinaryTokenBits6 = MakeTokenBitsTable(false, 6);
+constexpr auto kAsciiTokenBits4 = MakeTokenBitsTable(true, 4);
+constexpr auto kAsciiTokenBits5 = MakeTokenBitsTable(true, 5);
+constexpr auto kAsciiTokenBits6 = MakeTokenBitsTable(true, 6);
+constexpr const uint8_t* kTokenBitsTables[2][3] = {
+    {kBinaryTokenBits4.data(), kBinaryTokenBits5.data(), kBinaryTokenBits6.data()},
+    {kAsciiTokenBits4.data(), kAsciiTokenBits5.data(), kAsciiTokenBits6.data()}};
 
 // ---------------------------------------------------------------------------
 // Input.
@@ -308,7 +316,7 @@ inline void LiteralAt(uint64_t bits, unsigned& literal, int& used) {
     // From the flag bit on, as the next literal's bits wait for it: one
     // step shorter than through the entry above. Literals take the same
     // bits whatever the dictionary size.
-    used = kTokenBitsTables[1][0][bits & ((1u << kTokenIndexBits) - 1)];
+    used = kAsciiTokenBits4[bits & ((1u << kTokenIndexBits) - 1)];
   } else {
     literal = static_cast<unsigned>(bits >> 1) & 0xFF;
     used = 9;
@@ -324,7 +332,7 @@ int DecodeTokens(ExplodeState& st, unsigned dictBits) {
   // bits, at most 6 low bits).
   constexpr int kShortTokenReserve = 1 + kShortIndexBits + 6 + 8;
   const uint32_t* const shortTable = kShortRepetitionTables[dictBits - 4].data();
-  const uint8_t* const tokenBits = kTokenBitsTables[kAscii][dictBits - 4].data();
+  const uint8_t* const tokenBits = kTokenBitsTables[kAscii][dictBits - 4];
   uint64_t bits = st.bitBuffer;
   int count = st.bitCount;
   uint8_t* out = st.window + st.outPos;
