@@ -412,9 +412,16 @@ int DecodeTokens(ExplodeState& st, unsigned dictBits) {
         // the 8 bits that must follow them are there.
         constexpr uint64_t kSixFlags = 1 | 1 << 9 | 1 << 18 | 1 << 27 | uint64_t{1} << 36 | uint64_t{1} << 45;
         auto six = [&bits, &count, &out] {
-          const uint64_t b = bits >> 1;  // literal i in bits 9i..9i+7
-          const uint64_t bytes = (b & 0xFF) | ((b >> 1) & 0xFF00) | ((b >> 2) & 0xFF0000) |
-                                 ((b >> 3) & 0xFF000000) | ((b >> 4) & 0xFF00000000) | ((b >> 5) & 0xFF0000000000);
+          // Literal i is in bits 9i..9i+7 after the first flag bit and
+          // moves down by i bits, in three steps of 1, 2 and 4.
+          constexpr uint64_t kOdd = uint64_t{0xFF} << 9 | uint64_t{0xFF} << 27 | uint64_t{0xFF} << 45;
+          constexpr uint64_t kEven = uint64_t{0xFF} | uint64_t{0xFF} << 18 | uint64_t{0xFF} << 36;
+          constexpr uint64_t kTwoThree = uint64_t{0xFFFF} << 18;
+          constexpr uint64_t kFourFive = uint64_t{0xFFFF} << 36;
+          const uint64_t b = bits >> 1;
+          const uint64_t b1 = (b & kEven) | ((b & kOdd) >> 1);
+          const uint64_t b2 = (b1 & ~kTwoThree) | ((b1 & kTwoThree) >> 2);
+          const uint64_t bytes = (b2 & ~kFourFive) | ((b2 & kFourFive) >> 4);
           std::memcpy(out, &bytes, 8);
           out += 6;
           bits >>= 54;
