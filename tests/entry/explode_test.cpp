@@ -126,6 +126,12 @@ std::vector<Sample> Samples() {
   s.push_back({"executable", SampleExecutable(70000, 2)});
   s.push_back({"repetitive", SampleRepetitive(150000, 3)});
   s.push_back({"noise", SampleNoise(30000, 4)});
+  // Blocks that hardly compress take literals by another path than the
+  // blocks between them.
+  std::vector<uint8_t> mixed = SampleNoise(20000, 15);
+  for (const auto& part : {SampleText(30000, 16), SampleNoise(10000, 17)})
+    mixed.insert(mixed.end(), part.begin(), part.end());
+  s.push_back({"noise, text, noise", mixed});
   s.push_back({"one byte", {0x7F}});
   s.push_back({"two bytes", {0x00, 0xFF}});
   s.push_back({"exact 4096", SampleText(4096, 5)});
