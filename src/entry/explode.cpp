@@ -107,9 +107,10 @@ constexpr std::array<uint16_t, 8192> MakeAsciiTable() {
 }
 
 // Short repetitions whole, indexed by the 13 bits after the flag bit, one
-// table per dictionary size code k: a length code without extra bits (two to
-// nine bytes, at most 5 bits) and the distance code after it (at most 8 bits)
-// always fit, so one lookup gives everything but the distance's low bits.
+// table per dictionary size code k: a length code of two to fifteen bytes
+// with its extra bits (at most 7 bits) and the distance code after it (at
+// most 8 bits), where the two fit in 13 bits (always up to nine bytes), so
+// one lookup gives everything but the distance's low bits.
 // Each entry packs what the token needs ready-made, so that decoding it
 // takes few instructions: the distance less its low bits, plus 1 (bits
 // 0..11), the byte count (12..15), where the low bits start counting the
@@ -117,17 +118,24 @@ constexpr std::array<uint16_t, 8192> MakeAsciiTable() {
 // (21..25) and the mask of the low bits (26..31). Entries of longer
 // repetitions stay 0.
 constexpr int kShortIndexBits = 13;
+constexpr unsigned kShortMaxBytes = 15;  // whole length codes that one 16-byte copy covers, in a 4-bit field
 
 constexpr std::array<uint32_t, 1u << kShortIndexBits> MakeShortRepetitionTable(unsigned dictBits) {
   std::array<uint32_t, 1u << kShortIndexBits> table{};
-  for (unsigned s = 0; s < 16 && LengthExtraBits[s] == 0; ++s) {
-    for (unsigned d = 0; d < 64; ++d) {
-      const unsigned codeBits = LengthCodeBits[s] + DistanceCodeBits[d];
-      const unsigned code = LengthCodes[s] | (static_cast<unsigned>(DistanceCodes[d]) << LengthCodeBits[s]);
-      const unsigned lowBits = LengthBase[s] == 0 ? 2 : dictBits;
-      const uint32_t entry = ((d << lowBits) + 1) | ((LengthBase[s] + 2u) << 12) | ((1 + codeBits) << 16) |
-                             ((1 + codeBits + lowBits) << 21) | (((1u << lowBits) - 1) << 26);
-      for (unsigned i = code; i < table.size(); i += 1u << codeBits) table[i] = entry;
+  for (unsigned s = 0; s < 16 && LengthBase[s] + (1u << LengthExtraBits[s]) + 1 <= kShortMaxBytes; ++s) {
+    for (unsigned e = 0; e < (1u << LengthExtraBits[s]); ++e) {
+      const unsigned lengthBits = LengthCodeBits[s] + LengthExtraBits[s];
+      const unsigned n = LengthBase[s] + e + 2;
+      for (unsigned d = 0; d < 64; ++d) {
+        const unsigned codeBits = lengthBits + DistanceCodeBits[d];
+        if (codeBits > kShortIndexBits) continue;
+        const unsigned code = LengthCodes[s] | (e << LengthCodeBits[s]) |
+                              (static_cast<unsigned>(DistanceCodes[d]) << lengthBits);
+        const unsigned lowBits = n == 2 ? 2 : dictBits;
+        const uint32_t entry = ((d << lowBits) + 1) | (n << 12) | ((1 + codeBits) << 16) |
+                               ((1 + codeBits + lowBits) << 21) | (((1u << lowBits) - 1) << 26);
+        for (unsigned i = code; i < table.size(); i += 1u << codeBits) table[i] = entry;
+      }
     }
   }
   return table;
@@ -378,7 +386,7 @@ int DecodeTokens(ExplodeState& st, unsigned dictBits) {
       // The 16 bytes are all read before any is written, so a source that
       // overlaps the target past n still gives the right first n bytes;
       // the bytes past n are overwritten by later output. The second 8
-      // bytes matter only for n = 9.
+      // bytes matter only past n = 8.
       uint64_t head, tail;
       std::memcpy(&head, out - distance, 8);
       std::memcpy(&tail, out - distance + 8, 8);

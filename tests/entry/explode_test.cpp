@@ -209,7 +209,7 @@ TEST(ExplodeRepetitions, EveryDistanceAndShortPeriodCopiesLikeByteByByte) {
   testsupport::SampleRandom rng(11);
   for (size_t i = 0; i < 4096; ++i) script.Literal(static_cast<uint8_t>(rng.Next()));
   for (unsigned distance = 1; distance <= 4096; distance += (distance < 40 ? 1 : 97)) {
-    for (unsigned length : {3u, 7u, 8u, 9u, 17u, 33u, 518u}) script.Repetition(length, distance);
+    for (unsigned length : {3u, 7u, 8u, 9u, 10u, 15u, 17u, 33u, 518u}) script.Repetition(length, distance);
   }
   script.Repetition(518, 4096);
   const auto run = RunExplode(script.Finish());
