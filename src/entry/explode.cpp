@@ -488,7 +488,7 @@ int DecodeTokens(ExplodeState& st, unsigned dictBits) {
         if (n < 0) result = kDclBroken;
         break;
       }
-      // pos never falls below the 4096 history bytes and a distance is at
+      // out never falls below the 4096 history bytes and a distance is at
       // most 4096, so the source lies inside the window.
       CopyRepetition(out, distance, static_cast<size_t>(n));
       out += n;
