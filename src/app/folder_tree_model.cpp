@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "app/file_icons.h"
+#include "app/restore_tree_access.h"
 #include "app/shown_name.h"
 
 namespace app {
@@ -165,10 +166,7 @@ void FolderTreeModel::SortChildren(const CFolder* parent) {
 }
 
 const CFolder* FolderTreeModel::FindFolder(const QString& path) const {
-  if (creator_ == nullptr || path.isEmpty()) return nullptr;
-  const IncrementalBackup::CFSObject* node = creator_->FindNode(path.toStdU16String());
-  if (node == nullptr || !node->IsFolder()) return nullptr;
-  const auto* folder = static_cast<const CFolder*>(node);
+  const CFolder* folder = RestoreTreeAccess(creator_).FindFolder(path);
   return Shown(folder) ? folder : nullptr;
 }
 

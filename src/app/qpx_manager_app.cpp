@@ -80,6 +80,7 @@ bool CQPXManagerApp::InitInstance(const QStringList& arguments) {
 
   frame_ = std::make_unique<CMainFrame>(*this);
   frame_->TreePane()->SetFolderModel(&folderModel_);
+  frame_->ListPane()->SetListModel(&listModel_);
   frame_->ListPane()->SetTemporaryRestore(
       [this](QString folder, QStringList names) { return CaptureEntries(*this, std::move(folder), std::move(names)); },
       [this](const TemporaryEntries& entries, bool quiet) { return RunTemporaryRestore(*this, entries, quiet); });
@@ -241,7 +242,7 @@ bool CQPXManagerApp::FillFolderTree() {
   CLeftView* tree = frame_->TreePane();
   CQPXManagerView* list = frame_->ListPane();
   dirTree_ = std::make_unique<IncrementalBackup::CDirTreeCtrl>(folderModel_, &set_->Creator());
-  list->Model().SetTree(RestoreTreeAccess(&set_->Creator()));
+  listModel_.SetTree(RestoreTreeAccess(&set_->Creator()));
   if (!dirTree_->Fill()) return false;
   tree->SelectFirstWhenNone();
   list->ShowFolder(tree->SelectedFolderPath());
@@ -365,9 +366,9 @@ void CQPXManagerApp::ClearPanes() {
   // The model reads the set's tree, which may be released next.
   dirTree_.reset();
   folderModel_.Clear();
+  listModel_.SetTree(RestoreTreeAccess());
+  listModel_.ClearEntries();
   if (frame_ == nullptr) return;
-  frame_->ListPane()->Model().SetTree(RestoreTreeAccess());
-  frame_->ListPane()->Model().ClearEntries();
   frame_->GenerationBar()->Clear();
 }
 

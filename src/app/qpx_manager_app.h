@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "app/app_config.h"
+#include "app/file_list_model.h"
 #include "app/folder_tree_model.h"
 #include "app/frame_owner.h"
 #include "app/task_progress.h"
@@ -122,8 +123,9 @@ class CQPXManagerApp : public QObject,
   AppOptions options_;
   std::unique_ptr<QLockFile> lock_;
   std::unique_ptr<CAppConfig> config_;
-  // Over the loaded set's tree; the window's pane shows it, so it outlives the window.
+  // Over the loaded set's tree; the window's panes show them, so they outlive the window.
   FolderTreeModel folderModel_;
+  FileListModel listModel_;
   std::unique_ptr<CMainFrame> frame_;
   // Written by the load on the worker thread, read by the dialog's refresh.
   IncrementalBackup::CProgressInfo progress_;
