@@ -19,7 +19,7 @@ CQPXFileExtend::~CQPXFileExtend() {
   if (IsOpen()) DetachSections();
 }
 
-bool CQPXFileExtend::AcceptsFormatId(const std::u16string& id) const { return IsString(118, id); }
+bool CQPXFileExtend::AcceptsFormatId(const std::u16string& id) const { return IsString(host::StringId::kQpx1Id, id); }
 
 bool CQPXFileExtend::HasContent() const {
   if (CQPXFile::HasContent()) return true;
@@ -128,6 +128,6 @@ bool CFakedArchive<Base>::Load() {
 template class CFakedArchive<CQPXFileExtend>;
 template class CFakedArchive<CUQPXFileExtend>;
 
-bool CFakedQPXFile::AcceptsFormatId(const std::u16string& id) const { return IsString(118, id); }
+bool CFakedQPXFile::AcceptsFormatId(const std::u16string& id) const { return IsString(host::StringId::kQpx1Id, id); }
 
 }  // namespace QPXFile
