@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "host/string_ids.h"
 #include "host/string_table.h"
 
 namespace QPXFile {
