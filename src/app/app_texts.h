@@ -5,31 +5,14 @@
 #include <QString>
 #include <initializer_list>
 
+#include "host/string_ids.h"
+
 class QWidget;
 
 namespace app {
 
-// String-table numbers the desktop program shows.
-namespace Text {
-constexpr int kOleFailed = 100;
-constexpr int kDefaultExtension = 101;
-constexpr int kDefaultFileName = 102;
-constexpr int kOpenFilter = 103;
-constexpr int kLoadStringFailed = 104;
-constexpr int kNothingToShow = 105;
-constexpr int kCaption = 107;
-constexpr int kLoadingCaption = 127;
-constexpr int kDigits = 166;
-constexpr int kGenerationRange = 167;
-constexpr int kChooseFolder = 168;
-constexpr int kFolderChoiceFailed = 169;
-constexpr int kTimeFormat = 237;
-constexpr int kCountsFormat = 238;
-constexpr int kTitleSuffix = 239;
-constexpr int kShortcutQuestion = 241;
-constexpr int kAlreadyRunning = 242;
-constexpr int kLeftOutRecords = 320;
-}  // namespace Text
+// The string table's numbers, as the desktop program has always spelled them.
+namespace Text = host::StringId;
 
 // Offered after the backup files in the open dialog, so that a folder's
 // other files can be seen; a set is still opened only through a ".qpx" or

@@ -16,9 +16,6 @@
 
 namespace app {
 
-CAutoRestoreDlg::CAutoRestoreDlg(CQPXManagerApp& app, QString targetFolder, QWidget* parent)
-    : CAutoRestoreDlg(app, MarkedSelection(app), std::move(targetFolder), parent) {}
-
 CAutoRestoreDlg::CAutoRestoreDlg(CQPXManagerApp& app, IncrementalBackup::RestoreSelection selection,
                                  QString targetFolder, QWidget* parent)
     : CRestoreDialogBase(app, parent), selection_(std::move(selection)), target_(std::move(targetFolder)) {
@@ -89,7 +86,7 @@ void CAutoRestoreDlg::Start() {
     return;
   }
   if (SelectionBytes(app_, selection_) > freeBytes_) {
-    ShowErrorMessage(RestoreText::kNoSpaceForTemporary);
+    ShowErrorMessage(Text::kNoSpaceForTemporary);
     done(QDialog::Accepted);
     return;
   }

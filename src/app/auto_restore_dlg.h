@@ -24,8 +24,6 @@ class CAutoRestoreDlg : public CRestoreDialogBase {
   // `targetFolder` is a host path; it is made when it does not exist yet.
   CAutoRestoreDlg(CQPXManagerApp& app, IncrementalBackup::RestoreSelection selection, QString targetFolder,
                   QWidget* parent = nullptr);
-  // What is marked in the application's current folder.
-  CAutoRestoreDlg(CQPXManagerApp& app, QString targetFolder, QWidget* parent = nullptr);
 
   // Quiet: the dialog stays hidden and no error box is shown while it runs.
   void SetQuiet(bool quiet) { quiet_ = quiet; }

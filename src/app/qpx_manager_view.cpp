@@ -306,7 +306,7 @@ CQPXDataObject* CQPXManagerView::MakeDragData() {
   TemporaryEntries entries = capture_(currentFolder_, names);
   // No temporary restore folder of this user's: nothing to offer.
   if (entries.copyFolder.isEmpty()) {
-    ShowErrorMessage(kTemporaryFolderRefused);
+    ShowErrorMessage(host::StringId::kTargetFolderNotMade);
     return nullptr;
   }
   const QDir target(entries.copyFolder);

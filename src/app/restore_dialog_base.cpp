@@ -56,7 +56,7 @@ void CRestoreDialogBase::ShowPercent(unsigned percent) {
 void CRestoreDialogBase::ShowFull() {
   bar_->setRange(0, 1);
   bar_->setValue(1);
-  percent_->setText(AppText(RestoreText::kHundred));
+  percent_->setText(AppText(Text::kHundred));
 }
 
 void CRestoreDialogBase::ShowCurrentPath(const QString& path) {
@@ -80,7 +80,7 @@ bool CRestoreDialogBase::PrepareRun(IncrementalBackup::RestoreSelection selectio
   IncrementalBackup::CBackupSet* set = app_.MutableSet();
   QString problem;
   if (set == nullptr || !run_.Prepare(*set, std::move(selection), target, problem)) {
-    ShowErrorMessage(RestoreText::kRestoreFailed);
+    ShowErrorMessage(Text::kRestoreFailed);
     return false;
   }
   return true;
@@ -96,20 +96,20 @@ void CRestoreDialogBase::OnRunFinished() {
   run_.Join();
   if (run_.Continues()) {
     if (run_.Failed()) {
-      ShowErrorMessage(RestoreText::kRestoreFailed);
-      SetStatusText(AppText(RestoreText::kStatusFailed));
-      setWindowTitle(AppText(RestoreText::kTitleFailed));
+      ShowErrorMessage(Text::kRestoreFailed);
+      SetStatusText(AppText(Text::kStatusFailed));
+      setWindowTitle(AppText(Text::kTitleFailed));
     } else {
       // Entries passed over after a question or by an obstacle are said.
       const QPXFile::RestoreSummary& summary = run_.Summary();
       SetStatusText(QString::fromStdU16String(
-          QPXFile::DoneText(AppText(RestoreText::kStatusDone).toStdU16String(), summary)));
+          QPXFile::DoneText(AppText(Text::kStatusDone).toStdU16String(), summary)));
       setWindowTitle(QString::fromStdU16String(
-          QPXFile::DoneText(AppText(RestoreText::kTitleDone).toStdU16String(), summary)));
+          QPXFile::DoneText(AppText(Text::kTitleDone).toStdU16String(), summary)));
     }
   } else {
-    SetStatusText(AppText(RestoreText::kStatusCancelled));
-    setWindowTitle(AppText(RestoreText::kTitleCancelled));
+    SetStatusText(AppText(Text::kStatusCancelled));
+    setWindowTitle(AppText(Text::kTitleCancelled));
   }
   RestoreFinished();
 }

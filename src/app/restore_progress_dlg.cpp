@@ -73,9 +73,6 @@ QLineEdit* ReadOnlyEdit(QWidget* parent, const char* name) {
 void CRestoreProgressDlg::SetFolderChooser(FolderChooser chooser) { Chooser() = std::move(chooser); }
 void CRestoreProgressDlg::SetFileDialogOptions(QFileDialog::Options options) { DialogOptions() = options; }
 
-CRestoreProgressDlg::CRestoreProgressDlg(CQPXManagerApp& app, QWidget* parent)
-    : CRestoreProgressDlg(app, MarkedSelection(app), parent) {}
-
 CRestoreProgressDlg::CRestoreProgressDlg(CQPXManagerApp& app, IncrementalBackup::RestoreSelection selection,
                                          QWidget* parent)
     : CRestoreDialogBase(app, parent), selection_(std::move(selection)), neededBytes_(SelectionBytes(app, selection_)) {
@@ -228,15 +225,15 @@ void CRestoreProgressDlg::SetTargetFolder(const QString& folder) {
 
 bool CRestoreProgressDlg::TakeChosenTarget(const QString& chosen) {
   if (chosen.size() >= kLongestPath) {
-    ShowErrorMessage(RestoreText::kFolderChoiceFailed);
+    ShowErrorMessage(Text::kFolderChoiceFailed);
     return false;
   }
   if (IsUnmountedNetworkLocation(chosen)) {
-    ShowErrorMessage(RestoreText::kNotNetworkDrive);
+    ShowErrorMessage(Text::kNotNetworkDrive);
     return false;
   }
   if (!HasDriveRoot(chosen)) {
-    ShowErrorMessage(RestoreText::kNoDriveLetter);
+    ShowErrorMessage(Text::kNoDriveLetter);
     return false;
   }
   SetTargetFolder(chosen);
@@ -276,7 +273,7 @@ bool CRestoreProgressDlg::eventFilter(QObject* watched, QEvent* event) {
 
 void CRestoreProgressDlg::OnBrowse() {
   if (running_) return;
-  const QString title = AppText(RestoreText::kChooseFolder);
+  const QString title = AppText(Text::kChooseFolder);
   const QString start = target_.isEmpty() || IsUnmountedNetworkLocation(target_) ? QString() : target_;
   const QString chosen = Chooser() ? Chooser()(this, title, start) : QtFolderDialog(this, title, start);
   if (chosen.isEmpty()) return;

@@ -25,8 +25,6 @@ class CRestoreProgressDlg : public CRestoreDialogBase {
   static constexpr int kCloseCheckMs = 1000;
 
   CRestoreProgressDlg(CQPXManagerApp& app, IncrementalBackup::RestoreSelection selection, QWidget* parent = nullptr);
-  // What is marked in the application's current folder.
-  explicit CRestoreProgressDlg(CQPXManagerApp& app, QWidget* parent = nullptr);
 
   // Asks for a folder: a host path, a URL for a location that is not a
   // local folder, or empty when the user cancelled.

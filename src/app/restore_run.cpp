@@ -130,14 +130,13 @@ class CRestoreRun::User : public QPXFile::IRestoreUser {
 };
 
 CRestoreRun::CRestoreRun(QWidget* questionParent)
-    : user_(std::make_unique<User>(*this)), session_(*user_, QPXFile::RestoreLogger()), questionParent_(questionParent) {}
+    : user_(std::make_unique<User>(*this)), questionParent_(questionParent) {}
 
 CRestoreRun::~CRestoreRun() { Abort(); }
 
 bool CRestoreRun::Prepare(IncrementalBackup::CBackupSet& set, IncrementalBackup::RestoreSelection selection,
                           const QString& hostTarget, QString& problem) {
   Join();
-  QPXFile::RestoreLogger().Clear();
   target_ = hostTarget;
   // One trailing separator goes; the root stays the root.
   if (target_.size() > 1 && target_.endsWith(u'/')) target_.chop(1);
@@ -165,11 +164,19 @@ bool CRestoreRun::Prepare(IncrementalBackup::CBackupSet& set, IncrementalBackup:
 }
 
 void CRestoreRun::BindForTest(const std::u16string& archiveName, uint64_t totalBytes) {
-  QPXFile::RestoreLogger().Clear();
+  Join();
+  if (!unloaded_) unloaded_ = std::make_unique<IncrementalBackup::CBackupSet>(std::string());
+  job_ = std::make_unique<IncrementalBackup::CRestoreJob>(*unloaded_, IncrementalBackup::RestoreSelection{},
+                                                          IncrementalBackup::RestoreJobOptions{});
   archiveName_ = archiveName;
   totalBytes_ = totalBytes;
-  session_.Reset(archiveName_, totalBytes_);
+  job_->Begin(*user_, archiveName_, totalBytes_);
   continue_ = true;
+}
+
+const QPXFile::CLogger& CRestoreRun::Log() const {
+  static const QPXFile::CLogger none;
+  return job_ ? job_->Log() : none;
 }
 
 void CRestoreRun::Start() {
@@ -194,16 +201,15 @@ void CRestoreRun::Abort() {
 
 void CRestoreRun::RequestCancel() {
   continue_ = false;
-  session_.RequestCancel();
   if (job_) job_->RequestCancel();
 }
 
 bool CRestoreRun::OnEvent(const QPXFile::RestoreEvent& event) {
   if (event.code == QPXFile::kEventRunStarted) emit runStarted();
-  return session_.OnEvent(event);
+  return job_ && job_->OnEvent(event);
 }
 
-bool CRestoreRun::OnProgress(uint64_t bytes) { return session_.OnProgress(bytes); }
+bool CRestoreRun::OnProgress(uint64_t bytes) { return job_ && job_->OnProgress(bytes); }
 
 CRestoreRun::Display CRestoreRun::TakeDisplay() {
   std::lock_guard<std::mutex> lock(displayMutex_);
@@ -254,37 +260,34 @@ void CRestoreRun::RunWorker() {
   continue_ = !aborted_;
   failed_ = false;
   busy_ = true;
-  emit titleText(AppText(RestoreText::kTitleRunning));
+  emit titleText(AppText(Text::kTitleRunning));
 
   if (job_) {
-    summary_ = job_->Run(
-        session_, [this](const QPXFile::RestoreEvent& e) { return OnEvent(e); },
-        [this](uint64_t bytes) { return OnProgress(bytes); });
+    summary_ = job_->Run(*user_, [this](const QPXFile::RestoreEvent& event) {
+      if (event.code == QPXFile::kEventRunStarted) emit runStarted();
+    });
   } else {
-    // Bound for a test: a run with nothing to restore from fails.
-    session_.EndRun(false);
-    if (!continue_ && !session_.IsStopped()) session_.OnProgress(0);
-    session_.Conclude();
-    summary_ = QPXFile::RestoreSummary{session_.GetCounts(), 0, 0, 0, {}, session_.GetOutcome()};
+    summary_ = QPXFile::RestoreSummary{};
   }
-  if (session_.IsStopped()) continue_ = false;
-  const bool ok = summary_.outcome != QPXFile::CRestoreSession::Outcome::kStopped;
+  if (job_ && job_->Stopped()) continue_ = false;
+  const bool ok = summary_.outcome != QPXFile::RestoreOutcome::kStopped;
   if (ok) emit full();
   if (!ok) failed_ = true;
-  // Records the set's merged tree could not hold are named in the log.
   if (job_) {
+    // Records the set's merged tree could not hold are named in the log.
+    QPXFile::CLogger& log = job_->Log();
     for (const std::u16string& record : job_->Unheld())
-      QPXFile::RestoreLogger().Add(QPXFile::CMessageLog(
+      log.Add(QPXFile::CMessageLog(
           QString::fromUtf8(RestoreFixedText::kUnheldRecord).arg(QString::fromStdU16String(record)).toStdU16String()));
+    log.Add(QPXFile::CMessageLog(QPXFile::SummaryLine(summary_, target_.toStdU16String())));
   }
-  QPXFile::RestoreLogger().Add(QPXFile::CMessageLog(QPXFile::SummaryLine(summary_, target_.toStdU16String())));
   emit ending();
 
   if (showLog_) {
     const QString suggested = SuggestedLogName();
     Ask(
         [this, suggested] {
-          CShowLogDlg log(QPXFile::RestoreLogger(), suggested, questionParent_);
+          CShowLogDlg log(Log(), suggested, questionParent_);
           return log.exec();
         },
         0);

@@ -20,34 +20,13 @@
 #include <thread>
 
 #include "generations/restore_job.h"
+#include "restore/log.h"
 #include "restore/restore_session.h"
 #include "restore/restore_summary.h"
 
 class QWidget;
 
 namespace app {
-
-
-// String-table numbers of the restore run.
-namespace RestoreText {
-constexpr int kChooseFolder = 168;
-constexpr int kFolderChoiceFailed = 169;
-constexpr int kNotNetworkDrive = 170;
-constexpr int kNoDriveLetter = 171;
-constexpr int kSpaceFormat = 174;
-constexpr int kTitleRunning = 175;
-constexpr int kHundred = 176;
-constexpr int kCloseFailed = 177;
-constexpr int kCancelled = 178;
-constexpr int kTitleCancelled = 179;
-constexpr int kStatusCancelled = 180;
-constexpr int kRestoreFailed = 181;
-constexpr int kTitleFailed = 182;
-constexpr int kStatusFailed = 183;
-constexpr int kTitleDone = 184;
-constexpr int kStatusDone = 185;
-constexpr int kNoSpaceForTemporary = 246;
-}  // namespace RestoreText
 
 // Texts the restore dialogs show that are fixed in the program.
 namespace RestoreFixedText {
@@ -96,7 +75,7 @@ class CRestoreRun : public QObject {
   ~CRestoreRun() override;
 
   // Before a run: plans the restore of `selection` from `set` into
-  // `hostTarget` and clears the log. False, with the problem, when there is
+  // `hostTarget`; the last run's log goes. False, with the problem, when there is
   // nothing it can restore from.
   bool Prepare(IncrementalBackup::CBackupSet& set, IncrementalBackup::RestoreSelection selection,
                const QString& hostTarget, QString& problem);
@@ -110,7 +89,7 @@ class CRestoreRun : public QObject {
   // joins, without waiting for this thread's event loop.
   void Abort();
 
-  // The user's "stop": the run ends at its next callback, which logs 178.
+  // The user's "stop": the run ends at its next callback, which logs the stop.
   void RequestCancel();
 
   // The engine's callbacks for the run, as the worker passes them. Public
@@ -125,16 +104,16 @@ class CRestoreRun : public QObject {
   uint64_t TotalBytes() const { return totalBytes_; }
   unsigned ShownPercent() const { return shownPercent_; }
   const QString& Target() const { return target_; }
-  QPXFile::CRestoreSession& Session() { return session_; }
-  const QPXFile::RestoreCounts& Counts() const { return session_.GetCounts(); }
   // Read after finished().
   const QPXFile::RestoreSummary& Summary() const { return summary_; }
+  // The log of the last run, kept until the next one is prepared.
+  const QPXFile::CLogger& Log() const;
   // The suggested name of the saved log: the documents folder and the
   // restore archive's name, ".qpm" taken out, with ".qpx".
   QString SuggestedLogName() const;
 
-  // For tests of the event callback without a run: starts the session as
-  // Prepare would.
+  // For tests of the event callback without a run: a job with nothing
+  // planned, its session started as a run would start it.
   void BindForTest(const std::u16string& archiveName, uint64_t totalBytes);
 
   // The state the user-interface thread reads when it refreshes the dialog.
@@ -166,8 +145,9 @@ class CRestoreRun : public QObject {
   void PostRefresh();
 
   std::unique_ptr<User> user_;
-  QPXFile::CRestoreSession session_;
   QWidget* questionParent_;
+  // What BindForTest's job stands on: a set never loaded.
+  std::unique_ptr<IncrementalBackup::CBackupSet> unloaded_;
   std::unique_ptr<IncrementalBackup::CRestoreJob> job_;
   QPXFile::RestoreSummary summary_;
   std::u16string archiveName_;

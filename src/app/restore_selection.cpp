@@ -62,21 +62,6 @@ bool HoldsFolder(const CQPXManagerApp& app, const IncrementalBackup::RestoreSele
   return false;
 }
 
-IncrementalBackup::RestoreSelection MarkedSelection(const CQPXManagerApp& app) {
-  IncrementalBackup::RestoreSelection selection;
-  const auto* creator = CreatorOf(app);
-  if (creator == nullptr) return selection;
-  const IncrementalBackup::CFSObject* node = creator->FindNode(app.CurrentFolder().toStdU16String());
-  if (node == nullptr || !node->IsFolder()) return selection;
-  const auto& folder = static_cast<const IncrementalBackup::CFolder&>(*node);
-  const long shown = app.Set()->SelectedShown();
-  for (const IncrementalBackup::CFSFile* file : folder.GetFiles())
-    if (file->GetData().IsChecked()) selection.push_back({file->GetPath(), shown, {}});
-  for (const IncrementalBackup::CFolder* sub : folder.GetFolders())
-    if (sub->GetData().IsChecked()) selection.push_back({sub->GetPath(), shown, {}});
-  return selection;
-}
-
 uint64_t SelectionBytes(const CQPXManagerApp& app, const IncrementalBackup::RestoreSelection& selection) {
   const auto* creator = CreatorOf(app);
   if (creator == nullptr) return 0;
@@ -87,28 +72,6 @@ uint64_t SelectionBytes(const CQPXManagerApp& app, const IncrementalBackup::Rest
     if (node != nullptr) bytes += SizeIn(*node, chosen.generation != 0 ? chosen.generation : shown, shown).value_or(0);
   }
   return bytes;
-}
-
-bool MarkForRestore(CQPXManagerApp& app, const QString& folder, const QStringList& names) {
-  IncrementalBackup::CBackupSet* set = app.MutableSet();
-  if (set == nullptr) return false;
-  IncrementalBackup::CIncrementalRestoreQPXFileExtendCreator& creator = set->Creator();
-  bool marked = false;
-  for (const QString& name : names) {
-    IncrementalBackup::CFSObject* node = creator.FindNode(EntryPath(folder, name).toStdU16String());
-    if (node == nullptr || !node->Exists()) continue;
-    creator.SetChecked(*node, true);
-    marked = true;
-  }
-  app.SetCurrentFolder(folder);
-  return marked;
-}
-
-void UnmarkFolder(CQPXManagerApp& app, const QString& folder) {
-  IncrementalBackup::CBackupSet* set = app.MutableSet();
-  if (set == nullptr) return;
-  IncrementalBackup::CIncrementalRestoreQPXFileExtendCreator& creator = set->Creator();
-  if (IncrementalBackup::CFSObject* node = creator.FindNode(folder.toStdU16String())) creator.SetChecked(*node, false);
 }
 
 }  // namespace app

@@ -14,9 +14,6 @@
 namespace app {
 namespace {
 
-constexpr int kDefaultLogName = 161;
-constexpr int kLogFilter = 162;
-constexpr int kLogExtension = 164;
 constexpr qsizetype kLongestName = 500;
 
 QFileDialog::Options& DialogOptions() {
@@ -103,7 +100,7 @@ void CShowLogDlg::showEvent(QShowEvent* event) {
 }
 
 QString CShowLogDlg::SuggestedFileName() const {
-  if (suggested_.isEmpty()) return AppText(kDefaultLogName);
+  if (suggested_.isEmpty()) return AppText(host::StringId::kDefaultLogName);
   const qsizetype cut = std::max(suggested_.lastIndexOf(u'/'), suggested_.lastIndexOf(u'\\'));
   QString name = suggested_.mid(cut + 1);
   if (name.endsWith(QStringLiteral(".qpx"))) name = name.chopped(4) + QStringLiteral(".log");
@@ -124,7 +121,7 @@ void CShowLogDlg::OnSave() {
     return;
   }
   QString filter, extension;
-  if (!LoadText(kLogFilter, filter) || !LoadText(kLogExtension, extension)) {
+  if (!LoadText(host::StringId::kLogFilter, filter) || !LoadText(host::StringId::kLogExtension, extension)) {
     ShowErrorMessage(host::StringId::kOutOfMemory);
     return;
   }

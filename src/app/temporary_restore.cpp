@@ -190,7 +190,7 @@ bool RunTemporaryRestore(CQPXManagerApp& app, const TemporaryEntries& entries, b
   // the one the file list was given.
   const QString target = CopyFolderPath(entries.tempSetting, entries.generation, entries.folder);
   if (!cleared || target.isEmpty() || target != entries.copyFolder) {
-    ShowErrorMessage(kTemporaryFolderRefused);
+    ShowErrorMessage(host::StringId::kTargetFolderNotMade);
     return false;
   }
 

@@ -24,9 +24,6 @@ namespace app {
 
 class CQPXManagerApp;
 
-// Shown when the temporary restore folder cannot be made or is not private.
-inline constexpr int kTemporaryFolderRefused = 199;
-
 // Entries of one pane folder as they were when the user acted on them. A
 // restore run later (a paste long after the copy, when another generation
 // is shown or the temporary folder setting changed) restores exactly these,

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "host/string_ids.h"
 #include "host/string_table.h"
 
 namespace QPXFile {
@@ -19,7 +20,7 @@ CQPXFileExtend::~CQPXFileExtend() {
   if (IsOpen()) DetachSections();
 }
 
-bool CQPXFileExtend::AcceptsFormatId(const std::u16string& id) const { return IsString(118, id); }
+bool CQPXFileExtend::AcceptsFormatId(const std::u16string& id) const { return IsString(host::StringId::kQpx1Id, id); }
 
 bool CQPXFileExtend::HasContent() const {
   if (CQPXFile::HasContent()) return true;
@@ -126,6 +127,6 @@ bool CFakedArchive<Base>::Load() {
 template class CFakedArchive<CQPXFileExtend>;
 template class CFakedArchive<CUQPXFileExtend>;
 
-bool CFakedQPXFile::AcceptsFormatId(const std::u16string& id) const { return IsString(118, id); }
+bool CFakedQPXFile::AcceptsFormatId(const std::u16string& id) const { return IsString(host::StringId::kQpx1Id, id); }
 
 }  // namespace QPXFile

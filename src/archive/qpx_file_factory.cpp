@@ -4,6 +4,7 @@
 #include <new>
 
 #include "archive/qpx_file_extend.h"
+#include "host/string_ids.h"
 #include "host/string_table.h"
 #include "io/qpx_file_io.h"
 
@@ -18,16 +19,14 @@ struct Identifiers {
 };
 
 Identifiers LoadIdentifiers() {
+  namespace S = host::StringId;
   Identifiers ids;
-  std::u16string s118, s116, s121, s122, s120, s117, s123, s124;
-  ids.loaded = host::LoadString(118, s118) && host::LoadString(116, s116) && host::LoadString(121, s121) &&
-               host::LoadString(122, s122) && host::LoadString(120, s120) && host::LoadString(117, s117) &&
-               host::LoadString(123, s123) && host::LoadString(124, s124);
-  ids.qpx1 = s118;
-  ids.qpx2 = s116;
-  ids.qpx3 = s121;
-  ids.faked1 = s122;
-  ids.faked2 = s124;
+  // The version texts are not kept, but a table without them is no table.
+  std::u16string version;
+  ids.loaded = host::LoadString(S::kQpx1Id, ids.qpx1) && host::LoadString(S::kQpx2Id, ids.qpx2) &&
+               host::LoadString(S::kQpx3Id, ids.qpx3) && host::LoadString(S::kFakedQpx1Id, ids.faked1) &&
+               host::LoadString(S::kQpx1Version, version) && host::LoadString(S::kQpx2Version, version) &&
+               host::LoadString(S::kQpx3Version, version) && host::LoadString(S::kFakedQpx2Id, ids.faked2);
   return ids;
 }
 

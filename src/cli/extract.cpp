@@ -35,7 +35,6 @@
 namespace cli {
 namespace {
 
-using QPXFile::CRestoreSession;
 using QPXFile::RestoreChoice;
 
 std::string LoadText(uint32_t id) {
@@ -351,13 +350,12 @@ int RunExtract(const ExtractOptions& options) {
   }
 
   CommandLineUser user(options);
-  QPXFile::CLogger log;
-  CRestoreSession session(user, log);
   QPXFile::RestoreSummary result;
   {
     InterruptScope interrupt(job);
-    result = job.Run(session);
+    result = job.Run(user);
   }
+  const QPXFile::CLogger& log = job.Log();
   user.ClearStatus();
 
   int status = QPXFile::ExitStatus(result);
@@ -382,7 +380,7 @@ int RunExtract(const ExtractOptions& options) {
     if (counts.foldersNotRestored > 0) summary += ", " + Plural(counts.foldersNotRestored, "folders not restored");
     if (counts.shortened > 0) summary += ", " + Plural(counts.shortened, "restored under a shortened name");
     summary += LossesText(result.losses);
-    if (result.outcome == CRestoreSession::Outcome::kStopped) summary += "; the restore stopped";
+    if (result.outcome == QPXFile::RestoreOutcome::kStopped) summary += "; the restore stopped";
     std::cerr << "tessera-cli: " << Printable(options.destination) << ": " << summary << "\n";
   }
 

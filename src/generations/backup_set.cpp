@@ -19,8 +19,6 @@ namespace {
 namespace Text = ManagerText;
 using QPXFile::Problems;
 
-constexpr int32_t kTreeFailed = 158;
-
 bool EndsWith(const std::string& text, const char* tail) {
   const std::string t(tail);
   return text.size() >= t.size() && text.compare(text.size() - t.size(), t.size(), t) == 0;
@@ -148,7 +146,8 @@ bool CBackupSet::LoadSet(IManagerUser& user, Problems& problems) {
 
   creator_->SetProgressInfo(sink);
   if (!creator_->Build(*manager_) || creator_->GetTree() == nullptr) {
-    problems.push_back({archivePath_, paths::MessageText(sink->HasError() ? sink->GetErrorId() : kTreeFailed)});
+    problems.push_back(
+        {archivePath_, paths::MessageText(sink->HasError() ? sink->GetErrorId() : host::StringId::kTreeFailed)});
     return false;
   }
   return true;
@@ -186,7 +185,7 @@ bool CBackupSet::SelectGeneration(long shown, Problems& problems, CRecieveIncrem
     return false;
   }
   if (creator_ && !creator_->SwitchGeneration(shown - 1, receiver)) {
-    problems.push_back({archivePath_, paths::MessageText(kTreeFailed)});
+    problems.push_back({archivePath_, paths::MessageText(host::StringId::kTreeFailed)});
     return false;
   }
   selected_ = shown - 1;

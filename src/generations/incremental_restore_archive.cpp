@@ -5,6 +5,7 @@
 #include "archive/qpx_file_extend.h"
 #include "entry/backuped_file.h"
 #include "generations/restore_tree.h"
+#include "host/string_ids.h"
 #include "host/string_table.h"
 #include "paths/path_helpers.h"
 
@@ -12,7 +13,7 @@ namespace IncrementalBackup {
 
 std::u16string RestoreArchiveName(std::u16string_view managementPath, long generation) {
   std::u16string pattern;
-  if (!host::LoadString(157, pattern)) pattern = u"%s(%d)";
+  if (!host::LoadString(host::StringId::kGenerationName, pattern)) pattern = u"%s(%d)";
   const std::u16string name = paths::NamePart(managementPath);
   const std::u16string number = [generation] {
     const std::string digits = std::to_string(generation + 1);

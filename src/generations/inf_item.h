@@ -43,13 +43,13 @@ constexpr bool IsMailType(int32_t type) { return type == 1 || type == 2 || type 
 // Replaces `out` with the items of the first generation: a Unicode archive's
 // category info (none when it has no such section, whatever the management
 // file says), otherwise the management file's category block. False, with
-// `out` empty, when there is no first archive or memory runs out.
+// `out` empty, when there is no first archive. Running out of memory is
+// the load's to tell: a set whose mail data went unnoticed is no set.
 bool CollectINFItems(const QPXFile::CQPXFile* firstArchive, const QPMFile::CQPMFile& management,
                      CINFItemArray& out);
 
 // Used when the string table lacks the mail-data notice.
 inline constexpr char16_t kMailNoticeFallback[] = u"メールデータの復元を開始します。\n詳細はヘルプをご確認ください。";
-inline constexpr uint32_t kMailNoticeId = 240;
 
 using TextLoader = bool (*)(uint32_t id, std::u16string& out);
 

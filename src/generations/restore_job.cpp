@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <new>
 
 #include "host/file.h"
 #include "host/host_path.h"
@@ -76,6 +77,7 @@ bool CRestoreJob::Plan(QPXFile::Problems& problems) {
     paths.push_back(paths::StoredPathArgument(shown));
   }
   plan_ = QPXFile::RestorePlan{};
+  planned_ = false;
   // No path chosen in the selected generation means every drive only when
   // nothing at all was chosen.
   if ((!chosen.empty() || older.empty()) && !set_.PlanRestore(options_.destination, chosen, plan_, problems))
@@ -107,6 +109,7 @@ bool CRestoreJob::Plan(QPXFile::Problems& problems) {
     run.target.confinedBelow = options_.destination;
     run.target.protectedFiles = protectedFiles;
   }
+  planned_ = true;
   return true;
 }
 
@@ -115,21 +118,47 @@ bool CRestoreJob::PrepareDestination(std::string& why) {
          QPXFile::MakeFolders(options_.destination, why);
 }
 
-QPXFile::RestoreSummary CRestoreJob::Run(QPXFile::CRestoreSession& session, QPXFile::RestoreEventCallback events,
-                                         QPXFile::ExtractProgress progress) {
-  session.Reset(plan_.name, plan_.TotalFileSize());
-  session_.store(&session);
-  if (cancel_.load()) session.RequestCancel();
-  if (!events) events = session.Events();
-  if (!progress) progress = session.Progress();
+void CRestoreJob::Begin(QPXFile::IRestoreUser& user, std::u16string name, uint64_t totalBytes) {
+  if (!sessionStore_) {
+    sessionStore_.emplace(user, log_);
+    session_.store(&*sessionStore_);
+  }
+  sessionStore_->Reset(std::move(name), totalBytes);
+  // A stop asked for before the run began holds for it.
+  if (cancel_.load()) sessionStore_->RequestCancel();
+}
+
+bool CRestoreJob::OnEvent(const QPXFile::RestoreEvent& event) { return sessionStore_ && sessionStore_->OnEvent(event); }
+
+bool CRestoreJob::OnProgress(uint64_t bytes) { return sessionStore_ && sessionStore_->OnProgress(bytes); }
+
+QPXFile::RestoreSummary CRestoreJob::Run(QPXFile::IRestoreUser& user, EventWatch watch) {
+  Begin(user, plan_.name, plan_.TotalFileSize());
+  QPXFile::CRestoreSession& session = *sessionStore_;
+  QPXFile::RestoreEventCallback events = session.Events();
+  if (watch) {
+    events = [&session, &watch](const QPXFile::RestoreEvent& event) {
+      watch(event);
+      return session.OnEvent(event);
+    };
+  }
+  const QPXFile::ExtractProgress progress = session.Progress();
+  if (!planned_) session.EndRun(false);
   for (QPXFile::RestoreRun& run : plan_.runs) {
-    const bool ok = QPXFile::RestoreArchive(*run.selection, events, progress, run.target);
+    // The restore is where running out of memory is caught: the run ends,
+    // what it wrote stays, and the user hears of it once.
+    bool ok = false;
+    try {
+      ok = QPXFile::RestoreArchive(*run.selection, events, progress, run.target);
+    } catch (const std::bad_alloc&) {
+      session.EndRunOutOfMemory();
+      break;
+    }
     session.EndRun(ok);
     if (session.GetOutcome() == QPXFile::CRestoreSession::Outcome::kStopped) break;
   }
   // A stop asked for after the last callback is still a stop, with its line.
   if (cancel_.load() && !session.IsStopped()) session.OnProgress(0);
-  session_.store(nullptr);
   session.Conclude();
 
   QPXFile::RestoreSummary summary;

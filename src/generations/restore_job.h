@@ -5,6 +5,10 @@
 // confines every write below the destination, runs the session with the
 // front end's user and tells the outcome as one summary.
 //
+// The job keeps the session that answers the driver and the restore log:
+// a front end lends only its IRestoreUser, and reads the summary and the
+// log from the job once the run is over.
+//
 // Threads: Plan and PrepareDestination run on the thread that owns the set
 // (they read its tree); Run may then go to a worker while nobody switches
 // the set's generation. RequestCancel may come from any thread, or from a
@@ -13,10 +17,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "generations/backup_set.h"
+#include "restore/log.h"
 #include "restore/restore_plan.h"
 #include "restore/restore_session.h"
 #include "restore/restore_summary.h"
@@ -64,14 +71,32 @@ class CRestoreJob {
   const std::u16string& Name() const { return plan_.name; }
   uint64_t TotalBytes() const { return plan_.TotalFileSize(); }
 
-  // Runs the planned runs through `session` (reset here) and concludes it.
-  // `events` and `progress` stand in for the session's own when given, so a
-  // front end can watch them; they must pass everything on to the session.
-  QPXFile::RestoreSummary Run(QPXFile::CRestoreSession& session, QPXFile::RestoreEventCallback events = {},
-                              QPXFile::ExtractProgress progress = {});
+  // Sees each event of the driver before the session answers it.
+  using EventWatch = std::function<void(const QPXFile::RestoreEvent&)>;
+
+  // Runs the planned runs with `user` answering, starting the log afresh,
+  // and tells how they ended. A job that was not planned restores nothing
+  // and ends as stopped.
+  QPXFile::RestoreSummary Run(QPXFile::IRestoreUser& user, EventWatch watch = {});
   // The run stops at its next callback; a stop asked for after the last one
   // is still told as a stop.
   void RequestCancel();
+
+  // After Run: whether it was stopped (by the user, an answer or a notice)
+  // rather than ended by a failing run.
+  bool Stopped() const { return sessionStore_ && sessionStore_->IsStopped(); }
+
+  // Starts the session and the log as Run does, without running anything:
+  // the driver's events may then be fed in by hand. Every call must name the
+  // same user.
+  void Begin(QPXFile::IRestoreUser& user, std::u16string name, uint64_t totalBytes);
+  bool OnEvent(const QPXFile::RestoreEvent& event);
+  bool OnProgress(uint64_t bytes);
+
+  // The restore log of the last run; a front end may add its own lines to
+  // it once the run has returned.
+  QPXFile::CLogger& Log() { return log_; }
+  const QPXFile::CLogger& Log() const { return log_; }
 
  private:
   CBackupSet& set_;
@@ -80,6 +105,11 @@ class CRestoreJob {
   QPXFile::RestorePlan plan_;
   std::vector<std::u16string> unheld_;
   long leftOut_ = 0;
+  bool planned_ = false;
+  QPXFile::CLogger log_;
+  // Made once, with the first user, and kept until the job goes, so that a
+  // cancel from another thread never meets a session being replaced.
+  std::optional<QPXFile::CRestoreSession> sessionStore_;
   std::atomic<bool> cancel_{false};
   std::atomic<QPXFile::CRestoreSession*> session_{nullptr};
 };

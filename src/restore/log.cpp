@@ -107,23 +107,18 @@ std::u16string FormatWithText(std::u16string_view pattern, std::u16string_view t
 CFileLog::CFileLog(std::u16string text, uint32_t messageId)
     : text_(std::move(text)), messageId_(messageId) {}
 
-bool CFileLog::GetText(std::u16string& out) const { return Render(text_, out); }
+bool CFileLog::GetText(std::u16string& out) const { return Render(false, out); }
 
-bool CFileLog::GetPrintedText(std::u16string& out) const {
-  try {
-    return Render(paths::ShownText(text_), out);
-  } catch (const std::bad_alloc&) {
-    out.clear();
-    return false;
-  }
-}
+bool CFileLog::GetPrintedText(std::u16string& out) const { return Render(true, out); }
 
-bool CFileLog::Render(std::u16string_view subject, std::u16string& out) const {
+// A line the memory does not suffice for is left out; the rest of the log
+// is still shown or saved.
+bool CFileLog::Render(bool printed, std::u16string& out) const {
   out.clear();
   try {
     std::u16string pattern;
     if (!host::LoadString(messageId_, pattern)) return false;
-    out = FormatWithText(pattern, subject);
+    out = printed ? FormatWithText(pattern, paths::ShownText(text_)) : FormatWithText(pattern, text_);
     return true;
   } catch (const std::bad_alloc&) {
     out.clear();
@@ -131,13 +126,7 @@ bool CFileLog::Render(std::u16string_view subject, std::u16string& out) const {
   }
 }
 
-std::unique_ptr<CLog> CFileLog::Clone() const {
-  try {
-    return std::make_unique<CFileLog>(*this);
-  } catch (const std::bad_alloc&) {
-    return nullptr;
-  }
-}
+std::unique_ptr<CLog> CFileLog::Clone() const { return std::make_unique<CFileLog>(*this); }
 
 // ---- CMessageLog
 
@@ -159,23 +148,16 @@ bool CMessageLog::GetText(std::u16string& out) const {
   return !out.empty();
 }
 
-std::unique_ptr<CLog> CMessageLog::Clone() const {
-  try {
-    return std::make_unique<CMessageLog>(*this);
-  } catch (const std::bad_alloc&) {
-    return nullptr;
-  }
-}
+std::unique_ptr<CLog> CMessageLog::Clone() const { return std::make_unique<CMessageLog>(*this); }
 
 // ---- CLogger
 
 CLogger::~CLogger() { Clear(); }
 
 int CLogger::Add(const CLog& entry) {
-  std::unique_ptr<CLog> copy = entry.Clone();
-  if (!copy) return -1;
+  // A line that finds no memory is lost, and the restore goes on.
   try {
-    entries_.push_back(std::move(copy));
+    entries_.push_back(entry.Clone());
   } catch (const std::bad_alloc&) {
     return -1;
   }
@@ -209,22 +191,16 @@ bool CLogger::GetText(std::u16string& out) const {
   }
 }
 
-bool CLogger::GetPrintedText(std::string& out) const {
+void CLogger::GetPrintedText(std::string& out) const {
   out.clear();
-  try {
-    std::u16string line;
-    for (const auto& entry : entries_) {
-      line.clear();
-      entry->GetPrintedText(line);
-      std::string text = host::WideToUtf8(line);
-      for (size_t i = 0; i < text.size(); ++i)
-        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) out.push_back(text[i]);
-      out += '\n';
-    }
-    return true;
-  } catch (const std::bad_alloc&) {
-    out.clear();
-    return false;
+  std::u16string line;
+  for (const auto& entry : entries_) {
+    line.clear();
+    entry->GetPrintedText(line);
+    std::string text = host::WideToUtf8(line);
+    for (size_t i = 0; i < text.size(); ++i)
+      if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) out.push_back(text[i]);
+    out += '\n';
   }
 }
 
@@ -260,11 +236,6 @@ bool CLogger::SaveAs(CFileIO& file, const std::u16string& path) const {
   const bool written = WriteAll(file, bytes) && file.Flush();
   const bool closed = file.Close();
   return written && closed;
-}
-
-CLogger& RestoreLogger() {
-  static CLogger logger;
-  return logger;
 }
 
 }  // namespace QPXFile

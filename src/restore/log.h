@@ -31,7 +31,7 @@ class CLog {
   // line is about cannot move the cursor, start a line of its own or show
   // its letters in another order (paths::ShownText).
   virtual bool GetPrintedText(std::u16string& out) const { return GetText(out); }
-  // A heap copy, or null when memory runs out.
+  // A heap copy.
   virtual std::unique_ptr<CLog> Clone() const = 0;
 };
 
@@ -48,7 +48,7 @@ class CFileLog : public CLog {
   uint32_t GetMessageId() const { return messageId_; }
 
  private:
-  bool Render(std::u16string_view subject, std::u16string& out) const;
+  bool Render(bool printed, std::u16string& out) const;
 
   std::u16string text_;  // the path the line is about; may be empty
   uint32_t messageId_;   // string-table id of the wording
@@ -96,8 +96,9 @@ class CLogger {
 
   // Every entry's printed text (CLog::GetPrintedText) as UTF-8 for a
   // terminal or a pipe, each line ending in "\n"; the line breaks of a
-  // message of several lines stay, as "\n". False when memory runs out.
-  bool GetPrintedText(std::string& out) const;
+  // message of several lines stay, as "\n". Memory running out here is
+  // the command's to tell.
+  void GetPrintedText(std::string& out) const;
 
   // Writes every entry's printed text, each followed by "\r\n", and a
   // terminating NUL as UTF-16LE code units, for the result log to show.
@@ -117,10 +118,5 @@ class CLogger {
  private:
   std::vector<std::unique_ptr<CLog>> entries_;
 };
-
-// The log of the restore runs, shared by the restore dialog, the event
-// callback and the result log. Cleared before each run; entries are added on
-// the worker thread and read only after the run has ended, so it has no lock.
-CLogger& RestoreLogger();
 
 }  // namespace QPXFile

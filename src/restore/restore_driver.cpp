@@ -1,7 +1,6 @@
 #include "restore/restore_driver.h"
 
 #include <cerrno>
-#include <new>
 
 #include "archive/qpx_file.h"
 #include "archive/qpx_file_extend.h"
@@ -251,16 +250,12 @@ CQPXFile_RestoreImplement::CQPXFile_RestoreImplement(CQPXFile& archive, RestoreE
 CQPXFile_RestoreImplement::~CQPXFile_RestoreImplement() = default;
 
 bool CQPXFile_RestoreImplement::Run() {
-  try {
-    // Output files are opened below the streams, out of this run's sight;
-    // the guard carries the confinement and the protected files down there.
-    std::string hostRoot;
-    if (!confinement_.empty() && !host::ToHostPath(confinement_, hostRoot)) hostRoot.clear();
-    host::WriteGuard guard(hostRoot, target_.protectedFiles);
-    return Prepare() && RestoreAll() && Finish();
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
+  // Output files are opened below the streams, out of this run's sight;
+  // the guard carries the confinement and the protected files down there.
+  std::string hostRoot;
+  if (!confinement_.empty() && !host::ToHostPath(confinement_, hostRoot)) hostRoot.clear();
+  host::WriteGuard guard(hostRoot, target_.protectedFiles);
+  return Prepare() && RestoreAll() && Finish();
 }
 
 CQPXFile_RestoreImplement::FolderResolution CQPXFile_RestoreImplement::ResolveFolder(const std::u16string& folder,

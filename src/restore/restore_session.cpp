@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <limits>
+#include <new>
 
 #include "host/file_attributes.h"
 #include "host/file.h"
 #include "host/host_path.h"
+#include "host/string_ids.h"
 #include "host/string_table.h"
 #include "host/text.h"
 #include "host/volume.h"
@@ -14,6 +16,8 @@
 
 namespace QPXFile {
 namespace {
+
+namespace S = host::StringId;
 
 // The questions the desktop program asks, with the log lines it writes.
 struct QuestionRow {
@@ -27,24 +31,30 @@ struct QuestionRow {
 };
 
 constexpr QuestionRow kQuestions[] = {
-    {kEventNamesUnreadable, 187, false, 191, 192, true, true},
-    {kEventCannotCreate, 210, true, 211, 211, false, true},
-    {kEventCrcDiffers, 216, true, 236, 218, false, true},
-    {kEventPathTooLong, 201, true, 202, 203, true, true},
-    {kEventEncryptedOffNtfs, 225, true, 225, 225, false, true},
+    {kEventNamesUnreadable, S::kNamesUnreadableQuestion, false, S::kNamesUnreadableSkipped, S::kNamesUnreadableStopped,
+     true, true},
+    {kEventCannotCreate, S::kCannotCreateQuestion, true, S::kCannotCreate, S::kCannotCreate, false, true},
+    {kEventCrcDiffers, S::kCheckFailedQuestion, true, S::kCheckFailed, S::kCheckFailedStopped, false, true},
+    {kEventPathTooLong, S::kPathTooLongQuestion, true, S::kPathTooLongSkipped, S::kPathTooLongStopped, true, true},
+    {kEventEncryptedOffNtfs, S::kEncryptedOffNtfs, true, S::kEncryptedOffNtfs, S::kEncryptedOffNtfs, false, true},
     // The compressed bit is an attribute Linux file systems do not keep; the
     // file itself is whole.
-    {kEventCompressedOffNtfs, 226, true, 226, 226, false, false},
-    {kEventEncryptedFolderOffNtfs, 227, true, 227, 227, true, false},
-    {kEventCompressedFolderOffNtfs, 228, true, 228, 228, true, false},
-    {kEventEncryptedImport, 229, true, 230, 231, false, true},
-    {kEventExtractFailed, 212, true, 213, 213, false, true},
-    {kEventTooLargeOffNtfs, 214, true, 215, 215, false, true},
-    {kEventNoSpace, 243, true, 244, 244, false, true},
+    {kEventCompressedOffNtfs, S::kCompressedOffNtfs, true, S::kCompressedOffNtfs, S::kCompressedOffNtfs, false, false},
+    {kEventEncryptedFolderOffNtfs, S::kEncryptedFolderOffNtfs, true, S::kEncryptedFolderOffNtfs,
+     S::kEncryptedFolderOffNtfs, true, false},
+    {kEventCompressedFolderOffNtfs, S::kCompressedFolderOffNtfs, true, S::kCompressedFolderOffNtfs,
+     S::kCompressedFolderOffNtfs, true, false},
+    {kEventEncryptedImport, S::kEncryptedImportQuestion, true, S::kEncryptedImportSkipped, S::kEncryptedImportStopped,
+     false, true},
+    {kEventExtractFailed, S::kDamagedDataQuestion, true, S::kDamagedData, S::kDamagedData, false, true},
+    {kEventTooLargeOffNtfs, S::kTooLargeQuestion, true, S::kTooLarge, S::kTooLarge, false, true},
+    {kEventNoSpace, S::kNoSpaceQuestion, true, S::kNoSpace, S::kNoSpace, false, true},
 };
 // Attributes not restored: the wording depends on whether the file is encrypted.
-constexpr QuestionRow kAttributesEncrypted = {kEventAttributesFailed, 219, true, 221, 223, false, true};
-constexpr QuestionRow kAttributesPlain = {kEventAttributesFailed, 220, true, 222, 224, false, true};
+constexpr QuestionRow kAttributesEncrypted = {kEventAttributesFailed, S::kEncryptedAttributesQuestion, true,
+                                              S::kEncryptedAttributesFailed, S::kEncryptedAttributesStopped, false, true};
+constexpr QuestionRow kAttributesPlain = {kEventAttributesFailed, S::kAttributesQuestion, true, S::kAttributesFailed,
+                                          S::kAttributesStopped, false, true};
 
 const QuestionRow* FindQuestion(const RestoreEvent& event) {
   if (event.code == kEventAttributesFailed)
@@ -95,15 +105,15 @@ class CTextLog : public CLog {
 uint32_t ObstacleTextId(RestoreObstacle obstacle) {
   switch (obstacle) {
     case RestoreObstacle::kLink:
-      return 300;
+      return S::kLinkInPlace;
     case RestoreObstacle::kNotFolder:
-      return 301;
+      return S::kNotAFolder;
     case RestoreObstacle::kProtectedFile:
-      return 302;
+      return S::kProtectedFile;
     case RestoreObstacle::kControlCharacter:
-      return 303;
+      return S::kControlCharacters;
     case RestoreObstacle::kUnpairedSurrogate:
-      return 304;
+      return S::kUnpairedSurrogate;
     case RestoreObstacle::kNone:
       break;
   }
@@ -158,7 +168,7 @@ void CRestoreSession::Cancel() {
   cancelRequested_.store(true);
   if (stopped_) return;
   stopped_ = true;
-  log_.Add(CMessageLog(178));
+  log_.Add(CMessageLog(S::kCancelled));
 }
 
 void CRestoreSession::LogLine(std::u16string text) { log_.Add(CTextLog(std::move(text))); }
@@ -172,7 +182,7 @@ bool CRestoreSession::Obstacle(const RestoreEvent& event) {
   const bool aboutEntry = event.entry != nullptr;
   if (aboutEntry) {
     entry_.problem = true;
-    if (event.code != kEventNameNotHostable) LogFile(211, Shown(event.text));
+    if (event.code != kEventNameNotHostable) LogFile(S::kCannotCreate, Shown(event.text));
   }
   const uint32_t why = ObstacleTextId(event.obstacle);
   // What stands in the way is named: the link or file for a folder, else the path itself.
@@ -192,7 +202,7 @@ bool CRestoreSession::OnEvent(const RestoreEvent& event) {
   if (stopped_) return false;
   switch (event.code) {
     case kEventRunStarted:
-      LogFile(186, Shown(&archivePath_));
+      LogFile(S::kRestoreStarted, Shown(&archivePath_));
       return true;
     case kEventRestoring:
       progress_.currentFile = Shown(event.text);
@@ -203,17 +213,17 @@ bool CRestoreSession::OnEvent(const RestoreEvent& event) {
       return true;
     case kEventRunEnded:
       FinishEntry();
-      LogFile(232, Shown(&archivePath_));
+      LogFile(S::kRestoreEnded, Shown(&archivePath_));
       return true;
     case kEventFolderNotCreated:
-      return Fatal(event, 199, 200, false);
+      return Fatal(event, S::kTargetFolderNotMade, S::kTargetFolderNotMadeStopped, false);
     case kEventFolderTooLong:
-      return Fatal(event, 193, 194, true);
+      return Fatal(event, S::kFolderPathTooLong, S::kFolderPathTooLongStopped, true);
     case kEventNoDrive:
-      return Fatal(event, 197, 198, false);
+      return Fatal(event, S::kNoTargetDrive, S::kNoTargetDriveStopped, false);
     case kEventFolderFailed:
       ++counts_.foldersFailed;
-      LogFile(235, Shown(event.text));
+      LogFile(S::kFolderAttributesFailed, Shown(event.text));
       return true;
     case kEventFileExists:
       return ExistingFile(event);
@@ -228,13 +238,13 @@ bool CRestoreSession::OnEvent(const RestoreEvent& event) {
       // The question's own line says why it is not right; this one says
       // where it was left, or why it could not be.
       if (event.systemError == 0)
-        LogLine(paths::ShownText(Shown(event.text)) + Text(306));
+        LogLine(paths::ShownText(Shown(event.text)) + Text(S::kKeptDespiteCheck));
       else
         LogReason(event);
       return true;
     case kEventNameShortened:
       ++counts_.shortened;
-      LogLine(paths::ShownText(Shown(event.text)) + Text(305) + paths::ShownText(Shown(event.detail)));
+      LogLine(paths::ShownText(Shown(event.text)) + Text(S::kShortenedName) + paths::ShownText(Shown(event.detail)));
       return true;
     default:
       if (FindQuestion(event) != nullptr) return Question(event);
@@ -297,8 +307,8 @@ bool CRestoreSession::ExistingFile(const RestoreEvent& event) {
   if (!HasAnswerForAll(kEventFileExists)) {
     RestoreQuestion question;
     question.event = kEventFileExists;
-    question.messageId = 205;
-    question.message = FormatWithText(Text(205), paths::ShownText(path));
+    question.messageId = S::kExistsQuestion;
+    question.message = FormatWithText(Text(S::kExistsQuestion), paths::ShownText(path));
     question.subject = path;
     question.choices[0] = kChoiceOverwrite;
     question.choices[1] = kChoiceOverwriteAll;
@@ -307,14 +317,14 @@ bool CRestoreSession::ExistingFile(const RestoreEvent& event) {
     if (choice == kChoiceOverwriteAll) answersForAll_[kEventFileExists] = true;
   }
   if (choice == kChoiceOverwrite || choice == kChoiceOverwriteAll) {
-    LogFile(204, path);
+    LogFile(S::kExistingOverwritten, path);
     if (cancelRequested_.load()) Cancel();
     return !stopped_;
   }
   // Skipping one file is no reason to stop the run.
   entry_.skippedExisting = true;
   PassOver();
-  LogFile(209, path);
+  LogFile(S::kExistingSkipped, path);
   return false;
 }
 
@@ -446,6 +456,17 @@ void CRestoreSession::Conclude() {
 void CRestoreSession::EndRun(bool succeeded) {
   FinishEntry();
   if (!succeeded) halted_ = true;
+}
+
+void CRestoreSession::EndRunOutOfMemory() {
+  halted_ = true;
+  // Whatever fails to be told now, for want of the same memory, stays untold.
+  try {
+    FinishEntry();
+    user_.ShowError(RestoreNotice{0, S::kOutOfMemory, Text(S::kOutOfMemory)});
+  } catch (const std::bad_alloc&) {
+  }
+  log_.Add(CMessageLog(S::kOutOfMemory));
 }
 
 CRestoreSession::Outcome CRestoreSession::GetOutcome() const {

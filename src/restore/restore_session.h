@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "host/string_ids.h"
 #include "restore/log.h"
 #include "restore/restore_driver.h"
 
@@ -21,12 +22,12 @@ namespace QPXFile {
 // of the pressed button as it is.
 enum RestoreChoice : uint32_t {
   kChoiceNone = 0,  // closed without pressing a button: treated as stop (or skip)
-  kChoiceContinue = 188,
-  kChoiceContinueAll = 189,
-  kChoiceStop = 190,
-  kChoiceOverwrite = 206,
-  kChoiceOverwriteAll = 207,
-  kChoiceSkip = 208,
+  kChoiceContinue = host::StringId::kContinue,
+  kChoiceContinueAll = host::StringId::kContinueAll,
+  kChoiceStop = host::StringId::kStop,
+  kChoiceOverwrite = host::StringId::kOverwrite,
+  kChoiceOverwriteAll = host::StringId::kOverwriteAll,
+  kChoiceSkip = host::StringId::kSkip,
 };
 
 // A question for the user. Paths in it are host paths.
@@ -119,6 +120,9 @@ class CRestoreSession {
 
   // Tells the session that a run has returned, with Restore's result.
   void EndRun(bool succeeded);
+  // Memory ran out in a run, which has ended: the entry under way counts as
+  // failed, the user is told once, the log says so and the restore stops.
+  void EndRunOutOfMemory();
   // After the last run: writes the attributes the file systems had no place
   // for into the log, one line per file system.
   void Conclude();

@@ -11,6 +11,8 @@
 
 namespace QPXFile {
 
+using RestoreOutcome = CRestoreSession::Outcome;
+
 // Everything a finished restore job has to tell, whichever front end ran it.
 struct RestoreSummary {
   RestoreCounts counts;
@@ -21,7 +23,7 @@ struct RestoreSummary {
   // Entries stored without a drive in their folder: no run places them.
   long unplaced = 0;
   std::vector<AttributeLoss> losses;
-  CRestoreSession::Outcome outcome = CRestoreSession::Outcome::kStopped;
+  RestoreOutcome outcome = RestoreOutcome::kStopped;
 };
 
 // The numbers every front end tells: files left alone (existing ones and

@@ -15,7 +15,6 @@
 #include "app/left_view.h"
 #include "app/main_frame.h"
 #include "app/property_dialog.h"
-#include "app/restore_selection.h"
 #include "app/qpx_manager_view.h"
 #include "app_fixture.h"
 #include "generations/backup_set.h"
@@ -246,11 +245,11 @@ class PropertiesTest : public QObject {
     // Nothing was marked to count.
     QCOMPARE(MarkedFiles(app), 0);
     // Nor is a mark the user made taken away by reading the totals.
-    QVERIFY(app::MarkForRestore(app, QStringLiteral("C:\\Data"), {QStringLiteral("Sub")}));
+    app.MutableSet()->Creator().SetChecked(u"C:\\Data\\Sub", true);
     const Shown marked = Open(watcher, [&] { app.ShowProperties({FullPath(u"C:\\Data\\Sub")}); });
     QCOMPARE(marked.fields["内容"], QStringLiteral("ファイル数: 3、フォルダ数: 1"));
     QCOMPARE(MarkedFiles(app), 3);
-    app::UnmarkFolder(app, QStringLiteral("C:\\Data\\Sub"));
+    app.MutableSet()->Creator().SetChecked(u"C:\\Data\\Sub", false);
 
     // A drive item counts the whole drive.
     const Shown drive = Open(watcher, [&] { app.ShowProperties({FullPath(u"C:")}); });

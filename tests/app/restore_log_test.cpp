@@ -23,12 +23,13 @@ namespace {
 QString Documents() { return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation); }
 
 // Three entries; the second's wording breaks its line.
-void FillLog() {
-  QPXFile::CLogger& log = QPXFile::RestoreLogger();
+const QPXFile::CLogger& FillLog() {
+  static QPXFile::CLogger log;
   log.Clear();
   log.Add(QPXFile::CFileLog(u"/out/既存.txt", 204));
   log.Add(QPXFile::CFileLog(u"/out/b.txt", 211));
   log.Add(QPXFile::CMessageLog(178));
+  return log;
 }
 
 const QString kShown = QStringLiteral(
@@ -63,8 +64,7 @@ class RestoreLogTest : public QObject {
   void init() { app::CShowLogDlg::SetFileDialogOptions(QFileDialog::DontUseNativeDialog); }
 
   void theLogIsShownLineByLine() {
-    FillLog();
-    app::CShowLogDlg dialog(QPXFile::RestoreLogger(), Documents() + "/set(1世代目).qpx");
+    app::CShowLogDlg dialog(FillLog(), Documents() + "/set(1世代目).qpx");
     QCOMPARE(dialog.TextBox()->toPlainText(), kShown);
     QVERIFY(dialog.TextBox()->isReadOnly());
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Tessera - 復元結果"));
@@ -99,8 +99,7 @@ class RestoreLogTest : public QObject {
   }
 
   void theDialogGrowsButNeverShrinksBelowItsFirstSize() {
-    FillLog();
-    app::CShowLogDlg dialog(QPXFile::RestoreLogger(), QString());
+    app::CShowLogDlg dialog(FillLog(), QString());
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     const QSize first = dialog.size();
@@ -129,15 +128,14 @@ class RestoreLogTest : public QObject {
       QCOMPARE(run.SuggestedLogName(), Documents() + "/week(2世代目).qpx");
     }
 
-    FillLog();
-    app::CShowLogDlg fromRun(QPXFile::RestoreLogger(), Documents() + "/week(2世代目).qpx");
+    app::CShowLogDlg fromRun(FillLog(), Documents() + "/week(2世代目).qpx");
     QCOMPARE(fromRun.SuggestedFileName(), QStringLiteral("week(2世代目).log"));
     QCOMPARE(fromRun.SuggestedFolder(), Documents());
-    app::CShowLogDlg later(QPXFile::RestoreLogger(), QStringLiteral("/backups/week_3.qpi"));
+    app::CShowLogDlg later(FillLog(), QStringLiteral("/backups/week_3.qpi"));
     QCOMPARE(later.SuggestedFileName(), QStringLiteral("week_3.log"));
-    app::CShowLogDlg other(QPXFile::RestoreLogger(), QStringLiteral("/backups/week.bak"));
+    app::CShowLogDlg other(FillLog(), QStringLiteral("/backups/week.bak"));
     QCOMPARE(other.SuggestedFileName(), QStringLiteral("week.bak"));
-    app::CShowLogDlg none(QPXFile::RestoreLogger(), QString());
+    app::CShowLogDlg none(FillLog(), QString());
     QCOMPARE(none.SuggestedFileName(), QStringLiteral("*.log"));
   }
 
@@ -145,7 +143,6 @@ class RestoreLogTest : public QObject {
     AppHarness h;
     h.Start();
     ModalWatcher watcher;
-    FillLog();
     const QString folder = h.Path(QStringLiteral("docs"));
     QVERIFY(QDir().mkpath(folder));
     const QString saved = folder + "/saved.log";
@@ -158,7 +155,7 @@ class RestoreLogTest : public QObject {
       filters = files->nameFilters().join(u'|');
       TypeAndAccept(files, saved);
     });
-    app::CShowLogDlg dialog(QPXFile::RestoreLogger(), folder + "/set(1世代目).qpx");
+    app::CShowLogDlg dialog(FillLog(), folder + "/set(1世代目).qpx");
     QTimer::singleShot(0, &dialog, [&] { dialog.SaveButton()->click(); });
     QCOMPARE(dialog.exec(), int(QDialog::Accepted));
     QCOMPARE(proposedName, folder + "/set(1世代目).log");
@@ -182,10 +179,9 @@ class RestoreLogTest : public QObject {
     AppHarness h;
     h.Start();
     ModalWatcher watcher;
-    FillLog();
     bool asked = false;
     watcher.SetOtherHandler([&](QWidget* modal) { asked = asked || qobject_cast<QFileDialog*>(modal) != nullptr; });
-    app::CShowLogDlg dialog(QPXFile::RestoreLogger(), QStringLiteral("/docs/") + QString(497, u'x') + ".qpx");
+    app::CShowLogDlg dialog(FillLog(), QStringLiteral("/docs/") + QString(497, u'x') + ".qpx");
     dialog.OnSave();
     QCOMPARE(watcher.Texts(), QStringList{apptest::Txt(125)});
     QVERIFY(!asked);
@@ -195,7 +191,6 @@ class RestoreLogTest : public QObject {
     AppHarness h;
     h.Start();
     ModalWatcher watcher;
-    FillLog();
     const QString saved = h.Path(QStringLiteral("missing/folder/saved.log"));
     bool answered = false;
     watcher.SetOtherHandler([&](QWidget* modal) {
@@ -207,7 +202,7 @@ class RestoreLogTest : public QObject {
         TypeAndAccept(files, saved);
       }
     });
-    app::CShowLogDlg dialog(QPXFile::RestoreLogger(), QString());
+    app::CShowLogDlg dialog(FillLog(), QString());
     dialog.show();
     dialog.SaveButton()->click();
     QVERIFY(answered);

@@ -89,7 +89,8 @@ struct Outcome {
 
 // Restores what is marked into `target` with the restore dialog, answering
 // every question with its second button ("すべて…").
-Outcome RunDialog(app::CQPXManagerApp& app, ModalWatcher& watcher, const QString& target) {
+Outcome RunDialog(app::CQPXManagerApp& app, const IncrementalBackup::RestoreSelection& chosen, ModalWatcher& watcher,
+                  const QString& target) {
   Outcome out;
   watcher.SetOtherHandler([&](QWidget* modal) {
     if (auto* ask = qobject_cast<app::CAskToUserDialog*>(modal)) {
@@ -104,7 +105,7 @@ Outcome RunDialog(app::CQPXManagerApp& app, ModalWatcher& watcher, const QString
       QTimer::singleShot(0, log, [log] { log->OkButton()->click(); });
     }
   });
-  app::CRestoreProgressDlg dialog(app, app.MainFrame());
+  app::CRestoreProgressDlg dialog(app, chosen, app.MainFrame());
   dialog.SetTargetFolder(target);
   QTimer::singleShot(0, &dialog, [&dialog] { dialog.StartButton()->click(); });
   dialog.exec();
@@ -131,8 +132,10 @@ class RestoreOutcomeTest : public QObject {
     // Folders where the files must go: nothing can be written, even by root.
     QVERIFY(QDir().mkpath(out + "/a.txt") && QDir().mkpath(out + "/b.txt"));
 
-    QVERIFY(app::MarkForRestore(app, QStringLiteral("C:\\Data"), {QStringLiteral("a.txt"), QStringLiteral("b.txt")}));
-    Outcome none = RunDialog(app, watcher, out);
+    IncrementalBackup::RestoreSelection chosen =
+        app::SelectEntries(app, QStringLiteral("C:\\Data"), {QStringLiteral("a.txt"), QStringLiteral("b.txt")});
+    QVERIFY(!chosen.empty());
+    Outcome none = RunDialog(app, chosen, watcher, out);
     QVERIFY2(!none.questions.isEmpty(), qPrintable(watcher.Texts().join(u'\n')));
     QCOMPARE(none.status, QStringLiteral("復元完了（失敗 2 件）"));
     QCOMPARE(none.title, Txt(184) + QStringLiteral("（失敗 2 件）"));
@@ -142,8 +145,9 @@ class RestoreOutcomeTest : public QObject {
 
     // One of two written: told, and the target is worth opening.
     QVERIFY(QDir(out + "/a.txt").removeRecursively());
-    QVERIFY(app::MarkForRestore(app, QStringLiteral("C:\\Data"), {QStringLiteral("a.txt"), QStringLiteral("b.txt")}));
-    Outcome some = RunDialog(app, watcher, out);
+    chosen = app::SelectEntries(app, QStringLiteral("C:\\Data"), {QStringLiteral("a.txt"), QStringLiteral("b.txt")});
+    QVERIFY(!chosen.empty());
+    Outcome some = RunDialog(app, chosen, watcher, out);
     QCOMPARE(some.status, QStringLiteral("復元完了（失敗 1 件）"));
     QVERIFY(some.log.trimmed().endsWith(QStringLiteral("復元 1 件、スキップ 0 件、失敗 1 件（復元先: %1）").arg(out)));
     QCOMPARE(urls.urls, QList<QUrl>{QUrl::fromLocalFile(out)});
@@ -191,7 +195,7 @@ class RestoreOutcomeTest : public QObject {
     QVERIFY(!probe.IsRunning());
     QCoreApplication::processEvents();
     // Not taken as a "yes": the run's own end, not a cancel, is shown.
-    QCOMPARE(probe.status, Txt(app::RestoreText::kStatusFailed));
+    QCOMPARE(probe.status, Txt(app::Text::kStatusFailed));
   }
 
   void theTargetIsTheUsersOwnChoiceNeverTheArchives() {
@@ -210,7 +214,7 @@ class RestoreOutcomeTest : public QObject {
     const QString chosen = h.Path(QStringLiteral("chosen"));
     QVERIFY(QDir().mkpath(chosen));
     {
-      app::CRestoreProgressDlg dialog(app);
+      app::CRestoreProgressDlg dialog(app, {});
       QCOMPARE(dialog.TargetFolder(), QString());
       QCOMPARE(dialog.TargetEdit()->placeholderText(), QStringLiteral("(未選択)"));
       QVERIFY(!dialog.StartButton()->isEnabled());
@@ -232,7 +236,7 @@ class RestoreOutcomeTest : public QObject {
     h.Stop();
     app::CQPXManagerApp& again = h.Start({Q(files.archives[0])});
     QCOMPARE(again.Config().LastRestoreTarget(), chosen);
-    app::CRestoreProgressDlg dialog(again);
+    app::CRestoreProgressDlg dialog(again, {});
     QCOMPARE(dialog.TargetFolder(), chosen);
   }
 
@@ -240,7 +244,7 @@ class RestoreOutcomeTest : public QObject {
     AppHarness h;
     app::CQPXManagerApp& app = h.Start();
     {
-      app::CRestoreProgressDlg dialog(app);
+      app::CRestoreProgressDlg dialog(app, {});
       Shoot(&dialog, "restore-dialog-nothing-chosen");
     }
     BoxShooter shooter;

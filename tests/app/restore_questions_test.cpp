@@ -40,9 +40,8 @@ constexpr int kEscape = -1;
 
 using Line = std::pair<uint32_t, std::u16string>;
 
-std::vector<Line> LogLines() {
+std::vector<Line> Lines(const CLogger& log) {
   std::vector<Line> out;
-  const CLogger& log = RestoreLogger();
   for (size_t i = 0; i < log.GetCount(); ++i) {
     if (auto* f = dynamic_cast<const CFileLog*>(&log.GetAt(i))) out.emplace_back(f->GetMessageId(), f->GetSubject());
     else {
@@ -118,6 +117,7 @@ class Harness {
     return result;
   }
 
+  std::vector<Line> LogLines() { return Lines(probe_.Run().Log()); }
   const std::vector<Asked>& AskedList() const { return asked_; }
   ModalWatcher& Watcher() { return watcher_; }
   ProbeDialog& Probe() { return probe_; }
@@ -187,7 +187,7 @@ class RestoreQuestionsTest : public QObject {
       QCOMPARE(asked.captions[2], Txt(190));
       QCOMPARE(asked.icon, row.information ? app::CAskToUserDialog::Icon::Information
                                            : app::CAskToUserDialog::Icon::Question);
-      QCOMPARE(LogLines(), (std::vector<Line>{{row.continueLog, path}}));
+      QCOMPARE(h.LogLines(), (std::vector<Line>{{row.continueLog, path}}));
       QVERIFY(h.Probe().Run().Continues());
 
       // 復元を中止(&E) and Esc: the line for stopping, the cancel line, and
@@ -195,7 +195,7 @@ class RestoreQuestionsTest : public QObject {
       for (int stop : {190, kEscape}) {
         h.Begin();
         QVERIFY2(!h.Send(row.code, path, &entry, 0, {stop}), qPrintable(label));
-        QCOMPARE(LogLines(), (std::vector<Line>{{row.stopLog, path}, Cancelled()}));
+        QCOMPARE(h.LogLines(), (std::vector<Line>{{row.stopLog, path}, Cancelled()}));
         QVERIFY(!h.Send(2, path, &entry, 1));
         QCOMPARE(h.AskedList().size(), size_t(1));
       }
@@ -207,7 +207,7 @@ class RestoreQuestionsTest : public QObject {
       QVERIFY(h.Send(row.code, path, &entry, 0, {189}));
       QVERIFY(h.Send(row.code, u"/out/Docs/other.doc", &second, 1));
       QCOMPARE(h.AskedList().size(), size_t(1));
-      QCOMPARE(LogLines(), (std::vector<Line>{{row.continueLog, path}, {row.continueLog, u"/out/Docs/other.doc"}}));
+      QCOMPARE(h.LogLines(), (std::vector<Line>{{row.continueLog, path}, {row.continueLog, u"/out/Docs/other.doc"}}));
       const int another = row.code == 273 ? 276 : 273;
       Record third("third.doc", 100);
       QVERIFY(h.Send(another, u"/out/Docs/third.doc", &third, 2, {188}));
@@ -231,14 +231,14 @@ class RestoreQuestionsTest : public QObject {
     QCOMPARE(asked.icon, app::CAskToUserDialog::Icon::Question);
     QVERIFY(h.Send(265, b, &rb, 1, {206}));
     QCOMPARE(h.AskedList().size(), size_t(2));
-    QCOMPARE(LogLines(), (std::vector<Line>{{204, a}, {204, b}}));
+    QCOMPARE(h.LogLines(), (std::vector<Line>{{204, a}, {204, b}}));
 
     // すべて上書き(&A) overwrites every later one without asking.
     h.Begin();
     QVERIFY(h.Send(265, a, &ra, 0, {207}));
     QVERIFY(h.Send(265, b, &rb, 1));
     QCOMPARE(h.AskedList().size(), size_t(1));
-    QCOMPARE(LogLines(), (std::vector<Line>{{204, a}, {204, b}}));
+    QCOMPARE(h.LogLines(), (std::vector<Line>{{204, a}, {204, b}}));
 
     // スキップ(&S) and Esc skip the file; the run goes on, and the skipped
     // bytes count as done, so the percent still reaches 100.
@@ -251,7 +251,7 @@ class RestoreQuestionsTest : public QObject {
       QVERIFY(h.Probe().Run().OnProgress(600));
       QVERIFY(h.Probe().Run().Continues());
       QCOMPARE(h.Probe().Run().ShownPercent(), 100u);
-      QCOMPARE(LogLines(), (std::vector<Line>{{209, a}}));
+      QCOMPARE(h.LogLines(), (std::vector<Line>{{209, a}}));
     }
   }
 
@@ -268,14 +268,14 @@ class RestoreQuestionsTest : public QObject {
       h.Begin();
       QVERIFY(!h.Send(n.code, folder, nullptr, -1));
       QCOMPARE(h.Watcher().Texts(), QStringList{Txt(static_cast<int>(n.box))});
-      QCOMPARE(LogLines(), (std::vector<Line>{{n.line, n.withPath ? folder : std::u16string()}}));
+      QCOMPARE(h.LogLines(), (std::vector<Line>{{n.line, n.withPath ? folder : std::u16string()}}));
       QVERIFY(h.AskedList().empty());
     }
 
     // A folder whose attributes were not restored: a line, and on.
     h.Begin();
     QVERIFY(h.Send(275, folder, nullptr, -1));
-    QCOMPARE(LogLines(), (std::vector<Line>{{235, folder}}));
+    QCOMPARE(h.LogLines(), (std::vector<Line>{{235, folder}}));
     QVERIFY(h.Watcher().Texts().isEmpty());
 
     // Start and end lines name the restore archive; the path being restored
@@ -286,7 +286,7 @@ class RestoreQuestionsTest : public QObject {
     QVERIFY(h.Send(2, u"/out/Docs/a.txt", &r, 0));
     QTRY_COMPARE(h.Probe().status, QStringLiteral("/out/Docs/a.txt"));
     QVERIFY(h.Send(4, std::u16string(), nullptr, -1));
-    QCOMPARE(LogLines(), (std::vector<Line>{{186, u"set.qpm(1世代目)"}, {232, u"set.qpm(1世代目)"}}));
+    QCOMPARE(h.LogLines(), (std::vector<Line>{{186, u"set.qpm(1世代目)"}, {232, u"set.qpm(1世代目)"}}));
   }
 
   void cancellingWhileAQuestionIsOpenStopsAtTheNextEvent() {
@@ -303,7 +303,7 @@ class RestoreQuestionsTest : public QObject {
     Record r("a.txt", 10);
     QVERIFY(!h.Send(259, u"/out/a.txt", &r, 0));
     QVERIFY(!h.Probe().Run().Continues());
-    const std::vector<Line> lines = LogLines();
+    const std::vector<Line> lines = h.LogLines();
     QCOMPARE(lines.back(), Cancelled());
   }
 };

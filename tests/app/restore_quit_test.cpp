@@ -42,6 +42,7 @@ class RestoreQuitTest : public QObject {
     }
 
     bool asked = false;
+    QString log;
     watcher.SetOtherHandler([&](QWidget* modal) {
       if (qobject_cast<app::CAskToUserDialog*>(modal) != nullptr && modal->isVisible() && !asked) {
         asked = true;
@@ -57,18 +58,18 @@ class RestoreQuitTest : public QObject {
       dialog.SetTargetFolder(out);
       QTimer::singleShot(0, &dialog, [&dialog] { dialog.StartButton()->click(); });
       dialog.exec();
+      dialog.Run().Abort();  // as the dialog going would: the worker has ended
+      for (size_t i = 0; i < dialog.Run().Log().GetCount(); ++i) {
+        std::u16string line;
+        dialog.Run().Log().GetAt(i).GetText(line);
+        log += QString::fromStdU16String(line) + u'\n';
+      }
     }
     watcher.SetOtherHandler({});
     QVERIFY(asked);
     // The run ended as stopped, and nothing of the user's was overwritten.
     std::u16string cancelled;
     QPXFile::CMessageLog(178).GetText(cancelled);
-    QString log;
-    for (size_t i = 0; i < QPXFile::RestoreLogger().GetCount(); ++i) {
-      std::u16string line;
-      QPXFile::RestoreLogger().GetAt(i).GetText(line);
-      log += QString::fromStdU16String(line) + u'\n';
-    }
     QVERIFY2(log.contains(QString::fromStdU16String(cancelled)), qPrintable(log));
     for (const char* name : {"/a.txt", "/b.txt"}) {
       QFile kept(out + name);

@@ -293,7 +293,6 @@ class RestoreTest : public QObject {
     QCOMPARE(urls.urls, QList<QUrl>{QUrl::fromLocalFile(out)});
     // The marks are gone again; the current folder is the list's.
     QCOMPARE(l.app->Set()->Tree().GetRoots().front()->GetData().GetCheckedFileCount(), 0);
-    QCOMPARE(l.app->CurrentFolder(), QStringLiteral("C:\\Data"));
   }
 
   void openingSeveralEntriesRestoresThem() {
@@ -349,11 +348,13 @@ class RestoreTest : public QObject {
   void startNeedsAsManyFreeBytesAsTheSelectionHolds() {
     Loaded l;
     ModalWatcher watcher;
-    QVERIFY(app::MarkForRestore(*l.app, QStringLiteral("C:\\Data"), {QStringLiteral("packed.bin")}));
+    const IncrementalBackup::RestoreSelection chosen =
+        app::SelectEntries(*l.app, QStringLiteral("C:\\Data"), {QStringLiteral("packed.bin")});
+    QVERIFY(!chosen.empty());
     const uint64_t needed = 300000;
     {
       // The backed-up computer's folder is no folder here: nothing chosen yet.
-      app::CRestoreProgressDlg dialog(*l.app);
+      app::CRestoreProgressDlg dialog(*l.app, chosen);
       QCOMPARE(dialog.TargetFolder(), QString());
       QCOMPARE(dialog.FreeEdit()->text(), QStringLiteral("(未選択)"));
       QCOMPARE(dialog.NeededEdit()->text(), QStringLiteral("292"));
@@ -364,7 +365,7 @@ class RestoreTest : public QObject {
     }
     {
       FakeFreeSpace tight(needed - 1);
-      app::CRestoreProgressDlg dialog(*l.app);
+      app::CRestoreProgressDlg dialog(*l.app, chosen);
       dialog.SetTargetFolder(l.Target());
       QCOMPARE(dialog.TargetEdit()->text(), l.Target());
       QCOMPARE(dialog.FreeEdit()->text(), QStringLiteral("292"));
@@ -373,21 +374,21 @@ class RestoreTest : public QObject {
     }
     {
       FakeFreeSpace exact(needed);
-      app::CRestoreProgressDlg dialog(*l.app);
+      app::CRestoreProgressDlg dialog(*l.app, chosen);
       dialog.SetTargetFolder(l.Target());
       QVERIFY(dialog.StartButton()->isEnabled());
       QCOMPARE(dialog.StatusText(), QString::fromUtf8(app::RestoreFixedText::kReady).remove(u'\r'));
     }
     {
       app::SetFreeSpaceQuery([](const QString&, uint64_t&) { return false; });
-      app::CRestoreProgressDlg dialog(*l.app);
+      app::CRestoreProgressDlg dialog(*l.app, chosen);
       dialog.SetTargetFolder(l.Target());
       app::SetFreeSpaceQuery({});
       QCOMPARE(dialog.FreeEdit()->text(), QStringLiteral("(取得失敗)"));
       QVERIFY(!dialog.StartButton()->isEnabled());
     }
     {
-      app::CRestoreProgressDlg dialog(*l.app);
+      app::CRestoreProgressDlg dialog(*l.app, chosen);
       dialog.SetTargetFolder(QStringLiteral("//server/share"));
       QVERIFY(!dialog.StartButton()->isEnabled());
       QCOMPARE(dialog.StatusText(), QString::fromUtf8(app::RestoreFixedText::kNetworkTarget).remove(u'\r'));
@@ -401,8 +402,10 @@ class RestoreTest : public QObject {
       set.generations[0].categoryItems = {{u"Mail", u"Outlook", code}};
       Loaded l(set);
       ModalWatcher watcher;
-      QVERIFY(app::MarkForRestore(*l.app, QStringLiteral("C:\\Data"), {QStringLiteral("plain.txt")}));
-      app::CRestoreProgressDlg dialog(*l.app);
+      const IncrementalBackup::RestoreSelection chosen =
+          app::SelectEntries(*l.app, QStringLiteral("C:\\Data"), {QStringLiteral("plain.txt")});
+      QVERIFY(!chosen.empty());
+      app::CRestoreProgressDlg dialog(*l.app, chosen);
       dialog.show();
       QTest::qWait(100);
       dialog.hide();
@@ -417,8 +420,10 @@ class RestoreTest : public QObject {
   void folderChoicesThatCannotBeTargetsAreRefused() {
     Loaded l;
     ModalWatcher watcher;
-    QVERIFY(app::MarkForRestore(*l.app, QStringLiteral("C:\\Data"), {QStringLiteral("plain.txt")}));
-    app::CRestoreProgressDlg dialog(*l.app);
+    const IncrementalBackup::RestoreSelection chosen =
+        app::SelectEntries(*l.app, QStringLiteral("C:\\Data"), {QStringLiteral("plain.txt")});
+    QVERIFY(!chosen.empty());
+    app::CRestoreProgressDlg dialog(*l.app, chosen);
     dialog.SetTargetFolder(l.Target());
     QString next;
     app::CRestoreProgressDlg::SetFolderChooser([&](QWidget*, const QString& title, const QString& start) {
@@ -463,13 +468,14 @@ class RestoreTest : public QObject {
       // The file is there already: its question holds the run while the
       // user asks to stop.
       QVERIFY(QFile(out + "/plain.txt").open(QIODevice::WriteOnly));
-      QVERIFY(app::MarkForRestore(*l.app, QStringLiteral("C:\\Data"),
-                                  {QStringLiteral("plain.txt"), QStringLiteral("packed.bin")}));
+      const IncrementalBackup::RestoreSelection chosen = app::SelectEntries(
+          *l.app, QStringLiteral("C:\\Data"), {QStringLiteral("plain.txt"), QStringLiteral("packed.bin")});
+      QVERIFY(!chosen.empty());
       watcher.SetAnswer(yes ? QMessageBox::Yes : QMessageBox::No);
       DialogDriver driver(watcher, out);
       driver.answers = {206};
       driver.onFirstQuestion = [](app::CRestoreProgressDlg& dialog) { dialog.reject(); };
-      app::CRestoreProgressDlg dialog(*l.app);
+      app::CRestoreProgressDlg dialog(*l.app, chosen);
       dialog.exec();
       QCOMPARE(watcher.Texts(), QStringList{QStringLiteral("復元処理を中断しますか？")});
       QCOMPARE(driver.questions.size(), 1);
@@ -494,11 +500,12 @@ class RestoreTest : public QObject {
   void automaticRestoreWritesTheMarkedEntriesWithTheirTimesAndAttributes() {
     Loaded l;
     ModalWatcher watcher;
-    QVERIFY(app::MarkForRestore(*l.app, QStringLiteral("C:\\Data"),
-                                {QStringLiteral("plain.txt"), QStringLiteral("packed.bin"), QStringLiteral("Sub")}));
-    QCOMPARE(l.app->CurrentFolder(), QStringLiteral("C:\\Data"));
+    const IncrementalBackup::RestoreSelection chosen =
+        app::SelectEntries(*l.app, QStringLiteral("C:\\Data"),
+                           {QStringLiteral("plain.txt"), QStringLiteral("packed.bin"), QStringLiteral("Sub")});
+    QVERIFY(!chosen.empty());
     const QString out = l.Target();
-    app::CAutoRestoreDlg dialog(*l.app, out);
+    app::CAutoRestoreDlg dialog(*l.app, chosen, out);
     // The percent shown only ever grows, to 100.
     QList<int> shown;
     connect(dialog.ProgressBar(), &QProgressBar::valueChanged, [&] {
@@ -529,15 +536,16 @@ class RestoreTest : public QObject {
 
     // The run state is left clean for the next run.
     QVERIFY(!dialog.Run().IsBusy());
-    app::UnmarkFolder(*l.app, QStringLiteral("C:\\Data"));
     QCOMPARE(l.app->Set()->Tree().GetRoots().front()->GetData().GetCheckedFileCount(), 0);
   }
 
   void quietAutomaticRestoreStaysOffScreen() {
     Loaded l;
     ModalWatcher watcher;
-    QVERIFY(app::MarkForRestore(*l.app, QStringLiteral("C:\\Data"), {QStringLiteral("plain.txt")}));
-    app::CAutoRestoreDlg dialog(*l.app, l.Target(QStringLiteral("tmp/TesseraRestore")));
+    const IncrementalBackup::RestoreSelection chosen =
+        app::SelectEntries(*l.app, QStringLiteral("C:\\Data"), {QStringLiteral("plain.txt")});
+    QVERIFY(!chosen.empty());
+    app::CAutoRestoreDlg dialog(*l.app, chosen, l.Target(QStringLiteral("tmp/TesseraRestore")));
     dialog.SetQuiet(true);
     bool seenOnScreen = false;
     QTimer probe;
@@ -555,9 +563,11 @@ class RestoreTest : public QObject {
   void automaticRestoreRefusesANetworkPlaceAndTooLittleSpace() {
     Loaded l;
     ModalWatcher watcher;
-    QVERIFY(app::MarkForRestore(*l.app, QStringLiteral("C:\\Data"), {QStringLiteral("plain.txt")}));
+    const IncrementalBackup::RestoreSelection chosen =
+        app::SelectEntries(*l.app, QStringLiteral("C:\\Data"), {QStringLiteral("plain.txt")});
+    QVERIFY(!chosen.empty());
     {
-      app::CAutoRestoreDlg dialog(*l.app, QStringLiteral("//server/share/tmp"));
+      app::CAutoRestoreDlg dialog(*l.app, chosen, QStringLiteral("//server/share/tmp"));
       QCOMPARE(dialog.exec(), int(QDialog::Accepted));
       QVERIFY(!dialog.Succeeded());
     }
@@ -566,7 +576,7 @@ class RestoreTest : public QObject {
     {
       // "plain contents\r\n" is 16 bytes: 15 free bytes are one too few.
       FakeFreeSpace full(15);
-      app::CAutoRestoreDlg dialog(*l.app, l.Target());
+      app::CAutoRestoreDlg dialog(*l.app, chosen, l.Target());
       dialog.exec();
       QVERIFY(!dialog.Succeeded());
     }
@@ -575,7 +585,7 @@ class RestoreTest : public QObject {
     watcher.Clear();
     {
       FakeFreeSpace exact(16);
-      app::CAutoRestoreDlg dialog(*l.app, l.Target());
+      app::CAutoRestoreDlg dialog(*l.app, chosen, l.Target());
       dialog.exec();
       QVERIFY(dialog.Succeeded());
     }
@@ -587,14 +597,16 @@ class RestoreTest : public QObject {
     set.gaps = {{0, u"C:\\Data\\plain.txt"}};
     Loaded l(set);
     ModalWatcher watcher;
-    QVERIFY(app::MarkForRestore(*l.app, QStringLiteral("C:\\Data"), {QStringLiteral("plain.txt")}));
-    app::CAutoRestoreDlg automatic(*l.app, l.Target());
+    const IncrementalBackup::RestoreSelection chosen =
+        app::SelectEntries(*l.app, QStringLiteral("C:\\Data"), {QStringLiteral("plain.txt")});
+    QVERIFY(!chosen.empty());
+    app::CAutoRestoreDlg automatic(*l.app, chosen, l.Target());
     automatic.exec();
     QVERIFY(!automatic.Succeeded());
     QCOMPARE(watcher.Texts(), QStringList{apptest::Txt(181)});
     watcher.Clear();
     FakeFreeSpace room(1 << 20);
-    app::CRestoreProgressDlg dialog(*l.app);
+    app::CRestoreProgressDlg dialog(*l.app, chosen);
     dialog.SetTargetFolder(l.Target());
     dialog.OnStart();
     QVERIFY(!dialog.IsRunning());

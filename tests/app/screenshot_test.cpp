@@ -130,8 +130,9 @@ class ScreenshotTest : public QObject {
     // Already there: the run stops at the question for it, near its end.
     QVERIFY(QDir().mkpath(out + "/Old"));
     QVERIFY(QFile(out + "/Old/b.txt").open(QIODevice::WriteOnly));
-    QVERIFY(app::MarkForRestore(app, QStringLiteral("C:\\Data"),
-                                {QStringLiteral("a.txt"), QStringLiteral("keep.txt"), QStringLiteral("Old")}));
+    const IncrementalBackup::RestoreSelection chosen = app::SelectEntries(
+        app, QStringLiteral("C:\\Data"), {QStringLiteral("a.txt"), QStringLiteral("keep.txt"), QStringLiteral("Old")});
+    QVERIFY(!chosen.empty());
 
     int shots = 0;
     watcher.SetOtherHandler([&](QWidget* modal) {
@@ -162,12 +163,12 @@ class ScreenshotTest : public QObject {
       }
     });
     {
-      app::CRestoreProgressDlg dialog(app, app.MainFrame());
+      app::CRestoreProgressDlg dialog(app, chosen, app.MainFrame());
       dialog.exec();
     }
     QCOMPARE(shots, 4);
     {
-      app::CAutoRestoreDlg dialog(app, out, app.MainFrame());
+      app::CAutoRestoreDlg dialog(app, chosen, out, app.MainFrame());
       dialog.exec();
       QVERIFY(dialog.Succeeded());
     }

@@ -22,6 +22,7 @@
 #include "app/qpx_data_object.h"
 #include "app/qpx_manager_view.h"
 #include "app/temporary_restore.h"
+#include "host/string_ids.h"
 #include "app_fixture.h"
 
 using apptest::AppHarness;
@@ -180,7 +181,7 @@ class TemporaryRestoreTest : public QObject {
     QVERIFY(QDir().mkpath(root));
     QVERIFY(::chmod(root.toUtf8().constData(), 0755) == 0);
     QVERIFY(s.Open(QStringLiteral("a.txt")).isEmpty());
-    QCOMPARE(s.watcher.Texts(), QStringList{Txt(app::kTemporaryFolderRefused)});
+    QCOMPARE(s.watcher.Texts(), QStringList{Txt(host::StringId::kTargetFolderNotMade)});
     QVERIFY(QDir(root).isEmpty());
     QCOMPARE(ModeOf(root), mode_t{0755});  // refused, not mended
 

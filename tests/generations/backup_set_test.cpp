@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <new>
 #include <filesystem>
 #include <utility>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "generation_set.h"
 #include "generations/set_history.h"
 #include "host/host_path.h"
+#include "host/string_ids.h"
 #include "host/text.h"
 #include "paths/user_text.h"
 #include "support/archive_writer.h"
@@ -216,6 +218,52 @@ TEST_F(BackupSetTest, ARestoreJobTakesItsSelectionAsAValueAndLeavesTheMarksAlone
   EXPECT_FALSE(stale.Plan(problems));
   ASSERT_FALSE(problems.empty());
   EXPECT_EQ(problems.back().message, "generation 3 is not selected for C:\\Data");
+}
+
+// A user whose first progress report finds the memory gone, as a restore
+// meets it anywhere below the job.
+struct MemoryShortUser : QPXFile::IRestoreUser {
+  QPXFile::RestoreChoice Ask(const QPXFile::RestoreQuestion& question) override {
+    return question.IsExistingFile() ? QPXFile::kChoiceOverwriteAll : QPXFile::kChoiceContinueAll;
+  }
+  void ShowError(const QPXFile::RestoreNotice& notice) override { notices.push_back(notice.messageId); }
+  void ShowProgress(const QPXFile::RestoreProgressState&) override {
+    if (failures == 0) return;
+    --failures;
+    throw std::bad_alloc();
+  }
+  int failures = 1;
+  std::vector<uint32_t> notices;
+};
+
+TEST_F(BackupSetTest, ARestoreThatRunsOutOfMemoryStopsAndSaysSoOnce) {
+  std::unique_ptr<CBackupSet> set = LoadSample();
+  ASSERT_TRUE(set);
+  CRestoreJob job(*set, {}, {Engine("out"), {}});
+  QPXFile::Problems problems;
+  std::string why;
+  ASSERT_TRUE(job.Plan(problems) && job.PrepareDestination(why)) << why;
+
+  MemoryShortUser user;
+  const QPXFile::RestoreSummary summary = job.Run(user);
+  EXPECT_EQ(user.failures, 0) << "the memory never ran out";
+  EXPECT_EQ(summary.outcome, QPXFile::RestoreOutcome::kStopped);
+  EXPECT_EQ(QPXFile::ExitStatus(summary), 2);
+  EXPECT_EQ(user.notices, std::vector<uint32_t>{host::StringId::kOutOfMemory});
+  const std::u16string outOfMemory = host::Utf8ToWide(paths::MessageText(host::StringId::kOutOfMemory));
+  int told = 0;
+  for (size_t i = 0; i < job.Log().GetCount(); ++i) {
+    std::u16string line;
+    job.Log().GetAt(i).GetText(line);
+    told += line == outOfMemory;
+  }
+  EXPECT_EQ(told, 1);
+
+  // Nothing is left half done: the same job runs again, whole.
+  MemoryShortUser enough;
+  enough.failures = 0;
+  EXPECT_EQ(job.Run(enough).outcome, QPXFile::RestoreOutcome::kComplete);
+  EXPECT_TRUE(enough.notices.empty());
 }
 
 TEST_F(BackupSetTest, VersionsFoldWhatStayedTheSameAndRestoreFromTheirOwnGeneration) {

@@ -7,6 +7,7 @@
 
 #include "generations/incremental_manager.h"
 #include "host/host_path.h"
+#include "host/string_ids.h"
 #include "host/string_table.h"
 #include "support/backup_set_writer.h"
 
@@ -89,7 +90,7 @@ bool NoText(uint32_t, std::u16string&) { return false; }
 
 TEST_F(INFItemTest, MailNoticeOnceForMailTypesOnly) {
   std::u16string notice;
-  ASSERT_TRUE(host::LoadString(kMailNoticeId, notice));
+  ASSERT_TRUE(host::LoadString(host::StringId::kMailNotice, notice));
   for (int32_t type : {1, 2, 8}) EXPECT_EQ(MailDataNotice(Typed({3, type})), notice) << type;
   EXPECT_EQ(MailDataNotice(Typed({2, 8})), notice) << "two mail items, one notice";
   for (int32_t type : {0, 3, 4, 7, 9, -1}) EXPECT_EQ(MailDataNotice(Typed({type})), std::nullopt) << type;
