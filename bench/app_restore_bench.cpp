@@ -128,11 +128,10 @@ struct DialogRun {
 
 DialogRun RunDialog(app::CQPXManagerApp& app, const fs::path& destination) {
   DialogRun result;
-  app::MarkForRestore(app, QStringLiteral("C:"), {QStringLiteral("Data")});
   fs::create_directories(destination);
   QElapsedTimer clock;
   {
-    app::CRestoreProgressDlg dialog(app);
+    app::CRestoreProgressDlg dialog(app, app::SelectEntries(app, QStringLiteral("C:"), {QStringLiteral("Data")}));
     dialog.SetTargetFolder(QString::fromStdString(destination.string()));
     dialog.OpenAfterBox()->setChecked(false);
     PaintCounter counter;
@@ -163,7 +162,6 @@ DialogRun RunDialog(app::CQPXManagerApp& app, const fs::path& destination) {
     dialog.exec();
     result.paints = counter.paints;
   }
-  app::UnmarkFolder(app, QStringLiteral("C:"));
   return result;
 }
 
