@@ -17,6 +17,7 @@
 #include "archive/file_header.h"
 #include "entry/backuped_file.h"
 #include "entry/entry_names.h"
+#include "host/string_ids.h"
 #include "io/divided_file_io.h"
 
 namespace QPXFile {
@@ -211,9 +212,9 @@ class CQPXFile : public IQPXFileIO,
   // Identifiers this class accepts besides its own.
   virtual bool AcceptsFormatId(const std::u16string& id) const;
   // Ids in the string table of the class constants.
-  virtual uint32_t FormatIdString() const { return 118; }
-  virtual uint32_t VersionTextString() const { return 118; }
-  virtual uint32_t CompressionTextString() const { return 119; }
+  virtual uint32_t FormatIdString() const { return host::StringId::kQpx1Id; }
+  virtual uint32_t VersionTextString() const { return host::StringId::kQpx1Id; }
+  virtual uint32_t CompressionTextString() const { return host::StringId::kPkwareCompression; }
   virtual uint32_t SectionLevelValue() const { return 0; }
 
   bool ReadHeader();

@@ -32,8 +32,8 @@ class CQPXFileExtend : public CQPXFile {
   const paths::CPathInformationArray& GetPathInformation() const { return pathInformation_; }
 
  protected:
-  uint32_t FormatIdString() const override { return 116; }
-  uint32_t VersionTextString() const override { return 117; }
+  uint32_t FormatIdString() const override { return host::StringId::kQpx2Id; }
+  uint32_t VersionTextString() const override { return host::StringId::kQpx2Version; }
   uint32_t SectionLevelValue() const override { return 3; }
   bool AcceptsFormatId(const std::u16string& id) const override;
 
@@ -70,8 +70,8 @@ class CUQPXFileExtend : public CQPXFileExtend {
  protected:
   std::unique_ptr<CQPXFileHeader> NewHeader() const override { return std::make_unique<CUQPXFileHeader>(); }
   bool UnicodeEntryNames() const override { return true; }
-  uint32_t FormatIdString() const override { return 121; }
-  uint32_t VersionTextString() const override { return 123; }
+  uint32_t FormatIdString() const override { return host::StringId::kQpx3Id; }
+  uint32_t VersionTextString() const override { return host::StringId::kQpx3Version; }
   uint32_t SectionLevelValue() const override { return 4; }
   bool AcceptsFormatId(const std::u16string&) const override { return false; }
   std::unique_ptr<CQPXFileList> NewFileList() const override { return std::make_unique<CQPXUnicodeFileList>(); }
@@ -112,17 +112,17 @@ class CFakedArchive : public Base {
 
 class CFakedQPXFile : public CFakedArchive<CQPXFileExtend> {
  protected:
-  uint32_t FormatIdString() const override { return 122; }
-  uint32_t VersionTextString() const override { return 116; }
+  uint32_t FormatIdString() const override { return host::StringId::kFakedQpx1Id; }
+  uint32_t VersionTextString() const override { return host::StringId::kQpx2Id; }
   uint32_t SectionLevelValue() const override { return 0; }
   bool AcceptsFormatId(const std::u16string& id) const override;
 };
 
 class CFakedUQPXFile : public CFakedArchive<CUQPXFileExtend> {
  protected:
-  uint32_t FormatIdString() const override { return 124; }
-  uint32_t VersionTextString() const override { return 121; }
-  uint32_t CompressionTextString() const override { return 126; }
+  uint32_t FormatIdString() const override { return host::StringId::kFakedQpx2Id; }
+  uint32_t VersionTextString() const override { return host::StringId::kQpx3Id; }
+  uint32_t CompressionTextString() const override { return host::StringId::kNoCompression; }
   uint32_t SectionLevelValue() const override { return 0; }
   std::unique_ptr<CQPXFileList> NewFileList() const override { return std::make_unique<CUQPXFileList>(); }
 };
