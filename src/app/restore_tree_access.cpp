@@ -13,7 +13,7 @@ bool RestoreTreeAccess::VisitPresentFolders(IncrementalBackup::IRestoreTreeFolde
   // A drive whose files lie in its root and that has no folder below it is
   // reached by no folder's path: each present drive is given first.
   for (const IncrementalBackup::CFolder* root : Tree()->GetPresentRoots())
-    if (!sink.InsertFolderPath(root->GetName())) return false;
+    if (!sink.InsertFolderPath(std::u16string(root->GetName()))) return false;
   IncrementalBackup::CRegisterOperator visitor(sink);
   return Tree()->Traverse(visitor);
 }

@@ -34,18 +34,20 @@ class RestoreTreeAccess {
   // The folder a pane path ("C:\Data\Old") names, or null.
   const IncrementalBackup::CFolder* FindFolder(const QString& path) const;
 
+  static QString NameText(std::u16string_view name) { return QString::fromUtf16(name.data(), static_cast<qsizetype>(name.size())); }
+
   // The folder's files in the tree's order, then (separately) its subfolders.
   template <class Fn>
   static void ForEachFile(const IncrementalBackup::CFolder& folder, Fn&& fn) {
     const auto& files = folder.GetFiles();
     for (size_t i = 0; i < files.size(); ++i)
-      fn(i, TreeChild{QString::fromStdU16String(files[i]->GetName()), false, files[i]->Exists()});
+      fn(i, TreeChild{NameText(files[i]->GetName()), false, files[i]->Exists()});
   }
   template <class Fn>
   static void ForEachSubfolder(const IncrementalBackup::CFolder& folder, Fn&& fn) {
     const auto& folders = folder.GetFolders();
     for (size_t i = 0; i < folders.size(); ++i)
-      fn(i, TreeChild{QString::fromStdU16String(folders[i]->GetName()), true, folders[i]->Exists()});
+      fn(i, TreeChild{NameText(folders[i]->GetName()), true, folders[i]->Exists()});
   }
 
   // The top-level folders (drives), in the tree's order.
@@ -53,7 +55,7 @@ class RestoreTreeAccess {
   void ForEachRoot(Fn&& fn) const {
     if (!IsValid()) return;
     for (const IncrementalBackup::CFolder* root : Tree()->GetRoots())
-      fn(TreeChild{QString::fromStdU16String(root->GetName()), true, root->Exists()});
+      fn(TreeChild{NameText(root->GetName()), true, root->Exists()});
   }
 
   // Runs the register walk: each present drive's name, then each present

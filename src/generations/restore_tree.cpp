@@ -19,7 +19,7 @@ namespace IncrementalBackup {
 
 bool CGenerationInfo::SelectGeneration(long g) {
   if (!HasUpdates() || g < 0) return false;
-  const Updates& u = *updates_;
+  const Updates u = GetUpdates();
   int32_t applying = -1;
   for (size_t i = 0; i < u.size(); ++i) {
     if (u[i].Generation < g) {
@@ -32,8 +32,7 @@ bool CGenerationInfo::SelectGeneration(long g) {
     if (u[i].Generation == g) applying = static_cast<int32_t>(i);
     break;
   }
-  selected_ = static_cast<int32_t>(g);
-  applying_ = applying;
+  applying_ = static_cast<uint16_t>(applying + 1);
   exists_ = applying >= 0 && u[static_cast<size_t>(applying)].Kind != QPMFile::kKindRemoved;
   return true;
 }
@@ -73,78 +72,23 @@ bool CFSObject::Exists() const {
 
 std::u16string CFSObject::GetPath() const {
   size_t length = 0;
-  for (const CFSObject* n = this; n; n = n->parent_) length += n->name_.size() + 1;
+  for (const CFSObject* n = this; n; n = n->parent_) length += n->nameLength_ + 1;
   std::u16string out(length - 1, u'\\');
   size_t end = out.size();
   for (const CFSObject* n = this; n; n = n->parent_) {
-    end -= n->name_.size();
-    std::copy(n->name_.begin(), n->name_.end(), out.begin() + static_cast<std::ptrdiff_t>(end));
+    end -= n->nameLength_;
+    std::copy(n->name_, n->name_ + n->nameLength_, out.begin() + static_cast<std::ptrdiff_t>(end));
     if (end > 0) --end;
   }
   return out;
 }
 
-CFSFile::CFSFile(std::u16string name, CFolder* parent) : CFSObject(std::move(name), parent) {
+CFSFile::CFSFile(CNodeKey, std::u16string_view name, CFolder* parent) : CFSObject(name, parent, false) {
   if (parent_) registered_ = parent_->AddChild(this);
 }
 
-CFSFile::~CFSFile() {
-  if (registered_ && parent_) parent_->RemoveChild(this);
-}
-
-CFolder::CFolder(std::u16string name, CFolder* parent) : CFSObject(std::move(name), parent) {
+CFolder::CFolder(CNodeKey, std::u16string_view name, CFolder* parent) : CFSObject(name, parent, true) {
   if (parent_) registered_ = parent_->AddChild(this);
-}
-
-CFolder::~CFolder() {
-  // Children are detached before they are destroyed, so no child searches
-  // its parent's arrays and no destructor recurses into a grandchild.
-  std::vector<CFolder*> pending;
-  auto strip = [&pending](CFolder& f) {
-    f.presentFiles_.clear();
-    f.presentFolders_.clear();
-    for (CFSFile* file : f.files_) {
-      file->registered_ = false;
-      delete file;
-    }
-    f.files_.clear();
-    for (CFolder* sub : f.folders_) {
-      sub->registered_ = false;
-      pending.push_back(sub);
-    }
-    f.folders_.clear();
-  };
-  strip(*this);
-  while (!pending.empty()) {
-    CFolder* f = pending.back();
-    pending.pop_back();
-    strip(*f);
-    delete f;
-  }
-  if (registered_ && parent_) parent_->RemoveChild(this);
-}
-
-bool CFolder::RemoveChild(CFSObject* child) {
-  auto detach = [child](auto& array, auto& present) {
-    for (size_t i = array.size(); i-- > 0;) {
-      if (static_cast<CFSObject*>(array[i]) == child) {
-        array.erase(array.begin() + static_cast<std::ptrdiff_t>(i));
-        for (size_t k = i; k < array.size(); ++k) array[k]->index_ = static_cast<uint32_t>(k);
-        // A view must not meet a node that is gone.
-        for (size_t k = present.size(); k-- > 0;) {
-          if (static_cast<CFSObject*>(present[k]) != child) continue;
-          present.erase(present.begin() + static_cast<std::ptrdiff_t>(k));
-          for (size_t r = k; r < present.size(); ++r) present[r]->row_ = static_cast<int32_t>(r);
-          break;
-        }
-        child->registered_ = false;
-        child->row_ = -1;
-        return true;
-      }
-    }
-    return false;
-  };
-  return child->IsFolder() ? detach(folders_, presentFolders_) : detach(files_, presentFiles_);
 }
 
 bool CFolder::AddChild(CFSObject* child) {
@@ -158,8 +102,6 @@ bool CFolder::AddChild(CFSObject* child) {
   return true;
 }
 
-CFSFile* CFolder::AddFile(std::u16string name) { return new CFSFile(std::move(name), this); }
-CFolder* CFolder::AddFolder(std::u16string name) { return new CFolder(std::move(name), this); }
 
 CFSFile* CFolder::FindFile(std::u16string_view name) const {
   for (size_t i = files_.size(); i-- > 0;)
@@ -244,21 +186,25 @@ void ForEachFolderBelow(CFolder& top, Fn&& fn) {
 
 }  // namespace
 
-CFSTree::~CFSTree() {
-  presentRoots_.clear();
-  while (!roots_.empty()) {
-    CFolder* root = roots_.back();
-    roots_.pop_back();
-    delete root;
-  }
-}
+// Entry runs are short (one per update of a file), so their blocks are kept
+// small enough for a set of a few files.
+CFSTree::CFSTree() : entryRuns_(1024) {}
+CFSTree::~CFSTree() = default;
 
-CFolder* CFSTree::AddRoot(std::u16string name) {
+CFolder* CFSTree::AddRoot(std::u16string_view name) {
   roots_.reserve(roots_.size() + 1);
-  CFolder* root = new CFolder(std::move(name), nullptr);
+  CFolder* root = &folders_.emplace_back(CNodeKey(), name, nullptr);
   root->index_ = static_cast<uint32_t>(roots_.size());
   roots_.push_back(root);
   return root;
+}
+
+CFolder* CFSTree::AddFolder(CFolder& parent, std::u16string_view name) {
+  return &folders_.emplace_back(CNodeKey(), name, &parent);
+}
+
+CFSFile* CFSTree::AddFile(CFolder& parent, std::u16string_view name) {
+  return &files_.emplace_back(CNodeKey(), name, &parent);
 }
 
 CFolder* CFSTree::FindRoot(std::u16string_view name) const {
@@ -638,12 +584,12 @@ class CIncrementalRestoreQPXFileExtendCreator::BuildState {
     else IndexOf(parent);
   }
   CFolder* NewFolder(CFolder& parent, std::u16string_view name) {
-    CFolder* f = parent.AddFolder(std::u16string(name));
+    CFolder* f = creator_.tree_->AddFolder(parent, name);
     Noted(parent, f);
     return f;
   }
   CFSFile* NewFile(CFolder& parent, std::u16string_view name) {
-    CFSFile* f = parent.AddFile(std::u16string(name));
+    CFSFile* f = creator_.tree_->AddFile(parent, name);
     Noted(parent, f);
     return f;
   }
@@ -667,7 +613,7 @@ class CIncrementalRestoreQPXFileExtendCreator::BuildState {
     CFSTree& tree = *creator_.tree_;
     CFolder* folder = FindRoot(tree, piece);
     if (!folder) {
-      folder = tree.AddRoot(std::u16string(piece));
+      folder = tree.AddRoot(piece);
       RootSlot& slot = roots_[FoldedHash(piece)];
       if (slot.last && !host::EqualsNoCase(slot.last->GetName(), piece)) slot.collided = true;
       slot.last = folder;
@@ -697,8 +643,8 @@ class CIncrementalRestoreQPXFileExtendCreator::BuildState {
 
   bool FillFolder(CFolder& node, const QPMFile::CQPMFolderInfo& record, std::u16string_view path) {
     CIncrementalRestoreTreeFolderData& d = node.GetData();
-    const auto& updates = record.Updates;
-    d.generation_.Attach(&updates);
+    const CGenerationInfo::Updates updates = record.Updates;
+    d.generation_.Attach(updates);
     d.generation_.SelectGeneration(0);
     d.attributes_.Reset(static_cast<uint32_t>(updates.size()));
     for (uint32_t i = 0; i < updates.size(); ++i) {
@@ -718,13 +664,15 @@ class CIncrementalRestoreQPXFileExtendCreator::BuildState {
 
   bool FillFile(CFSFile& node, const QPMFile::CQPMFileInfo& record, std::u16string_view path) {
     CIncrementalRestoreTreeFileData& d = node.GetData();
-    const auto& updates = record.Updates;
-    d.generation_.Attach(&updates);
-    d.entries_.Reset(static_cast<uint32_t>(updates.size()));
+    d.generation_.Attach(record.Updates);
+    const CGenerationInfo::Updates updates = d.generation_.GetUpdates();
+    QPXFile::IQPXBackupedFile** entries = &d.entries_.one;
+    if (updates.size() > 1) entries = d.entries_.many = creator_.tree_->AllocateEntries(static_cast<uint32_t>(updates.size()));
+    else d.entries_.one = nullptr;
     for (uint32_t i = 0; i < updates.size(); ++i) {
       const QPMFile::CQPMUpdateContents& u = updates[i];
       if (!GenerationOk(u)) return false;
-      d.entries_[i] = u.Kind == QPMFile::kKindRemoved ? nullptr : lookup_.FindGenerationEntry(u.Generation, path);
+      entries[i] = u.Kind == QPMFile::kKindRemoved ? nullptr : lookup_.FindGenerationEntry(u.Generation, path);
     }
     d.checked_ = false;
     // A record without updates names a file that no generation holds.
