@@ -151,8 +151,8 @@ class StoredPaths : public IncrementalBackup::IGenerationLookup {
   explicit StoredPaths(const QPMFile::CQPMFile& file) : file_(file), stored_(kGenerations) {
     for (int t = 0; t < 2; ++t)
       for (const auto& r : file.GetFileTable(t))
-        for (const auto& u : r->Updates)
-          if (u.Kind != QPMFile::kKindRemoved) stored_[u.Generation].order.push_back(r->Path);
+        for (const auto& u : r.Updates)
+          if (u.Kind != QPMFile::kKindRemoved) stored_[u.Generation].order.push_back(r.Path());
     for (Generation& g : stored_)
       for (size_t i = 0; i < g.order.size(); ++i) g.index.emplace(g.order[i], i);
   }
@@ -180,7 +180,7 @@ class StoredPaths : public IncrementalBackup::IGenerationLookup {
 
  private:
   struct Generation {
-    std::vector<std::u16string_view> order;
+    std::vector<std::u16string> order;
     std::unordered_map<std::u16string_view, size_t> index;
     size_t next = 0;
   };

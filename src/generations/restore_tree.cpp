@@ -416,39 +416,48 @@ namespace {
 template <class Record>
 class RecordFinder {
  public:
-  using Table = std::vector<std::unique_ptr<Record>>;
+  using Table = QPMFile::CQPMTable<Record>;
   RecordFinder(const Table& t1, const Table& t2) : tables_{&t1, &t2} {}
 
-  const Record* Find(std::u16string_view path) {
+  bool Find(std::u16string_view path, Record& out) {
     if (++lookups_ > kScansBeforeIndex) {
       if (!indexed_) BuildIndex();
       auto it = index_.find(FoldedHash(path));
-      if (it == index_.end()) return nullptr;
-      if (!it->second.collided)
-        return host::EqualsNoCase(it->second.first->Path, path) ? it->second.first : nullptr;
+      if (it == index_.end()) return false;
+      if (!it->second.collided) {
+        const Record r = (*tables_[it->second.table])[it->second.index];
+        if (!r.PathEqualsNoCase(path)) return false;
+        out = r;
+        return true;
+      }
     }
     for (int t = 0; t < 2; ++t) {
-      for (const auto& r : *tables_[t])
-        if (host::EqualsNoCase(r->Path, path)) return r.get();
+      for (const Record r : *tables_[t]) {
+        if (!r.PathEqualsNoCase(path)) continue;
+        out = r;
+        return true;
+      }
     }
-    return nullptr;
+    return false;
   }
 
  private:
   static constexpr int kScansBeforeIndex = 32;
 
   void BuildIndex() {
-    for (int t = 0; t < 2; ++t) {
-      for (const auto& r : *tables_[t]) {
-        auto [it, added] = index_.try_emplace(FoldedHash(r->Path), Slot{r.get(), false});
-        if (!added && !host::EqualsNoCase(it->second.first->Path, r->Path)) it->second.collided = true;
+    for (uint32_t t = 0; t < 2; ++t) {
+      for (uint32_t i = 0; i < tables_[t]->size(); ++i) {
+        const std::u16string path = (*tables_[t])[i].Path();
+        auto [it, added] = index_.try_emplace(FoldedHash(path), Slot{t, i, false});
+        if (!added && !(*tables_[it->second.table])[it->second.index].PathEqualsNoCase(path))
+          it->second.collided = true;
       }
     }
     indexed_ = true;
   }
 
   struct Slot {
-    const Record* first;  // in table order
+    uint32_t table, index;  // the first in table order
     bool collided;
   };
   const Table* tables_[2];
@@ -489,60 +498,76 @@ class CIncrementalRestoreQPXFileExtendCreator::BuildState {
         folderRecords_(qpm_.GetFolderTable(0), qpm_.GetFolderTable(1)),
         fileRecords_(qpm_.GetFileTable(0), qpm_.GetFileTable(1)) {}
 
+  // The path of the record being registered, whole.
+  std::u16string_view PathOf(const QPMFile::CQPMFileInfo& r) {
+    record_ = &r;
+    path_.clear();
+    if (r.Nested) {
+      path_.append(r.Folder);
+      path_.push_back(u'\\');
+    }
+    path_.append(r.Name);
+    return path_;
+  }
+
   Outcome RegisterFolder(const QPMFile::CQPMFolderInfo& r) {
-    const std::u16string_view path = r.Path;
+    const std::u16string_view path = PathOf(r);
     if (LeadsOutsideItsDrive(path)) return Outcome::kLeftOut;
     std::u16string_view parentText, name;
     Split(path, parentText, name);
     if (name.empty()) return Outcome::kSkipped;
     CFolder* node = nullptr;
-    const QPMFile::CQPMFolderInfo* record = &r;
+    QPMFile::CQPMFolderInfo record = r;
     if (folderCacheNode_ && parentText == folderCache_) {
-      node = NewFolder(*folderCacheNode_, name);
+      node = NewFolder(*folderCacheNode_, Kept(name));
     } else {
       CFSObject* found = nullptr;
       const Outcome walked = Walk(path, true, found);
       if (walked != Outcome::kAdded) return walked;
       node = static_cast<CFolder*>(found);
-      if (node->GetPath() != path) {
-        record = folderRecords_.Find(node->GetPath());
-        if (!record) return Outcome::kFailed;
-      }
+      if (node->GetPath() != path && !folderRecords_.Find(node->GetPath(), record)) return Outcome::kFailed;
     }
     folderCache_.assign(path);
     folderCache_.push_back(u'\\');
     folderCacheNode_ = node;
-    return FillFolder(*node, *record, path) ? Outcome::kAdded : Outcome::kFailed;
+    return FillFolder(*node, record, path) ? Outcome::kAdded : Outcome::kFailed;
   }
 
   Outcome RegisterFile(const QPMFile::CQPMFileInfo& r) {
-    const std::u16string_view path = r.Path;
+    const std::u16string_view path = PathOf(r);
     if (LeadsOutsideItsDrive(path)) return Outcome::kLeftOut;
     std::u16string_view parentText, name;
     Split(path, parentText, name);
     if (name.empty()) return Outcome::kSkipped;
     CFSFile* node = nullptr;
-    const QPMFile::CQPMFileInfo* record = &r;
+    QPMFile::CQPMFileInfo record = r;
     if (fileCacheNode_ && parentText == fileCache_) {
-      node = NewFile(*fileCacheNode_, name);
+      node = NewFile(*fileCacheNode_, Kept(name));
     } else {
       CFSObject* found = nullptr;
       const Outcome walked = Walk(path, false, found);
       if (walked != Outcome::kAdded) return walked;
       node = static_cast<CFSFile*>(found);
-      if (node->GetPath() != path) {
-        record = fileRecords_.Find(node->GetPath());
-        if (!record) return Outcome::kFailed;
-      }
+      if (node->GetPath() != path && !fileRecords_.Find(node->GetPath(), record)) return Outcome::kFailed;
       fileCache_.assign(node->GetParent()->GetPath());
       fileCache_.push_back(u'\\');
       fileCacheNode_ = node->GetParent();
     }
-    return FillFile(*node, *record, path) ? Outcome::kAdded : Outcome::kFailed;
+    return FillFile(*node, record, path) ? Outcome::kAdded : Outcome::kFailed;
   }
 
  private:
   static constexpr size_t kIndexedChildren = 48;
+
+  // A piece of the path being registered as the same text in the
+  // management data's storage, which outlives the tree: a node's name.
+  std::u16string_view Kept(std::u16string_view piece) const {
+    const QPMFile::CQPMFileInfo& r = *record_;
+    const size_t at = static_cast<size_t>(piece.data() - path_.data());
+    if (!r.Nested) return r.Name.substr(at, piece.size());
+    if (at < r.Folder.size()) return r.Folder.substr(at, piece.size());
+    return r.Name.substr(at - r.Folder.size() - 1, piece.size());
+  }
 
   static void Split(std::u16string_view path, std::u16string_view& parentText, std::u16string_view& name) {
     const size_t cut = path.rfind(u'\\');
@@ -613,7 +638,7 @@ class CIncrementalRestoreQPXFileExtendCreator::BuildState {
     CFSTree& tree = *creator_.tree_;
     CFolder* folder = FindRoot(tree, piece);
     if (!folder) {
-      folder = tree.AddRoot(piece);
+      folder = tree.AddRoot(Kept(piece));
       RootSlot& slot = roots_[FoldedHash(piece)];
       if (slot.last && !host::EqualsNoCase(slot.last->GetName(), piece)) slot.collided = true;
       slot.last = folder;
@@ -628,13 +653,14 @@ class CIncrementalRestoreQPXFileExtendCreator::BuildState {
         CFolder* next = static_cast<CFolder*>(Lookup(*folder, piece, true));
         if (!next) {
           if (LookupFile(*folder, piece)) return Outcome::kSkipped;
-          next = NewFolder(*folder, piece);
+          next = NewFolder(*folder, Kept(piece));
         }
         folder = next;
         continue;
       }
       CFSObject* node = Lookup(*folder, piece, false);
-      if (!node) node = asFolder ? static_cast<CFSObject*>(NewFolder(*folder, piece)) : NewFile(*folder, piece);
+      if (!node)
+        node = asFolder ? static_cast<CFSObject*>(NewFolder(*folder, Kept(piece))) : NewFile(*folder, Kept(piece));
       if (node->IsFolder() != asFolder) return Outcome::kSkipped;
       out = node;
     }
@@ -687,6 +713,8 @@ class CIncrementalRestoreQPXFileExtendCreator::BuildState {
   RecordFinder<QPMFile::CQPMFolderInfo> folderRecords_;
   RecordFinder<QPMFile::CQPMFileInfo> fileRecords_;
   std::u16string folderCache_, fileCache_;
+  std::u16string path_;
+  const QPMFile::CQPMFileInfo* record_ = nullptr;
   CFolder* folderCacheNode_ = nullptr;
   CFolder* fileCacheNode_ = nullptr;
   struct RootSlot {
@@ -754,21 +782,21 @@ bool CIncrementalRestoreQPXFileExtendCreator::RunBuild(const IGenerationLookup& 
 
   Message(159);
   for (int t = 0; t < 2; ++t) {
-    for (const auto& r : qpm.GetFolderTable(t)) {
-      const Outcome outcome = state.RegisterFolder(*r);
+    for (const QPMFile::CQPMFolderInfo r : qpm.GetFolderTable(t)) {
+      const Outcome outcome = state.RegisterFolder(r);
       if (outcome == Outcome::kFailed) return false;
-      if (outcome == Outcome::kSkipped) skipped_.emplace_back(r->Path);
-      if (outcome == Outcome::kLeftOut) leftOut_.emplace_back(r->Path);
+      if (outcome == Outcome::kSkipped) skipped_.push_back(r.Path());
+      if (outcome == Outcome::kLeftOut) leftOut_.push_back(r.Path());
       step();
     }
   }
   Message(160);
   for (int t = 0; t < 2; ++t) {
-    for (const auto& r : qpm.GetFileTable(t)) {
-      const Outcome outcome = state.RegisterFile(*r);
+    for (const QPMFile::CQPMFileInfo r : qpm.GetFileTable(t)) {
+      const Outcome outcome = state.RegisterFile(r);
       if (outcome == Outcome::kFailed) return false;
-      if (outcome == Outcome::kSkipped) skipped_.emplace_back(r->Path);
-      if (outcome == Outcome::kLeftOut) leftOut_.emplace_back(r->Path);
+      if (outcome == Outcome::kSkipped) skipped_.push_back(r.Path());
+      if (outcome == Outcome::kLeftOut) leftOut_.push_back(r.Path());
       step();
     }
   }

@@ -690,8 +690,8 @@ TEST_F(HostileTreeTest, PathsDifferingInCaseShareANodeAndItsRecord) {
   ASSERT_NE(data, nullptr);
   ASSERT_EQ(data->GetFiles().size(), 1u);
   EXPECT_EQ(data->GetFiles()[0]->GetData().GetGeneration().GetUpdates().data(),
-            lookup_.qpm.GetFileTable(0)[0]->Updates.data());
-  EXPECT_EQ(data->GetData().GetGeneration().GetUpdates().data(), lookup_.qpm.GetFolderTable(0)[0]->Updates.data());
+            lookup_.qpm.GetFileTable(0)[0].Updates.data());
+  EXPECT_EQ(data->GetData().GetGeneration().GetUpdates().data(), lookup_.qpm.GetFolderTable(0)[0].Updates.data());
 }
 
 // Many siblings registered out of order take the slow path every time; the
