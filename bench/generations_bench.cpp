@@ -58,6 +58,7 @@ using IncrementalBackup::CIncrementalRestoreQPXFileExtendCreator;
 
 namespace {
 
+using benchutil::Mix;
 using benchutil::Num;
 using benchutil::Seconds;
 
@@ -74,15 +75,6 @@ double ThreadCpuSeconds() {
   timespec t{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
-uint32_t Mix(uint64_t x) {
-  x ^= x >> 33;
-  x *= 0xff51afd7ed558ccdull;
-  x ^= x >> 33;
-  x *= 0xc4ceb9fe1a85ec53ull;
-  x ^= x >> 33;
-  return static_cast<uint32_t>(x);
 }
 
 std::u16string FolderPath(size_t k) {

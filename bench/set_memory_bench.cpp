@@ -36,21 +36,13 @@ using namespace testsupport;
 namespace {
 
 using benchutil::ChildRun;
+using benchutil::Mix;
 using benchutil::Num;
 
 constexpr unsigned kGenerations = 5;
 constexpr size_t kFilesPerFolder = 20;
 constexpr size_t kSubfoldersPerProject = 49;
 constexpr int kRuns = 3;
-
-uint32_t Mix(uint64_t x) {
-  x ^= x >> 33;
-  x *= 0xff51afd7ed558ccdull;
-  x ^= x >> 33;
-  x *= 0xc4ceb9fe1a85ec53ull;
-  x ^= x >> 33;
-  return static_cast<uint32_t>(x);
-}
 
 std::u16string FolderPath(size_t k) {
   if (k == 0) return u"C:\\Users\\Hanako\\Documents";
@@ -82,6 +74,9 @@ std::string ArchiveName(unsigned g) { return g == 0 ? "set.qpx" : "set_" + std::
 
 void WriteSet(size_t files, const fs::path& dir) {
   fs::create_directories(dir);
+  // The sets are of use to nobody else.
+  fs::permissions(DataDir(), fs::perms::owner_all);
+  fs::permissions(dir, fs::perms::owner_all);
   const size_t folders = std::max<size_t>(1, files / kFilesPerFolder);
   auto payload = PreparePayload(Bytes("0123456789abcdef"), Method::Stored);
 

@@ -430,7 +430,8 @@ class CIncrementalRestoreQPXFileExtendCreator : public CProgressInformable {
   CIncrementalRestoreQPXFileExtendCreator();
   ~CIncrementalRestoreQPXFileExtendCreator() override;
 
-  // Builds the tree from the lookup's management data; the lookup must
+  // Builds the tree from the lookup's management data; the lookup, and its
+  // management data unchanged (nodes' names are slices of its text), must
   // outlive this object. On failure error 158 goes to the sink and no tree
   // is left.
   bool Build(const IGenerationLookup& lookup);
