@@ -218,6 +218,42 @@ TEST_F(QPMFileTest, FindRecordUsesAndMovesTheCachedPosition) {
   EXPECT_EQ(file_.FindFolderRecord(1, u"C:\\DATA\\NEW", stale), 0);
 }
 
+// Records are kept as their folder (once for all records in it) and last
+// component; what comes back must be the paths and updates as written,
+// whatever the shape of the path, also after later generations are cut.
+TEST_F(QPMFileTest, RecordsGiveBackTheirPathsAndUpdatesAsWritten) {
+  ManagementSpec plan = Sample(kManage30);
+  plan.folders1.insert(plan.folders1.begin(), {u"C:", {{0, 1}}, u"d"});
+  plan.files1 = {{u"C:\\Data\\a.txt", {{0, 1}, {1, 1}}},
+                 {u"C:\\Data\\\U0001F600\\b.txt", {{0, 1}, {1, 3}}},
+                 {u"C:\\Data\\c.txt", {{1, 1}}},
+                 {u"C:\\Data\\", {{0, 1}}}};
+  ASSERT_TRUE(LoadPlan(plan));
+  const CQPMFileTable& files = file_.GetFileTable(0);
+  ASSERT_EQ(files.size(), 4u);
+  for (size_t i = 0; i < files.size(); ++i) {
+    EXPECT_EQ(files[i].Path(), plan.files1[i].path);
+    EXPECT_TRUE(files[i].PathEqualsNoCase(host::FoldCase(plan.files1[i].path))) << i;
+    ASSERT_EQ(files[i].Updates.size(), plan.files1[i].updates.size());
+  }
+  EXPECT_EQ(files[0].Folder.data(), files[2].Folder.data()) << "one text for the folder";
+  EXPECT_EQ(files[3].Name, u"");
+  EXPECT_FALSE(files[0].PathEqualsNoCase(u"C:\\Data\\a.tx"));
+  EXPECT_FALSE(files[0].PathEqualsNoCase(u"C:\\Dat\\aa.txt"));
+  const CQPMFolderInfo drive = file_.GetFolderTable(0)[0];
+  EXPECT_FALSE(drive.Nested);
+  EXPECT_EQ(drive.Path(), u"C:");
+  EXPECT_EQ(drive.ExtraText, u"d");
+
+  file_.KeepGenerations(1);
+  ASSERT_EQ(files.size(), 3u) << "c.txt was only in generation 1";
+  EXPECT_EQ(files[1].Path(), plan.files1[1].path);
+  ASSERT_EQ(files[1].Updates.size(), 1u);
+  EXPECT_EQ(files[1].Updates[0].Kind, kKindStored);
+  EXPECT_EQ(files[2].Path(), u"C:\\Data\\");
+  EXPECT_EQ(file_.GetFolderTable(0)[1].ExtraText, u"x") << "the texts stay with their records";
+}
+
 TEST_F(QPMFileTest, RebuildTakesOneGenerationFromTheArchive) {
   ArchiveSpec archive;
   archive.folders = {{u"C:\\Data"}, {u"C:\\Data\\Sub"}, {u"c:\\data"}};
