@@ -17,9 +17,21 @@
 //   painted.
 // BM_SortDetails: the same folder in the details view sorted by each of its
 //   columns in turn (name, size, modified, type, state), until painted.
+// BM_OpenLarge/layout/files: sets of 400,000 and 1,000,000 files in five
+//   generations opened until painted, beside `tessera-cli generations` on the
+//   same set (a child process); ratio is the program's wall time over the
+//   command's, cpu_ratio the same for processor time, over_load_x the
+//   program's processor time over that of the engine's load of the set
+//   alone (load_cpu_s, in this process), and growth_x the 1,000,000-file
+//   time over the 400,000-file one of the same layout. Layout 0 (wide): one folder holds all the
+//   folders, 50 files each, thousands of siblings; layout 1 (deep): three
+//   levels of folders, no folder holding more than 100 entries. In each
+//   later generation about a tenth of the files is stored again or removed
+//   and one folder in 40 is gone for that generation.
 //
 // The sets are written once with the test-support writer into
-// $TMPDIR/tessera-appbench (default /tmp; about 60 MB) and removed after the
+// $TMPDIR/tessera-appbench (default /tmp; about 60 MB, and some 600 MB more
+// for BM_OpenLarge, which takes minutes to write) and removed after the
 // run unless TESSERA_APPBENCH_KEEP is set. Each figure is the fastest of its
 // runs; load1 is the machine's one-minute load average when it was taken.
 #include <benchmark/benchmark.h>
@@ -27,15 +39,20 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QHeaderView>
+#include <QProcess>
 #include <QProgressBar>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,6 +64,7 @@
 #include "app/qpx_manager_view.h"
 #include "app/task_progress.h"
 #include "bench_util.h"
+#include "generations/backup_set.h"
 #include "support/backup_set_writer.h"
 
 namespace fs = std::filesystem;
@@ -126,16 +144,67 @@ BackupSetSpec WideSet() {
   return set;
 }
 
-fs::path Written(const BackupSetSpec& set, const std::string& folder) {
+constexpr size_t kFilesPerLeaf = 50;
+constexpr unsigned kLargeGenerations = 5;
+
+// Wide: every folder below C:\Data. Deep: C:\Data\aI\bJ\cK, 20 of each
+// below the one above (and at most 50 of the first level at 1,000,000 files).
+std::u16string LargeFolder(bool wide, size_t k) {
+  if (wide) return u"C:\\Data\\d" + Num(k);
+  return u"C:\\Data\\a" + Num(k / 400) + u"\\b" + Num(k / 20 % 20) + u"\\c" + Num(k % 20);
+}
+
+BackupSetSpec LargeSet(bool wide, size_t files) {
+  BackupSetSpec set;
+  set.generations.resize(kLargeGenerations);
+  const size_t folders = files / kFilesPerLeaf;
+  std::vector<bool> present(files, true);
+  for (unsigned g = 0; g < kLargeGenerations; ++g) {
+    SetGeneration& gen = set.generations[g];
+    auto gone = [g](size_t k) { return g > 0 && k % 40 == g * 7; };
+    gen.folders.push_back({u"C:\\Data"});
+    for (size_t k = 0; k < folders; ++k) {
+      if (!wide && k % 400 == 0) gen.folders.push_back({u"C:\\Data\\a" + Num(k / 400)});
+      if (!wide && k % 20 == 0) gen.folders.push_back({u"C:\\Data\\a" + Num(k / 400) + u"\\b" + Num(k / 20 % 20)});
+      if (!gone(k)) gen.folders.push_back({LargeFolder(wide, k)});
+    }
+    for (size_t i = 0; i < files; ++i) {
+      bool again = false;
+      if (g > 0) {
+        const uint64_t h = ((i + 1) * 0x9E3779B97F4A7C15ull ^ (g * 0xC2B2AE3D27D4EB4Full)) >> 57;  // 0 .. 127
+        if (h < 13) {
+          again = present[i];
+          present[i] = !present[i] || h < 6;
+        }
+      }
+      if (!present[i] || gone(i / kFilesPerLeaf)) continue;
+      SetFile f;
+      f.path = LargeFolder(wide, i / kFilesPerLeaf) + u"\\file" + Num(i) + u".dat";
+      f.storeAgain = again;
+      gen.files.push_back(std::move(f));
+    }
+  }
+  set.name = wide ? "wide" : "deep";
+  return set;
+}
+
+// The set `make` gives, written into `folder` unless an earlier run did.
+template <class Make>
+fs::path WrittenOnce(const std::string& folder, const std::string& name, Make make) {
   const fs::path dir = DataDir() / folder;
-  const fs::path archive = dir / GenerationFileName(set, 0);
-  if (!fs::exists(dir / (set.name + ".done"))) {
+  if (!fs::exists(dir / (name + ".done"))) {
     fs::remove_all(dir);
     std::fprintf(stderr, "writing %s ...\n", folder.c_str());
-    WriteBackupSet(set, dir);
-    std::ofstream(dir / (set.name + ".done")) << "written\n";
+    WriteBackupSet(make(), dir);
+    std::ofstream(dir / (name + ".done")) << "written\n";
   }
-  return archive;
+  BackupSetSpec named;
+  named.name = name;
+  return dir / GenerationFileName(named, 0);
+}
+
+fs::path Written(const BackupSetSpec& set, const std::string& folder) {
+  return WrittenOnce(folder, set.name, [&set]() -> const BackupSetSpec& { return set; });
 }
 
 // Times the repaints of the task-progress dialog's bar while a load runs.
@@ -191,7 +260,7 @@ struct Program {
     app->InitInstance({});
     app->MainFrame()->resize(1000, 700);
     qApp->installEventFilter(&clock);
-    app::FolderTreeModel& tree = Frame().TreePane()->Model();
+    const app::FolderTreeModel& tree = Frame().TreePane()->Model();
     QObject::connect(&tree, &QAbstractItemModel::modelAboutToBeReset, &clock, [this] { clock.Mark("fill"); });
     QObject::connect(&tree, &QAbstractItemModel::modelReset, &clock, [this] { clock.Mark("filled"); });
   }
@@ -219,21 +288,36 @@ Program& TheProgram() {
   return *program;
 }
 
-void Open(benchmark::State& state, const fs::path& archive, size_t expectedDrives) {
+// Processor time (user and system) of this process, or of its ended children.
+double CpuSeconds(int who) {
+  rusage usage{};
+  getrusage(who, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+}
+
+// The fastest of the runs, in seconds; open_cpu_s is the least processor
+// time of a run, every thread of the program counted.
+double Open(benchmark::State& state, const fs::path& archive, size_t expectedDrives, int runs = kRuns) {
   Program& p = TheProgram();
-  double best = 1e30, gap = 0;
+  double best = 1e30, gap = 0, cpu = 1e30;
   size_t repaints = 0;
   for (auto _ : state) {
-    for (int run = 0; run < kRuns; ++run) {
+    for (int run = 0; run < runs; ++run) {
+      // Each run opens into an empty window, as a start with the file does.
+      p.app->ReleaseLoadedState();
+      p.Paint();
       p.clock.Start();
+      const double cpuBefore = CpuSeconds(RUSAGE_SELF);
       QElapsedTimer timer;
       timer.start();
       p.app->OpenBackupFile(QString::fromStdString(archive.string()));
       p.Paint();
       const double seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
+      cpu = std::min(cpu, CpuSeconds(RUSAGE_SELF) - cpuBefore);
       if (!p.app->IsOpened() || p.Frame().TreePane()->Model().rowCount() != static_cast<int>(expectedDrives)) {
         state.SkipWithError("the archive did not open");
-        return;
+        return 0;
       }
       p.clock.Print();
       if (seconds < best) {
@@ -245,10 +329,12 @@ void Open(benchmark::State& state, const fs::path& archive, size_t expectedDrive
     state.SetIterationTime(best);
   }
   state.counters["open_s"] = best;
+  state.counters["open_cpu_s"] = cpu;
   state.counters["max_gap_ms"] = gap;
   state.counters["repaints"] = static_cast<double>(repaints);
   state.counters["list_entries"] = static_cast<double>(p.Frame().ListPane()->Model().rowCount());
   state.counters["load1"] = Load1();
+  return best;
 }
 
 void BM_OpenSet(benchmark::State& state) { Open(state, Written(BigSet(), "set"), 1); }
@@ -261,6 +347,84 @@ void BM_OpenPlainArchive(benchmark::State& state) {
   app::SetQuietMode(false);
 }
 BENCHMARK(BM_OpenPlainArchive)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// `tessera-cli generations` on the set: the least wall and processor time of
+// the runs; none when it failed.
+struct CliTimes {
+  double wall = 1e30;
+  double cpu = 1e30;
+};
+std::optional<CliTimes> CliGenerations(const fs::path& archive, int runs) {
+  CliTimes best;
+  for (int run = 0; run < runs; ++run) {
+    QProcess cli;
+    cli.setStandardOutputFile(QProcess::nullDevice());
+    const double cpuBefore = CpuSeconds(RUSAGE_CHILDREN);
+    QElapsedTimer timer;
+    timer.start();
+    cli.start(QStringLiteral(TESSERA_CLI), {QStringLiteral("generations"), QString::fromStdString(archive.string())});
+    if (!cli.waitForFinished(-1) || cli.exitStatus() != QProcess::NormalExit || cli.exitCode() != 0) return std::nullopt;
+    best.wall = std::min(best.wall, static_cast<double>(timer.nsecsElapsed()) / 1e9);
+    best.cpu = std::min(best.cpu, CpuSeconds(RUSAGE_CHILDREN) - cpuBefore);
+  }
+  return best;
+}
+
+struct SilentUser : IncrementalBackup::IManagerUser {
+  void Notice(int32_t) override {}
+  bool AskYesNo(int32_t) override { return false; }
+};
+
+// The engine's load of the set alone in this process (what both front ends
+// do before anything is shown): the least processor time of the runs.
+double EngineLoadCpu(const fs::path& archive, int runs) {
+  double best = 1e30;
+  for (int run = 0; run < runs; ++run) {
+    IncrementalBackup::CBackupSet set(archive.string());
+    SilentUser user;
+    QPXFile::Problems problems;
+    const double before = CpuSeconds(RUSAGE_SELF);
+    if (!set.Load(user, problems)) return 0;
+    best = std::min(best, CpuSeconds(RUSAGE_SELF) - before);
+  }
+  return best;
+}
+
+void BM_OpenLarge(benchmark::State& state) {
+  const bool wide = state.range(0) == 0;
+  const size_t files = static_cast<size_t>(state.range(1));
+  const fs::path archive = WrittenOnce((wide ? "wide-" : "deep-") + std::to_string(files), wide ? "wide" : "deep",
+                                       [&] { return LargeSet(wide, files); });
+  const int runs = files >= 1000000 ? 2 : kRuns;
+  const std::optional<CliTimes> cli = CliGenerations(archive, runs);
+  if (!cli) {
+    state.SkipWithError("tessera-cli generations failed");
+    return;
+  }
+  const double open = Open(state, archive, 1, runs);
+  TheProgram().app->ReleaseLoadedState();
+  if (open <= 0) return;
+  static std::map<std::pair<bool, size_t>, double> opened;
+  opened[{wide, files}] = open;
+  state.counters["cli_s"] = cli->wall;
+  state.counters["ratio"] = open / cli->wall;
+  // On a busy machine the wall times follow the load; the processor times do not.
+  state.counters["cli_cpu_s"] = cli->cpu;
+  state.counters["cpu_ratio"] = state.counters["open_cpu_s"] / cli->cpu;
+  const double load = EngineLoadCpu(archive, runs);
+  state.counters["load_cpu_s"] = load;
+  if (load > 0) state.counters["over_load_x"] = state.counters["open_cpu_s"] / load;
+  const auto smaller = opened.find({wide, files * 2 / 5});
+  if (smaller != opened.end()) state.counters["growth_x"] = open / smaller->second;
+}
+BENCHMARK(BM_OpenLarge)
+    ->Args({0, 400000})
+    ->Args({0, 1000000})
+    ->Args({1, 400000})
+    ->Args({1, 1000000})
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 void BM_SwitchGeneration(benchmark::State& state) {
   Program& p = TheProgram();
@@ -277,13 +441,15 @@ void BM_SwitchGeneration(benchmark::State& state) {
   double best[2] = {1e30, 1e30};  // to generation 2, back to generation 1
   int items[2] = {0, 0};
   auto countItems = [tree] {
+    const app::FolderTreeModel& model = tree->Model();
     int n = 0;
-    std::vector<const app::FolderTreeModel::Item*> todo{tree->Model().Root()};
+    std::vector<QModelIndex> todo{QModelIndex()};
     while (!todo.empty()) {
-      const auto* item = todo.back();
+      const QModelIndex item = todo.back();
       todo.pop_back();
-      n += static_cast<int>(item->children.size());
-      for (const auto& child : item->children) todo.push_back(child.get());
+      const int rows = model.rowCount(item);
+      n += rows;
+      for (int row = 0; row < rows; ++row) todo.push_back(model.index(row, 0, item));
     }
     return n;
   };

@@ -1,9 +1,10 @@
 // tessera-cli on large archives, run as users run it: a child process whose
 // wall time and peak memory are measured.
 //
-//   list  of an archive of 200,000 entries: wall time, and peak resident
-//         memory per entry beyond what listing a one-entry archive takes
-//         (names included, so the figure is an upper bound).
+//   list  of archives of 200,000, 500,000 and 1,000,000 entries: wall time,
+//         and peak resident memory per entry beyond what listing a one-entry
+//         archive takes (names included, so the figure is an upper bound);
+//         the peak itself shows whether memory grows linearly.
 //   test  of an archive holding 1 GiB of imploded data: MB/s of decoded
 //         output, beside DclExplode alone on the same stream in this process,
 //         and the peak resident memory (which must not grow with the size).
@@ -36,10 +37,73 @@ using namespace testsupport;
 
 namespace {
 
-using benchutil::ChildRun;
 using benchutil::Num;
-using benchutil::RunProgram;
 using benchutil::TextBlock;
+
+struct ChildRun {
+  double seconds = 0;
+  double cpuSeconds = 0;  // user + system
+  long maxRssKiB = 0;
+  int status = -1;
+};
+
+// The peak resident size the kernel reports for a child counts the pages of
+// the process it was forked from until it execs, and this process holds the
+// archives it wrote. So every program runs under a fresh copy of this binary
+// (`--measure`, see main), which is small when it forks; that copy reports the
+// child's figures through descriptor 3.
+constexpr int kReportFd = 3;
+
+ChildRun Measure(char** argv) {
+  const auto start = std::chrono::steady_clock::now();
+  pid_t pid = fork();
+  if (pid == 0) {
+    FILE* devnull = std::fopen("/dev/null", "w");
+    dup2(fileno(devnull), 1);
+    close(kReportFd);
+    execv(argv[0], argv);
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  ChildRun run;
+  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  run.maxRssKiB = usage.ru_maxrss;
+  run.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                   static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+ChildRun RunProgram(const std::string& program, const std::vector<std::string>& args) {
+  std::vector<std::string> copy = {"/proc/self/exe", "--measure", program};
+  copy.insert(copy.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : copy) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  int pipeFds[2];
+  ChildRun run;
+  if (pipe(pipeFds) != 0) return run;
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(pipeFds[1], kReportFd);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(pipeFds[1]);
+  ChildRun reported;
+  size_t got = 0;
+  while (got < sizeof reported) {
+    const ssize_t n = read(pipeFds[0], reinterpret_cast<char*>(&reported) + got, sizeof reported - got);
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  close(pipeFds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return got == sizeof reported ? reported : run;
+}
 
 ChildRun RunCli(const std::vector<std::string>& args) { return RunProgram(TESSERA_CLI, args); }
 
@@ -49,12 +113,17 @@ fs::path BenchDir() {
   return dir;
 }
 
-// 200,000 small stored entries in 2,000 folders, with names like a real tree.
-const fs::path& ManyEntriesArchive(size_t count) {
-  static fs::path path;
-  static size_t made = 0;
-  if (made == count) return path;
-  path = BenchDir() / ("many-" + std::to_string(count) + ".qpx");
+// `count` small stored entries, 100 to a folder, with names like a real tree.
+// With TESSERA_CLIBENCH_KEEP set an archive written by an earlier run is used
+// again and kept (the one of 1,000,000 entries takes a while to write).
+const char* const kKeepArchives = "TESSERA_CLIBENCH_KEEP";
+
+fs::path ManyEntriesPath(size_t count) { return BenchDir() / ("many-" + std::to_string(count) + ".qpx"); }
+
+fs::path ManyEntriesArchive(size_t count) {
+  const fs::path path = ManyEntriesPath(count);
+  std::error_code ec;
+  if (std::getenv(kKeepArchives) != nullptr && fs::exists(path, ec)) return path;
   ArchiveSpec plan;
   auto payload = PreparePayload(Bytes("0123456789abcdef"), Method::Stored);
   for (size_t f = 0; f < count / 100; ++f)
@@ -68,13 +137,12 @@ const fs::path& ManyEntriesArchive(size_t count) {
     plan.entries.push_back(std::move(e));
   }
   WriteArchive(plan, path);
-  made = count;
   return path;
 }
 
 void BM_CliList(benchmark::State& state) {
   const size_t count = static_cast<size_t>(state.range(0));
-  const fs::path& big = ManyEntriesArchive(count);
+  const fs::path big = ManyEntriesArchive(count);
   ArchiveSpec tiny;
   tiny.entries.push_back({.folder = u"C:", .name = u"a", .data = Bytes("x")});
   const fs::path small = BenchDir() / "one.qpx";
@@ -87,9 +155,10 @@ void BM_CliList(benchmark::State& state) {
   }
   if (run.status != 0) state.SkipWithError("tessera-cli list failed");
   state.counters["wall_s"] = run.seconds;
+  state.counters["peak_MiB"] = static_cast<double>(run.maxRssKiB) / 1024.0;
   state.counters["bytes_per_entry"] = static_cast<double>(run.maxRssKiB - baseline) * 1024.0 / static_cast<double>(count);
 }
-BENCHMARK(BM_CliList)->Arg(200000)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CliList)->Arg(200000)->Arg(500000)->Arg(1000000)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
 
 struct ImplodedSet {
@@ -268,6 +337,10 @@ BENCHMARK(BM_CliExtractStoredVsCp)->Arg(0)->Arg(1)->UseManualTime()->Iterations(
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 2 && std::strcmp(argv[1], "--measure") == 0) {
+    const ChildRun run = Measure(argv + 2);
+    return write(kReportFd, &run, sizeof run) == static_cast<ssize_t>(sizeof run) ? 0 : 1;
+  }
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();
@@ -277,5 +350,7 @@ int main(int argc, char** argv) {
   // would hold it in memory.
   fs::remove_all(fs::path("/dev/shm") / "tessera-bench", ec);
   fs::remove_all(fs::temp_directory_path() / "tessera-bench" / "disk", ec);
+  if (std::getenv(kKeepArchives) == nullptr)
+    for (size_t count : {size_t{200000}, size_t{500000}, size_t{1000000}}) fs::remove(ManyEntriesPath(count), ec);
   return 0;
 }

@@ -46,12 +46,9 @@ QString KilobyteText(uint64_t bytes) {
 std::vector<ListEntry> FolderListing(const CFolder& folder) {
   std::vector<ListEntry> list;
   list.reserve(folder.GetPresentFiles().size() + folder.GetPresentFolders().size());
-  const auto& files = folder.GetFiles();
-  for (size_t i = 0; i < files.size(); ++i)
-    if (files[i]->Exists()) InsertAt(list, i, ListEntry{files[i], false});
-  const auto& folders = folder.GetFolders();
-  for (size_t i = 0; i < folders.size(); ++i)
-    if (folders[i]->Exists()) InsertAt(list, i, ListEntry{folders[i], true});
+  // The present children in order, each at its index among all of its kind.
+  for (const CFSFile* file : folder.GetPresentFiles()) InsertAt(list, file->GetIndex(), ListEntry{file, false});
+  for (const CFolder* sub : folder.GetPresentFolders()) InsertAt(list, sub->GetIndex(), ListEntry{sub, true});
   return list;
 }
 

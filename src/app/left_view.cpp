@@ -9,7 +9,6 @@ namespace app {
 CLeftView::CLeftView(QWidget* parent) : QTreeView(parent) {
   setObjectName(QStringLiteral("folderTree"));
   setAccessibleName(QStringLiteral("フォルダ"));
-  setModel(&model_);
   setHeaderHidden(true);
   setRootIsDecorated(true);
   setUniformRowHeights(true);
@@ -17,30 +16,30 @@ CLeftView::CLeftView(QWidget* parent) : QTreeView(parent) {
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   setIconSize(QSize(16, 16));
   setExpandsOnDoubleClick(true);
+}
+
+void CLeftView::SetFolderModel(FolderTreeModel* model) {
+  model_ = model;
+  setModel(model);
   connect(selectionModel(), &QItemSelectionModel::currentChanged, this, [this] { SelectionMoved(); });
-  connect(&model_, &QAbstractItemModel::modelReset, this, [this] { SelectionMoved(); });
-  connect(&model_, &QAbstractItemModel::rowsRemoved, this, [this] { SelectionMoved(); });
+  connect(model, &QAbstractItemModel::modelReset, this, [this] { SelectionMoved(); });
+  connect(model, &QAbstractItemModel::rowsRemoved, this, [this] { SelectionMoved(); });
 }
 
 QString CLeftView::SelectedFolderPath() const {
-  return FolderTreeModel::PathOf(model_.ItemOf(currentIndex()));
+  return model_ != nullptr ? FolderTreeModel::PathOf(model_->FolderOf(currentIndex())) : QString();
 }
 
 bool CLeftView::SelectFolder(const QString& path) {
-  FolderTreeModel::Item* item = model_.Root();
-  for (const QString& part : path.split(u'\\', Qt::SkipEmptyParts)) {
-    item = FolderTreeModel::Child(item, part);
-    if (item == nullptr) return false;
-  }
-  if (item == model_.Root()) return false;
-  const QModelIndex index = model_.IndexOf(item);
+  const QModelIndex index = model_ != nullptr ? model_->IndexOf(model_->FindFolder(path)) : QModelIndex();
+  if (!index.isValid()) return false;
   scrollTo(index);
   setCurrentIndex(index);
   return true;
 }
 
 void CLeftView::SelectFirstWhenNone() {
-  if (!currentIndex().isValid() && model_.rowCount() > 0) setCurrentIndex(model_.index(0, 0));
+  if (!currentIndex().isValid() && model_ != nullptr && model_->rowCount() > 0) setCurrentIndex(model_->index(0, 0));
 }
 
 void CLeftView::SelectionMoved() { emit FolderShown(SelectedFolderPath()); }

@@ -1,5 +1,6 @@
 // The folder tree pane: one top-level item per backed-up drive and the
 // folders below it; selecting a folder shows its entries in the list pane.
+// It shows the folder model the application object owns.
 #pragma once
 
 #include <QTreeView>
@@ -16,7 +17,9 @@ class CLeftView : public QTreeView {
  public:
   explicit CLeftView(QWidget* parent = nullptr);
 
-  FolderTreeModel& Model() { return model_; }
+  // Shows the model, which outlives the view.
+  void SetFolderModel(FolderTreeModel* model);
+  FolderTreeModel& Model() { return *model_; }
   // The selected folder's path ("C:\Data"), or empty.
   QString SelectedFolderPath() const;
   // Selects the item of a path; false when there is none.
@@ -40,7 +43,7 @@ class CLeftView : public QTreeView {
  private:
   void SelectionMoved();
 
-  FolderTreeModel model_;
+  FolderTreeModel* model_ = nullptr;  // not owned
   QMenu* contextMenu_ = nullptr;
 };
 

@@ -29,10 +29,12 @@ void WriteStateForTests(app::CQPXManagerApp& tessera) {
   if (path.isEmpty()) return;
   QTimer::singleShot(300, tessera.MainFrame(), [&tessera, path] {
     QString state = QStringLiteral("title=") + tessera.MainFrame()->windowTitle() + u'\n';
-    const app::FolderTreeModel::Item* root = tessera.MainFrame()->TreePane()->Model().Root();
-    for (const auto& drive : root->children) {
-      state += QStringLiteral("tree=") + drive->name + u'\n';
-      for (const auto& folder : drive->children) state += QStringLiteral("tree=") + drive->name + u'\\' + folder->name + u'\n';
+    const app::FolderTreeModel& tree = tessera.MainFrame()->TreePane()->Model();
+    for (int d = 0; d < tree.rowCount(); ++d) {
+      const QModelIndex drive = tree.index(d, 0);
+      state += QStringLiteral("tree=") + app::FolderTreeModel::PathOf(tree.FolderOf(drive)) + u'\n';
+      for (int f = 0; f < tree.rowCount(drive); ++f)
+        state += QStringLiteral("tree=") + app::FolderTreeModel::PathOf(tree.FolderOf(tree.index(f, 0, drive))) + u'\n';
     }
     app::CQPXManagerView* list = tessera.MainFrame()->ListPane();
     for (int row = 0; row < list->model()->rowCount(); ++row) {

@@ -79,6 +79,8 @@ bool CQPXManagerApp::InitInstance(const QStringList& arguments) {
   }
 
   frame_ = std::make_unique<CMainFrame>(*this);
+  frame_->TreePane()->SetFolderModel(&folderModel_);
+  frame_->ListPane()->SetListModel(&listModel_);
   frame_->ListPane()->SetTemporaryRestore(
       [this](QString folder, QStringList names) { return CaptureEntries(*this, std::move(folder), std::move(names)); },
       [this](const TemporaryEntries& entries, bool quiet) { return RunTemporaryRestore(*this, entries, quiet); });
@@ -239,15 +241,15 @@ void CQPXManagerApp::TellLeftOutRecords() {
 bool CQPXManagerApp::FillFolderTree() {
   CLeftView* tree = frame_->TreePane();
   CQPXManagerView* list = frame_->ListPane();
-  dirTree_ = std::make_unique<IncrementalBackup::CDirTreeCtrl>(tree->Model(), &set_->Creator());
-  list->Model().SetTree(RestoreTreeAccess(&set_->Creator()));
+  dirTree_ = std::make_unique<IncrementalBackup::CDirTreeCtrl>(folderModel_, &set_->Creator());
+  listModel_.SetTree(RestoreTreeAccess(&set_->Creator()));
   if (!dirTree_->Fill()) return false;
   tree->SelectFirstWhenNone();
   list->ShowFolder(tree->SelectedFolderPath());
-  FolderTreeModel& model = tree->Model();
-  if (!model.Root()->children.empty()) {
-    model.SortChildren(model.Root()->children.front().get());
-    tree->expand(model.index(0, 0));
+  const QModelIndex first = folderModel_.index(0, 0);
+  if (first.isValid()) {
+    folderModel_.SortChildren(folderModel_.FolderOf(first));
+    tree->expand(first);
   }
   frame_->GenerationBar()->SetNote(QString());
   return true;
@@ -264,7 +266,7 @@ bool CQPXManagerApp::SelectGeneration(int index) {
   frame_->GenerationBar()->ShowGeneration(index);
   CLeftView* tree = frame_->TreePane();
   tree->viewport()->update();
-  const bool empty = tree->Model().rowCount() == 0;
+  const bool empty = folderModel_.rowCount() == 0;
   frame_->GenerationBar()->SetNote(empty ? QString::fromUtf8(CGenerationInputBar::kEmptyGenerationNote) : QString());
   tree->SelectFirstWhenNone();
   frame_->ListPane()->ShowFolder(tree->SelectedFolderPath());
@@ -361,11 +363,12 @@ bool CQPXManagerApp::AskShowEarlier(const IncrementalBackup::FailedArchive& fail
 }
 
 void CQPXManagerApp::ClearPanes() {
-  if (frame_ == nullptr) return;
+  // The model reads the set's tree, which may be released next.
   dirTree_.reset();
-  frame_->TreePane()->Model().Clear();
-  frame_->ListPane()->Model().SetTree(RestoreTreeAccess());
-  frame_->ListPane()->Model().ClearEntries();
+  folderModel_.Clear();
+  listModel_.SetTree(RestoreTreeAccess());
+  listModel_.ClearEntries();
+  if (frame_ == nullptr) return;
   frame_->GenerationBar()->Clear();
 }
 

@@ -1,7 +1,8 @@
 // The application object: start-up and exit, the configuration, and
 // everything a loaded backup leaves behind (the generation manager, the
-// merged tree and the folder-tree adapter), with the open flow that loads a
-// backup behind the task-progress dialog.
+// merged tree, the folder-tree adapter and the folder tree's model the pane
+// shows), with the open flow that loads a backup behind the task-progress
+// dialog.
 #pragma once
 
 #include <QLockFile>
@@ -12,6 +13,8 @@
 #include <memory>
 
 #include "app/app_config.h"
+#include "app/file_list_model.h"
+#include "app/folder_tree_model.h"
 #include "app/frame_owner.h"
 #include "app/task_progress.h"
 #include "generations/backup_set.h"
@@ -120,6 +123,9 @@ class CQPXManagerApp : public QObject,
   AppOptions options_;
   std::unique_ptr<QLockFile> lock_;
   std::unique_ptr<CAppConfig> config_;
+  // Over the loaded set's tree; the window's panes show them, so they outlive the window.
+  FolderTreeModel folderModel_;
+  FileListModel listModel_;
   std::unique_ptr<CMainFrame> frame_;
   // Written by the load on the worker thread, read by the dialog's refresh.
   IncrementalBackup::CProgressInfo progress_;

@@ -78,7 +78,6 @@ class DetailsDelegate : public QStyledItemDelegate {
 CQPXManagerView::CQPXManagerView(QWidget* parent) : QListView(parent) {
   setObjectName(QStringLiteral("fileList"));
   setAccessibleName(QStringLiteral("ファイル"));
-  setModel(&model_);
   setSelectionMode(QAbstractItemView::ExtendedSelection);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   // Qt's drag detection keeps a multiple selection when a press on one of
@@ -113,12 +112,17 @@ CQPXManagerView::CQPXManagerView(QWidget* parent) : QListView(parent) {
     // The rows move under the selection: it is dropped rather than left on
     // entries the user did not choose.
     clearSelection();
-    model_.sort(column, order);
+    model_->sort(column, order);
   });
 
   SetViewMode(Mode::LargeIcons);
   connect(this, &QListView::activated, this, [this] { OpenSelection(); });
-  connect(&model_, &QAbstractItemModel::modelReset, this, &CQPXManagerView::StatusChanged);
+}
+
+void CQPXManagerView::SetListModel(FileListModel* model) {
+  model_ = model;
+  setModel(model);
+  connect(model, &QAbstractItemModel::modelReset, this, &CQPXManagerView::StatusChanged);
   connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &CQPXManagerView::StatusChanged);
 }
 
@@ -144,17 +148,17 @@ void CQPXManagerView::SetColumnWidths(const QList<int>& widths) {
 
 QString CQPXManagerView::FolderStatusText() const {
   qsizetype folders = 0;
-  for (const ListEntry& entry : model_.Entries()) folders += entry.folder ? 1 : 0;
+  for (const ListEntry& entry : model_->Entries()) folders += entry.folder ? 1 : 0;
   return QStringLiteral("フォルダ %1 個、ファイル %2 個")
       .arg(folders)
-      .arg(static_cast<qsizetype>(model_.Entries().size()) - folders);
+      .arg(static_cast<qsizetype>(model_->Entries().size()) - folders);
 }
 
 QString CQPXManagerView::SelectionStatusText() const {
   qsizetype folders = 0, files = 0;
   uint64_t bytes = 0;
   for (const QModelIndex& index : SelectedRows()) {
-    const ListEntry* entry = model_.EntryAt(index.row());
+    const ListEntry* entry = model_->EntryAt(index.row());
     if (entry == nullptr) continue;
     if (entry->folder) {
       ++folders;
@@ -181,7 +185,7 @@ void CQPXManagerView::scrollContentsBy(int dx, int dy) {
 }
 
 bool CQPXManagerView::ShowFolder(const QString& path) {
-  model_.ShowFolder(path);
+  model_->ShowFolder(path);
   if (!path.isEmpty()) currentFolder_ = path;
   return true;
 }
@@ -249,15 +253,15 @@ QModelIndexList CQPXManagerView::SelectedRows() const {
 QStringList CQPXManagerView::SelectedNames() const {
   QStringList names;
   for (const QModelIndex& index : SelectedRows())
-    if (const ListEntry* entry = model_.EntryAt(index.row())) names << entry->Name();
+    if (const ListEntry* entry = model_->EntryAt(index.row())) names << entry->Name();
   return names;
 }
 
 void CQPXManagerView::SelectNames(const QStringList& names) {
   QItemSelection chosen;
-  for (int row = 0; row < model_.rowCount(); ++row) {
-    const ListEntry* entry = model_.EntryAt(row);
-    if (entry != nullptr && names.contains(entry->Name())) chosen.select(model_.index(row, 0), model_.index(row, 0));
+  for (int row = 0; row < model_->rowCount(); ++row) {
+    const ListEntry* entry = model_->EntryAt(row);
+    if (entry != nullptr && names.contains(entry->Name())) chosen.select(model_->index(row, 0), model_->index(row, 0));
   }
   selectionModel()->select(chosen, QItemSelectionModel::ClearAndSelect);
 }
@@ -265,7 +269,7 @@ void CQPXManagerView::SelectNames(const QStringList& names) {
 QString CQPXManagerView::SelectedFile() const {
   const QModelIndexList rows = selectionModel()->selectedRows();
   if (rows.size() != 1) return {};
-  const ListEntry* entry = model_.EntryAt(rows.first().row());
+  const ListEntry* entry = model_->EntryAt(rows.first().row());
   return entry != nullptr && !entry->folder ? entry->Name() : QString();
 }
 
@@ -281,7 +285,7 @@ void CQPXManagerView::OpenSelection() {
     return;
   }
   if (rows.isEmpty()) return;
-  const ListEntry* entry = model_.EntryAt(rows.first().row());
+  const ListEntry* entry = model_->EntryAt(rows.first().row());
   if (entry == nullptr) return;
   if (entry->folder) {
     emit FolderOpened(currentFolder_ + u'\\' + entry->Name());

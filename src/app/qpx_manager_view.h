@@ -28,7 +28,9 @@ class CQPXManagerView : public QListView {
 
   explicit CQPXManagerView(QWidget* parent = nullptr);
 
-  FileListModel& Model() { return model_; }
+  // Shows the model, which outlives the view.
+  void SetListModel(FileListModel* model);
+  FileListModel& Model() { return *model_; }
   // Fills the list with the folder's entries and makes it the current folder.
   bool ShowFolder(const QString& path);
   const QString& CurrentFolder() const { return currentFolder_; }
@@ -102,7 +104,7 @@ class CQPXManagerView : public QListView {
   // Row order of the selected rows.
   QModelIndexList SelectedRows() const;
 
-  FileListModel model_;
+  FileListModel* model_ = nullptr;  // not owned
   QHeaderView* header_;
   DetailsDelegate* delegate_;
   bool columnsResized_ = false;

@@ -40,26 +40,24 @@ void CQPXCategoryInfo::Clear() {
   storedLength_ = TagLength() + 9;
 }
 
+// Running out of memory is left to the load that reads the section, which
+// tells it as such rather than as a damaged section.
 bool CQPXCategoryInfo::ReadBody(CFileIO& stream) {
-  try {
-    Clear();
-    flag_ = false;
-    if (!ReadHead(stream)) return false;
-    uint8_t flag = 0;
-    uint32_t count = 0;
-    if (!ReadU8(stream, flag) || !ReadU32(stream, count)) return false;
-    flag_ = flag == 1;
-    if (count > static_cast<uint32_t>(INT32_MAX) || !CountFits(stream, count, kItemFixedBytes)) return false;
-    items_.reserve(std::min<size_t>(count, kReserveLimit));
-    for (uint32_t i = 0; i < count; ++i) {
-      CQPXCategoryItemInfo item;
-      if (!item.ReadRecord(stream)) return false;
-      items_.push_back(std::move(item));
-    }
-    return FinishRead(stream);
-  } catch (const std::bad_alloc&) {
-    return false;
+  Clear();
+  flag_ = false;
+  if (!ReadHead(stream)) return false;
+  uint8_t flag = 0;
+  uint32_t count = 0;
+  if (!ReadU8(stream, flag) || !ReadU32(stream, count)) return false;
+  flag_ = flag == 1;
+  if (count > static_cast<uint32_t>(INT32_MAX) || !CountFits(stream, count, kItemFixedBytes)) return false;
+  items_.reserve(std::min<size_t>(count, kReserveLimit));
+  for (uint32_t i = 0; i < count; ++i) {
+    CQPXCategoryItemInfo item;
+    if (!item.ReadRecord(stream)) return false;
+    items_.push_back(std::move(item));
   }
+  return FinishRead(stream);
 }
 
 bool CQPXCategoryInfo::WriteBody(CFileIO& stream) {

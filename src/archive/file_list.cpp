@@ -46,31 +46,22 @@ void CQPXFileList::Clear() {
   storedLength_ = TagLength() + 8;
 }
 
+// Running out of memory is left to the load that reads the section, which
+// tells it as such rather than as a damaged section.
 bool CQPXFileList::ReadBody(CFileIO& stream) {
-  try {
-    Clear();
-    if (!ReadHead(stream)) return false;
-    uint32_t readLength = storedLength_;
-    uint32_t count = 0;
-    if (!ReadU32(stream, count)) return false;
-    if (count > static_cast<uint32_t>(INT32_MAX) || !CountFits(stream, count, MinRecordBytes())) return false;
-    ReserveRecords(std::min<size_t>(count, kReserveLimit));
-    for (uint32_t i = 0; i < count; ++i) {
-      size_t before = RecordCount();
-      try {
-        if (!ReadRecord(stream)) return false;
-        IndexLast();
-      } catch (const std::bad_alloc&) {
-        if (RecordCount() > before) EraseRecord(before);
-        RebuildIndexes();
-        return false;
-      }
-    }
-    storedLength_ = readLength;
-    return FinishRead(stream);
-  } catch (const std::bad_alloc&) {
-    return false;
+  Clear();
+  if (!ReadHead(stream)) return false;
+  uint32_t readLength = storedLength_;
+  uint32_t count = 0;
+  if (!ReadU32(stream, count)) return false;
+  if (count > static_cast<uint32_t>(INT32_MAX) || !CountFits(stream, count, MinRecordBytes())) return false;
+  ReserveRecords(std::min<size_t>(count, kReserveLimit));
+  for (uint32_t i = 0; i < count; ++i) {
+    if (!ReadRecord(stream)) return false;
+    IndexLast();
   }
+  storedLength_ = readLength;
+  return FinishRead(stream);
 }
 
 bool CQPXFileList::WriteBody(CFileIO& stream) {

@@ -33,27 +33,18 @@ CFoldedIndex::PathAt CQPXFolderList::PathAt() const {
   return [this](int32_t i) -> const std::u16string& { return folders_.paths[static_cast<size_t>(i)]; };
 }
 
-bool CQPXFolderList::Append(std::u16string path, uint16_t encodedLength, uint32_t attributes,
-                            uint64_t creationTime, uint64_t lastAccessTime, uint64_t lastWriteTime) {
-  size_t count = folders_.paths.size();
-  if (count >= static_cast<size_t>(INT32_MAX)) return false;
-  try {
-    uint16_t characters = static_cast<uint16_t>(std::min<size_t>(path.size(), UINT16_MAX));
-    folders_.paths.push_back(std::move(path));
-    folders_.pathLengths.push_back(characters);
-    folders_.attributes.push_back(attributes);
-    folders_.creationTimes.push_back(creationTime);
-    folders_.lastAccessTimes.push_back(lastAccessTime);
-    folders_.lastWriteTimes.push_back(lastWriteTime);
-    encodedLengths_.push_back(encodedLength);
-    index_.Add(folders_.paths.back(), static_cast<int32_t>(count), PathAt());
-  } catch (const std::bad_alloc&) {
-    folders_.Truncate(count);
-    if (encodedLengths_.size() > count) encodedLengths_.resize(count);
-    RebuildIndex();
-    return false;
-  }
-  return true;
+void CQPXFolderList::Append(std::u16string path, uint16_t encodedLength, uint32_t attributes, uint64_t creationTime,
+                            uint64_t lastAccessTime, uint64_t lastWriteTime) {
+  const size_t count = folders_.paths.size();
+  uint16_t characters = static_cast<uint16_t>(std::min<size_t>(path.size(), UINT16_MAX));
+  folders_.paths.push_back(std::move(path));
+  folders_.pathLengths.push_back(characters);
+  folders_.attributes.push_back(attributes);
+  folders_.creationTimes.push_back(creationTime);
+  folders_.lastAccessTimes.push_back(lastAccessTime);
+  folders_.lastWriteTimes.push_back(lastWriteTime);
+  encodedLengths_.push_back(encodedLength);
+  index_.Add(folders_.paths.back(), static_cast<int32_t>(count), PathAt());
 }
 
 void CQPXFolderList::RebuildIndex() {
@@ -69,9 +60,14 @@ bool CQPXFolderList::AddFolder(std::u16string_view path, uint32_t attributes, ui
                                uint64_t lastAccessTime, uint64_t lastWriteTime) {
   uint16_t encoded = 0;
   if (!EncodedLength(path, encoded)) return false;
+  const size_t count = folders_.paths.size();
+  if (count >= static_cast<size_t>(INT32_MAX)) return false;
   try {
-    if (!Append(std::u16string(path), encoded, attributes, creationTime, lastAccessTime, lastWriteTime)) return false;
+    Append(std::u16string(path), encoded, attributes, creationTime, lastAccessTime, lastWriteTime);
   } catch (const std::bad_alloc&) {
+    folders_.Truncate(count);
+    if (encodedLengths_.size() > count) encodedLengths_.resize(count);
+    RebuildIndex();
     return false;
   }
   storedLength_ += encoded + kFolderRecordFixedBytes;
@@ -132,33 +128,31 @@ bool CQPXFolderList::CopyFolders(CQPXFolderTable& out) const {
   return true;
 }
 
+// Running out of memory is left to the load that reads the section, which
+// tells it as such rather than as a damaged section.
 bool CQPXFolderList::ReadBody(CFileIO& stream) {
-  try {
-    Clear();
-    if (!ReadHead(stream)) return false;
-    uint32_t readLength = storedLength_;
-    uint32_t count = 0;
-    if (!ReadU32(stream, count)) return false;
-    if (count > static_cast<uint32_t>(INT32_MAX) || !CountFits(stream, count, kFolderRecordFixedBytes)) return false;
-    size_t expected = std::min<size_t>(count, kReserveLimit);
-    folders_.paths.reserve(expected);
-    encodedLengths_.reserve(expected);
-    for (uint32_t i = 0; i < count; ++i) {
-      uint16_t length = 0;
-      std::u16string path;
-      uint32_t attributes = 0;
-      uint64_t creation = 0, lastAccess = 0, lastWrite = 0;
-      if (!ReadU16(stream, length) || !ReadPath(stream, length, path) || !ReadU32(stream, attributes) ||
-          !ReadU64(stream, creation) || !ReadU64(stream, lastAccess) || !ReadU64(stream, lastWrite)) {
-        return false;
-      }
-      if (!Append(std::move(path), length, attributes, creation, lastAccess, lastWrite)) return false;
+  Clear();
+  if (!ReadHead(stream)) return false;
+  uint32_t readLength = storedLength_;
+  uint32_t count = 0;
+  if (!ReadU32(stream, count)) return false;
+  if (count > static_cast<uint32_t>(INT32_MAX) || !CountFits(stream, count, kFolderRecordFixedBytes)) return false;
+  size_t expected = std::min<size_t>(count, kReserveLimit);
+  folders_.paths.reserve(expected);
+  encodedLengths_.reserve(expected);
+  for (uint32_t i = 0; i < count; ++i) {
+    uint16_t length = 0;
+    std::u16string path;
+    uint32_t attributes = 0;
+    uint64_t creation = 0, lastAccess = 0, lastWrite = 0;
+    if (!ReadU16(stream, length) || !ReadPath(stream, length, path) || !ReadU32(stream, attributes) ||
+        !ReadU64(stream, creation) || !ReadU64(stream, lastAccess) || !ReadU64(stream, lastWrite)) {
+      return false;
     }
-    storedLength_ = readLength;
-    return FinishRead(stream);
-  } catch (const std::bad_alloc&) {
-    return false;
+    Append(std::move(path), length, attributes, creation, lastAccess, lastWrite);
   }
+  storedLength_ = readLength;
+  return FinishRead(stream);
 }
 
 bool CQPXFolderList::WriteBody(CFileIO& stream) {

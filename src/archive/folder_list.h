@@ -71,7 +71,8 @@ class CQPXFolderList : public CQPXTaggedSection {
   virtual bool WritePath(CFileIO& stream, std::u16string_view path, uint16_t byteLength);
 
  private:
-  bool Append(std::u16string path, uint16_t encodedLength, uint32_t attributes, uint64_t creationTime,
+  // Throws std::bad_alloc, leaving the arrays of unequal length.
+  void Append(std::u16string path, uint16_t encodedLength, uint32_t attributes, uint64_t creationTime,
               uint64_t lastAccessTime, uint64_t lastWriteTime);
   void RebuildIndex();
   CFoldedIndex::PathAt PathAt() const;

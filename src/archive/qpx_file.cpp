@@ -30,7 +30,34 @@ bool CQPXFile::FailLoad(LoadFailure failure) {
 
 std::unique_ptr<CQPXFileHeader> CQPXFile::NewHeader() const { return std::make_unique<CQPXFileHeader>(); }
 
-CQPXBackupedFileHeader* CQPXFile::NewEntryHeader() const { return new (std::nothrow) CQPXBackupedFileHeader(); }
+CQPXBackupedFileHeader* CQPXFile::NewEntryHeader() const {
+  if (UnicodeEntryNames()) return new (std::nothrow) CUQPXBackupedFileHeader();
+  return new (std::nothrow) CQPXBackupedFileHeader();
+}
+
+void CQPXReadEntryTable::Reset(size_t slots) {
+  Clear();
+  if (slots == 0) return;
+  block_ = std::allocator<CQPXReadBackupedFile>().allocate(slots);
+  slots_ = slots;
+}
+
+CQPXReadBackupedFile& CQPXReadEntryTable::MakeNext(bool unicodeNames) {
+  CQPXReadBackupedFile* entry = new (block_ + made_) CQPXReadBackupedFile(unicodeNames);
+  ++made_;
+  return *entry;
+}
+
+void CQPXReadEntryTable::DropLast() {
+  if (made_ > 0) block_[--made_].~CQPXReadBackupedFile();
+}
+
+void CQPXReadEntryTable::Clear() {
+  while (made_ > 0) block_[--made_].~CQPXReadBackupedFile();
+  if (block_ != nullptr) std::allocator<CQPXReadBackupedFile>().deallocate(block_, slots_);
+  block_ = nullptr;
+  slots_ = 0;
+}
 
 bool CQPXFile::AcceptsFormatId(const std::u16string&) const { return false; }
 
@@ -81,6 +108,8 @@ void CQPXFile::DiscardEntries() {
     for (auto it = entries_.rbegin(); it != entries_.rend(); ++it) delete *it;
   }
   entries_.clear();
+  read_.Clear();
+  names_.Clear();
 }
 
 bool CQPXFile::GetPathName(std::u16string& out) const {
@@ -110,7 +139,7 @@ bool CQPXFile::ReleaseIO(CDividedFileIO* io) {
 
 bool CQPXFile::AttachSections(CDividedFileIO*) { return true; }
 
-bool CQPXFile::HasContent() const { return IsCreateMode() && io_ != nullptr && !entries_.empty(); }
+bool CQPXFile::HasContent() const { return IsCreateMode() && io_ != nullptr && GetEntryCount() > 0; }
 
 bool CQPXFile::GetVersionText(std::u16string& out) const { return LoadText(VersionTextString(), out); }
 bool CQPXFile::GetCompressionText(std::u16string& out) const { return LoadText(CompressionTextString(), out); }
@@ -158,10 +187,8 @@ bool CQPXFile::Load() {
     return FailLoad(LoadFailure::kEntryCount);
   }
   try {
-    if (entries_.size() < count) {
-      DiscardEntries();
-      entries_.assign(count, nullptr);
-    }
+    DiscardEntries();
+    read_.Reset(count);
   } catch (const std::bad_alloc&) {
     return FailLoad(LoadFailure::kOutOfMemory);
   }
@@ -171,7 +198,7 @@ bool CQPXFile::Load() {
 }
 
 bool CQPXFile::PrepareEntries() {
-  if (!entries_.empty() || !header_ || io_ == nullptr) return true;
+  if (GetEntryCount() > 0 || !header_ || io_ == nullptr) return true;
   const uint32_t count = header_->GetEntryCount();
   try {
     entries_.reserve(count);
@@ -193,43 +220,39 @@ bool CQPXFile::PrepareEntries() {
 }
 
 bool CQPXFile::ReadEntries() {
-  for (uint32_t i = 0; i < entries_.size(); ++i) {
+  const bool unicode = UnicodeEntryNames();
+  for (uint32_t i = static_cast<uint32_t>(read_.Made()); i < read_.Slots(); ++i) {
     uint64_t position = 0;
     io_->GetPosition(position);
     error_.entryIndex = i;
     error_.offset = position;
-    std::unique_ptr<CQPXBackupedFileHeader> header(NewEntryHeader());
-    if (!header) return FailLoad(LoadFailure::kOutOfMemory);
-    header->AttachIO(io_);
-    if (!header->MarkStart() || !header->ReadSection() || !OnReadEntry(i)) return FailLoad(LoadFailure::kEntry);
-
-    std::unique_ptr<CQPXBackupedFileData> data;
-    if (header->IsCompressed())
-      data.reset(new (std::nothrow) CQPXBackupedFileData());
-    else
-      data.reset(new (std::nothrow) CQPXBackupedNoCompressedFileData());
-    auto* entry = new (std::nothrow) CQPXBackupedFile();
-    if (!data || !entry) {
-      delete entry;
-      return FailLoad(LoadFailure::kOutOfMemory);
-    }
-    data->AttachIO(io_);
-    if (!data->SetSize(header->GetDataSize()) || !data->MarkStart() || !data->SeekToEnd()) {
-      delete entry;
-      return FailLoad(LoadFailure::kEntry);
-    }
-    entry->Attach(header.release(), data.release());
-    if (ownsEntries_) delete entries_[i];
-    entries_[i] = entry;
+    CQPXReadBackupedFile& entry = read_.MakeNext(unicode);
+    CQPXBackupedFileHeader& header = *entry.GetHeader();
+    header.AttachIO(io_);
+    if (!header.MarkStart() || !header.ReadSectionInto(names_) || !OnReadEntry(i)) return FailRead();
+    entry.ChooseDataKind();
+    CQPXBackupedFileData& data = *entry.GetData();
+    data.AttachIO(io_);
+    if (!data.SetSize(header.GetDataSize()) || !data.MarkStart() || !data.SeekToEnd()) return FailRead();
   }
+  names_.EndLoading();
   error_.entryIndex = 0;
   error_.offset = 0;
   return true;
 }
 
+bool CQPXFile::FailRead() {
+  // The entry that failed is not part of the table; its slot stays empty.
+  read_.DropLast();
+  names_.EndLoading();
+  return FailLoad(LoadFailure::kEntry);
+}
+
 IQPXBackupedFile* CQPXFile::GetEntry(long index) const {
-  if (index < 0 || static_cast<size_t>(index) >= entries_.size()) return nullptr;
-  return entries_[static_cast<size_t>(index)];
+  if (index < 0) return nullptr;
+  const size_t i = static_cast<size_t>(index);
+  if (i < read_.Slots()) return read_.At(i);
+  return i - read_.Slots() < entries_.size() ? entries_[i - read_.Slots()] : nullptr;
 }
 
 CQPXBackupedFileHeader* CQPXFile::GetEntryHeader(long index) const {
@@ -269,8 +292,8 @@ long CQPXFile::FindEntry(const std::u16string& path) const {
 bool CQPXFile::GetTotalFileSize(uint64_t& out) const {
   if (!IsOpen()) return false;
   uint64_t total = 0;
-  for (IQPXBackupedFile* entry : entries_)
-    if (entry && entry->GetHeader()) total += entry->GetHeader()->GetFileSize();
+  for (long i = 0; i < GetEntryCount(); ++i)
+    if (const CQPXBackupedFileHeader* header = GetEntryHeader(i)) total += header->GetFileSize();
   out = total;
   return true;
 }
@@ -278,8 +301,8 @@ bool CQPXFile::GetTotalFileSize(uint64_t& out) const {
 bool CQPXFile::GetTotalStoredSize(uint64_t& out) const {
   if (!IsOpen()) return false;
   uint64_t total = 0;
-  for (IQPXBackupedFile* entry : entries_)
-    if (entry && entry->GetHeader()) total += entry->GetHeader()->GetDataSize();
+  for (long i = 0; i < GetEntryCount(); ++i)
+    if (const CQPXBackupedFileHeader* header = GetEntryHeader(i)) total += header->GetDataSize();
   out = total;
   return true;
 }

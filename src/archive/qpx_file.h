@@ -16,6 +16,7 @@
 
 #include "archive/file_header.h"
 #include "entry/backuped_file.h"
+#include "entry/entry_names.h"
 #include "io/divided_file_io.h"
 
 namespace QPXFile {
@@ -108,6 +109,34 @@ class IQPXFileRestore {
   virtual bool IsReadMode() const = 0;
 };
 
+// The entries Load reads, in one block: `Slots` places, of which the first
+// `Made` hold an entry (a failed load stops part way).
+class CQPXReadEntryTable {
+ public:
+  CQPXReadEntryTable() = default;
+  CQPXReadEntryTable(const CQPXReadEntryTable&) = delete;
+  CQPXReadEntryTable& operator=(const CQPXReadEntryTable&) = delete;
+  ~CQPXReadEntryTable() { Clear(); }
+
+  // Empties the table and makes room for `slots` entries; throws
+  // std::bad_alloc.
+  void Reset(size_t slots);
+  // Makes the next entry; only while Made() < Slots().
+  CQPXReadBackupedFile& MakeNext(bool unicodeNames);
+  // Unmakes the last entry made.
+  void DropLast();
+  void Clear();
+
+  size_t Slots() const { return slots_; }
+  size_t Made() const { return made_; }
+  CQPXReadBackupedFile* At(size_t i) const { return i < made_ ? block_ + i : nullptr; }
+
+ private:
+  CQPXReadBackupedFile* block_ = nullptr;
+  size_t slots_ = 0;
+  size_t made_ = 0;
+};
+
 // The base archive: a header followed directly by the stored entries.
 class CQPXFile : public IQPXFileIO,
                  public IQPXFileBaseSection,
@@ -152,7 +181,7 @@ class CQPXFile : public IQPXFileIO,
   CQPXBackupedFileHeader* GetEntryHeader(long index) const override;
   CQPXBackupedFileData* GetEntryData(long index) const override;
   bool GetEntryPath(std::u16string& out, long index) const override;
-  long GetEntryCount() const override { return static_cast<long>(entries_.size()); }
+  long GetEntryCount() const override { return static_cast<long>(read_.Slots() + entries_.size()); }
   long FindEntry(const std::u16string& path) const override;
   bool GetTotalFileSize(uint64_t& out) const override;
   bool GetTotalStoredSize(uint64_t& out) const override;
@@ -176,8 +205,9 @@ class CQPXFile : public IQPXFileIO,
  protected:
   // The header kind of this class.
   virtual std::unique_ptr<CQPXFileHeader> NewHeader() const;
-  // The entry record kind of this class.
-  virtual CQPXBackupedFileHeader* NewEntryHeader() const;
+  // The entry record kind of this class: Unicode names or code page bytes.
+  virtual bool UnicodeEntryNames() const { return false; }
+  CQPXBackupedFileHeader* NewEntryHeader() const;
   // Identifiers this class accepts besides its own.
   virtual bool AcceptsFormatId(const std::u16string& id) const;
   // Ids in the string table of the class constants.
@@ -189,9 +219,15 @@ class CQPXFile : public IQPXFileIO,
   bool ReadHeader();
   void DiscardEntries();
   bool FailLoad(LoadFailure failure);
+  bool FailRead();
 
   CDividedFileIO* io_ = nullptr;  // owned
   std::u16string path_;
+  // The entry table: the entries Load read, then entries_ (those
+  // PrepareEntries made or AppendEntry added). The names of the entries read
+  // live in names_, which therefore outlives read_.
+  CEntryNameStore names_;
+  CQPXReadEntryTable read_;
   std::vector<IQPXBackupedFile*> entries_;  // owned unless ownsEntries_ is clear; slots may be null
   bool ownsEntries_ = true;
   uint16_t openMode_ = 0;  // 0 closed, 1 create, 2 read, 3 read/write

@@ -23,7 +23,7 @@ bool CQPXFileExtend::AcceptsFormatId(const std::u16string& id) const { return Is
 
 bool CQPXFileExtend::HasContent() const {
   if (CQPXFile::HasContent()) return true;
-  return IsCreateMode() && io_ != nullptr && entries_.empty() && folderList_ && folderList_->GetFolderCount() > 0;
+  return IsCreateMode() && io_ != nullptr && GetEntryCount() == 0 && folderList_ && folderList_->GetFolderCount() > 0;
 }
 
 bool CQPXFileExtend::AttachSections(CDividedFileIO* io) {
@@ -112,8 +112,6 @@ bool CUQPXFileExtend::ReadSections() {
   if (!CQPXFileExtend::ReadSections()) return false;
   return ReadListSection(*categoryInfo_, u"CategoryInfo");
 }
-
-CQPXBackupedFileHeader* CUQPXFileExtend::NewEntryHeader() const { return new (std::nothrow) CUQPXBackupedFileHeader(); }
 
 template <class Base>
 bool CFakedArchive<Base>::Load() {

@@ -69,7 +69,7 @@ class CUQPXFileExtend : public CQPXFileExtend {
 
  protected:
   std::unique_ptr<CQPXFileHeader> NewHeader() const override { return std::make_unique<CUQPXFileHeader>(); }
-  CQPXBackupedFileHeader* NewEntryHeader() const override;
+  bool UnicodeEntryNames() const override { return true; }
   uint32_t FormatIdString() const override { return 121; }
   uint32_t VersionTextString() const override { return 123; }
   uint32_t SectionLevelValue() const override { return 4; }

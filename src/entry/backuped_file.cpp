@@ -35,4 +35,36 @@ void CQPXBackupedFile::Reset() {
   data_ = nullptr;
 }
 
+static_assert(sizeof(CUQPXBackupedFileHeader) == sizeof(CQPXBackupedFileHeader));
+static_assert(sizeof(CQPXBackupedNoCompressedFileData) == sizeof(CQPXBackupedFileData));
+
+CQPXReadBackupedFile::CQPXReadBackupedFile(bool unicodeNames) {
+  if (unicodeNames)
+    new (header_) CUQPXBackupedFileHeader();
+  else
+    new (header_) CQPXBackupedFileHeader();
+  new (data_) CQPXBackupedNoCompressedFileData();
+}
+
+CQPXReadBackupedFile::~CQPXReadBackupedFile() {
+  GetData()->~CQPXBackupedFileData();
+  GetHeader()->~CQPXBackupedFileHeader();
+}
+
+CQPXBackupedFileHeader* CQPXReadBackupedFile::GetHeader() const {
+  return std::launder(reinterpret_cast<CQPXBackupedFileHeader*>(const_cast<unsigned char*>(header_)));
+}
+
+CQPXBackupedFileData* CQPXReadBackupedFile::GetData() const {
+  return std::launder(reinterpret_cast<CQPXBackupedFileData*>(const_cast<unsigned char*>(data_)));
+}
+
+void CQPXReadBackupedFile::ChooseDataKind() {
+  GetData()->~CQPXBackupedFileData();
+  if (GetHeader()->IsCompressed())
+    new (data_) CQPXBackupedFileData();
+  else
+    new (data_) CQPXBackupedNoCompressedFileData();
+}
+
 }  // namespace QPXFile

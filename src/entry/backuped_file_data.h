@@ -15,7 +15,7 @@ using ExtractProgress = std::function<bool(uint64_t)>;
 
 // Why the last Extract failed, so callers can tell a damaged archive from a
 // full disk or a user's cancel.
-enum class ExtractFailure {
+enum class ExtractFailure : uint8_t {
   kNone,
   kNotReady,        // section or destination not usable
   kArchiveRead,     // the archive stream failed
@@ -49,15 +49,16 @@ class CQPXBackupedFileData : public CSection {
     return false;
   }
 
-  uint64_t size_ = 0;
+  // An archive holds one data section per entry: the two small fields share
+  // the section's last word.
   bool sized_ = false;
   ExtractFailure failure_ = ExtractFailure::kNone;
+  uint64_t size_ = 0;
 };
 
 // The file's bytes as they are.
 class CQPXBackupedNoCompressedFileData : public CQPXBackupedFileData {
  public:
-  static constexpr uint32_t kCopyBlock = 0x100000;
   bool Extract(CFileIO& destination, uint32_t& crc, const ExtractProgress& progress) override;
 };
 

@@ -4,11 +4,14 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "host/file_attributes.h"
 #include "io/section.h"
 
 namespace QPXFile {
+
+class CEntryNameStore;
 
 // Format note: an entry record, little-endian, no padding.
 //   0  u32  RecordLength   bytes that follow: 57 + N1 + N2
@@ -25,6 +28,11 @@ class CQPXBackupedFileHeader : public CQPXHeader {
  public:
   static constexpr uint32_t kFixedSize = 61;  // record bytes besides the two names
 
+  CQPXBackupedFileHeader() = default;
+  CQPXBackupedFileHeader(const CQPXBackupedFileHeader&) = delete;
+  CQPXBackupedFileHeader& operator=(const CQPXBackupedFileHeader&) = delete;
+  ~CQPXBackupedFileHeader() override { FreeNames(); }
+
   bool SeekToEnd() override;
   bool GetSize(uint64_t& out) override;
   bool CanGetSize() override { return loaded_; }
@@ -32,6 +40,9 @@ class CQPXBackupedFileHeader : public CQPXHeader {
   bool ReadBody(CFileIO& stream) override;
   bool WriteBody(CFileIO& stream) override;
   bool ProbeBody(CFileIO& stream) override;
+  // ReadSection with the names kept in `names`, which must outlive the
+  // record (an archive keeps its entries' names this way).
+  bool ReadSectionInto(CEntryNameStore& names);
   // Filling a record from a file on disk belongs to writing archives, which
   // this program never does.
   virtual bool SetFromFile(const std::u16string& /*path*/) { return false; }
@@ -53,31 +64,44 @@ class CQPXBackupedFileHeader : public CQPXHeader {
   uint64_t GetLastWriteTime() const { return lastWrite_; }
   uint32_t GetAttributes() const { return attributes_; }
   bool IsEncrypted() const { return (attributes_ & host::kAttributeEncrypted) != 0; }
-  uint32_t GetRecordSize() const { return totalSize_; }
+  // RecordLength + 4 once loaded.
+  uint32_t GetRecordSize() const { return loaded_ ? static_cast<uint32_t>(recordLength_ + 4) : 0; }
 
  protected:
   // Turns the raw name bytes into wide text; the Unicode record overrides it.
-  virtual bool DecodeName(const std::string& bytes, std::u16string& out) const;
+  virtual bool DecodeName(std::string_view bytes, std::u16string& out) const;
+  // Gives the record names of its own (raw bytes as they would be stored).
+  void SetNames(std::string_view name, std::string_view folder);
 
+  // An archive holds one record per entry, so the fields are ordered to leave
+  // no padding (the first three share the section's last word).
+  uint8_t compressed_ = 0;
+  bool loaded_ = false;
+  bool ownsNames_ = false;  // name_ is a block of its own holding both names
   uint32_t recordLength_ = 0;
   uint32_t reserved_ = 0;
+  uint32_t crc32_ = 0;
   uint64_t fileSize_ = 0;
   uint64_t dataSize_ = 0;
-  uint8_t compressed_ = 0;
-  uint32_t crc32_ = 0;
-  std::string fileName_;  // raw bytes as stored
-  std::string folder_;    // raw bytes as stored
   uint64_t creation_ = 0;
   uint64_t lastAccess_ = 0;
   uint64_t lastWrite_ = 0;
   uint32_t attributes_ = 0;
-  uint32_t totalSize_ = 0;  // RecordLength + 4
-  bool loaded_ = false;
+  uint16_t nameLength_ = 0;    // N1
+  uint16_t folderLength_ = 0;  // N2
+  const uint8_t* name_ = nullptr;    // raw bytes as stored
+  const uint8_t* folder_ = nullptr;  // raw bytes as stored
+
+ private:
+  bool Parse(CFileIO& stream, CEntryNameStore* names);
+  void FreeNames();
+  std::string_view FileNameBytes() const { return {reinterpret_cast<const char*>(name_), nameLength_}; }
+  std::string_view FolderBytes() const { return {reinterpret_cast<const char*>(folder_), folderLength_}; }
 };
 
 class CUQPXBackupedFileHeader : public CQPXBackupedFileHeader {
  protected:
-  bool DecodeName(const std::string& bytes, std::u16string& out) const override;
+  bool DecodeName(std::string_view bytes, std::u16string& out) const override;
 };
 
 }  // namespace QPXFile

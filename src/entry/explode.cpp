@@ -7,14 +7,17 @@
 // codes, including which streams count as ended early.
 //
 // How it differs inside from the classic decoder:
-// - Bits are kept in a 64-bit buffer refilled eight bytes at a time, so one
-//   refill per token is enough and no code is read bit by bit.
-// - Codes are decoded by constant lookup tables (a 13-bit one for ASCII
-//   literals) rather than tables rebuilt in the work area on every call; a
-//   short repetition's length and distance codes take one lookup together.
+// - Bits are kept in a 64-bit buffer refilled eight bytes at a time; one
+//   refill serves two tokens, and no code is read bit by bit.
+// - Codes are decoded by constant lookup tables rather than tables rebuilt
+//   in the work area on every call: one gives the bits a whole token takes
+//   (literal or short repetition), the only lookup the next token waits
+//   for; one a short repetition's length and distance, ready-made; one
+//   ASCII literals.
 // - Every token is decoded both as a literal and as a repetition and the
 //   flag bit picks the outcome, so mixing the two costs no mispredicted
-//   branches; only runs of literals go through a loop of their own.
+//   branches. Six binary literals in a row are taken at once, and in data
+//   that hardly compresses runs of literals go through a loop of their own.
 // - Output goes to a window of 15 blocks after the history, so the history
 //   is moved down once every 15 blocks instead of after every block, and
 //   repetitions are copied 8 or 16 bytes at a time where the distance allows.
@@ -41,6 +44,7 @@ struct ExplodeState {
   uint64_t bitBuffer;     // unread bits, next bit in bit 0; bits above bitCount are zero
   int bitCount;           // valid bits in bitBuffer; below zero only after the input ran dry
   bool inputEnded;        // the read callback has delivered 0 bytes
+  size_t delivered;       // bytes the read callback has delivered in all
   size_t inPos;           // next unread byte in input
   size_t inEnd;           // end of the delivered bytes in input
   size_t outPos;          // window index where the next output byte goes
@@ -103,34 +107,78 @@ constexpr std::array<uint16_t, 8192> MakeAsciiTable() {
 }
 
 // Short repetitions whole, indexed by the 13 bits after the flag bit, one
-// table per dictionary size code k: a length code without extra bits (two to
-// nine bytes, at most 5 bits) and the distance code after it (at most 8 bits)
-// always fit, so one lookup gives everything but the distance's low bits.
-// Each entry packs the bits the whole token takes with its flag bit (bits
-// 0..4), the byte count less 2 (5..7) and the distance symbol (8..13); 16
-// bits keep the table beside the ASCII one in the first-level cache.
-// Entries of longer repetitions stay 0.
+// table per dictionary size code k: a length code of two to fifteen bytes
+// with its extra bits (at most 7 bits) and the distance code after it (at
+// most 8 bits), where the two fit in 13 bits (always up to nine bytes), so
+// one lookup gives everything but the distance's low bits.
+// Each entry packs what the token needs ready-made, so that decoding it
+// takes few instructions: the distance less its low bits, plus 1 (bits
+// 0..11), the byte count (12..15), where the low bits start counting the
+// flag bit (16..20), the bits the whole token takes with its flag bit
+// (21..25) and the mask of the low bits (26..31). Entries of longer
+// repetitions stay 0.
 constexpr int kShortIndexBits = 13;
+constexpr unsigned kShortMaxBytes = 15;  // whole length codes that one 16-byte copy covers, in a 4-bit field
 
-constexpr std::array<uint16_t, 1u << kShortIndexBits> MakeShortRepetitionTable(unsigned dictBits) {
-  std::array<uint16_t, 1u << kShortIndexBits> table{};
-  for (unsigned s = 0; s < 16 && LengthExtraBits[s] == 0; ++s) {
-    for (unsigned d = 0; d < 64; ++d) {
-      const unsigned codeBits = LengthCodeBits[s] + DistanceCodeBits[d];
-      const unsigned code = LengthCodes[s] | (static_cast<unsigned>(DistanceCodes[d]) << LengthCodeBits[s]);
-      const unsigned lowBits = LengthBase[s] == 0 ? 2 : dictBits;
-      const auto entry = static_cast<uint16_t>((1 + codeBits + lowBits) | (LengthBase[s] << 5) | (d << 8));
-      for (unsigned i = code; i < table.size(); i += 1u << codeBits) table[i] = entry;
+constexpr std::array<uint32_t, 1u << kShortIndexBits> MakeShortRepetitionTable(unsigned dictBits) {
+  std::array<uint32_t, 1u << kShortIndexBits> table{};
+  for (unsigned s = 0; s < 16 && LengthBase[s] + (1u << LengthExtraBits[s]) + 1 <= kShortMaxBytes; ++s) {
+    for (unsigned e = 0; e < (1u << LengthExtraBits[s]); ++e) {
+      const unsigned lengthBits = LengthCodeBits[s] + LengthExtraBits[s];
+      const unsigned n = LengthBase[s] + e + 2;
+      for (unsigned d = 0; d < 64; ++d) {
+        const unsigned codeBits = lengthBits + DistanceCodeBits[d];
+        if (codeBits > kShortIndexBits) continue;
+        const unsigned code = LengthCodes[s] | (e << LengthCodeBits[s]) |
+                              (static_cast<unsigned>(DistanceCodes[d]) << lengthBits);
+        const unsigned lowBits = n == 2 ? 2 : dictBits;
+        const uint32_t entry = ((d << lowBits) + 1) | (n << 12) | ((1 + codeBits) << 16) |
+                               ((1 + codeBits + lowBits) << 21) | (((1u << lowBits) - 1) << 26);
+        for (unsigned i = code; i < table.size(); i += 1u << codeBits) table[i] = entry;
+      }
     }
   }
   return table;
 }
 
 constexpr std::array<uint32_t, 256> kLengthTable = MakeLengthTable();
-constexpr std::array<uint16_t, 1u << kShortIndexBits> kShortRepetitionTables[3] = {
+constexpr std::array<uint32_t, 1u << kShortIndexBits> kShortRepetitionTables[3] = {
     MakeShortRepetitionTable(4), MakeShortRepetitionTable(5), MakeShortRepetitionTable(6)};
 constexpr std::array<uint16_t, 256> kDistanceTable = MakeDistanceTable();
 constexpr std::array<uint16_t, 8192> kAsciiTable = MakeAsciiTable();
+
+// The bits a whole token takes with its flag bit, indexed by the flag bit and
+// the 13 bits after it: a literal's, or a short repetition's; 0 for a longer
+// repetition or the end marker (a literal never takes 0). The next token's
+// bits wait only for this one lookup, which is what bounds the time per
+// token; the rest of the token is decoded beside it.
+constexpr int kTokenIndexBits = 1 + kShortIndexBits;
+
+constexpr std::array<uint8_t, 1u << kTokenIndexBits> MakeTokenBitsTable(bool ascii, unsigned dictBits) {
+  std::array<uint8_t, 1u << kTokenIndexBits> table{};
+  const auto shortTable = MakeShortRepetitionTable(dictBits);
+  for (unsigned i = 0; i < table.size(); ++i) {
+    const unsigned rest = i >> 1;
+    if ((i & 1) != 0) {
+      table[i] = static_cast<uint8_t>((shortTable[rest] >> 21) & 0x1F);
+    } else {
+      table[i] = static_cast<uint8_t>(ascii ? 1 + (kAsciiTable[rest] >> 8) : 9);
+    }
+  }
+  return table;
+}
+
+// One variable each keeps every table within a compiler's budget for
+// evaluating a constant.
+constexpr auto kBinaryTokenBits4 = MakeTokenBitsTable(false, 4);
+constexpr auto kBinaryTokenBits5 = MakeTokenBitsTable(false, 5);
+constexpr auto kBinaryTokenBits6 = MakeTokenBitsTable(false, 6);
+constexpr auto kAsciiTokenBits4 = MakeTokenBitsTable(true, 4);
+constexpr auto kAsciiTokenBits5 = MakeTokenBitsTable(true, 5);
+constexpr auto kAsciiTokenBits6 = MakeTokenBitsTable(true, 6);
+constexpr const uint8_t* kTokenBitsTables[2][3] = {
+    {kBinaryTokenBits4.data(), kBinaryTokenBits5.data(), kBinaryTokenBits6.data()},
+    {kAsciiTokenBits4.data(), kAsciiTokenBits5.data(), kAsciiTokenBits6.data()}};
 
 // ---------------------------------------------------------------------------
 // Input.
@@ -156,18 +204,27 @@ void ReadBlock(ExplodeState& st) {
   if (got > kExplodeInputBytes) got = kExplodeInputBytes;  // a callback cannot overfill the block
   st.inPos = kExplodeInputSlack - left;
   st.inEnd = kExplodeInputSlack + got;
+  st.delivered += got;
   if (got == 0) st.inputEnded = true;
 }
 
-// Tops the bit buffer up to at least 57 bits, or to all that is left once
+// Tops the bit buffer up to at least 56 bits from `in`, which has at least
+// 8 bytes left, and moves `in` past the whole bytes taken.
+inline void RefillFrom(const uint8_t*& in, uint64_t& bits, int& count) {
+  bits |= Load64(in) << count;
+  in += static_cast<size_t>(63 - count) >> 3;
+  count |= 56;
+}
+
+// Tops the bit buffer up to at least 56 bits, or to all that is left once
 // the input has ended. One token takes at most 30 bits, so a token decoded
 // after a refill never runs past the buffer.
 inline void Refill(ExplodeState& st, uint64_t& bits, int& count) {
   for (;;) {
     if (st.inEnd - st.inPos >= 8) {
-      bits |= Load64(st.input + st.inPos) << count;
-      st.inPos += static_cast<size_t>(63 - count) >> 3;
-      count |= 56;
+      const uint8_t* in = st.input + st.inPos;
+      RefillFrom(in, bits, count);
+      st.inPos = static_cast<size_t>(in - st.input);
       return;
     }
     while (count <= 56 && st.inPos < st.inEnd) {
@@ -184,14 +241,14 @@ inline void Refill(ExplodeState& st, uint64_t& bits, int& count) {
 
 // Hands out a full block once one is complete and, every kExplodeWindowBlocks
 // blocks, moves the last 4096 bytes down to serve as history again.
-inline void EmitFullBlock(ExplodeState& st, size_t& pos) {
+inline void EmitFullBlock(ExplodeState& st, uint8_t*& out) {
   unsigned size = kExplodeBlockBytes;
   st.write(reinterpret_cast<char*>(st.window + st.flushed), &size, st.param);
   st.flushed += kExplodeBlockBytes;
   if (st.flushed == kWindowLimit) {
     const size_t keepFrom = st.flushed - kExplodeHistoryBytes;
-    std::memmove(st.window, st.window + keepFrom, pos - keepFrom);
-    pos -= keepFrom;
+    std::memmove(st.window, st.window + keepFrom, static_cast<size_t>(out - st.window) - keepFrom);
+    out -= keepFrom;
     st.flushed = kExplodeHistoryBytes;
   }
 }
@@ -263,9 +320,11 @@ inline int DecodeLongRepetition(uint64_t& bits, int& count, unsigned dictBits, s
 template <bool kAscii>
 inline void LiteralAt(uint64_t bits, unsigned& literal, int& used) {
   if constexpr (kAscii) {
-    const unsigned entry = kAsciiTable[(bits >> 1) & 0x1FFF];
-    literal = entry & 0xFF;
-    used = 1 + static_cast<int>(entry >> 8);
+    literal = kAsciiTable[(bits >> 1) & 0x1FFF] & 0xFF;
+    // From the flag bit on, as the next literal's bits wait for it: one
+    // step shorter than through the entry above. Literals take the same
+    // bits whatever the dictionary size.
+    used = kAsciiTokenBits4[bits & ((1u << kTokenIndexBits) - 1)];
   } else {
     literal = static_cast<unsigned>(bits >> 1) & 0xFF;
     used = 9;
@@ -277,17 +336,21 @@ int DecodeTokens(ExplodeState& st, unsigned dictBits) {
   // A literal's longest code with its flag bit, plus the 8 bits that must
   // follow any token but the end marker.
   constexpr int kLiteralReserve = (kAscii ? 14 : 9) + 8;
-  const uint16_t* const shortTable = kShortRepetitionTables[dictBits - 4].data();
+  // The same for a literal or a short repetition (flag, codes of at most 13
+  // bits, at most 6 low bits).
+  constexpr int kShortTokenReserve = 1 + kShortIndexBits + 6 + 8;
+  const uint32_t* const shortTable = kShortRepetitionTables[dictBits - 4].data();
+  const uint8_t* const tokenBits = kTokenBitsTables[kAscii][dictBits - 4];
   uint64_t bits = st.bitBuffer;
   int count = st.bitCount;
-  size_t pos = st.outPos;
+  uint8_t* out = st.window + st.outPos;
   int result = kDclOk;
 
   // Time per token is bounded by the chain from one token's bits to the
-  // next's: each lookup on it costs a load's latency. A short repetition
-  // takes one lookup, a literal none (binary) or one (ASCII), and a token is
-  // decoded both ways from the same bits, the flag bit selecting the outcome
-  // through a mask: whether a token is a literal follows no pattern a branch
+  // next's, and by the instructions per token. On the chain lies one lookup
+  // (the bits the token takes); the rest of the token is decoded beside it,
+  // both ways from the same bits, the flag bit selecting the outcome through
+  // a mask: whether a token is a literal follows no pattern a branch
   // predictor could learn. A literal is then written as a repetition of one
   // byte whose first byte is replaced. Longer repetitions, the end marker
   // and repetitions that overlap themselves take branches of their own.
@@ -296,23 +359,104 @@ int DecodeTokens(ExplodeState& st, unsigned dictBits) {
   // read in the loop would be loaded again after every token.
   const uint8_t* in = st.input + st.inPos;
   const uint8_t* inEnd = st.input + st.inEnd;
-  size_t flushed = st.flushed;
+  const uint8_t* blockEnd = st.window + st.flushed + kExplodeBlockBytes;
+
+  // Decodes and writes a literal or a short repetition that takes `used`
+  // bits with its flag bit; false when the input ended too early.
+  auto shortToken = [&bits, &count, &out, shortTable](int used) {
+    const uint64_t pick = uint64_t{0} - (bits & 1);  // all ones for a repetition
+    const uint32_t entry = shortTable[(bits >> 1) & ((1u << kShortIndexBits) - 1)];
+    unsigned literalByte;
+    int literalUsed;
+    LiteralAt<kAscii>(bits, literalByte, literalUsed);
+    const uint64_t literal = literalByte;
+    // For a literal the entry is that of whatever repetition the bits
+    // would start, and the count and distance are unused.
+    const size_t matchDistance = (entry & 0xFFF) + ((bits >> ((entry >> 16) & 0x1F)) & (entry >> 26));
+    const size_t matchLength = (entry >> 12) & 0xF;
+    // A literal reads (and ignores) 16 bytes far enough back that their
+    // stores have left the processor's store buffer.
+    constexpr size_t kLiteralSource = 1000;
+    const size_t n = 1 ^ ((1 ^ matchLength) & pick);
+    const size_t distance = kLiteralSource ^ ((kLiteralSource ^ matchDistance) & pick);
+    bits >>= used;
+    count -= used;
+    if (count < 8) [[unlikely]] return false;
+    if (distance >= n) [[likely]] {
+      // The 16 bytes are all read before any is written, so a source that
+      // overlaps the target past n still gives the right first n bytes;
+      // the bytes past n are overwritten by later output. The second 8
+      // bytes matter only past n = 8.
+      uint64_t head, tail;
+      std::memcpy(&head, out - distance, 8);
+      std::memcpy(&tail, out - distance + 8, 8);
+      head = literal ^ ((literal ^ head) & pick);
+      std::memcpy(out, &head, 8);
+      std::memcpy(out + 8, &tail, 8);
+    } else {
+      CopyRepetition(out, distance, n);
+    }
+    out += n;
+    return true;
+  };
+  // Whether the last block took more than three quarters of its size in
+  // input: data that hardly compresses, nearly all literals.
+  bool literalData = false;
+  size_t takenAtBlock = st.delivered - (st.inEnd - st.inPos);
   for (;;) {
+    if (out >= blockEnd) [[unlikely]] {
+      EmitFullBlock(st, out);
+      blockEnd = st.window + st.flushed + kExplodeBlockBytes;
+      const size_t taken = st.delivered - static_cast<size_t>(inEnd - in);
+      literalData = taken - takenAtBlock > kExplodeBlockBytes / 4 * 3;
+      takenAtBlock = taken;
+    }
     if (inEnd - in >= 8) [[likely]] {
-      bits |= Load64(in) << count;
-      in += static_cast<size_t>(63 - count) >> 3;
-      count |= 56;
+      RefillFrom(in, bits, count);
+      if constexpr (!kAscii) {
+        // Six binary literals in a row, as in data that does not compress,
+        // take 54 of the 56 or more bits just loaded and are written with one
+        // store. At least one input byte is left unread after this refill, so
+        // the 8 bits that must follow them are there.
+        constexpr uint64_t kSixFlags = 1 | 1 << 9 | 1 << 18 | 1 << 27 | uint64_t{1} << 36 | uint64_t{1} << 45;
+        auto six = [&bits, &count, &out] {
+          // Literal i is in bits 9i..9i+7 after the first flag bit and
+          // moves down by i bits, in three steps of 1, 2 and 4.
+          constexpr uint64_t kOdd = uint64_t{0xFF} << 9 | uint64_t{0xFF} << 27 | uint64_t{0xFF} << 45;
+          constexpr uint64_t kEven = uint64_t{0xFF} | uint64_t{0xFF} << 18 | uint64_t{0xFF} << 36;
+          constexpr uint64_t kTwoThree = uint64_t{0xFFFF} << 18;
+          constexpr uint64_t kFourFive = uint64_t{0xFFFF} << 36;
+          const uint64_t b = bits >> 1;
+          const uint64_t b1 = (b & kEven) | ((b & kOdd) >> 1);
+          const uint64_t b2 = (b1 & ~kTwoThree) | ((b1 & kTwoThree) >> 2);
+          const uint64_t bytes = (b2 & ~kFourFive) | ((b2 & kFourFive) >> 4);
+          std::memcpy(out, &bytes, 8);
+          out += 6;
+          bits >>= 54;
+          count -= 54;
+        };
+        if ((bits & kSixFlags) == 0) {
+          six();
+          // Six more at once where they follow, before the checks at the
+          // top; the window's slack takes the 12 bytes.
+          if (inEnd - in >= 8) {
+            RefillFrom(in, bits, count);
+            if ((bits & kSixFlags) == 0) six();
+          }
+          continue;
+        }
+      }
     } else {
       st.inPos = static_cast<size_t>(in - st.input);
       Refill(st, bits, count);
       in = st.input + st.inPos;
       inEnd = st.input + st.inEnd;
     }
-    {
-      // Two literals in a row start a run, as in data that does not
-      // compress: the mask selection would put the short-repetition lookup
-      // on the chain of every literal, so runs are taken by a plain loop,
-      // whose branch such data makes predictable.
+    if (literalData) [[unlikely]] {
+      // In data that hardly compresses two literals in a row start a run,
+      // taken by a plain loop whose branch such data makes predictable: the
+      // path below does more work per token than a literal needs. Elsewhere
+      // the same test would be a branch no predictor could learn.
       unsigned literal;
       int literalUsed;
       LiteralAt<kAscii>(bits, literal, literalUsed);
@@ -322,96 +466,60 @@ int DecodeTokens(ExplodeState& st, unsigned dictBits) {
                               : (bits & ((uint64_t{1} << 9) | 1)) == 0;
       if (run) {
         do {
-          st.window[pos] = static_cast<uint8_t>(literal);
+          *out = static_cast<uint8_t>(literal);
           bits >>= literalUsed;
           count -= literalUsed;
           if (count < 8) [[unlikely]] {
             result = kDclBroken;
             goto done;
           }
-          ++pos;
+          ++out;
           if ((bits & 1) != 0 || count < kLiteralReserve) break;
           LiteralAt<kAscii>(bits, literal, literalUsed);
         } while (true);
-        if (pos - flushed >= kExplodeBlockBytes) [[unlikely]] {
-          EmitFullBlock(st, pos);
-          flushed = st.flushed;
-        }
         continue;
       }
     }
-    const uint64_t pick = uint64_t{0} - (bits & 1);  // all ones for a repetition
-    const unsigned entry = shortTable[(bits >> 1) & ((1u << kShortIndexBits) - 1)];
-    uint8_t* dst = st.window + pos;
-    if ((entry == 0) & ((bits & 1) != 0)) [[unlikely]] {
+    int used = tokenBits[bits & ((1u << kTokenIndexBits) - 1)];
+    if (used == 0) [[unlikely]] {
       size_t distance = 0;
       const int n = DecodeLongRepetition(bits, count, dictBits, distance);
       if (n <= 0) {
         if (n < 0) result = kDclBroken;
         break;
       }
-      // pos never falls below the 4096 history bytes and a distance is at
+      // out never falls below the 4096 history bytes and a distance is at
       // most 4096, so the source lies inside the window.
-      CopyRepetition(dst, distance, static_cast<size_t>(n));
-      pos += static_cast<size_t>(n);
-    } else {
-      unsigned literalByte;
-      int literalUsed;
-      LiteralAt<kAscii>(bits, literalByte, literalUsed);
-      const uint64_t literal = literalByte;
-      const unsigned matchUsed = entry & 0x1F;
-      const unsigned lengthLess2 = (entry >> 5) & 0x7;
-      const unsigned lowBits = lengthLess2 == 0 ? 2u : dictBits;
-      // For a literal the entry may be the empty one of a longer
-      // repetition; the shift is kept in range and the distance unused.
-      const size_t matchDistance = ((static_cast<size_t>(entry >> 8) << lowBits) |
-                                    ((bits >> ((matchUsed - lowBits) & 63)) & ((uint64_t{1} << lowBits) - 1))) +
-                                   1;
-      // A literal reads (and ignores) 16 bytes far enough back that their
-      // stores have left the processor's store buffer.
-      constexpr size_t kLiteralSource = 1000;
-      const int used = static_cast<int>(static_cast<uint64_t>(literalUsed) ^
-                                        ((static_cast<uint64_t>(literalUsed) ^ matchUsed) & pick));
-      const size_t n = 1 ^ ((1 ^ (lengthLess2 + 2)) & pick);
-      const size_t distance = kLiteralSource ^ ((kLiteralSource ^ matchDistance) & pick);
-      bits >>= used;
-      count -= used;
-      if (count < 8) [[unlikely]] {
-        result = kDclBroken;
-        break;
-      }
-      if (distance >= n) [[likely]] {
-        // The 16 bytes are all read before any is written, so a source that
-        // overlaps the target past n still gives the right first n bytes;
-        // the bytes past n are overwritten by later output. The second 8
-        // bytes matter only past n = 8; otherwise they come from far back
-        // too.
-        const size_t tailFrom = n > 8 ? distance - 8 : kLiteralSource;
-        uint64_t head, tail;
-        std::memcpy(&head, dst - distance, 8);
-        std::memcpy(&tail, dst - tailFrom, 8);
-        head = literal ^ ((literal ^ head) & pick);
-        std::memcpy(dst, &head, 8);
-        std::memcpy(dst + 8, &tail, 8);
-      } else {
-        CopyRepetition(dst, distance, n);
-      }
-      pos += n;
+      CopyRepetition(out, distance, static_cast<size_t>(n));
+      out += n;
+      continue;
     }
-    if (pos - flushed >= kExplodeBlockBytes) [[unlikely]] {
-      EmitFullBlock(st, pos);
-      flushed = st.flushed;
+    if (!shortToken(used)) {
+      result = kDclBroken;
+      break;
+    }
+    // A second literal or short repetition from the same refill, where the
+    // buffer still holds all its bits and the 8 after it (always, unless
+    // the input is about to end): one refill and one pass through the checks
+    // above serve two tokens. Anything longer waits for the next refill.
+    if (count < kShortTokenReserve) continue;
+    used = tokenBits[bits & ((1u << kTokenIndexBits) - 1)];
+    if (used == 0) continue;
+    if (!shortToken(used)) {
+      result = kDclBroken;
+      break;
     }
   }
 done:
   st.inPos = static_cast<size_t>(in - st.input);
-  // A token that breaks or ends the stream writes nothing, and every block
-  // completed before it has gone out, so the final write holds only the
-  // remainder.
+  // A token that breaks or ends the stream writes nothing; a block the
+  // tokens before it completed goes out now, so the final write holds only
+  // the remainder.
+  if (out >= blockEnd) EmitFullBlock(st, out);
 
   st.bitBuffer = bits;
   st.bitCount = count;
-  st.outPos = pos;
+  st.outPos = static_cast<size_t>(out - st.window);
   return result;
 }
 
@@ -432,6 +540,7 @@ int DclExplode(DclReadFn read, DclWriteFn write, void* workArea, void* param) {
   st.bitBuffer = 0;
   st.bitCount = 0;
   st.inputEnded = false;
+  st.delivered = 0;
   st.inPos = kExplodeInputSlack;
   st.inEnd = kExplodeInputSlack;
   ReadBlock(st);

@@ -95,14 +95,15 @@ testsupport::BackupSetFiles AppHarness::WriteSet(const testsupport::BackupSetSpe
 }
 
 QStringList TreeChildren(app::CQPXManagerApp& app, const QString& path) {
-  app::FolderTreeModel& model = app.MainFrame()->TreePane()->Model();
-  const app::FolderTreeModel::Item* item = model.Root();
-  for (const QString& part : path.split(u'\\', Qt::SkipEmptyParts)) {
-    item = app::FolderTreeModel::Child(item, part);
-    if (item == nullptr) return {QStringLiteral("<no item ") + path + u'>'};
+  const app::FolderTreeModel& model = app.MainFrame()->TreePane()->Model();
+  QModelIndex item;
+  if (!path.isEmpty()) {
+    item = model.IndexOf(model.FindFolder(path));
+    if (!item.isValid()) return {QStringLiteral("<no item ") + path + u'>'};
   }
   QStringList names;
-  for (const auto& child : item->children) names << child->name;
+  for (int row = 0; row < model.rowCount(item); ++row)
+    names << QStringView(model.FolderOf(model.index(row, 0, item))->GetName()).toString();
   return names;
 }
 

@@ -2,6 +2,7 @@
 // switch adds and removes folder items and list entries, entries go in at
 // their places among all of a folder's entries, and the list's views, its
 // selection and the keyboard commands.
+#include <QAbstractItemModelTester>
 #include <QComboBox>
 #include <QLabel>
 #include <QProgressBar>
@@ -104,6 +105,53 @@ class PanesTest : public QObject {
     QCOMPARE(tree->SelectedFolderPath(), QStringLiteral("C:"));
     QVERIFY(tree->isExpanded(data));
     QCOMPARE(tree->indexBelow(data).data().toString(), QStringLiteral("Old"));
+  }
+
+  // The rows come from the engine's nodes: a switch that takes away the
+  // selected folder with its expanded ancestors, and brings them back, must
+  // leave the model consistent and the pane's order as the user saw it.
+  void switchRemovingAnExpandedBranchAndBringingItBack() {
+    AppHarness h;
+    testsupport::BackupSetSpec setPlan;
+    setPlan.generations.resize(3);
+    auto& first = setPlan.generations[0];
+    first.folders = {{u"C:\\b"}, {u"C:\\a"}, {u"C:\\a\\deep"}, {u"C:\\a\\deep\\leaf"}};
+    first.files = {{u"C:\\b\\1.txt", testsupport::Bytes("1")}, {u"C:\\a\\deep\\leaf\\2.txt", testsupport::Bytes("2")}};
+    auto& second = setPlan.generations[1];
+    second.folders = {{u"C:\\b"}, {u"C:\\c"}};
+    second.files = {first.files[0], {u"C:\\c\\3.txt", testsupport::Bytes("3")}};
+    setPlan.generations[2] = first;
+    setPlan.generations[2].folders.push_back({u"C:\\c"});
+    const auto files = h.WriteSet(setPlan, "set");
+    ModalWatcher watcher;
+    app::CQPXManagerApp& app = h.Start({Q(files.archives[0])});
+    app::CLeftView* tree = app.MainFrame()->TreePane();
+    QAbstractItemModelTester tester(&tree->Model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QCOMPARE(TreeChildren(app, QStringLiteral("C:")), (QStringList{"a", "b"}));
+    ShowFolder(app, QStringLiteral("C:\\a\\deep\\leaf"));
+    const QPersistentModelIndex b = tree->Model().IndexOf(tree->Model().FindFolder(QStringLiteral("C:\\b")));
+    tree->expandAll();
+    const QPersistentModelIndex a = tree->currentIndex().parent().parent();
+    QVERIFY(tree->isExpanded(a));
+
+    ChooseGeneration(app, 1);  // a goes with everything below it, c comes after b
+    QVERIFY(!a.isValid());
+    QCOMPARE(tree->SelectedFolderPath(), QStringLiteral("C:"));
+    QCOMPARE(TreeChildren(app, QStringLiteral("C:")), (QStringList{"b", "c"}));
+    QVERIFY(tree->isExpanded(b.parent()));
+    QCOMPARE(tree->indexBelow(b).data().toString(), QStringLiteral("c"));
+
+    ChooseGeneration(app, 2);  // a returns after the folders that stayed
+    QCOMPARE(TreeChildren(app, QStringLiteral("C:")), (QStringList{"b", "c", "a"}));
+    QCOMPARE(TreeChildren(app, QStringLiteral("C:\\a\\deep")), QStringList{QStringLiteral("leaf")});
+    QVERIFY(tree->SelectFolder(QStringLiteral("c:\\A\\DEEP\\leaf")));
+    QCOMPARE(tree->SelectedFolderPath(), QStringLiteral("C:\\a\\deep\\leaf"));
+    QCOMPARE(ListNames(app), QStringList{QStringLiteral("2.txt")});
+
+    ChooseGeneration(app, 0);  // c goes; the rows kept for b and a stay as shown
+    QCOMPARE(TreeChildren(app, QStringLiteral("C:")), (QStringList{"b", "a"}));
+    QCOMPARE(tree->SelectedFolderPath(), QStringLiteral("C:\\a\\deep\\leaf"));
+    QVERIFY(watcher.Texts().isEmpty());
   }
 
   void generationWithoutFilesShowsTheNote() {

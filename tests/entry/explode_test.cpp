@@ -126,6 +126,12 @@ std::vector<Sample> Samples() {
   s.push_back({"executable", SampleExecutable(70000, 2)});
   s.push_back({"repetitive", SampleRepetitive(150000, 3)});
   s.push_back({"noise", SampleNoise(30000, 4)});
+  // Blocks that hardly compress take literals by another path than the
+  // blocks between them.
+  std::vector<uint8_t> mixed = SampleNoise(20000, 15);
+  for (const auto& part : {SampleText(30000, 16), SampleNoise(10000, 17)})
+    mixed.insert(mixed.end(), part.begin(), part.end());
+  s.push_back({"noise, text, noise", mixed});
   s.push_back({"one byte", {0x7F}});
   s.push_back({"two bytes", {0x00, 0xFF}});
   s.push_back({"exact 4096", SampleText(4096, 5)});
@@ -203,7 +209,7 @@ TEST(ExplodeRepetitions, EveryDistanceAndShortPeriodCopiesLikeByteByByte) {
   testsupport::SampleRandom rng(11);
   for (size_t i = 0; i < 4096; ++i) script.Literal(static_cast<uint8_t>(rng.Next()));
   for (unsigned distance = 1; distance <= 4096; distance += (distance < 40 ? 1 : 97)) {
-    for (unsigned length : {3u, 7u, 8u, 9u, 17u, 33u, 518u}) script.Repetition(length, distance);
+    for (unsigned length : {3u, 7u, 8u, 9u, 10u, 15u, 17u, 33u, 518u}) script.Repetition(length, distance);
   }
   script.Repetition(518, 4096);
   const auto run = RunExplode(script.Finish());

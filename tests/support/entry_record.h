@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <string>
-#include <utility>
 
 #include "entry/backuped_file_header.h"
 
@@ -14,7 +13,7 @@ namespace testsupport {
 class EntryRecord : public QPXFile::CQPXBackupedFileHeader {
  public:
   EntryRecord(std::string name, uint64_t size, uint32_t attributes = 0x20) {
-    fileName_ = std::move(name);
+    SetNames(name, "");
     fileSize_ = size;
     dataSize_ = size;
     attributes_ = attributes;

@@ -1,0 +1,73 @@
+// Running out of memory while an archive is read is told as running out of
+// memory, wherever in the archive it happens: never as a damaged section.
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <new>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "generation_set.h"
+#include "generations/backup_set.h"
+#include "host/string_ids.h"
+#include "paths/user_text.h"
+#include "support/archive_writer.h"
+
+namespace {
+
+// While set, every allocation of at least this many bytes fails (this test
+// program's allocations all pass through the operator below).
+std::atomic<size_t> g_failFrom{SIZE_MAX};
+
+}  // namespace
+
+void* operator new(size_t size) {
+  if (size >= g_failFrom.load(std::memory_order_relaxed)) throw std::bad_alloc();
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class OutOfMemoryTest : public gentest::GenerationTest {};
+
+TEST_F(OutOfMemoryTest, EveryPartOfAnArchiveToldAsOutOfMemory) {
+  // Each plan holds one text far longer than anything else the load
+  // allocates, in a different part of the archive.
+  const std::u16string longText(30000, u'長');
+  std::vector<testsupport::ArchiveSpec> plans(4);
+  for (testsupport::ArchiveSpec& plan : plans) {
+    plan.folders = {{u"C:\\Data"}};
+    plan.entries.push_back({.folder = u"C:\\Data", .name = u"a.txt", .data = testsupport::Bytes("a")});
+  }
+  plans[0].fileList.push_back({u"C:\\" + longText});
+  plans[1].folders.push_back({u"C:\\" + longText});
+  plans[2].categoryItems.push_back({u"name", longText});
+  plans[3].entries.push_back({.folder = u"C:\\Data", .name = longText, .data = testsupport::Bytes("b")});
+
+  for (size_t i = 0; i < plans.size(); ++i) {
+    const fs::path path = dir_ / ("plan" + std::to_string(i) + ".qpx");
+    testsupport::WriteArchive(plans[i], path);
+    QPXFile::Problems problems;
+    IncrementalBackup::CBackupSet whole(path.string());
+    ASSERT_TRUE(whole.LoadArchiveAlone(problems)) << i;
+
+    IncrementalBackup::CBackupSet starved(path.string());
+    g_failFrom = 50000;
+    const bool loaded = starved.LoadArchiveAlone(problems);
+    g_failFrom = SIZE_MAX;
+    EXPECT_FALSE(loaded) << i;
+    ASSERT_EQ(problems.size(), 1u) << i;
+    EXPECT_EQ(problems[0].message, paths::MessageText(host::StringId::kOutOfMemory)) << i;
+  }
+}
+
+}  // namespace
