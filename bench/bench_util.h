@@ -2,11 +2,15 @@
 #pragma once
 
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -40,8 +44,54 @@ inline std::u16string Num(size_t v) {
   return n;
 }
 
+// A well-spread hash of a number, for choosing which generated files change.
+inline uint32_t Mix(uint64_t x) {
+  x ^= x >> 33;
+  x *= 0xff51afd7ed558ccdull;
+  x ^= x >> 33;
+  x *= 0xc4ceb9fe1a85ec53ull;
+  x ^= x >> 33;
+  return static_cast<uint32_t>(x);
+}
+
 inline double Seconds(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// One run of a program as a child process: its wall time, processor time
+// and peak resident memory (standard output goes to /dev/null).
+struct ChildRun {
+  double seconds = 0;
+  double cpuSeconds = 0;  // user + system
+  long maxRssKiB = 0;
+  int status = -1;
+};
+
+inline ChildRun RunProgram(const std::string& program, const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  std::string cli = program;
+  argv.push_back(cli.data());
+  std::vector<std::string> copy = args;
+  for (std::string& a : copy) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const auto start = std::chrono::steady_clock::now();
+  pid_t pid = fork();
+  if (pid == 0) {
+    FILE* devnull = std::fopen("/dev/null", "w");
+    dup2(fileno(devnull), 1);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  ChildRun run;
+  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  run.maxRssKiB = usage.ru_maxrss;
+  run.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                   static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
 }
 
 // The main of a benchmark program whose data lives in `dataDir`: runs the

@@ -58,6 +58,7 @@ using IncrementalBackup::CIncrementalRestoreQPXFileExtendCreator;
 
 namespace {
 
+using benchutil::Mix;
 using benchutil::Num;
 using benchutil::Seconds;
 
@@ -74,15 +75,6 @@ double ThreadCpuSeconds() {
   timespec t{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
-uint32_t Mix(uint64_t x) {
-  x ^= x >> 33;
-  x *= 0xff51afd7ed558ccdull;
-  x ^= x >> 33;
-  x *= 0xc4ceb9fe1a85ec53ull;
-  x ^= x >> 33;
-  return static_cast<uint32_t>(x);
 }
 
 std::u16string FolderPath(size_t k) {
@@ -151,8 +143,8 @@ class StoredPaths : public IncrementalBackup::IGenerationLookup {
   explicit StoredPaths(const QPMFile::CQPMFile& file) : file_(file), stored_(kGenerations) {
     for (int t = 0; t < 2; ++t)
       for (const auto& r : file.GetFileTable(t))
-        for (const auto& u : r->Updates)
-          if (u.Kind != QPMFile::kKindRemoved) stored_[u.Generation].order.push_back(r->Path);
+        for (const auto& u : r.Updates)
+          if (u.Kind != QPMFile::kKindRemoved) stored_[u.Generation].order.push_back(r.Path());
     for (Generation& g : stored_)
       for (size_t i = 0; i < g.order.size(); ++i) g.index.emplace(g.order[i], i);
   }
@@ -180,7 +172,7 @@ class StoredPaths : public IncrementalBackup::IGenerationLookup {
 
  private:
   struct Generation {
-    std::vector<std::u16string_view> order;
+    std::vector<std::u16string> order;
     std::unordered_map<std::u16string_view, size_t> index;
     size_t next = 0;
   };

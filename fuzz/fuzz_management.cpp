@@ -68,9 +68,9 @@ void WalkTree(const QPMFile::CQPMFile& file) {
   for (size_t i = 0; i < tree.GetRoots().size() && i < 4; ++i) creator.SetChecked(tree.GetRoots()[i]->GetName(), true);
   for (int t = 0; t < 2; ++t) {
     const auto& files = file.GetFileTable(t);
-    for (size_t i = 0; i < files.size() && i < 8; ++i) creator.SetChecked(files[i]->Path, i % 2 == 0);
+    for (size_t i = 0; i < files.size() && i < 8; ++i) creator.SetChecked(files[i].Path(), i % 2 == 0);
     const auto& folders = file.GetFolderTable(t);
-    for (size_t i = 0; i < folders.size() && i < 8; ++i) creator.SetChecked(folders[i]->Path, i % 3 != 0);
+    for (size_t i = 0; i < folders.size() && i < 8; ++i) creator.SetChecked(folders[i].Path(), i % 3 != 0);
   }
   creator.RecalcTotals();
   for (long g = 0; g < count; ++g) {
@@ -92,8 +92,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (long g = 0; g < file.GetArchiveCount(); ++g) file.GetArchive(g);
   QPMFile::RecordCursor cursor;
   for (int t = 0; t < 2; ++t) {
-    for (const auto& folder : file.GetFolderTable(t)) file.FindFolderRecord(t, folder->Path, cursor);
-    for (const auto& record : file.GetFileTable(t)) file.FindFileRecord(t, record->Path, cursor);
+    for (const auto& folder : file.GetFolderTable(t)) file.FindFolderRecord(t, folder.Path(), cursor);
+    for (const auto& record : file.GetFileTable(t)) file.FindFileRecord(t, record.Path(), cursor);
   }
   file.Reset();
   WalkTree(file);

@@ -23,7 +23,7 @@ namespace app {
 struct ListEntry {
   const IncrementalBackup::CFSObject* node = nullptr;  // the tree's, not owned
   bool folder = false;
-  QString Name() const { return QString::fromStdU16String(node->GetName()); }
+  QString Name() const { return QStringView(node->GetName()).toString(); }
 };
 
 // The list a folder shows, in the order described above.

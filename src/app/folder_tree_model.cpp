@@ -214,7 +214,7 @@ QVariant FolderTreeModel::data(const QModelIndex& index, int role) const {
   switch (role) {
     case Qt::DisplayRole:
     case Qt::AccessibleTextRole:
-      return ShownName(QString::fromStdU16String(folder->GetName()));
+      return ShownName(QStringView(folder->GetName()).toString());
     case Qt::DecorationRole:
       return folder->GetParent() == nullptr ? FileIcons::Instance().Drive() : FileIcons::Instance().Folder();
     default:

@@ -86,8 +86,8 @@ void WalkTree(const CFSTree& tree, const std::function<void(const CFolder&)>& on
 
 long SourceGeneration(const CGenerationInfo& info) {
   const int32_t i = info.GetApplyingIndex();
-  if (i < 0 || info.GetUpdates() == nullptr || static_cast<size_t>(i) >= info.GetUpdates()->size()) return -1;
-  return (*info.GetUpdates())[static_cast<size_t>(i)].Generation;
+  if (i < 0 || static_cast<size_t>(i) >= info.GetUpdates().size()) return -1;
+  return info.GetUpdates()[static_cast<size_t>(i)].Generation;
 }
 
 CBackupSet::CBackupSet(std::string archiveHostPath)

@@ -17,10 +17,10 @@ size_t CodePointUnits(std::u16string_view s, size_t i) {
 }
 
 // The generations in which the node exists, by the tree's own merge rule.
-void PresentGenerations(const CGenerationInfo::Updates& updates, long count, std::vector<long>& out) {
+void PresentGenerations(CGenerationInfo::Updates updates, long count, std::vector<long>& out) {
   out.clear();
   CGenerationInfo info;
-  info.Attach(&updates);
+  info.Attach(updates);
   for (long g = 0; g < count; ++g)
     if (info.SelectGeneration(g) && info.Exists()) out.push_back(g);
 }
@@ -38,7 +38,7 @@ bool PassesBounds(const FindCriteria& c, const FoundVersion& v) {
 // generation that stored it.
 void CollectVersions(const CIncrementalRestoreTreeFileData& data, long count, std::vector<FoundVersion>& out) {
   out.clear();
-  const CGenerationInfo::Updates& updates = *data.GetGeneration().GetUpdates();
+  const CGenerationInfo::Updates updates = data.GetGeneration().GetUpdates();
   for (size_t i = 0; i < updates.size(); ++i) {
     const QPMFile::CQPMUpdateContents& u = updates[i];
     if (u.Generation >= count) break;
@@ -71,7 +71,7 @@ void AncestorOnlyGenerations(const CFolder& folder, long count, std::vector<long
   std::vector<long> scratch;
   auto note = [&](const CGenerationInfo& info) {
     if (!info.HasUpdates()) return;
-    PresentGenerations(*info.GetUpdates(), count, scratch);
+    PresentGenerations(info.GetUpdates(), count, scratch);
     for (long g : scratch)
       if (!present[static_cast<size_t>(g)]) {
         present[static_cast<size_t>(g)] = true;
@@ -140,7 +140,7 @@ class Search {
 
   // Appends the node's folded name to the folded path (whole-path patterns
   // only) and matches it.
-  bool Matches(const std::u16string& name, size_t parentLength) {
+  bool Matches(std::u16string_view name, size_t parentLength) {
     CNamePattern::FoldName(name, folded_);
     if (!pattern_.MatchesWholePath()) return pattern_.Matches(folded_);
     if (parentLength > 0) path_ += u'\\';
@@ -153,7 +153,7 @@ class Search {
     item.folder = true;
     const CGenerationInfo& info = folder.GetData().GetGeneration();
     if (info.HasUpdates())
-      PresentGenerations(*info.GetUpdates(), count_, item.generations);
+      PresentGenerations(info.GetUpdates(), count_, item.generations);
     else
       AncestorOnlyGenerations(folder, count_, item.generations);
     if (item.generations.empty()) return true;
@@ -171,7 +171,7 @@ class Search {
       item.versions.erase(std::remove_if(item.versions.begin(), item.versions.end(), fails), item.versions.end());
       if (item.versions.empty()) return true;
     }
-    PresentGenerations(*data.GetGeneration().GetUpdates(), count_, item.generations);
+    PresentGenerations(data.GetGeneration().GetUpdates(), count_, item.generations);
     if (item.generations.empty() && item.versions.empty()) return true;
     item.path = file.GetPath();
     return onHit_(std::move(item));

@@ -22,10 +22,10 @@ bool ForEachEntry(const CBackupSet& set, TestScope scope, const std::function<bo
   SetFile f;
   WalkTree(set.Tree(), [](const CFolder&) {},
            [&](const CFSFile& file) {
-             const CGenerationInfo::Updates* updates = file.GetData().GetGeneration().GetUpdates();
-             if (!going || updates == nullptr || updates->empty()) return;
+             const CGenerationInfo::Updates updates = file.GetData().GetGeneration().GetUpdates();
+             if (!going || updates.empty()) return;
              long last = -1;
-             for (const QPMFile::CQPMUpdateContents& u : *updates) {
+             for (const QPMFile::CQPMUpdateContents& u : updates) {
                const long g = u.Generation;
                if (g == last || g >= count) continue;
                last = g;

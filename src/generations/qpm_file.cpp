@@ -17,7 +17,7 @@
 #include "generations/qpm_file.h"
 
 #include <algorithm>
-
+#include <cstring>
 #include <new>
 #include <type_traits>
 #include <vector>
@@ -53,17 +53,30 @@ bool IsDriveRooted(std::u16string_view path) {
   return first.size() >= 2 && first.back() == u':';
 }
 
+static_assert(sizeof(CQPMUpdateContents) == 4 && alignof(CQPMUpdateContents) <= alignof(char16_t));
+
+bool HasSurrogate(std::u16string_view text) {
+  return std::any_of(text.begin(), text.end(), [](char16_t c) { return c >= 0xD800 && c <= 0xDFFF; });
+}
+
+// FNV-1a over the units as they are: folder texts are shared only when equal.
+uint64_t ExactHash(std::u16string_view text) {
+  uint64_t hash = 14695981039346656037ull;
+  for (char16_t unit : text) hash = (hash ^ unit) * 1099511628211ull;
+  return hash;
+}
+
 template <class Record>
-long FindIn(const std::vector<std::unique_ptr<Record>>& table, std::u16string_view path, RecordCursor& cursor) {
+long FindIn(const CQPMTable<Record>& table, std::u16string_view path, RecordCursor& cursor) {
   const long count = static_cast<long>(table.size());
   if (count == 0) return -1;
   long& at = cursor.position;
   if (at >= 0 && at < count) {
-    if (host::EqualsNoCase(table[at]->Path, path)) return at;
-    if (at < count - 1 && host::EqualsNoCase(table[at + 1]->Path, path)) return ++at;
+    if (table[at].PathEqualsNoCase(path)) return at;
+    if (at < count - 1 && table[at + 1].PathEqualsNoCase(path)) return ++at;
   }
   for (long i = 0; i < count; ++i) {
-    if (host::EqualsNoCase(table[i]->Path, path)) {
+    if (table[i].PathEqualsNoCase(path)) {
       if (cursor.followScanHits) at = i;
       return i;
     }
@@ -125,17 +138,31 @@ class FoldedPositions {
   unsigned shift_ = 64;
 };
 
-// Appends the record unless the table holds its path already (ignoring
-// case); true when it was appended.
-template <class Record>
-bool AddOnce(FoldedPositions& seen, std::vector<std::unique_ptr<Record>>& table, std::unique_ptr<Record> record) {
-  auto pathAt = [&table](uint32_t i) -> const std::u16string& { return table[i]->Path; };
-  if (!seen.Insert(record->Path, static_cast<uint32_t>(table.size()), pathAt)) return false;
-  table.push_back(std::move(record));
-  return true;
+}  // namespace
+
+std::u16string CQPMFileInfo::Path() const {
+  std::u16string path;
+  path.reserve(PathLength());
+  if (Nested) {
+    path.append(Folder);
+    path.push_back(u'\\');
+  }
+  path.append(Name);
+  return path;
 }
 
-}  // namespace
+bool CQPMFileInfo::PathEqualsNoCase(std::u16string_view path) const {
+  if (path.size() == PathLength()) {
+    if (!Nested) return host::EqualsNoCase(Name, path);
+    // A backslash folds to itself, so the two parts compare apart.
+    if (path[Folder.size()] == u'\\' && host::EqualsNoCase(Folder, path.substr(0, Folder.size())) &&
+        host::EqualsNoCase(Name, path.substr(Folder.size() + 1)))
+      return true;
+  }
+  // Only text outside the basic plane may fold to another length.
+  if (!HasSurrogate(path) && !HasSurrogate(Folder) && !HasSurrogate(Name)) return false;
+  return host::EqualsNoCase(Path(), path);
+}
 
 uint64_t FoldedPathHash(std::u16string_view path) {
   // FNV-1a over the units of the folded text. Units outside surrogate pairs
@@ -166,7 +193,11 @@ bool TraitsForVersion(std::u16string_view version, CQPMTraits& out) {
   return false;
 }
 
-CQPMFile::CQPMFile() { header_.Version = kVersions[3].text; }
+CQPMFile::CQPMFile() {
+  header_.Version = kVersions[3].text;
+  for (auto& t : folders_) Attach(t);
+  for (auto& t : files_) Attach(t);
+}
 
 CQPMFile::~CQPMFile() { Reset(); }
 
@@ -182,8 +213,13 @@ void CQPMFile::Reset() {
 
 void CQPMFile::ClearContent() {
   archives_.clear();
-  for (auto& t : folders_) t.clear();
-  for (auto& t : files_) t.clear();
+  for (auto& t : folders_) t.stored_.clear(), t.extra_.clear();
+  for (auto& t : files_) t.stored_.clear();
+  recordBytes_.Clear();
+  texts_.Clear();
+  folderTexts_.clear();
+  folderIndex_.clear();
+  folderIndexUsed_ = 0;
   compress_.Compress = false;
   category_.Enabled = false;
   category_.Items.clear();
@@ -265,9 +301,57 @@ bool CQPMFile::ReadUpdates(std::vector<CQPMUpdateContents>& out) {
   return true;
 }
 
+uint32_t CQPMFile::InternFolder(std::u16string_view folder) {
+  if (2 * (folderIndexUsed_ + 1) > folderIndex_.size()) {
+    std::vector<std::pair<uint64_t, uint32_t>> old(std::max<size_t>(64, 2 * folderIndex_.size()));
+    old.swap(folderIndex_);
+    for (const auto& slot : old) {
+      if (slot.second == 0) continue;
+      size_t i = static_cast<size_t>(slot.first) & (folderIndex_.size() - 1);
+      while (folderIndex_[i].second != 0) i = (i + 1) & (folderIndex_.size() - 1);
+      folderIndex_[i] = slot;
+    }
+  }
+  const uint64_t hash = ExactHash(folder);
+  for (size_t i = static_cast<size_t>(hash) & (folderIndex_.size() - 1);; i = (i + 1) & (folderIndex_.size() - 1)) {
+    auto& slot = folderIndex_[i];
+    if (slot.second == 0) {
+      folderTexts_.push_back(KeepText(folder));
+      slot = {hash, static_cast<uint32_t>(folderTexts_.size())};
+      ++folderIndexUsed_;
+      return slot.second - 1;
+    }
+    if (slot.first == hash && folderTexts_[slot.second - 1] == folder) return slot.second - 1;
+  }
+}
+
+std::u16string_view CQPMFile::KeepText(std::u16string_view text) {
+  if (text.empty()) return {};
+  char16_t* kept = texts_.Allocate(text.size());
+  std::copy(text.begin(), text.end(), kept);
+  return {kept, text.size()};
+}
+
 template <class Record>
-bool CQPMFile::ReadTable(std::vector<std::unique_ptr<Record>>& table) {
-  table.clear();
+bool CQPMFile::Append(CQPMTable<Record>& table, std::u16string_view path, std::span<const CQPMUpdateContents> updates) {
+  const size_t cut = path.rfind(u'\\');
+  const std::u16string_view name = cut == std::u16string_view::npos ? path : path.substr(cut + 1);
+  if (name.size() > UINT16_MAX || updates.size() > UINT16_MAX) return false;
+  typename CQPMTable<Record>::Stored stored{};
+  stored.folder = cut == std::u16string_view::npos ? CQPMTable<Record>::kNoFolder : InternFolder(path.substr(0, cut));
+  stored.nameLength = static_cast<uint16_t>(name.size());
+  stored.updateCount = static_cast<uint16_t>(updates.size());
+  const size_t updateBytes = sizeof(CQPMUpdateContents) * updates.size();
+  stored.data = recordBytes_.Allocate(updateBytes + sizeof(char16_t) * name.size());
+  if (!updates.empty()) std::memcpy(stored.data, updates.data(), updateBytes);
+  if (!name.empty()) std::memcpy(stored.data + updateBytes, name.data(), sizeof(char16_t) * name.size());
+  table.stored_.push_back(stored);
+  return true;
+}
+
+template <class Record>
+bool CQPMFile::ReadTable(CQPMTable<Record>& table) {
+  table.stored_.clear();
   uint32_t count = 0;
   if (traits_.WideCounts) {
     if (!QPXFile::ReadU32(*reader_, count)) return Fail(QPMFailure::kRead);
@@ -280,16 +364,19 @@ bool CQPMFile::ReadTable(std::vector<std::unique_ptr<Record>>& table) {
   uint64_t left = 0;
   const uint64_t smallest = std::is_same_v<Record, CQPMFolderInfo> && traits_.FolderExtraText ? 6 : 4;
   if (!Left(left) || uint64_t{count} * smallest > left) return Fail(QPMFailure::kCount);
-  table.reserve(count);
+  table.stored_.reserve(count);
   for (uint32_t i = 0; i < count; ++i) {
-    auto record = std::make_unique<Record>();
-    if (!ReadText(record->Path, false)) return false;
-    if (!IsDriveRooted(record->Path)) return Fail(QPMFailure::kPath);
+    if (!ReadText(text_, false)) return false;
+    if (!IsDriveRooted(text_)) return Fail(QPMFailure::kPath);
     if constexpr (std::is_same_v<Record, CQPMFolderInfo>) {
-      if (traits_.FolderExtraText && !ReadText(record->ExtraText, false)) return false;
+      if (traits_.FolderExtraText) {
+        std::u16string extra;
+        if (!ReadText(extra, false)) return false;
+        table.extra_.push_back(KeepText(extra));
+      }
     }
-    if (!ReadUpdates(record->Updates)) return false;
-    table.push_back(std::move(record));
+    if (!ReadUpdates(updates_)) return false;
+    if (!Append(table, text_, updates_)) return Fail(QPMFailure::kCount);
   }
   return true;
 }
@@ -333,9 +420,12 @@ bool CQPMFile::ParseBody() {
     archives_.push_back(std::move(info));
   }
   for (auto& table : folders_)
-    if (!ReadTable(table)) return table.clear(), false;
+    if (!ReadTable(table)) return false;
   for (auto& table : files_)
-    if (!ReadTable(table)) return table.clear(), false;
+    if (!ReadTable(table)) return false;
+  // Only more records would need it.
+  std::vector<std::pair<uint64_t, uint32_t>>().swap(folderIndex_);
+  folderIndexUsed_ = 0;
 
   std::u16string name;
   if (!ReadText(name, true)) return false;
@@ -435,11 +525,22 @@ bool CQPMFile::RebuildFromArchive(const std::u16string& archivePath, std::unique
     // archive of a million entries would otherwise compare each with all
     // the records before it.
     const CQPMUpdateContents first{0, kKindStored};
+    const std::span<const CQPMUpdateContents> stored(&first, 1);
+    // False when the path cannot be kept.
+    auto addOnce = [&](auto& table, FoldedPositions& seen) {
+      auto pathAt = [&table](uint32_t i) { return table[i].Path(); };
+      if (!seen.Insert(text_, static_cast<uint32_t>(table.size()), pathAt)) return true;
+      return Append(table, text_, stored);
+    };
+    auto unkept = [&] {
+      archive.Close();
+      ClearContent();
+      return Fail(QPMFailure::kCount);
+    };
     const QPXFile::CQPXFolderList& folders = *extend->GetFolderList();
     FoldedPositions seenFolders(static_cast<size_t>(folders.GetFolderCount()));
     for (int i = 0; i < folders.GetFolderCount(); ++i) {
-      auto record = std::make_unique<CQPMFolderInfo>();
-      if (!folders.GetFolder(i, &record->Path, nullptr, nullptr, nullptr, nullptr)) {
+      if (!folders.GetFolder(i, &text_, nullptr, nullptr, nullptr, nullptr)) {
         rebuildFault_.failure = QPXFile::OpenFailure::kLoad;
         rebuildFault_.load.failure = QPXFile::LoadFailure::kSection;
         rebuildFault_.load.section = u"FolderList";
@@ -447,14 +548,12 @@ bool CQPMFile::RebuildFromArchive(const std::u16string& archivePath, std::unique
         ClearContent();
         return Fail(QPMFailure::kArchive);
       }
-      if (!AddOnce(seenFolders, folders_[0], std::move(record))) continue;
-      folders_[0].back()->Updates.push_back(first);
+      if (!addOnce(folders_[0], seenFolders)) return unkept();
     }
     FoldedPositions seenFiles(static_cast<size_t>(archive.GetEntryCount()));
-    files_[0].reserve(static_cast<size_t>(archive.GetEntryCount()));
+    files_[0].stored_.reserve(static_cast<size_t>(archive.GetEntryCount()));
     for (long i = 0; i < archive.GetEntryCount(); ++i) {
-      auto record = std::make_unique<CQPMFileInfo>();
-      if (!archive.GetEntryPath(record->Path, i)) {
+      if (!archive.GetEntryPath(text_, i)) {
         rebuildFault_.failure = QPXFile::OpenFailure::kLoad;
         rebuildFault_.load.failure = QPXFile::LoadFailure::kEntry;
         rebuildFault_.load.entryIndex = static_cast<uint32_t>(i);
@@ -462,10 +561,11 @@ bool CQPMFile::RebuildFromArchive(const std::u16string& archivePath, std::unique
         ClearContent();
         return Fail(QPMFailure::kArchive);
       }
-      if (!AddOnce(seenFiles, files_[0], std::move(record))) continue;
-      files_[0].back()->Updates.push_back(first);
+      if (!addOnce(files_[0], seenFiles)) return unkept();
     }
-    files_[0].shrink_to_fit();
+    files_[0].stored_.shrink_to_fit();
+    std::vector<std::pair<uint64_t, uint32_t>>().swap(folderIndex_);
+    folderIndexUsed_ = 0;
     if (opened) *opened = std::move(result.archive);
     else archive.Close();
   } catch (const std::bad_alloc&) {
@@ -484,14 +584,24 @@ void CQPMFile::KeepGenerations(long count) {
   if (count < 0 || count >= GetArchiveCount()) return;
   archives_.resize(static_cast<size_t>(count));
   auto trim = [count](auto& table) {
-    for (auto& record : table) {
-      auto& updates = record->Updates;
-      updates.erase(std::remove_if(updates.begin(), updates.end(),
-                                   [count](const CQPMUpdateContents& u) { return u.Generation >= count; }),
-                    updates.end());
+    // The updates are ascending, so those kept come first; a record's
+    // name stays where it is, after all of its updates.
+    size_t kept = 0;
+    for (size_t i = 0; i < table.stored_.size(); ++i) {
+      auto& s = table.stored_[i];
+      const auto* updates = reinterpret_cast<const CQPMUpdateContents*>(s.data);
+      uint16_t n = 0;
+      while (n < s.updateCount && updates[n].Generation < count) ++n;
+      if (n == 0) continue;
+      const size_t gap = sizeof(CQPMUpdateContents) * (s.updateCount - n);
+      s.data += gap;
+      std::memmove(s.data, updates, sizeof(CQPMUpdateContents) * n);
+      s.updateCount = n;
+      if (i < table.extra_.size()) table.extra_[kept] = table.extra_[i];
+      table.stored_[kept++] = s;
     }
-    table.erase(std::remove_if(table.begin(), table.end(), [](const auto& record) { return record->Updates.empty(); }),
-                table.end());
+    table.stored_.resize(kept);
+    if (!table.extra_.empty()) table.extra_.resize(kept);
   };
   for (int t = 0; t < 2; ++t) {
     trim(folders_[t]);

@@ -3,12 +3,18 @@
 // folder and file was stored or removed. The viewer only reads it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <memory>
+#include <span>
 #include <string>
+#include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "archive/load_error_text.h"
+#include "generations/chunk_pool.h"
 #include "io/buffering_file_io.h"
 
 namespace QPXFile {
@@ -40,16 +46,88 @@ struct CQPMQPXFileInfo {
   uint64_t CreationTime = 0;
 };
 
-struct CQPMFolderInfo {
-  std::u16string Path;
-  std::vector<CQPMUpdateContents> Updates;  // ascending Generation
-  std::u16string ExtraText;
+// A folder or file record as its table hands it out: views of the file's
+// own storage, valid until the content is replaced (Load, RebuildFromArchive)
+// or the file is destroyed; KeepGenerations shortens the updates in place.
+// The path is kept as the folder it lies in (shared by every record of that
+// folder) and its last component.
+struct CQPMFileInfo {
+  std::u16string_view Folder;  // the path before its last backslash
+  std::u16string_view Name;    // after it; the whole path when it has none
+  bool Nested = false;         // the path has a backslash: Folder + '\' + Name
+  std::span<const CQPMUpdateContents> Updates;  // ascending Generation
+
+  std::u16string Path() const;
+  size_t PathLength() const { return Nested ? Folder.size() + 1 + Name.size() : Name.size(); }
+  // Whether the path equals `path`, ignoring case.
+  bool PathEqualsNoCase(std::u16string_view path) const;
 };
 
-struct CQPMFileInfo {
-  std::u16string Path;
-  std::vector<CQPMUpdateContents> Updates;  // ascending Generation
+struct CQPMFolderInfo : CQPMFileInfo {
+  std::u16string_view ExtraText;
 };
+
+// One table of records, stored compactly: 16 bytes a record beside its
+// name and updates, and each folder's text once.
+template <class Record>
+class CQPMTable {
+ public:
+  size_t size() const { return stored_.size(); }
+  bool empty() const { return stored_.empty(); }
+  Record operator[](size_t i) const;
+
+  class const_iterator {
+   public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = Record;
+    using difference_type = std::ptrdiff_t;
+    using pointer = void;
+    using reference = Record;
+    const_iterator() = default;
+    const_iterator(const CQPMTable* table, size_t i) : table_(table), i_(i) {}
+    Record operator*() const { return (*table_)[i_]; }
+    const_iterator& operator++() { return ++i_, *this; }
+    const_iterator operator++(int) { const_iterator was = *this; ++i_; return was; }
+    bool operator==(const const_iterator& other) const { return i_ == other.i_; }
+
+   private:
+    const CQPMTable* table_ = nullptr;
+    size_t i_ = 0;
+  };
+  const_iterator begin() const { return {this, 0}; }
+  const_iterator end() const { return {this, size()}; }
+
+ private:
+  friend class CQPMFile;
+  struct Stored {
+    std::byte* data;     // the updates, then the name's units
+    uint32_t folder;     // index into the file's folder texts; kNoFolder when not nested
+    uint16_t nameLength;
+    uint16_t updateCount;
+  };
+  static constexpr uint32_t kNoFolder = UINT32_MAX;
+
+  const std::vector<std::u16string_view>* folders_ = nullptr;  // the file's folder texts
+  std::vector<Stored> stored_;
+  std::vector<std::u16string_view> extra_;  // folder tables with texts only
+};
+
+template <class Record>
+Record CQPMTable<Record>::operator[](size_t i) const {
+  const Stored& s = stored_[i];
+  Record r;
+  r.Updates = {reinterpret_cast<const CQPMUpdateContents*>(s.data), s.updateCount};
+  r.Name = {reinterpret_cast<const char16_t*>(s.data + sizeof(CQPMUpdateContents) * s.updateCount), s.nameLength};
+  r.Nested = s.folder != kNoFolder;
+  if (r.Nested) r.Folder = (*folders_)[s.folder];
+  if constexpr (std::is_same_v<Record, CQPMFolderInfo>) {
+    if (i < extra_.size()) r.ExtraText = extra_[i];
+  }
+  return r;
+}
+
+using CQPMFolderTable = CQPMTable<CQPMFolderInfo>;
+using CQPMFileTable = CQPMTable<CQPMFileInfo>;
 
 class CQPMExtendHeaderBase {
  public:
@@ -156,8 +234,8 @@ class CQPMFile : public CSafetyFileUpdate {
   long GetArchiveCount() const { return static_cast<long>(archives_.size()); }
   const CQPMQPXFileInfo* GetArchive(long generation) const;
   // table is 0 or 1 (folder table 1 or 2, file table 1 or 2).
-  const std::vector<std::unique_ptr<CQPMFolderInfo>>& GetFolderTable(int table) const { return folders_[table & 1]; }
-  const std::vector<std::unique_ptr<CQPMFileInfo>>& GetFileTable(int table) const { return files_[table & 1]; }
+  const CQPMFolderTable& GetFolderTable(int table) const { return folders_[table & 1]; }
+  const CQPMFileTable& GetFileTable(int table) const { return files_[table & 1]; }
   const CQPMExHeaderDefaultCompressInfo& GetCompressInfo() const { return compress_; }
   const CQPMExHeaderDefaultCategoryInfo& GetCategoryInfo() const { return category_; }
 
@@ -174,13 +252,32 @@ class CQPMFile : public CSafetyFileUpdate {
   bool ReadUpdates(std::vector<CQPMUpdateContents>& out);
   bool ResolveArchivePath(std::u16string& path) const;
   template <class Record>
-  bool ReadTable(std::vector<std::unique_ptr<Record>>& table);
+  bool ReadTable(CQPMTable<Record>& table);
+  // Appends a record; false when the path cannot be kept (a last component
+  // beyond 65535 units).
+  template <class Record>
+  bool Append(CQPMTable<Record>& table, std::u16string_view path, std::span<const CQPMUpdateContents> updates);
+  uint32_t InternFolder(std::u16string_view folder);
+  std::u16string_view KeepText(std::u16string_view text);
+  template <class Record>
+  void Attach(CQPMTable<Record>& table) { table.folders_ = &folderTexts_; }
 
   CQPMHeader header_;
   CQPMTraits traits_;
   std::vector<std::unique_ptr<CQPMQPXFileInfo>> archives_;  // position = generation
-  std::vector<std::unique_ptr<CQPMFolderInfo>> folders_[2];
-  std::vector<std::unique_ptr<CQPMFileInfo>> files_[2];
+  CQPMFolderTable folders_[2];
+  CQPMFileTable files_[2];
+  // Storage of the tables: records' updates and names, and the folder
+  // texts, each kept once; the index finds a folder text while records are
+  // added and is dropped afterwards.
+  IncrementalBackup::CChunkPool<std::byte> recordBytes_{1 << 18};
+  IncrementalBackup::CChunkPool<char16_t> texts_{1 << 16};
+  std::vector<std::u16string_view> folderTexts_;
+  std::vector<std::pair<uint64_t, uint32_t>> folderIndex_;  // (hash, index + 1), probed in place
+  size_t folderIndexUsed_ = 0;
+  // Scratch of the parser, kept between records.
+  std::u16string text_;
+  std::vector<CQPMUpdateContents> updates_;
   CQPMExHeaderDefaultCompressInfo compress_;
   CQPMExHeaderDefaultCategoryInfo category_;
   std::unique_ptr<QPXFile::CBufferingFileIO> reader_;  // open from Open until Reset

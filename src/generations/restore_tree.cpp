@@ -19,7 +19,7 @@ namespace IncrementalBackup {
 
 bool CGenerationInfo::SelectGeneration(long g) {
   if (!HasUpdates() || g < 0) return false;
-  const Updates& u = *updates_;
+  const Updates u = GetUpdates();
   int32_t applying = -1;
   for (size_t i = 0; i < u.size(); ++i) {
     if (u[i].Generation < g) {
@@ -32,8 +32,7 @@ bool CGenerationInfo::SelectGeneration(long g) {
     if (u[i].Generation == g) applying = static_cast<int32_t>(i);
     break;
   }
-  selected_ = static_cast<int32_t>(g);
-  applying_ = applying;
+  applying_ = static_cast<uint16_t>(applying + 1);
   exists_ = applying >= 0 && u[static_cast<size_t>(applying)].Kind != QPMFile::kKindRemoved;
   return true;
 }
@@ -73,78 +72,23 @@ bool CFSObject::Exists() const {
 
 std::u16string CFSObject::GetPath() const {
   size_t length = 0;
-  for (const CFSObject* n = this; n; n = n->parent_) length += n->name_.size() + 1;
+  for (const CFSObject* n = this; n; n = n->parent_) length += n->nameLength_ + 1;
   std::u16string out(length - 1, u'\\');
   size_t end = out.size();
   for (const CFSObject* n = this; n; n = n->parent_) {
-    end -= n->name_.size();
-    std::copy(n->name_.begin(), n->name_.end(), out.begin() + static_cast<std::ptrdiff_t>(end));
+    end -= n->nameLength_;
+    std::copy(n->name_, n->name_ + n->nameLength_, out.begin() + static_cast<std::ptrdiff_t>(end));
     if (end > 0) --end;
   }
   return out;
 }
 
-CFSFile::CFSFile(std::u16string name, CFolder* parent) : CFSObject(std::move(name), parent) {
+CFSFile::CFSFile(CNodeKey, std::u16string_view name, CFolder* parent) : CFSObject(name, parent, false) {
   if (parent_) registered_ = parent_->AddChild(this);
 }
 
-CFSFile::~CFSFile() {
-  if (registered_ && parent_) parent_->RemoveChild(this);
-}
-
-CFolder::CFolder(std::u16string name, CFolder* parent) : CFSObject(std::move(name), parent) {
+CFolder::CFolder(CNodeKey, std::u16string_view name, CFolder* parent) : CFSObject(name, parent, true) {
   if (parent_) registered_ = parent_->AddChild(this);
-}
-
-CFolder::~CFolder() {
-  // Children are detached before they are destroyed, so no child searches
-  // its parent's arrays and no destructor recurses into a grandchild.
-  std::vector<CFolder*> pending;
-  auto strip = [&pending](CFolder& f) {
-    f.presentFiles_.clear();
-    f.presentFolders_.clear();
-    for (CFSFile* file : f.files_) {
-      file->registered_ = false;
-      delete file;
-    }
-    f.files_.clear();
-    for (CFolder* sub : f.folders_) {
-      sub->registered_ = false;
-      pending.push_back(sub);
-    }
-    f.folders_.clear();
-  };
-  strip(*this);
-  while (!pending.empty()) {
-    CFolder* f = pending.back();
-    pending.pop_back();
-    strip(*f);
-    delete f;
-  }
-  if (registered_ && parent_) parent_->RemoveChild(this);
-}
-
-bool CFolder::RemoveChild(CFSObject* child) {
-  auto detach = [child](auto& array, auto& present) {
-    for (size_t i = array.size(); i-- > 0;) {
-      if (static_cast<CFSObject*>(array[i]) == child) {
-        array.erase(array.begin() + static_cast<std::ptrdiff_t>(i));
-        for (size_t k = i; k < array.size(); ++k) array[k]->index_ = static_cast<uint32_t>(k);
-        // A view must not meet a node that is gone.
-        for (size_t k = present.size(); k-- > 0;) {
-          if (static_cast<CFSObject*>(present[k]) != child) continue;
-          present.erase(present.begin() + static_cast<std::ptrdiff_t>(k));
-          for (size_t r = k; r < present.size(); ++r) present[r]->row_ = static_cast<int32_t>(r);
-          break;
-        }
-        child->registered_ = false;
-        child->row_ = -1;
-        return true;
-      }
-    }
-    return false;
-  };
-  return child->IsFolder() ? detach(folders_, presentFolders_) : detach(files_, presentFiles_);
 }
 
 bool CFolder::AddChild(CFSObject* child) {
@@ -158,8 +102,6 @@ bool CFolder::AddChild(CFSObject* child) {
   return true;
 }
 
-CFSFile* CFolder::AddFile(std::u16string name) { return new CFSFile(std::move(name), this); }
-CFolder* CFolder::AddFolder(std::u16string name) { return new CFolder(std::move(name), this); }
 
 CFSFile* CFolder::FindFile(std::u16string_view name) const {
   for (size_t i = files_.size(); i-- > 0;)
@@ -244,21 +186,25 @@ void ForEachFolderBelow(CFolder& top, Fn&& fn) {
 
 }  // namespace
 
-CFSTree::~CFSTree() {
-  presentRoots_.clear();
-  while (!roots_.empty()) {
-    CFolder* root = roots_.back();
-    roots_.pop_back();
-    delete root;
-  }
-}
+// Entry runs are short (one per update of a file), so their blocks are kept
+// small enough for a set of a few files.
+CFSTree::CFSTree() : entryRuns_(1024) {}
+CFSTree::~CFSTree() = default;
 
-CFolder* CFSTree::AddRoot(std::u16string name) {
+CFolder* CFSTree::AddRoot(std::u16string_view name) {
   roots_.reserve(roots_.size() + 1);
-  CFolder* root = new CFolder(std::move(name), nullptr);
+  CFolder* root = &folders_.emplace_back(CNodeKey(), name, nullptr);
   root->index_ = static_cast<uint32_t>(roots_.size());
   roots_.push_back(root);
   return root;
+}
+
+CFolder* CFSTree::AddFolder(CFolder& parent, std::u16string_view name) {
+  return &folders_.emplace_back(CNodeKey(), name, &parent);
+}
+
+CFSFile* CFSTree::AddFile(CFolder& parent, std::u16string_view name) {
+  return &files_.emplace_back(CNodeKey(), name, &parent);
 }
 
 CFolder* CFSTree::FindRoot(std::u16string_view name) const {
@@ -470,39 +416,48 @@ namespace {
 template <class Record>
 class RecordFinder {
  public:
-  using Table = std::vector<std::unique_ptr<Record>>;
+  using Table = QPMFile::CQPMTable<Record>;
   RecordFinder(const Table& t1, const Table& t2) : tables_{&t1, &t2} {}
 
-  const Record* Find(std::u16string_view path) {
+  bool Find(std::u16string_view path, Record& out) {
     if (++lookups_ > kScansBeforeIndex) {
       if (!indexed_) BuildIndex();
       auto it = index_.find(FoldedHash(path));
-      if (it == index_.end()) return nullptr;
-      if (!it->second.collided)
-        return host::EqualsNoCase(it->second.first->Path, path) ? it->second.first : nullptr;
+      if (it == index_.end()) return false;
+      if (!it->second.collided) {
+        const Record r = (*tables_[it->second.table])[it->second.index];
+        if (!r.PathEqualsNoCase(path)) return false;
+        out = r;
+        return true;
+      }
     }
     for (int t = 0; t < 2; ++t) {
-      for (const auto& r : *tables_[t])
-        if (host::EqualsNoCase(r->Path, path)) return r.get();
+      for (const Record r : *tables_[t]) {
+        if (!r.PathEqualsNoCase(path)) continue;
+        out = r;
+        return true;
+      }
     }
-    return nullptr;
+    return false;
   }
 
  private:
   static constexpr int kScansBeforeIndex = 32;
 
   void BuildIndex() {
-    for (int t = 0; t < 2; ++t) {
-      for (const auto& r : *tables_[t]) {
-        auto [it, added] = index_.try_emplace(FoldedHash(r->Path), Slot{r.get(), false});
-        if (!added && !host::EqualsNoCase(it->second.first->Path, r->Path)) it->second.collided = true;
+    for (uint32_t t = 0; t < 2; ++t) {
+      for (uint32_t i = 0; i < tables_[t]->size(); ++i) {
+        const std::u16string path = (*tables_[t])[i].Path();
+        auto [it, added] = index_.try_emplace(FoldedHash(path), Slot{t, i, false});
+        if (!added && !(*tables_[it->second.table])[it->second.index].PathEqualsNoCase(path))
+          it->second.collided = true;
       }
     }
     indexed_ = true;
   }
 
   struct Slot {
-    const Record* first;  // in table order
+    uint32_t table, index;  // the first in table order
     bool collided;
   };
   const Table* tables_[2];
@@ -543,60 +498,76 @@ class CIncrementalRestoreQPXFileExtendCreator::BuildState {
         folderRecords_(qpm_.GetFolderTable(0), qpm_.GetFolderTable(1)),
         fileRecords_(qpm_.GetFileTable(0), qpm_.GetFileTable(1)) {}
 
+  // The path of the record being registered, whole.
+  std::u16string_view PathOf(const QPMFile::CQPMFileInfo& r) {
+    record_ = &r;
+    path_.clear();
+    if (r.Nested) {
+      path_.append(r.Folder);
+      path_.push_back(u'\\');
+    }
+    path_.append(r.Name);
+    return path_;
+  }
+
   Outcome RegisterFolder(const QPMFile::CQPMFolderInfo& r) {
-    const std::u16string_view path = r.Path;
+    const std::u16string_view path = PathOf(r);
     if (LeadsOutsideItsDrive(path)) return Outcome::kLeftOut;
     std::u16string_view parentText, name;
     Split(path, parentText, name);
     if (name.empty()) return Outcome::kSkipped;
     CFolder* node = nullptr;
-    const QPMFile::CQPMFolderInfo* record = &r;
+    QPMFile::CQPMFolderInfo record = r;
     if (folderCacheNode_ && parentText == folderCache_) {
-      node = NewFolder(*folderCacheNode_, name);
+      node = NewFolder(*folderCacheNode_, Kept(name));
     } else {
       CFSObject* found = nullptr;
       const Outcome walked = Walk(path, true, found);
       if (walked != Outcome::kAdded) return walked;
       node = static_cast<CFolder*>(found);
-      if (node->GetPath() != path) {
-        record = folderRecords_.Find(node->GetPath());
-        if (!record) return Outcome::kFailed;
-      }
+      if (node->GetPath() != path && !folderRecords_.Find(node->GetPath(), record)) return Outcome::kFailed;
     }
     folderCache_.assign(path);
     folderCache_.push_back(u'\\');
     folderCacheNode_ = node;
-    return FillFolder(*node, *record, path) ? Outcome::kAdded : Outcome::kFailed;
+    return FillFolder(*node, record, path) ? Outcome::kAdded : Outcome::kFailed;
   }
 
   Outcome RegisterFile(const QPMFile::CQPMFileInfo& r) {
-    const std::u16string_view path = r.Path;
+    const std::u16string_view path = PathOf(r);
     if (LeadsOutsideItsDrive(path)) return Outcome::kLeftOut;
     std::u16string_view parentText, name;
     Split(path, parentText, name);
     if (name.empty()) return Outcome::kSkipped;
     CFSFile* node = nullptr;
-    const QPMFile::CQPMFileInfo* record = &r;
+    QPMFile::CQPMFileInfo record = r;
     if (fileCacheNode_ && parentText == fileCache_) {
-      node = NewFile(*fileCacheNode_, name);
+      node = NewFile(*fileCacheNode_, Kept(name));
     } else {
       CFSObject* found = nullptr;
       const Outcome walked = Walk(path, false, found);
       if (walked != Outcome::kAdded) return walked;
       node = static_cast<CFSFile*>(found);
-      if (node->GetPath() != path) {
-        record = fileRecords_.Find(node->GetPath());
-        if (!record) return Outcome::kFailed;
-      }
+      if (node->GetPath() != path && !fileRecords_.Find(node->GetPath(), record)) return Outcome::kFailed;
       fileCache_.assign(node->GetParent()->GetPath());
       fileCache_.push_back(u'\\');
       fileCacheNode_ = node->GetParent();
     }
-    return FillFile(*node, *record, path) ? Outcome::kAdded : Outcome::kFailed;
+    return FillFile(*node, record, path) ? Outcome::kAdded : Outcome::kFailed;
   }
 
  private:
   static constexpr size_t kIndexedChildren = 48;
+
+  // A piece of the path being registered as the same text in the
+  // management data's storage, which outlives the tree: a node's name.
+  std::u16string_view Kept(std::u16string_view piece) const {
+    const QPMFile::CQPMFileInfo& r = *record_;
+    const size_t at = static_cast<size_t>(piece.data() - path_.data());
+    if (!r.Nested) return r.Name.substr(at, piece.size());
+    if (at < r.Folder.size()) return r.Folder.substr(at, piece.size());
+    return r.Name.substr(at - r.Folder.size() - 1, piece.size());
+  }
 
   static void Split(std::u16string_view path, std::u16string_view& parentText, std::u16string_view& name) {
     const size_t cut = path.rfind(u'\\');
@@ -638,12 +609,12 @@ class CIncrementalRestoreQPXFileExtendCreator::BuildState {
     else IndexOf(parent);
   }
   CFolder* NewFolder(CFolder& parent, std::u16string_view name) {
-    CFolder* f = parent.AddFolder(std::u16string(name));
+    CFolder* f = creator_.tree_->AddFolder(parent, name);
     Noted(parent, f);
     return f;
   }
   CFSFile* NewFile(CFolder& parent, std::u16string_view name) {
-    CFSFile* f = parent.AddFile(std::u16string(name));
+    CFSFile* f = creator_.tree_->AddFile(parent, name);
     Noted(parent, f);
     return f;
   }
@@ -667,7 +638,7 @@ class CIncrementalRestoreQPXFileExtendCreator::BuildState {
     CFSTree& tree = *creator_.tree_;
     CFolder* folder = FindRoot(tree, piece);
     if (!folder) {
-      folder = tree.AddRoot(std::u16string(piece));
+      folder = tree.AddRoot(Kept(piece));
       RootSlot& slot = roots_[FoldedHash(piece)];
       if (slot.last && !host::EqualsNoCase(slot.last->GetName(), piece)) slot.collided = true;
       slot.last = folder;
@@ -682,13 +653,14 @@ class CIncrementalRestoreQPXFileExtendCreator::BuildState {
         CFolder* next = static_cast<CFolder*>(Lookup(*folder, piece, true));
         if (!next) {
           if (LookupFile(*folder, piece)) return Outcome::kSkipped;
-          next = NewFolder(*folder, piece);
+          next = NewFolder(*folder, Kept(piece));
         }
         folder = next;
         continue;
       }
       CFSObject* node = Lookup(*folder, piece, false);
-      if (!node) node = asFolder ? static_cast<CFSObject*>(NewFolder(*folder, piece)) : NewFile(*folder, piece);
+      if (!node)
+        node = asFolder ? static_cast<CFSObject*>(NewFolder(*folder, Kept(piece))) : NewFile(*folder, Kept(piece));
       if (node->IsFolder() != asFolder) return Outcome::kSkipped;
       out = node;
     }
@@ -697,8 +669,8 @@ class CIncrementalRestoreQPXFileExtendCreator::BuildState {
 
   bool FillFolder(CFolder& node, const QPMFile::CQPMFolderInfo& record, std::u16string_view path) {
     CIncrementalRestoreTreeFolderData& d = node.GetData();
-    const auto& updates = record.Updates;
-    d.generation_.Attach(&updates);
+    const CGenerationInfo::Updates updates = record.Updates;
+    d.generation_.Attach(updates);
     d.generation_.SelectGeneration(0);
     d.attributes_.Reset(static_cast<uint32_t>(updates.size()));
     for (uint32_t i = 0; i < updates.size(); ++i) {
@@ -718,13 +690,15 @@ class CIncrementalRestoreQPXFileExtendCreator::BuildState {
 
   bool FillFile(CFSFile& node, const QPMFile::CQPMFileInfo& record, std::u16string_view path) {
     CIncrementalRestoreTreeFileData& d = node.GetData();
-    const auto& updates = record.Updates;
-    d.generation_.Attach(&updates);
-    d.entries_.Reset(static_cast<uint32_t>(updates.size()));
+    d.generation_.Attach(record.Updates);
+    const CGenerationInfo::Updates updates = d.generation_.GetUpdates();
+    QPXFile::IQPXBackupedFile** entries = &d.entries_.one;
+    if (updates.size() > 1) entries = d.entries_.many = creator_.tree_->AllocateEntries(static_cast<uint32_t>(updates.size()));
+    else d.entries_.one = nullptr;
     for (uint32_t i = 0; i < updates.size(); ++i) {
       const QPMFile::CQPMUpdateContents& u = updates[i];
       if (!GenerationOk(u)) return false;
-      d.entries_[i] = u.Kind == QPMFile::kKindRemoved ? nullptr : lookup_.FindGenerationEntry(u.Generation, path);
+      entries[i] = u.Kind == QPMFile::kKindRemoved ? nullptr : lookup_.FindGenerationEntry(u.Generation, path);
     }
     d.checked_ = false;
     // A record without updates names a file that no generation holds.
@@ -739,6 +713,8 @@ class CIncrementalRestoreQPXFileExtendCreator::BuildState {
   RecordFinder<QPMFile::CQPMFolderInfo> folderRecords_;
   RecordFinder<QPMFile::CQPMFileInfo> fileRecords_;
   std::u16string folderCache_, fileCache_;
+  std::u16string path_;
+  const QPMFile::CQPMFileInfo* record_ = nullptr;
   CFolder* folderCacheNode_ = nullptr;
   CFolder* fileCacheNode_ = nullptr;
   struct RootSlot {
@@ -806,21 +782,21 @@ bool CIncrementalRestoreQPXFileExtendCreator::RunBuild(const IGenerationLookup& 
 
   Message(159);
   for (int t = 0; t < 2; ++t) {
-    for (const auto& r : qpm.GetFolderTable(t)) {
-      const Outcome outcome = state.RegisterFolder(*r);
+    for (const QPMFile::CQPMFolderInfo r : qpm.GetFolderTable(t)) {
+      const Outcome outcome = state.RegisterFolder(r);
       if (outcome == Outcome::kFailed) return false;
-      if (outcome == Outcome::kSkipped) skipped_.emplace_back(r->Path);
-      if (outcome == Outcome::kLeftOut) leftOut_.emplace_back(r->Path);
+      if (outcome == Outcome::kSkipped) skipped_.push_back(r.Path());
+      if (outcome == Outcome::kLeftOut) leftOut_.push_back(r.Path());
       step();
     }
   }
   Message(160);
   for (int t = 0; t < 2; ++t) {
-    for (const auto& r : qpm.GetFileTable(t)) {
-      const Outcome outcome = state.RegisterFile(*r);
+    for (const QPMFile::CQPMFileInfo r : qpm.GetFileTable(t)) {
+      const Outcome outcome = state.RegisterFile(r);
       if (outcome == Outcome::kFailed) return false;
-      if (outcome == Outcome::kSkipped) skipped_.emplace_back(r->Path);
-      if (outcome == Outcome::kLeftOut) leftOut_.emplace_back(r->Path);
+      if (outcome == Outcome::kSkipped) skipped_.push_back(r.Path());
+      if (outcome == Outcome::kLeftOut) leftOut_.push_back(r.Path());
       step();
     }
   }

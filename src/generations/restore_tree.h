@@ -3,9 +3,12 @@
 // the selected generation, and the user's check marks with running totals.
 //
 // Nodes are kept small because a set may record millions of files: the
-// payload lives inside its node, and the per-update arrays hold one element
-// without a heap block. No operation recurses along the depth of the tree,
-// so paths of thousands of components cost heap, not stack.
+// payload lives inside its node, nodes live in blocks the tree allocates
+// many at a time, a node's name is a slice of the management data's own
+// text (which therefore outlives the tree), its updates are the record's,
+// and a file's per-update entries take no block of their own when there is
+// one update. No operation recurses along the depth of the tree, so paths
+// of thousands of components cost heap, not stack.
 //
 // For a view (a model over the tree), in constant time:
 //   - CFSObject::GetParent(), GetIndex() (position among all the parent's
@@ -40,14 +43,17 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <new>
+#include <span>
 #include <string>
 #include <string_view>
 #include <type_traits>
 #include <unordered_map>
 #include <vector>
 
+#include "generations/chunk_pool.h"
 #include "generations/generation_lookup.h"
 #include "generations/incremental_restore_archive.h"
 #include "generations/progress.h"
@@ -100,12 +106,16 @@ class CSmallArray {
 // Which of a node's updates applies in the selected generation.
 class CGenerationInfo {
  public:
-  using Updates = std::vector<QPMFile::CQPMUpdateContents>;
+  using Updates = std::span<const QPMFile::CQPMUpdateContents>;
 
-  // The updates stay owned by the management record.
-  void Attach(const Updates* updates) { updates_ = updates; }
-  const Updates* GetUpdates() const { return updates_; }
-  bool HasUpdates() const { return updates_ != nullptr && !updates_->empty(); }
+  // The updates stay owned by the management record (at most 65535, as
+  // the file's 16-bit count allows).
+  void Attach(Updates updates) {
+    updates_ = updates.data();
+    count_ = static_cast<uint16_t>(updates.size() < UINT16_MAX ? updates.size() : UINT16_MAX);
+  }
+  Updates GetUpdates() const { return {updates_, count_}; }
+  bool HasUpdates() const { return count_ != 0; }
 
   // The merge rule: the update of the latest generation at or before g
   // applies (of several with one generation, the first); the node exists
@@ -116,13 +126,12 @@ class CGenerationInfo {
   bool Exists() const { return exists_; }
   // Only for nodes whose presence follows their children.
   void SetExists(bool exists) { exists_ = exists; }
-  int32_t GetSelectedGeneration() const { return selected_; }
-  int32_t GetApplyingIndex() const { return applying_; }
+  int32_t GetApplyingIndex() const { return static_cast<int32_t>(applying_) - 1; }
 
  private:
-  const Updates* updates_ = nullptr;
-  int32_t selected_ = -1;
-  int32_t applying_ = -1;
+  const QPMFile::CQPMUpdateContents* updates_ = nullptr;
+  uint16_t count_ = 0;
+  uint16_t applying_ = 0;  // index + 1; 0: none applies
   bool exists_ = true;
 };
 
@@ -136,16 +145,26 @@ class CIncrementalRestoreTreeFileData {
   const CGenerationInfo& GetGeneration() const { return generation_; }
   // The entry of the applying update, or null (absent, or a gap in its archive).
   QPXFile::IQPXBackupedFile* GetCurrentEntry() const;
-  uint32_t GetEntryCount() const { return entries_.size(); }
-  QPXFile::IQPXBackupedFile* GetEntry(uint32_t i) const { return i < entries_.size() ? entries_[i] : nullptr; }
+  // One per update.
+  uint32_t GetEntryCount() const { return static_cast<uint32_t>(generation_.GetUpdates().size()); }
+  QPXFile::IQPXBackupedFile* GetEntry(uint32_t i) const {
+    const uint32_t count = GetEntryCount();
+    if (i >= count) return nullptr;
+    return count == 1 ? entries_.one : entries_.many[i];
+  }
 
  private:
   friend class CIncrementalRestoreQPXFileExtendCreator;
   friend class CSwitchGenerationOperator;
 
-  CGenerationInfo generation_;
+  // Not owned. One update's entry in place, more in a run of the tree's.
+  union Entries {
+    QPXFile::IQPXBackupedFile* one;
+    QPXFile::IQPXBackupedFile** many;
+  } entries_{nullptr};
+  // Last, so that the flag after it fills its padding.
+  [[no_unique_address]] CGenerationInfo generation_;
   bool checked_ = false;
-  CSmallArray<QPXFile::IQPXBackupedFile*> entries_;  // one per update, not owned
 };
 
 class CIncrementalRestoreTreeFolderData {
@@ -178,18 +197,16 @@ class CIncrementalRestoreTreeFolderData {
   CSmallArray<CAttributes> attributes_;  // one per update
 };
 
-// A node: one path component below its parent folder.
+// A node: one path component below its parent folder. Nodes are made and
+// owned by their tree (CFSTree::AddRoot, AddFolder, AddFile) and live as
+// long as it does.
 class CFSObject {
  public:
   CFSObject(const CFSObject&) = delete;
   CFSObject& operator=(const CFSObject&) = delete;
-  virtual ~CFSObject() = default;
-  // Detaches (does not destroy) a child; false when it is not one.
-  virtual bool RemoveChild(CFSObject* child) = 0;
-  virtual bool AddChild(CFSObject* child) = 0;
-  virtual bool IsFolder() const = 0;
+  bool IsFolder() const { return folder_; }
 
-  const std::u16string& GetName() const { return name_; }
+  std::u16string_view GetName() const { return {name_, nameLength_}; }
   CFolder* GetParent() const { return parent_; }
   bool IsRegistered() const { return registered_; }
   bool Exists() const;
@@ -203,12 +220,17 @@ class CFSObject {
   int32_t GetRow() const { return row_; }
 
  protected:
-  CFSObject(std::u16string name, CFolder* parent) : name_(std::move(name)), parent_(parent) {}
+  // `name` is not copied: it must outlive the node.
+  CFSObject(std::u16string_view name, CFolder* parent, bool folder)
+      : name_(name.data()), parent_(parent), nameLength_(static_cast<uint32_t>(name.size())), folder_(folder) {}
+  ~CFSObject() = default;
 
-  std::u16string name_;
+  const char16_t* name_;
   CFolder* parent_;
   uint32_t index_ = 0;
   int32_t row_ = -1;
+  uint32_t nameLength_;
+  bool folder_;
   bool registered_ = false;
 
   friend class CFolder;
@@ -216,14 +238,16 @@ class CFSObject {
   friend class CIncrementalRestoreQPXFileExtendCreator;
 };
 
+// Only the tree makes nodes.
+class CNodeKey {
+  CNodeKey() = default;
+  friend class CFSTree;
+};
+
 class CFSFile final : public CFSObject {
  public:
   // Registers with `parent` when there is one.
-  CFSFile(std::u16string name, CFolder* parent);
-  ~CFSFile() override;
-  bool RemoveChild(CFSObject*) override { return false; }
-  bool AddChild(CFSObject*) override { return false; }
-  bool IsFolder() const override { return false; }
+  CFSFile(CNodeKey, std::u16string_view name, CFolder* parent);
 
   CIncrementalRestoreTreeFileData& GetData() { return data_; }
   const CIncrementalRestoreTreeFileData& GetData() const { return data_; }
@@ -234,16 +258,9 @@ class CFSFile final : public CFSObject {
 
 class CFolder final : public CFSObject {
  public:
-  CFolder(std::u16string name, CFolder* parent);
-  // Destroys the whole subtree without recursing along its depth.
-  ~CFolder() override;
-  bool RemoveChild(CFSObject* child) override;
-  bool AddChild(CFSObject* child) override;
-  bool IsFolder() const override { return true; }
-
-  // New children, owned by this folder, appended in order.
-  CFSFile* AddFile(std::u16string name);
-  CFolder* AddFolder(std::u16string name);
+  CFolder(CNodeKey, std::u16string_view name, CFolder* parent);
+  // Appends to the file or the folder array according to the child's kind.
+  bool AddChild(CFSObject* child);
 
   // Every child ever recorded, present or not, in insertion order.
   const std::vector<CFSFile*>& GetFiles() const { return files_; }
@@ -264,8 +281,8 @@ class CFolder final : public CFSObject {
  private:
   friend class CIncrementalRestoreQPXFileExtendCreator;
 
-  std::vector<CFSFile*> files_;     // owned
-  std::vector<CFolder*> folders_;   // owned
+  std::vector<CFSFile*> files_;     // owned by the tree
+  std::vector<CFolder*> folders_;   // likewise
   std::vector<CFSFile*> presentFiles_;    // not owned; settled by the creator
   std::vector<CFolder*> presentFolders_;  // likewise
   CIncrementalRestoreTreeFolderData data_;
@@ -286,13 +303,16 @@ class CFSTreeOperator;
 
 class CFSTree {
  public:
-  CFSTree() = default;
+  CFSTree();
   CFSTree(const CFSTree&) = delete;
   CFSTree& operator=(const CFSTree&) = delete;
-  // Destroys the roots from the last to the first.
   ~CFSTree();
 
-  CFolder* AddRoot(std::u16string name);
+  // New nodes, owned by the tree, appended to their parent's children in
+  // order. The name is not copied: it must outlive the tree.
+  CFolder* AddRoot(std::u16string_view name);
+  CFolder* AddFolder(CFolder& parent, std::u16string_view name);
+  CFSFile* AddFile(CFolder& parent, std::u16string_view name);
   // Ignoring case, from the last root.
   CFolder* FindRoot(std::u16string_view name) const;
   const std::vector<CFolder*>& GetRoots() const { return roots_; }
@@ -310,8 +330,15 @@ class CFSTree {
  private:
   friend class CIncrementalRestoreQPXFileExtendCreator;
 
-  std::vector<CFolder*> roots_;         // owned
-  std::vector<CFolder*> presentRoots_;  // not owned; settled by the creator
+  // Room for a file's entries when it has more than one update.
+  QPXFile::IQPXBackupedFile** AllocateEntries(uint32_t count) { return entryRuns_.Allocate(count); }
+
+  std::vector<CFolder*> roots_;
+  std::vector<CFolder*> presentRoots_;  // settled by the creator
+  // Every node, in blocks: a node never moves once made.
+  std::deque<CFolder> folders_;
+  std::deque<CFSFile> files_;
+  CChunkPool<QPXFile::IQPXBackupedFile*> entryRuns_;
 };
 
 class CFSTreeOperator {
@@ -403,7 +430,8 @@ class CIncrementalRestoreQPXFileExtendCreator : public CProgressInformable {
   CIncrementalRestoreQPXFileExtendCreator();
   ~CIncrementalRestoreQPXFileExtendCreator() override;
 
-  // Builds the tree from the lookup's management data; the lookup must
+  // Builds the tree from the lookup's management data; the lookup, and its
+  // management data unchanged (nodes' names are slices of its text), must
   // outlive this object. On failure error 158 goes to the sink and no tree
   // is left.
   bool Build(const IGenerationLookup& lookup);

@@ -24,8 +24,8 @@ struct FileComparison {
 
 FileComparison CompareFile(const CFSFile& file, long a, long b) {
   FileComparison c;
-  const CGenerationInfo::Updates* updates = file.GetData().GetGeneration().GetUpdates();
-  if (updates == nullptr || updates->empty()) return c;
+  const CGenerationInfo::Updates updates = file.GetData().GetGeneration().GetUpdates();
+  if (updates.empty()) return c;
   const NodeState before = StateAt(updates, a), after = StateAt(updates, b);
   if (before.present) c.from = HeaderOf(file.GetData().GetEntry(static_cast<uint32_t>(before.index)));
   if (after.present) c.to = HeaderOf(file.GetData().GetEntry(static_cast<uint32_t>(after.index)));
@@ -44,8 +44,8 @@ FileComparison CompareFile(const CFSFile& file, long a, long b) {
 
 NodeChange CompareFolder(const CFolder& folder, long a, long b) {
   // Folders no record names follow their contents and tell nothing.
-  const CGenerationInfo::Updates* updates = folder.GetData().GetGeneration().GetUpdates();
-  if (updates == nullptr || updates->empty()) return NodeChange::kUnknown;
+  const CGenerationInfo::Updates updates = folder.GetData().GetGeneration().GetUpdates();
+  if (updates.empty()) return NodeChange::kUnknown;
   const bool before = StateAt(updates, a).present, after = StateAt(updates, b).present;
   if (before == after) return before ? NodeChange::kUnchanged : NodeChange::kAbsent;
   return after ? NodeChange::kAdded : NodeChange::kRemoved;
@@ -58,7 +58,7 @@ NodeChange CompareNode(const CFSObject& node, long a, long b) {
                          : CompareFile(static_cast<const CFSFile&>(node), a, b).change;
 }
 
-NodeState StateAt(const CGenerationInfo::Updates* updates, long g) {
+NodeState StateAt(CGenerationInfo::Updates updates, long g) {
   NodeState s;
   CGenerationInfo info;
   info.Attach(updates);
@@ -66,7 +66,7 @@ NodeState StateAt(const CGenerationInfo::Updates* updates, long g) {
   s.present = info.Exists();
   s.index = info.GetApplyingIndex();
   s.source = SourceGeneration(info);
-  if (s.index >= 0) s.kind = (*updates)[static_cast<size_t>(s.index)].Kind;
+  if (s.index >= 0) s.kind = updates[static_cast<size_t>(s.index)].Kind;
   return s;
 }
 
@@ -77,12 +77,11 @@ std::vector<GenerationChanges> CountChanges(const CBackupSet& set) {
   // to it, measured against the state the file had before.
   WalkTree(set.Tree(), [](const CFolder&) {},
            [&](const CFSFile& file) {
-             const CGenerationInfo::Updates* updates = file.GetData().GetGeneration().GetUpdates();
-             if (updates == nullptr) return;
+             const CGenerationInfo::Updates updates = file.GetData().GetGeneration().GetUpdates();
              bool before = false;
-             for (size_t k = 0; k < updates->size(); ++k) {
-               const QPMFile::CQPMUpdateContents& u = (*updates)[k];
-               if (k > 0 && (*updates)[k - 1].Generation == u.Generation) continue;
+             for (size_t k = 0; k < updates.size(); ++k) {
+               const QPMFile::CQPMUpdateContents& u = updates[k];
+               if (k > 0 && updates[k - 1].Generation == u.Generation) continue;
                if (u.Generation >= count) break;
                GenerationChanges& c = changes[static_cast<size_t>(u.Generation)];
                if (u.Kind == QPMFile::kKindRemoved) {
@@ -102,10 +101,10 @@ History HistoryOf(const CBackupSet& set, const std::u16string& storedPath) {
   const CFSObject* node = set.Tree().Find(storedPath);
   const CFSFile* file = node != nullptr && !node->IsFolder() ? static_cast<const CFSFile*>(node) : nullptr;
   const CFolder* folder = node != nullptr && node->IsFolder() ? static_cast<const CFolder*>(node) : nullptr;
-  const CGenerationInfo::Updates* updates = file     ? file->GetData().GetGeneration().GetUpdates()
-                                            : folder ? folder->GetData().GetGeneration().GetUpdates()
-                                                     : nullptr;
-  if (updates == nullptr || updates->empty()) return history;
+  const CGenerationInfo::Updates updates = file     ? file->GetData().GetGeneration().GetUpdates()
+                                           : folder ? folder->GetData().GetGeneration().GetUpdates()
+                                                    : CGenerationInfo::Updates();
+  if (updates.empty()) return history;
   history.found = true;
   history.isFolder = file == nullptr;
   history.path = node->GetPath();

@@ -18,7 +18,7 @@ struct NodeState {
   int32_t index = -1;  // that update's position
   uint16_t kind = 0;
 };
-NodeState StateAt(const CGenerationInfo::Updates* updates, long g);
+NodeState StateAt(CGenerationInfo::Updates updates, long g);
 
 // What one generation did to the files of the set: files it adds (new, or back
 // after a removal), changes (stores again) and removes.

@@ -103,7 +103,7 @@ QStringList TreeChildren(app::CQPXManagerApp& app, const QString& path) {
   }
   QStringList names;
   for (int row = 0; row < model.rowCount(item); ++row)
-    names << QString::fromStdU16String(model.FolderOf(model.index(row, 0, item))->GetName());
+    names << QStringView(model.FolderOf(model.index(row, 0, item))->GetName()).toString();
   return names;
 }
 

@@ -153,18 +153,18 @@ TEST_F(ManagerTest, LookupsIgnoreCaseBetweenManagementAndArchives) {
   Write(set);
   ASSERT_TRUE(Load());
   for (const auto& record : manager_.GetManagement().GetFileTable(0)) {
-    SCOPED_TRACE(host::WideToUtf8(record->Path));
-    for (const auto& update : record->Updates) {
+    SCOPED_TRACE(host::WideToUtf8(record.Path()));
+    for (const auto& update : record.Updates) {
       if (update.Kind != QPMFile::kKindRemoved) {
-        EXPECT_NE(manager_.FindGenerationEntry(update.Generation, record->Path), nullptr) << update.Generation;
+        EXPECT_NE(manager_.FindGenerationEntry(update.Generation, record.Path()), nullptr) << update.Generation;
       }
     }
   }
   CAttributes attributes;
   for (const auto& record : manager_.GetManagement().GetFolderTable(0)) {
-    for (const auto& update : record->Updates) {
+    for (const auto& update : record.Updates) {
       if (update.Kind != QPMFile::kKindRemoved) {
-        EXPECT_TRUE(manager_.GetFolderAttributes(update.Generation, record->Path, attributes));
+        EXPECT_TRUE(manager_.GetFolderAttributes(update.Generation, record.Path(), attributes));
       }
     }
   }

@@ -73,13 +73,13 @@ TEST_F(QPMFileTest, EveryVersionRoundTrips) {
     EXPECT_EQ(file_.GetArchive(2), nullptr);
     ASSERT_EQ(file_.GetFolderTable(0).size(), 2u);
     ASSERT_EQ(file_.GetFolderTable(1).size(), 1u);
-    EXPECT_EQ(file_.GetFolderTable(0)[0]->ExtraText, v1 ? u"" : u"x");
-    const auto& old = *file_.GetFolderTable(0)[1];
+    EXPECT_EQ(file_.GetFolderTable(0)[0].ExtraText, v1 ? u"" : u"x");
+    const auto old = file_.GetFolderTable(0)[1];
     ASSERT_EQ(old.Updates.size(), 2u);
     EXPECT_EQ(old.Updates[1].Generation, 1);
     EXPECT_EQ(old.Updates[1].Kind, kKindRemoved);
     ASSERT_EQ(file_.GetFileTable(0).size(), 2u);
-    EXPECT_EQ(file_.GetFileTable(1)[0]->Path, u"C:\\Data\\New\\c.txt");
+    EXPECT_EQ(file_.GetFileTable(1)[0].Path(), u"C:\\Data\\New\\c.txt");
     EXPECT_TRUE(file_.GetCompressInfo().Compress);
     if (plan.version == kManage20) {
       EXPECT_TRUE(file_.GetCategoryInfo().Enabled);
@@ -98,7 +98,7 @@ TEST_F(QPMFileTest, AnsiAndUtf16TextsCarryJapaneseNames) {
     // 0x5C as the trail byte of "表" must not split the path in ANSI files.
     plan.files1[0].path = u"C:\\Data\\表示.txt";
     ASSERT_TRUE(LoadPlan(plan)) << version;
-    EXPECT_EQ(file_.GetFileTable(0)[0]->Path, u"C:\\Data\\表示.txt");
+    EXPECT_EQ(file_.GetFileTable(0)[0].Path(), u"C:\\Data\\表示.txt");
   }
 }
 
@@ -218,6 +218,42 @@ TEST_F(QPMFileTest, FindRecordUsesAndMovesTheCachedPosition) {
   EXPECT_EQ(file_.FindFolderRecord(1, u"C:\\DATA\\NEW", stale), 0);
 }
 
+// Records are kept as their folder (once for all records in it) and last
+// component; what comes back must be the paths and updates as written,
+// whatever the shape of the path, also after later generations are cut.
+TEST_F(QPMFileTest, RecordsGiveBackTheirPathsAndUpdatesAsWritten) {
+  ManagementSpec plan = Sample(kManage30);
+  plan.folders1.insert(plan.folders1.begin(), {u"C:", {{0, 1}}, u"d"});
+  plan.files1 = {{u"C:\\Data\\a.txt", {{0, 1}, {1, 1}}},
+                 {u"C:\\Data\\\U0001F600\\b.txt", {{0, 1}, {1, 3}}},
+                 {u"C:\\Data\\c.txt", {{1, 1}}},
+                 {u"C:\\Data\\", {{0, 1}}}};
+  ASSERT_TRUE(LoadPlan(plan));
+  const CQPMFileTable& files = file_.GetFileTable(0);
+  ASSERT_EQ(files.size(), 4u);
+  for (size_t i = 0; i < files.size(); ++i) {
+    EXPECT_EQ(files[i].Path(), plan.files1[i].path);
+    EXPECT_TRUE(files[i].PathEqualsNoCase(host::FoldCase(plan.files1[i].path))) << i;
+    ASSERT_EQ(files[i].Updates.size(), plan.files1[i].updates.size());
+  }
+  EXPECT_EQ(files[0].Folder.data(), files[2].Folder.data()) << "one text for the folder";
+  EXPECT_EQ(files[3].Name, u"");
+  EXPECT_FALSE(files[0].PathEqualsNoCase(u"C:\\Data\\a.tx"));
+  EXPECT_FALSE(files[0].PathEqualsNoCase(u"C:\\Dat\\aa.txt"));
+  const CQPMFolderInfo drive = file_.GetFolderTable(0)[0];
+  EXPECT_FALSE(drive.Nested);
+  EXPECT_EQ(drive.Path(), u"C:");
+  EXPECT_EQ(drive.ExtraText, u"d");
+
+  file_.KeepGenerations(1);
+  ASSERT_EQ(files.size(), 3u) << "c.txt was only in generation 1";
+  EXPECT_EQ(files[1].Path(), plan.files1[1].path);
+  ASSERT_EQ(files[1].Updates.size(), 1u);
+  EXPECT_EQ(files[1].Updates[0].Kind, kKindStored);
+  EXPECT_EQ(files[2].Path(), u"C:\\Data\\");
+  EXPECT_EQ(file_.GetFolderTable(0)[1].ExtraText, u"x") << "the texts stay with their records";
+}
+
 TEST_F(QPMFileTest, RebuildTakesOneGenerationFromTheArchive) {
   ArchiveSpec archive;
   archive.folders = {{u"C:\\Data"}, {u"C:\\Data\\Sub"}, {u"c:\\data"}};
@@ -237,9 +273,9 @@ TEST_F(QPMFileTest, RebuildTakesOneGenerationFromTheArchive) {
   EXPECT_EQ(file_.GetArchive(0)->CreationTime, archive.creationTime);
   ASSERT_EQ(file_.GetFolderTable(0).size(), 2u) << "case-insensitive duplicates are dropped";
   ASSERT_EQ(file_.GetFileTable(0).size(), 2u);
-  EXPECT_EQ(file_.GetFileTable(0)[1]->Path, u"C:\\Data\\Sub\\b.txt");
-  EXPECT_EQ(file_.GetFileTable(0)[1]->Updates.size(), 1u);
-  EXPECT_EQ(file_.GetFileTable(0)[1]->Updates[0].Kind, kKindStored);
+  EXPECT_EQ(file_.GetFileTable(0)[1].Path(), u"C:\\Data\\Sub\\b.txt");
+  EXPECT_EQ(file_.GetFileTable(0)[1].Updates.size(), 1u);
+  EXPECT_EQ(file_.GetFileTable(0)[1].Updates[0].Kind, kKindStored);
   EXPECT_TRUE(file_.GetFolderTable(1).empty());
   EXPECT_TRUE(file_.GetFileTable(1).empty());
 
@@ -311,15 +347,15 @@ TEST_F(QPMFileTest, RebuildKeepsTheFirstOfEveryPathLikeTheRecordByRecordComparis
 
   ASSERT_TRUE(file_.RebuildFromArchive(Engine("dups.qpx")));
   std::vector<std::u16string> folders, files;
-  for (const auto& r : file_.GetFolderTable(0)) folders.push_back(r->Path);
-  for (const auto& r : file_.GetFileTable(0)) files.push_back(r->Path);
+  for (const auto& r : file_.GetFolderTable(0)) folders.push_back(r.Path());
+  for (const auto& r : file_.GetFileTable(0)) files.push_back(r.Path());
   const auto expectedFolders = KeptOnce(folderPaths);
   const auto expectedFiles = KeptOnce(entryPaths);
   EXPECT_EQ(folders, expectedFolders);
   EXPECT_EQ(files, expectedFiles);
   EXPECT_LT(expectedFiles.size(), entryPaths.size()) << "the sample must repeat paths";
   EXPECT_EQ(folders.front(), u"C:\\Docs\\a") << "the first spelling is kept";
-  for (const auto& r : file_.GetFileTable(0)) EXPECT_EQ(r->Updates.size(), 1u) << "one update per kept path";
+  for (const auto& r : file_.GetFileTable(0)) EXPECT_EQ(r.Updates.size(), 1u) << "one update per kept path";
 }
 
 TEST_F(QPMFileTest, HostileFilesFailCleanly) {

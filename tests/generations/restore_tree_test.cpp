@@ -28,7 +28,7 @@ struct Selected {
 
 Selected Select(const Updates& u, long g) {
   CGenerationInfo info;
-  info.Attach(&u);
+  info.Attach(u);
   EXPECT_TRUE(info.SelectGeneration(g));
   return {info.Exists(), info.GetApplyingIndex()};
 }
@@ -73,12 +73,12 @@ TEST(GenerationSelection, NothingToSelectChangesNothing) {
   CGenerationInfo info;
   EXPECT_FALSE(info.SelectGeneration(0));
   const Updates none;
-  info.Attach(&none);
+  info.Attach(none);
   EXPECT_FALSE(info.SelectGeneration(0));
   const Updates one{{0, 1}};
-  info.Attach(&one);
+  info.Attach(one);
   EXPECT_FALSE(info.SelectGeneration(-1));
-  EXPECT_EQ(info.GetSelectedGeneration(), -1);
+  EXPECT_EQ(info.GetApplyingIndex(), -1);
   EXPECT_TRUE(info.Exists());
 }
 
@@ -358,7 +358,7 @@ TEST_F(RestoreTreeTest, NodesKnowTheirPlaceAndFoldersListTheirPresentChildren) {
   ExpectPlacesAgree(Tree());
   const CFolder& data = Folder(u"C:\\Data");
   std::vector<std::u16string> names;
-  for (const CFSFile* f : data.GetPresentFiles()) names.push_back(f->GetName());
+  for (const CFSFile* f : data.GetPresentFiles()) names.emplace_back(f->GetName());
   EXPECT_EQ(names, (std::vector<std::u16string>{u"keep.txt", u"gone.txt", u"twice.txt"}));
   EXPECT_EQ(File(u"C:\\Data\\late.txt").GetIndex(), 3u);
   EXPECT_EQ(File(u"C:\\Data\\late.txt").GetRow(), -1);
@@ -369,7 +369,7 @@ TEST_F(RestoreTreeTest, NodesKnowTheirPlaceAndFoldersListTheirPresentChildren) {
   }
   ASSERT_TRUE(creator_.SwitchGeneration(2));
   names.clear();
-  for (const CFSFile* f : data.GetPresentFiles()) names.push_back(f->GetName());
+  for (const CFSFile* f : data.GetPresentFiles()) names.emplace_back(f->GetName());
   EXPECT_EQ(names, (std::vector<std::u16string>{u"keep.txt", u"twice.txt", u"dup.txt"}));
   EXPECT_EQ(File(u"C:\\Data\\dup.txt").GetRow(), 2);
   EXPECT_TRUE(data.GetPresentFolders().empty()) << "Old is gone in 2";
@@ -689,8 +689,9 @@ TEST_F(HostileTreeTest, PathsDifferingInCaseShareANodeAndItsRecord) {
   const CFolder* data = static_cast<CFolder*>(creator_.GetTree()->Find(u"C:\\data"));
   ASSERT_NE(data, nullptr);
   ASSERT_EQ(data->GetFiles().size(), 1u);
-  EXPECT_EQ(data->GetFiles()[0]->GetData().GetGeneration().GetUpdates(), &lookup_.qpm.GetFileTable(0)[0]->Updates);
-  EXPECT_EQ(data->GetData().GetGeneration().GetUpdates(), &lookup_.qpm.GetFolderTable(0)[0]->Updates);
+  EXPECT_EQ(data->GetFiles()[0]->GetData().GetGeneration().GetUpdates().data(),
+            lookup_.qpm.GetFileTable(0)[0].Updates.data());
+  EXPECT_EQ(data->GetData().GetGeneration().GetUpdates().data(), lookup_.qpm.GetFolderTable(0)[0].Updates.data());
 }
 
 // Many siblings registered out of order take the slow path every time; the
@@ -739,23 +740,22 @@ TEST_F(HostileTreeTest, AnyNumberOfDrivesEachGetOneRoot) {
 
 TEST(RestoreTreeNodes, StayCompact) {
   // Every file record costs one of these plus its slot in the folder.
-  EXPECT_LE(sizeof(CFSFile), 112u);
-  EXPECT_LE(sizeof(CIncrementalRestoreTreeFileData), 48u);
+  EXPECT_LE(sizeof(CFSFile), 56u);
+  EXPECT_LE(sizeof(CIncrementalRestoreTreeFileData), 24u);
 }
 
-TEST(RestoreTreeNodes, ADestroyedChildLeavesItsParent) {
+TEST(RestoreTreeNodes, TheTreeMakesEachNodeInItsParent) {
   CFSTree tree;
   CFolder* root = tree.AddRoot(u"C:");
-  CFolder* sub = root->AddFolder(u"a");
-  CFSFile* file = sub->AddFile(u"f");
-  EXPECT_TRUE(file->IsRegistered());
-  delete file;
-  EXPECT_TRUE(sub->GetFiles().empty());
-  sub->AddFile(u"g");
-  delete sub;
-  EXPECT_TRUE(root->GetFolders().empty());
-  EXPECT_EQ(tree.Find(u"C:\\a"), nullptr);
-  EXPECT_EQ(tree.Find(u"c:\\"), root);
+  CFolder* sub = tree.AddFolder(*root, u"a");
+  CFSFile* f = tree.AddFile(*sub, u"f");
+  CFSFile* g = tree.AddFile(*sub, u"g");
+  EXPECT_TRUE(g->IsRegistered());
+  EXPECT_EQ(g->GetParent(), sub);
+  EXPECT_EQ(f->GetIndex(), 0u);
+  EXPECT_EQ(g->GetIndex(), 1u);
+  EXPECT_EQ(tree.Find(u"c:\\A\\G"), g);
+  EXPECT_EQ(g->GetPath(), u"C:\\a\\g");
 }
 
 }  // namespace
