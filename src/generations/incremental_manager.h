@@ -30,23 +30,12 @@
 #include "generations/inf_item.h"
 #include "generations/progress.h"
 #include "generations/qpm_file.h"
+#include "host/string_ids.h"
 
 namespace IncrementalBackup {
 
 // String-table ids the manager reports or asks with.
-namespace ManagerText {
-constexpr int32_t kReadingManagement = 129;  // message
-constexpr int32_t kReadingGeneration = 131;  // message
-constexpr int32_t kGenerationFailed = 133;   // error
-constexpr int32_t kOverwritten = 136;        // error: creation time differs from the record
-constexpr int32_t kDamagedRebuild = 139;     // yes/no question
-constexpr int32_t kLoadCancelled = 140;      // error: the user declined the rebuild
-constexpr int32_t kRebuilding = 141;         // message
-constexpr int32_t kRebuildFailed = 142;      // error
-constexpr int32_t kUpdatingVersion = 143;    // message
-constexpr int32_t kNoManagement = 247;       // notice (OK/Cancel, answer ignored)
-constexpr int32_t kShowEarlier = 248;        // yes/no question after 133 or 136 at a later generation
-}  // namespace ManagerText
+namespace ManagerText = host::StringId;
 
 // The archive a load could not use: the one a management file was to be
 // rebuilt from (142), or the generation that failed (133, 136).

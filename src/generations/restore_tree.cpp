@@ -10,6 +10,7 @@
 
 #include "entry/backuped_file.h"
 #include "entry/backuped_file_header.h"
+#include "host/string_ids.h"
 #include "host/text.h"
 
 namespace IncrementalBackup {
@@ -752,7 +753,7 @@ bool CIncrementalRestoreQPXFileExtendCreator::Build(const IGenerationLookup& loo
   }
   if (!ok) {
     ResetTree();
-    Error(158);
+    Error(host::StringId::kTreeFailed);
     return false;
   }
   return true;
@@ -780,7 +781,7 @@ bool CIncrementalRestoreQPXFileExtendCreator::RunBuild(const IGenerationLookup& 
     if (sink_ && current % kRecordsPerYield == 0) sink_->SetCurrent(current);
   };
 
-  Message(159);
+  Message(host::StringId::kRegisteringFolders);
   for (int t = 0; t < 2; ++t) {
     for (const QPMFile::CQPMFolderInfo r : qpm.GetFolderTable(t)) {
       const Outcome outcome = state.RegisterFolder(r);
@@ -790,7 +791,7 @@ bool CIncrementalRestoreQPXFileExtendCreator::RunBuild(const IGenerationLookup& 
       step();
     }
   }
-  Message(160);
+  Message(host::StringId::kRegisteringFiles);
   for (int t = 0; t < 2; ++t) {
     for (const QPMFile::CQPMFileInfo r : qpm.GetFileTable(t)) {
       const Outcome outcome = state.RegisterFile(r);
