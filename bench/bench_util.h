@@ -67,19 +67,16 @@ struct ChildRun {
   int status = -1;
 };
 
-inline ChildRun RunProgram(const std::string& program, const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  std::string cli = program;
-  argv.push_back(cli.data());
-  std::vector<std::string> copy = args;
-  for (std::string& a : copy) argv.push_back(a.data());
-  argv.push_back(nullptr);
+// Runs argv (null-terminated) with its output thrown away; `closeInChild`,
+// when not -1, is a descriptor the child must not inherit.
+inline ChildRun RunArgv(char** argv, int closeInChild = -1) {
   const auto start = std::chrono::steady_clock::now();
   pid_t pid = fork();
   if (pid == 0) {
     FILE* devnull = std::fopen("/dev/null", "w");
     dup2(fileno(devnull), 1);
-    execv(argv[0], argv.data());
+    if (closeInChild != -1) close(closeInChild);
+    execv(argv[0], argv);
     _exit(127);
   }
   int status = 0;
@@ -92,6 +89,16 @@ inline ChildRun RunProgram(const std::string& program, const std::vector<std::st
                    static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return run;
+}
+
+inline ChildRun RunProgram(const std::string& program, const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  std::string cli = program;
+  argv.push_back(cli.data());
+  std::vector<std::string> copy = args;
+  for (std::string& a : copy) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  return RunArgv(argv.data());
 }
 
 // The main of a benchmark program whose data lives in `dataDir`: runs the

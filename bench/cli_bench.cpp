@@ -38,14 +38,8 @@ using namespace testsupport;
 namespace {
 
 using benchutil::Num;
+using benchutil::ChildRun;
 using benchutil::TextBlock;
-
-struct ChildRun {
-  double seconds = 0;
-  double cpuSeconds = 0;  // user + system
-  long maxRssKiB = 0;
-  int status = -1;
-};
 
 // The peak resident size the kernel reports for a child counts the pages of
 // the process it was forked from until it execs, and this process holds the
@@ -54,27 +48,7 @@ struct ChildRun {
 // child's figures through descriptor 3.
 constexpr int kReportFd = 3;
 
-ChildRun Measure(char** argv) {
-  const auto start = std::chrono::steady_clock::now();
-  pid_t pid = fork();
-  if (pid == 0) {
-    FILE* devnull = std::fopen("/dev/null", "w");
-    dup2(fileno(devnull), 1);
-    close(kReportFd);
-    execv(argv[0], argv);
-    _exit(127);
-  }
-  int status = 0;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
-  ChildRun run;
-  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  run.maxRssKiB = usage.ru_maxrss;
-  run.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                   static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
+ChildRun Measure(char** argv) { return benchutil::RunArgv(argv, kReportFd); }
 
 ChildRun RunProgram(const std::string& program, const std::vector<std::string>& args) {
   std::vector<std::string> copy = {"/proc/self/exe", "--measure", program};
