@@ -138,7 +138,14 @@ bool CQPXFolderList::ReadBody(CFileIO& stream) {
   if (!ReadU32(stream, count)) return false;
   if (count > static_cast<uint32_t>(INT32_MAX) || !CountFits(stream, count, kFolderRecordFixedBytes)) return false;
   size_t expected = std::min<size_t>(count, kReserveLimit);
+  // Every column is reserved: a set holds one such list per archive, and
+  // columns grown by doubling would keep up to half again of each.
   folders_.paths.reserve(expected);
+  folders_.pathLengths.reserve(expected);
+  folders_.attributes.reserve(expected);
+  folders_.creationTimes.reserve(expected);
+  folders_.lastAccessTimes.reserve(expected);
+  folders_.lastWriteTimes.reserve(expected);
   encodedLengths_.reserve(expected);
   for (uint32_t i = 0; i < count; ++i) {
     uint16_t length = 0;
