@@ -79,16 +79,14 @@ bool CIncrementalManager::LoadGenerations(const std::u16string& archivePath, con
 }
 
 bool CIncrementalManager::OpenGeneration(const QPMFile::CQPMQPXFileInfo& record) {
-  try {
-    QPXFile::OpenResult opened = QPXFile::OpenArchive(record.Path);
-    if (!opened.archive) {
-      failed_.fault = QPXFile::ArchiveFault::Of(opened);
-      return false;
-    }
-    return AppendChecked(std::move(opened.archive), record);
-  } catch (const std::bad_alloc&) {
+  // Running out of memory is not this generation's failure: it goes on to
+  // the load's boundary, which tells it as such.
+  QPXFile::OpenResult opened = QPXFile::OpenArchive(record.Path);
+  if (!opened.archive) {
+    failed_.fault = QPXFile::ArchiveFault::Of(opened);
     return false;
   }
+  return AppendChecked(std::move(opened.archive), record);
 }
 
 bool CIncrementalManager::AppendChecked(std::unique_ptr<QPXFile::CQPXFile> archive,
@@ -97,11 +95,7 @@ bool CIncrementalManager::AppendChecked(std::unique_ptr<QPXFile::CQPXFile> archi
     failed_.errorId = ManagerText::kOverwritten;
     return false;
   }
-  try {
-    archives_.push_back(std::move(archive));
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
+  archives_.push_back(std::move(archive));
   return true;
 }
 
