@@ -26,13 +26,6 @@ bool CQPXCategoryItemInfo::ReadRecord(CFileIO& stream) {
   return true;
 }
 
-bool CQPXCategoryItemInfo::WriteRecord(CFileIO& stream) const {
-  uint16_t nameLength = 0, valueLength = 0;
-  if (!Utf16ByteLength(name_, nameLength) || !Utf16ByteLength(value_, valueLength)) return false;
-  return WriteU16(stream, nameLength) && WriteUtf16Padded(stream, name_, nameLength) &&
-         WriteU16(stream, valueLength) && WriteUtf16Padded(stream, value_, valueLength) && WriteU16(stream, code_);
-}
-
 CQPXCategoryInfo::CQPXCategoryInfo() : CQPXTaggedSection("CategoryInfo") { storedLength_ = TagLength() + 9; }
 
 void CQPXCategoryInfo::Clear() {
@@ -58,21 +51,6 @@ bool CQPXCategoryInfo::ReadBody(CFileIO& stream) {
     items_.push_back(std::move(item));
   }
   return FinishRead(stream);
-}
-
-bool CQPXCategoryInfo::WriteBody(CFileIO& stream) {
-  if (!hasTag_) return false;
-  uint64_t length = ComputeLength();
-  if (length > UINT32_MAX) return false;
-  storedLength_ = static_cast<uint32_t>(length);
-  if (!WriteHead(stream, storedLength_) || !WriteU8(stream, flag_ ? 1 : 0) ||
-      !WriteU32(stream, static_cast<uint32_t>(items_.size()))) {
-    return false;
-  }
-  for (const CQPXCategoryItemInfo& item : items_) {
-    if (!item.WriteRecord(stream)) return false;
-  }
-  return true;
 }
 
 bool CQPXCategoryInfo::AddItem(std::u16string_view name, std::u16string_view value, uint16_t code) {

@@ -29,8 +29,6 @@ class CQPXCategoryItemInfo {
   virtual uint64_t GetRecordSize() const { return 2 * (static_cast<uint64_t>(name_.size()) + value_.size()) + 6; }
   // Leaves the item unchanged on failure.
   virtual bool ReadRecord(CFileIO& stream);
-  // Fails when the name or the value does not fit a 16-bit byte length.
-  virtual bool WriteRecord(CFileIO& stream) const;
 
   uint16_t GetCode() const { return code_; }
   const std::u16string& GetName() const { return name_; }
@@ -53,8 +51,6 @@ class CQPXCategoryInfo : public CQPXTaggedSection {
 
   // The items read before a failure stay in the list.
   bool ReadBody(CFileIO& stream) override;
-  // Writes L as the true length of what follows it (ComputeLength).
-  bool WriteBody(CFileIO& stream) override;
 
   // A name already present succeeds without change.
   virtual bool AddItem(std::u16string_view name, std::u16string_view value, uint16_t code);

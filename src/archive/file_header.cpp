@@ -6,14 +6,6 @@
 
 namespace QPXFile {
 
-bool WritePaddedAnsiField(uint8_t* field, size_t width, std::u16string_view text) {
-  std::string bytes;
-  if (!host::WideToAnsi(text, bytes) || bytes.size() > width) return false;
-  std::memset(field, ' ', width);
-  std::memcpy(field, bytes.data(), bytes.size());
-  return true;
-}
-
 bool ReadPaddedAnsiField(const uint8_t* field, size_t width, std::u16string& out) {
   const char* text = reinterpret_cast<const char*>(field);
   size_t length = 0;
@@ -33,22 +25,12 @@ bool CQPXFileHeader::ReadBody(CFileIO& stream) {
   return true;
 }
 
-bool CQPXFileHeader::WriteBody(CFileIO& stream) { return stream.Write(record_, kFileHeaderSize); }
-
-bool CQPXFileHeader::SetDescription(std::u16string_view text) {
-  return WritePaddedAnsiField(record_ + kDescriptionOffset, kDescriptionBytes, text);
-}
-
-bool CQPXFileHeader::GetDescription(std::u16string& out) {
+bool CQPXFileHeader::GetDescription(std::u16string& out) const {
   return ReadPaddedAnsiField(record_ + kDescriptionOffset, kDescriptionBytes, out);
 }
 
 bool CQPXFileHeader::GetTextField(size_t offset, std::u16string& out) const {
   return ReadPaddedAnsiField(record_ + offset, kHeaderTextWidth, out);
-}
-
-bool CQPXFileHeader::SetTextField(size_t offset, std::u16string_view text) {
-  return WritePaddedAnsiField(record_ + offset, kHeaderTextWidth, text);
 }
 
 bool CUQPXFileHeader::ReadBody(CFileIO& stream) {
@@ -60,21 +42,7 @@ bool CUQPXFileHeader::ReadBody(CFileIO& stream) {
   return true;
 }
 
-bool CUQPXFileHeader::WriteBody(CFileIO& stream) {
-  if (description_.size() > kDescriptionUnits) return false;
-  std::u16string padded = description_;
-  padded.resize(kDescriptionUnits, u' ');
-  std::string bytes = WideToUtf16Le(padded);
-  std::memcpy(record_ + kDescriptionOffset, bytes.data(), kDescriptionBytes);
-  return CQPXFileHeader::WriteBody(stream);
-}
-
-bool CUQPXFileHeader::SetDescription(std::u16string_view text) {
-  description_.assign(text);
-  return true;
-}
-
-bool CUQPXFileHeader::GetDescription(std::u16string& out) {
+bool CUQPXFileHeader::GetDescription(std::u16string& out) const {
   out = description_;
   return true;
 }

@@ -36,34 +36,23 @@ class CQPXFileHeader : public CQPXHeader {
   // Fails unless all 168 bytes are read; a file shorter than the header is
   // not an archive. The record is left as it was on failure.
   bool ReadBody(CFileIO& stream) override;
-  bool WriteBody(CFileIO& stream) override;
 
-  // Fails, leaving the field as it was, when the text does not fit 128 ANSI
-  // bytes or has characters the code page cannot hold.
-  virtual bool SetDescription(std::u16string_view text);
   // Fails when the bytes are not valid code page text.
-  virtual bool GetDescription(std::u16string& out);
+  virtual bool GetDescription(std::u16string& out) const;
 
   bool GetFormatId(std::u16string& out) const { return GetTextField(0, out); }
-  bool SetFormatId(std::u16string_view text) { return SetTextField(0, text); }
   bool GetVersionText(std::u16string& out) const { return GetTextField(24, out); }
-  bool SetVersionText(std::u16string_view text) { return SetTextField(24, text); }
   bool GetCompressionText(std::u16string& out) const { return GetTextField(32, out); }
-  bool SetCompressionText(std::u16string_view text) { return SetTextField(32, text); }
 
   uint32_t GetSectionLevel() const { return LoadU32(record_ + 8); }
-  void SetSectionLevel(uint32_t level) { StoreU32(record_ + 8, level); }
   uint64_t GetCreationTime() const { return LoadU64(record_ + 12); }
-  void SetCreationTime(uint64_t fileTime) { StoreU64(record_ + 12, fileTime); }
   uint32_t GetEntryCount() const { return LoadU32(record_ + 20); }
-  void SetEntryCount(uint32_t count) { StoreU32(record_ + 20, count); }
 
-  // The record as read or as it will be written.
+  // The record as read.
   const uint8_t* GetRecord() const { return record_; }
 
  protected:
   bool GetTextField(size_t offset, std::u16string& out) const;
-  bool SetTextField(size_t offset, std::u16string_view text);
 
   uint8_t record_[kFileHeaderSize] = {};  // the header bytes, all 0 when new
 };
@@ -73,22 +62,14 @@ class CUQPXFileHeader : public CQPXFileHeader {
  public:
   // Also takes the description from the record: 64 units cut at the first NUL.
   bool ReadBody(CFileIO& stream) override;
-  // Puts the description into the record, padded with U+0020 to 64 units;
-  // fails when it is longer.
-  bool WriteBody(CFileIO& stream) override;
-  bool SetDescription(std::u16string_view text) override;
-  bool GetDescription(std::u16string& out) override;
+  bool GetDescription(std::u16string& out) const override;
 
  private:
-  std::u16string description_;  // held apart from the record until written
+  std::u16string description_;  // taken from the record when read
 };
 
-// Blank-padded ANSI text fields of fixed width.
-// Writing fails, leaving the field as it was, when the encoded text is longer
-// than `width` or cannot be encoded.
-bool WritePaddedAnsiField(uint8_t* field, size_t width, std::u16string_view text);
-// Reading takes `width` bytes cut at the first NUL; fails when they are not
-// valid code page text.
+// Blank-padded ANSI text fields of fixed width: reading takes `width` bytes
+// cut at the first NUL; fails when they are not valid code page text.
 bool ReadPaddedAnsiField(const uint8_t* field, size_t width, std::u16string& out);
 
 }  // namespace QPXFile

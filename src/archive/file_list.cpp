@@ -64,22 +64,6 @@ bool CQPXFileList::ReadBody(CFileIO& stream) {
   return FinishRead(stream);
 }
 
-bool CQPXFileList::WriteBody(CFileIO& stream) {
-  if (!hasTag_) return false;
-  uint64_t length = ComputeLength();
-  if (length > UINT32_MAX) return false;
-  storedLength_ = static_cast<uint32_t>(length);
-  if (!WriteHead(stream, storedLength_) || !WriteU32(stream, static_cast<uint32_t>(RecordCount()))) return false;
-  try {
-    for (size_t i = 0; i < RecordCount(); ++i) {
-      if (!WriteRecord(stream, i)) return false;
-    }
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  return true;
-}
-
 bool CQPXFileList::CopyFrom(const CQPXFileList& other) {
   if (&other == this) return true;
   try {
@@ -188,12 +172,6 @@ bool CQPXFileList::ReadRecord(CFileIO& stream) {
   return true;
 }
 
-bool CQPXFileList::WriteRecord(CFileIO& stream, size_t i) {
-  const Record& record = records_[i];
-  return WriteU8(stream, record.flag) && WriteU16(stream, record.length) &&
-         WritePath(stream, record.path, record.length);
-}
-
 bool CQPXFileList::AppendNew(std::u16string_view path, bool flag, std::u16string_view /*second*/) {
   Record record;
   if (!EncodedLength(path, record.length)) return false;
@@ -217,20 +195,12 @@ bool CQPXFileList::EncodedLength(std::u16string_view path, uint16_t& out) const 
   return AnsiByteLength(path, out);
 }
 
-bool CQPXFileList::WritePath(CFileIO& stream, std::u16string_view path, uint16_t byteLength) {
-  return WriteAnsiPadded(stream, path, byteLength);
-}
-
 bool CUQPXFileList::ReadPath(CFileIO& stream, uint16_t byteLength, std::u16string& out) {
   return ReadUtf16Text(stream, byteLength, out);
 }
 
 bool CUQPXFileList::EncodedLength(std::u16string_view path, uint16_t& out) const {
   return Utf16ByteLength(path, out);
-}
-
-bool CUQPXFileList::WritePath(CFileIO& stream, std::u16string_view path, uint16_t byteLength) {
-  return WriteUtf16Padded(stream, path, byteLength);
 }
 
 bool CQPXUnicodeFileListPathInfo::ReadRecord(CFileIO& stream) {
@@ -247,12 +217,6 @@ bool CQPXUnicodeFileListPathInfo::ReadRecord(CFileIO& stream) {
   secondLength_ = secondLength;
   second_ = std::move(second);
   return true;
-}
-
-bool CQPXUnicodeFileListPathInfo::WriteRecord(CFileIO& stream) const {
-  return WriteU8(stream, flag_ ? 1 : 0) && WriteU16(stream, pathLength_) &&
-         WriteUtf16Padded(stream, path_, pathLength_) && WriteU16(stream, secondLength_) &&
-         WriteUtf16Padded(stream, second_, secondLength_);
 }
 
 bool CQPXUnicodeFileListPathInfo::Set(std::u16string_view path, bool flag, std::u16string_view second) {
@@ -287,8 +251,6 @@ bool CQPXUnicodeFileList::ReadRecord(CFileIO& stream) {
   infos_.push_back(std::move(info));
   return true;
 }
-
-bool CQPXUnicodeFileList::WriteRecord(CFileIO& stream, size_t i) { return infos_[i].WriteRecord(stream); }
 
 bool CQPXUnicodeFileList::AppendNew(std::u16string_view path, bool flag, std::u16string_view second) {
   CQPXUnicodeFileListPathInfo info;

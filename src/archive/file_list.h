@@ -31,8 +31,6 @@ class CQPXFileList : public CQPXTaggedSection {
   CQPXFileList();
 
   bool ReadBody(CFileIO& stream) override;
-  // Writes L as the true length of what follows it (ComputeLength).
-  bool WriteBody(CFileIO& stream) override;
 
   // Replaces the contents (tag, records, L) by another list's.
   virtual bool CopyFrom(const CQPXFileList& other);
@@ -49,6 +47,8 @@ class CQPXFileList : public CQPXTaggedSection {
   // ignoring case. No separator is needed after the matched part: C:\WORK
   // begins both c:\work\a.txt and c:\workshop.
   virtual bool FindFlaggedAncestor(std::u16string_view path, std::u16string& found) const;
+  // The flag byte of record 0..count-1 as stored (GetFile tells only set or clear).
+  uint8_t GetFlagByte(int index) const { return RecordFlagByte(static_cast<size_t>(index)); }
   // 4 + T + 4 + the sum of the record sizes.
   virtual uint64_t ComputeLength() const;
 
@@ -60,7 +60,8 @@ class CQPXFileList : public CQPXTaggedSection {
   // below; CQPXUnicodeFileList keeps its own record objects.
   virtual size_t RecordCount() const { return records_.size(); }
   virtual const std::u16string& RecordPath(size_t i) const { return records_[i].path; }
-  virtual bool RecordFlagged(size_t i) const { return records_[i].flag == 1; }
+  virtual uint8_t RecordFlagByte(size_t i) const { return records_[i].flag; }
+  bool RecordFlagged(size_t i) const { return RecordFlagByte(i) == 1; }
   virtual uint16_t RecordPathLength(size_t i) const { return records_[i].length; }
   virtual uint64_t RecordSize(size_t i) const { return records_[i].length + 3u; }
   virtual void EraseRecord(size_t i) { records_.erase(records_.begin() + static_cast<std::ptrdiff_t>(i)); }
@@ -69,7 +70,6 @@ class CQPXFileList : public CQPXTaggedSection {
   virtual uint32_t MinRecordBytes() const { return 3; }
   // Reads one record and appends it.
   virtual bool ReadRecord(CFileIO& stream);
-  virtual bool WriteRecord(CFileIO& stream, size_t i);
   // Appends a record made from the caller's values.
   virtual bool AppendNew(std::u16string_view path, bool flag, std::u16string_view second);
   // Copies the records of a list of the same class; false for another class.
@@ -78,7 +78,6 @@ class CQPXFileList : public CQPXTaggedSection {
   // The encoding of the path field.
   virtual bool ReadPath(CFileIO& stream, uint16_t byteLength, std::u16string& out);
   virtual bool EncodedLength(std::u16string_view path, uint16_t& out) const;
-  virtual bool WritePath(CFileIO& stream, std::u16string_view path, uint16_t byteLength);
 
   void RebuildIndexes();
   // AddFile with a second string, for the lists that carry one.
@@ -105,7 +104,6 @@ class CUQPXFileList : public CQPXFileList {
  protected:
   bool ReadPath(CFileIO& stream, uint16_t byteLength, std::u16string& out) override;
   bool EncodedLength(std::u16string_view path, uint16_t& out) const override;
-  bool WritePath(CFileIO& stream, std::u16string_view path, uint16_t byteLength) override;
 };
 
 // Format notes: one record of CQPXUnicodeFileList:
@@ -124,7 +122,6 @@ class CQPXUnicodeFileListPathInfo {
   virtual uint32_t GetRecordSize() const { return pathLength_ + secondLength_ + 5u; }
   // Leaves the object unchanged on failure.
   virtual bool ReadRecord(CFileIO& stream);
-  virtual bool WriteRecord(CFileIO& stream) const;
 
   // Fails, changing nothing, when a string does not fit a 16-bit length.
   bool Set(std::u16string_view path, bool flag, std::u16string_view second);
@@ -156,7 +153,7 @@ class CQPXUnicodeFileList : public CQPXFileList {
  protected:
   size_t RecordCount() const override { return infos_.size(); }
   const std::u16string& RecordPath(size_t i) const override { return infos_[i].GetPath(); }
-  bool RecordFlagged(size_t i) const override { return infos_[i].GetFlag(); }
+  uint8_t RecordFlagByte(size_t i) const override { return infos_[i].GetFlag() ? 1 : 0; }
   uint16_t RecordPathLength(size_t i) const override { return infos_[i].GetPathLength(); }
   uint64_t RecordSize(size_t i) const override { return infos_[i].GetRecordSize(); }
   void EraseRecord(size_t i) override { infos_.erase(infos_.begin() + static_cast<std::ptrdiff_t>(i)); }
@@ -164,7 +161,6 @@ class CQPXUnicodeFileList : public CQPXFileList {
   void ReserveRecords(size_t count) override { infos_.reserve(count); }
   uint32_t MinRecordBytes() const override { return 5; }
   bool ReadRecord(CFileIO& stream) override;
-  bool WriteRecord(CFileIO& stream, size_t i) override;
   bool AppendNew(std::u16string_view path, bool flag, std::u16string_view second) override;
   bool CopyRecordsFrom(const CQPXFileList& other) override;
   bool EncodedLength(std::u16string_view path, uint16_t& out) const override;

@@ -162,27 +162,6 @@ bool CQPXFolderList::ReadBody(CFileIO& stream) {
   return FinishRead(stream);
 }
 
-bool CQPXFolderList::WriteBody(CFileIO& stream) {
-  if (!hasTag_) return false;
-  uint64_t length = 4 + static_cast<uint64_t>(TagLength()) + 4;
-  for (uint16_t n : encodedLengths_) length += n + kFolderRecordFixedBytes;
-  if (length > UINT32_MAX) return false;
-  storedLength_ = static_cast<uint32_t>(length);
-  if (!WriteHead(stream, storedLength_) || !WriteU32(stream, static_cast<uint32_t>(GetFolderCount()))) return false;
-  try {
-    for (size_t i = 0; i < folders_.paths.size(); ++i) {
-      if (!WriteU16(stream, encodedLengths_[i]) || !WritePath(stream, folders_.paths[i], encodedLengths_[i]) ||
-          !WriteU32(stream, folders_.attributes[i]) || !WriteU64(stream, folders_.creationTimes[i]) ||
-          !WriteU64(stream, folders_.lastAccessTimes[i]) || !WriteU64(stream, folders_.lastWriteTimes[i])) {
-        return false;
-      }
-    }
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  return true;
-}
-
 bool CQPXFolderList::ReadPath(CFileIO& stream, uint16_t byteLength, std::u16string& out) {
   return ReadAnsiText(stream, byteLength, out);
 }
@@ -191,20 +170,12 @@ bool CQPXFolderList::EncodedLength(std::u16string_view path, uint16_t& out) cons
   return AnsiByteLength(path, out);
 }
 
-bool CQPXFolderList::WritePath(CFileIO& stream, std::u16string_view path, uint16_t byteLength) {
-  return WriteAnsiPadded(stream, path, byteLength);
-}
-
 bool CUQPXFolderList::ReadPath(CFileIO& stream, uint16_t byteLength, std::u16string& out) {
   return ReadUtf16Text(stream, byteLength, out);
 }
 
 bool CUQPXFolderList::EncodedLength(std::u16string_view path, uint16_t& out) const {
   return Utf16ByteLength(path, out);
-}
-
-bool CUQPXFolderList::WritePath(CFileIO& stream, std::u16string_view path, uint16_t byteLength) {
-  return WriteUtf16Padded(stream, path, byteLength);
 }
 
 }  // namespace QPXFile

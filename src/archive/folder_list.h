@@ -42,8 +42,6 @@ class CQPXFolderList : public CQPXTaggedSection {
   CQPXFolderList();
 
   bool ReadBody(CFileIO& stream) override;
-  // Writes L as the true length of what follows it, whatever L was read.
-  bool WriteBody(CFileIO& stream) override;
 
   // Appends a folder (no check for duplicates) and adds its record size to
   // L. Fails, changing nothing, when the path cannot be encoded in 65535
@@ -58,6 +56,8 @@ class CQPXFolderList : public CQPXTaggedSection {
   bool GetFolder(int index, std::u16string* path, uint64_t* creationTime, uint32_t* attributes,
                  uint64_t* lastAccessTime, uint64_t* lastWriteTime) const;
   int GetFolderCount() const { return folders_.GetCount(); }
+  // Byte length of folder 0..count-1's path as stored.
+  uint16_t GetStoredPathLength(int index) const { return encodedLengths_[static_cast<size_t>(index)]; }
   // Empties the list; L becomes T + 8.
   void Clear();
   // Copies every folder out, for the restore driver; fails only when memory
@@ -68,7 +68,6 @@ class CQPXFolderList : public CQPXTaggedSection {
   // The encoding of the path field.
   virtual bool ReadPath(CFileIO& stream, uint16_t byteLength, std::u16string& out);
   virtual bool EncodedLength(std::u16string_view path, uint16_t& out) const;
-  virtual bool WritePath(CFileIO& stream, std::u16string_view path, uint16_t byteLength);
 
  private:
   // Throws std::bad_alloc, leaving the arrays of unequal length.
@@ -87,7 +86,6 @@ class CUQPXFolderList : public CQPXFolderList {
  protected:
   bool ReadPath(CFileIO& stream, uint16_t byteLength, std::u16string& out) override;
   bool EncodedLength(std::u16string_view path, uint16_t& out) const override;
-  bool WritePath(CFileIO& stream, std::u16string_view path, uint16_t byteLength) override;
 };
 
 }  // namespace QPXFile

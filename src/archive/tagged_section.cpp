@@ -39,12 +39,6 @@ bool CQPXTaggedSection::ReadHead(CFileIO& stream) {
   return true;
 }
 
-bool CQPXTaggedSection::WriteHead(CFileIO& stream, uint32_t length) {
-  if (!hasTag_) return false;
-  return WriteU32(stream, length) && WriteU32(stream, TagLength()) &&
-         stream.Write(tag_.data(), TagLength());
-}
-
 bool CQPXTaggedSection::FinishRead(CFileIO& stream) {
   if (!stream.GetPosition(readEnd_)) return false;
   hasReadEnd_ = true;
@@ -86,21 +80,6 @@ bool Utf16ByteLength(std::u16string_view text, uint16_t& out) {
   if (text.size() > UINT16_MAX / 2) return false;
   out = static_cast<uint16_t>(text.size() * 2);
   return true;
-}
-
-bool WriteAnsiPadded(CFileIO& stream, std::u16string_view text, uint16_t byteLength) {
-  std::string bytes;
-  if (!host::WideToAnsi(text, bytes) || bytes.size() > byteLength) return false;
-  bytes.resize(byteLength, ' ');
-  return stream.Write(bytes.data(), byteLength);
-}
-
-bool WriteUtf16Padded(CFileIO& stream, std::u16string_view text, uint16_t byteLength) {
-  if (text.size() * 2 > byteLength) return false;
-  std::string bytes = WideToUtf16Le(text);
-  while (bytes.size() + 2 <= byteLength) bytes.append(" \0", 2);
-  if (bytes.size() < byteLength) bytes.push_back(' ');  // odd stored length
-  return stream.Write(bytes.data(), byteLength);
 }
 
 }  // namespace QPXFile

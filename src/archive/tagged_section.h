@@ -25,6 +25,8 @@ class CQPXTaggedSection : public CQPXHeader {
 
   bool HasTag() const { return hasTag_; }
   uint32_t GetStoredLength() const { return storedLength_; }
+  // The tag bytes held.
+  const std::string& GetTag() const { return tag_; }
   // The stream position right after the last record of the last successful
   // ReadBody; the next section of the archive starts there.
   bool GetReadEnd(uint64_t& out) const;
@@ -37,8 +39,6 @@ class CQPXTaggedSection : public CQPXHeader {
   // other than the expected one (exact, case-sensitive). The tag is held only
   // once it has been read and accepted.
   bool ReadHead(CFileIO& stream);
-  // Writes `length` as L, then T and the tag.
-  bool WriteHead(CFileIO& stream, uint32_t length);
   // Records the end of a successful read.
   bool FinishRead(CFileIO& stream);
   void CopyHeadFrom(const CQPXTaggedSection& other);
@@ -70,10 +70,5 @@ bool ReadUtf16Text(CFileIO& stream, uint16_t byteLength, std::u16string& out);
 // does not fit a 16-bit length field.
 bool AnsiByteLength(std::u16string_view text, uint16_t& out);
 bool Utf16ByteLength(std::u16string_view text, uint16_t& out);
-
-// Writes the text in exactly `byteLength` bytes, padded with blanks (0x20 in
-// ANSI, U+0020 in UTF-16); fails when the encoded text is longer.
-bool WriteAnsiPadded(CFileIO& stream, std::u16string_view text, uint16_t byteLength);
-bool WriteUtf16Padded(CFileIO& stream, std::u16string_view text, uint16_t byteLength);
 
 }  // namespace QPXFile

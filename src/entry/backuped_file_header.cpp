@@ -92,26 +92,6 @@ bool CQPXBackupedFileHeader::Parse(CFileIO& stream, CEntryNameStore* names) {
   return true;
 }
 
-bool CQPXBackupedFileHeader::WriteBody(CFileIO& stream) {
-  if (!loaded_) return false;
-  uint8_t fixed[31];
-  StoreU32(fixed, recordLength_);
-  StoreU32(fixed + 4, reserved_);
-  StoreU64(fixed + 8, fileSize_);
-  StoreU64(fixed + 16, dataSize_);
-  fixed[24] = compressed_;
-  StoreU32(fixed + 25, crc32_);
-  StoreU16(fixed + 29, nameLength_);
-  uint8_t tail[28];
-  StoreU64(tail, creation_);
-  StoreU64(tail + 8, lastAccess_);
-  StoreU64(tail + 16, lastWrite_);
-  StoreU32(tail + 24, attributes_);
-  return stream.Write(fixed, 25) && stream.Write(fixed + 25, 6) &&
-         (nameLength_ == 0 || stream.Write(name_, nameLength_)) && WriteU16(stream, folderLength_) &&
-         (folderLength_ == 0 || stream.Write(folder_, folderLength_)) && stream.Write(tail, 28);
-}
-
 bool CQPXBackupedFileHeader::ProbeBody(CFileIO& stream) {
   uint32_t length = 0;
   if (!ReadU32(stream, length)) return false;

@@ -38,7 +38,6 @@ class CQPXBackupedFileHeader : public CQPXHeader {
   bool CanGetSize() override { return loaded_; }
   bool CheckBody() override { return loaded_; }
   bool ReadBody(CFileIO& stream) override;
-  bool WriteBody(CFileIO& stream) override;
   bool ProbeBody(CFileIO& stream) override;
   // ReadSection with the names kept in `names`, which must outlive the
   // record (an archive keeps its entries' names this way).
@@ -63,6 +62,9 @@ class CQPXBackupedFileHeader : public CQPXHeader {
   uint64_t GetLastAccessTime() const { return lastAccess_; }
   uint64_t GetLastWriteTime() const { return lastWrite_; }
   uint32_t GetAttributes() const { return attributes_; }
+  // The names' bytes as stored.
+  std::string_view FileNameBytes() const { return {reinterpret_cast<const char*>(name_), nameLength_}; }
+  std::string_view FolderBytes() const { return {reinterpret_cast<const char*>(folder_), folderLength_}; }
   bool IsEncrypted() const { return (attributes_ & host::kAttributeEncrypted) != 0; }
   // RecordLength + 4 once loaded.
   uint32_t GetRecordSize() const { return loaded_ ? static_cast<uint32_t>(recordLength_ + 4) : 0; }
@@ -95,8 +97,6 @@ class CQPXBackupedFileHeader : public CQPXHeader {
  private:
   bool Parse(CFileIO& stream, CEntryNameStore* names);
   void FreeNames();
-  std::string_view FileNameBytes() const { return {reinterpret_cast<const char*>(name_), nameLength_}; }
-  std::string_view FolderBytes() const { return {reinterpret_cast<const char*>(folder_), folderLength_}; }
 };
 
 class CUQPXBackupedFileHeader : public CQPXBackupedFileHeader {

@@ -32,17 +32,4 @@ bool CQPXDivisionInfo::ReadBody(CFileIO& stream) {
   return true;
 }
 
-bool CQPXDivisionInfo::WriteBody(CFileIO& stream) {
-  if (tag_.empty()) return false;
-  uint8_t block[kBlockSize];
-  StoreU16(block, splitFlag_);
-  std::memcpy(block + 2, filler_.data(), filler_.size());
-  StoreU64(block + 8, volumeSize_);
-  // What is written is always the standard layout, so the section's size
-  // follows what is on disk.
-  length_ = kStandardLength;
-  return WriteU32(stream, length_) && WriteU32(stream, kTagLength) && stream.Write(tag_.data(), kTagLength) &&
-         stream.Write(block, kBlockSize);
-}
-
 }  // namespace QPXFile

@@ -32,11 +32,12 @@ class CQPXDivisionInfo : public CQPXHeader {
   // included), a length too small for the tag and block, or a section that
   // runs past the end of the stream.
   bool ReadBody(CFileIO& stream) override;
-  bool WriteBody(CFileIO& stream) override;
 
   uint16_t GetSplitFlag() const { return splitFlag_; }
   bool IsSplit() const { return splitFlag_ == 1; }
   uint64_t GetVolumeSize() const { return volumeSize_; }
+  // The bytes after the split flag, as read (zero in a new section).
+  const std::array<uint8_t, 6>& GetFiller() const { return filler_; }
   void SetSplitFlag(uint16_t flag) { splitFlag_ = flag; }
   void SetVolumeSize(uint64_t size) { volumeSize_ = size; }
 

@@ -45,12 +45,6 @@ bool CQPXHeader::SeekToEnd() {
 
 bool CQPXHeader::IsValid() { return StreamOpen() && positioned_ && CheckBody(); }
 
-bool CQPXHeader::WriteSection(bool seekFirst) {
-  if (!StreamOpen()) return false;
-  if (seekFirst && !SeekToStart()) return false;
-  return WriteBody(*stream_);
-}
-
 bool CQPXHeader::ReadSection() {
   if (!StreamOpen() || !SeekToStart()) return false;
   return ReadBody(*stream_);
@@ -67,12 +61,6 @@ bool CQPXHeader::ProbeSection() {
 bool CQPXHeader::PlaceAndRead() {
   if (!positioned_ && !MarkStart()) return false;
   return ReadSection();
-}
-
-bool CQPXHeader::PlaceAndWrite() {
-  if (positioned_) return WriteSection(true);
-  if (!MarkStart()) return false;
-  return WriteSection(false);
 }
 
 bool ReadExact(CFileIO& stream, void* buffer, uint32_t length) {
@@ -108,26 +96,6 @@ bool ReadU64(CFileIO& stream, uint64_t& out) {
   if (!ReadExact(stream, b, 8)) return false;
   out = LoadU64(b);
   return true;
-}
-
-bool WriteU8(CFileIO& stream, uint8_t value) { return stream.Write(&value, 1); }
-
-bool WriteU16(CFileIO& stream, uint16_t value) {
-  uint8_t b[2];
-  StoreU16(b, value);
-  return stream.Write(b, 2);
-}
-
-bool WriteU32(CFileIO& stream, uint32_t value) {
-  uint8_t b[4];
-  StoreU32(b, value);
-  return stream.Write(b, 4);
-}
-
-bool WriteU64(CFileIO& stream, uint64_t value) {
-  uint8_t b[8];
-  StoreU64(b, value);
-  return stream.Write(b, 8);
 }
 
 bool RemainingBytes(CFileIO& stream, uint64_t& out) {

@@ -40,19 +40,16 @@ class CQPXHeader : public CSection {
   bool GetSize(uint64_t& out) override = 0;
   bool IsValid() override;
 
-  virtual bool WriteSection(bool seekFirst);
   virtual bool ReadSection();
   virtual bool ProbeSection();
   virtual bool CanGetSize() { return true; }
   virtual bool CheckBody() { return true; }
   virtual bool ReadBody(CFileIO& stream) = 0;
-  virtual bool WriteBody(CFileIO& stream) = 0;
   virtual bool ProbeBody(CFileIO& /*stream*/) { return true; }
 
-  // The placing rules: a section that has never been placed is read or
-  // written at the stream's current position, which becomes its start.
+  // A section that has never been placed is read at the stream's current
+  // position, which becomes its start.
   bool PlaceAndRead();
-  bool PlaceAndWrite();
 };
 
 // Reads exactly `length` bytes; a short read is a failure. Every record
@@ -63,10 +60,6 @@ bool ReadU8(CFileIO& stream, uint8_t& out);
 bool ReadU16(CFileIO& stream, uint16_t& out);
 bool ReadU32(CFileIO& stream, uint32_t& out);
 bool ReadU64(CFileIO& stream, uint64_t& out);
-bool WriteU8(CFileIO& stream, uint8_t value);
-bool WriteU16(CFileIO& stream, uint16_t value);
-bool WriteU32(CFileIO& stream, uint32_t value);
-bool WriteU64(CFileIO& stream, uint64_t value);
 
 // Bytes between the stream's position and its end; false when either cannot
 // be taken. Readers check a declared length against it before allocating, so

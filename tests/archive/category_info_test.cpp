@@ -5,6 +5,7 @@
 #include "support/bytes.h"
 #include "support/memory_io.h"
 #include "support/section_bytes.h"
+#include "support/section_writers.h"
 
 namespace {
 
@@ -118,8 +119,7 @@ TEST(CategoryInfoWriting, RoundTrip) {
   ASSERT_TRUE(written.AddItem(u"種類", u"\U0001F600", 12));
   ASSERT_TRUE(written.AddItem(u"", u"", 0));
   MemoryIO io;
-  written.AttachIO(&io);
-  ASSERT_TRUE(written.PlaceAndWrite());
+  ASSERT_TRUE(testsupport::WriteSection(io, written));
   uint64_t size = 0;
   ASSERT_TRUE(written.GetSize(size));
   EXPECT_EQ(size, io.bytes().size());

@@ -7,6 +7,7 @@
 #include "support/bytes.h"
 #include "support/memory_io.h"
 #include "support/section_bytes.h"
+#include "support/section_writers.h"
 
 namespace {
 
@@ -18,6 +19,7 @@ using testsupport::ByteWriter;
 using testsupport::Cp932;
 using testsupport::ListSection;
 using testsupport::MemoryIO;
+using testsupport::WriteSection;
 
 struct AnsiRecord {
   uint8_t flag;
@@ -201,8 +203,7 @@ TEST(FileListWriting, RoundTripsInEveryEncoding) {
   ASSERT_TRUE(ansi.AddFile(u"C:\\ソ表能", true));
   ASSERT_TRUE(ansi.AddFile(u"C:\\b", false));
   MemoryIO ansiIo;
-  ansi.AttachIO(&ansiIo);
-  ASSERT_TRUE(ansi.PlaceAndWrite());
+  ASSERT_TRUE(WriteSection(ansiIo, ansi));
   uint64_t size = 0;
   ASSERT_TRUE(ansi.GetSize(size));
   EXPECT_EQ(size, ansiIo.bytes().size());
@@ -214,8 +215,7 @@ TEST(FileListWriting, RoundTripsInEveryEncoding) {
   CUQPXFileList wide;
   ASSERT_TRUE(wide.AddFile(u"C:\\\U0001F600", true));
   MemoryIO wideIo;
-  wide.AttachIO(&wideIo);
-  ASSERT_TRUE(wide.PlaceAndWrite());
+  ASSERT_TRUE(WriteSection(wideIo, wide));
   ASSERT_TRUE(wideIo.SeekTo(0));
   CUQPXFileList wideBack;
   ASSERT_TRUE(ReadList(wideBack, wideIo));
@@ -229,8 +229,7 @@ TEST(FileListWriting, RoundTripsInEveryEncoding) {
   ASSERT_TRUE(unicode.AddFileEx(u"C:\\x", true, u"extra"));
   ASSERT_TRUE(unicode.AddFile(u"C:\\y", false));
   MemoryIO unicodeIo;
-  unicode.AttachIO(&unicodeIo);
-  ASSERT_TRUE(unicode.PlaceAndWrite());
+  ASSERT_TRUE(WriteSection(unicodeIo, unicode));
   EXPECT_EQ(unicodeIo.bytes().size(), 4 + unicode.ComputeLength());
   ASSERT_TRUE(unicodeIo.SeekTo(0));
   CQPXUnicodeFileList unicodeBack;

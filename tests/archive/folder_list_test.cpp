@@ -5,6 +5,7 @@
 #include "support/bytes.h"
 #include "support/memory_io.h"
 #include "support/section_bytes.h"
+#include "support/section_writers.h"
 
 namespace {
 
@@ -15,6 +16,7 @@ using testsupport::ByteWriter;
 using testsupport::Cp932;
 using testsupport::ListSection;
 using testsupport::MemoryIO;
+using testsupport::WriteSection;
 
 void AnsiFolder(ByteWriter& w, std::string_view path, uint32_t attributes, uint64_t time) {
   w.U16(static_cast<uint16_t>(path.size())).Raw(path).U32(attributes).U64(time).U64(time + 1).U64(time + 2);
@@ -207,8 +209,7 @@ TEST(FolderListWriting, AnsiRoundTripKeepsDoubleByteNames) {
   ASSERT_TRUE(written.AddFolder(u"C:\\ソ表能", 0x11, 10, 20, 30));
   ASSERT_TRUE(written.AddFolder(u"C:\\plain", 0x10, 11, 21, 31));
   MemoryIO io;
-  written.AttachIO(&io);
-  ASSERT_TRUE(written.PlaceAndWrite());
+  ASSERT_TRUE(WriteSection(io, written));
   uint64_t size = 0;
   ASSERT_TRUE(written.GetSize(size));
   EXPECT_EQ(size, io.bytes().size());
@@ -231,8 +232,7 @@ TEST(FolderListWriting, UnicodeRoundTripAndCorrectedLength) {
   CUQPXFolderList written;
   ASSERT_TRUE(written.AddFolder(u"C:\\\U0001F600", 0x10, 1, 2, 3));
   MemoryIO io;
-  written.AttachIO(&io);
-  ASSERT_TRUE(written.PlaceAndWrite());
+  ASSERT_TRUE(WriteSection(io, written));
   ASSERT_TRUE(io.SeekTo(0));
   CUQPXFolderList read;
   ASSERT_TRUE(ReadList(read, io));
@@ -245,8 +245,7 @@ TEST(FolderListWriting, UnicodeRoundTripAndCorrectedLength) {
   CUQPXFolderList again;
   ASSERT_TRUE(ReadList(again, damaged));
   MemoryIO out;
-  again.AttachIO(&out);
-  ASSERT_TRUE(again.PlaceAndWrite());
+  ASSERT_TRUE(WriteSection(out, again));
   EXPECT_EQ(out.bytes(), io.bytes());
 }
 
@@ -255,12 +254,10 @@ TEST(FolderListWriting, FailedWriteReportsFailure) {
   ASSERT_TRUE(list.AddFolder(u"C:\\Docs", 0, 0, 0, 0));
   MemoryIO io;
   io.SetWriteLimit(30);
-  list.AttachIO(&io);
-  EXPECT_FALSE(list.PlaceAndWrite());
+  EXPECT_FALSE(WriteSection(io, list));
   MemoryIO readOnly({}, QPXFile::kModeRead);
   CQPXFolderList other;
-  other.AttachIO(&readOnly);
-  EXPECT_FALSE(other.PlaceAndWrite());
+  EXPECT_FALSE(WriteSection(readOnly, other));
 }
 
 }  // namespace

@@ -6,13 +6,16 @@
 
 #include "support/bytes.h"
 #include "support/memory_io.h"
+#include "support/section_writers.h"
 
 namespace {
 
 using QPXFile::CQPXFileHeader;
 using QPXFile::CUQPXFileHeader;
 using testsupport::ByteWriter;
+using testsupport::HeaderRecord;
 using testsupport::MemoryIO;
+using testsupport::WriteSection;
 
 std::vector<uint8_t> HeaderBytes(std::string_view id, std::string_view description = "") {
   ByteWriter w;
@@ -71,7 +74,8 @@ TEST(FileHeader, FileShorterThanTheHeaderFailsAndLeavesTheRecord) {
   bytes.resize(167);
   MemoryIO io(bytes);
   CQPXFileHeader header;
-  ASSERT_TRUE(header.SetFormatId(u"QPX3.0  "));
+  MemoryIO earlier(HeaderBytes("QPX3.0  "));
+  ASSERT_TRUE(ReadHeader(header, earlier));
   EXPECT_FALSE(ReadHeader(header, io));
   std::u16string id;
   ASSERT_TRUE(header.GetFormatId(id));
@@ -79,44 +83,56 @@ TEST(FileHeader, FileShorterThanTheHeaderFailsAndLeavesTheRecord) {
 }
 
 TEST(FileHeader, TextFieldsAreBlankPaddedAndLongTextFails) {
+  HeaderRecord record;
+  ASSERT_TRUE(record.SetFormatId(u"QPX1.0"));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(record.bytes().data()), 8), "QPX1.0  ");
+  EXPECT_FALSE(record.SetVersionText(u"QPX1.0   "));
+  EXPECT_FALSE(record.SetCompressionText(u"\U0001F600"));  // not in the code page
+  MemoryIO io(record.Image());
   CQPXFileHeader header;
-  ASSERT_TRUE(header.SetFormatId(u"QPX1.0"));
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(header.GetRecord()), 8), "QPX1.0  ");
-  EXPECT_FALSE(header.SetVersionText(u"QPX1.0   "));
-  EXPECT_FALSE(header.SetCompressionText(u"\U0001F600"));  // not in the code page
+  ASSERT_TRUE(ReadHeader(header, io));
+  std::u16string id;
+  ASSERT_TRUE(header.GetFormatId(id));
+  EXPECT_EQ(id, u"QPX1.0  ");
 }
 
 TEST(FileHeader, AnsiDescriptionFitsExactly128Bytes) {
-  CQPXFileHeader header;
+  HeaderRecord record;
   // 64 double-byte characters make 128 bytes.
   std::u16string full(64, u'表');
-  ASSERT_TRUE(header.SetDescription(full));
+  ASSERT_TRUE(record.SetDescription(full));
+  EXPECT_FALSE(record.SetDescription(full + u"a"));  // leaves the field as it was
+  MemoryIO io(record.Image());
+  CQPXFileHeader header;
+  ASSERT_TRUE(ReadHeader(header, io));
   std::u16string back;
-  ASSERT_TRUE(header.GetDescription(back));
-  EXPECT_EQ(back, full);
-  EXPECT_FALSE(header.SetDescription(full + u"a"));
   ASSERT_TRUE(header.GetDescription(back));
   EXPECT_EQ(back, full);
 }
 
 TEST(FileHeader, RoundTripThroughAStream) {
+  HeaderRecord fields;
+  ASSERT_TRUE(fields.SetFormatId(u"QPX2.0  "));
+  ASSERT_TRUE(fields.SetVersionText(u"QPX2.0  "));
+  ASSERT_TRUE(fields.SetCompressionText(u"NA"));
+  fields.SetSectionLevel(4);
+  fields.SetCreationTime(0x0123456789ABCDEFull);
+  fields.SetEntryCount(7);
+  ASSERT_TRUE(fields.SetDescription(u"ソ表能"));
+  MemoryIO source(fields.Image());
   CQPXFileHeader written;
-  ASSERT_TRUE(written.SetFormatId(u"QPX2.0  "));
-  ASSERT_TRUE(written.SetVersionText(u"QPX2.0  "));
-  ASSERT_TRUE(written.SetCompressionText(u"NA"));
-  written.SetSectionLevel(4);
-  written.SetCreationTime(0x0123456789ABCDEFull);
-  written.SetEntryCount(7);
-  ASSERT_TRUE(written.SetDescription(u"ソ表能"));
+  ASSERT_TRUE(ReadHeader(written, source));
   MemoryIO io;
-  written.AttachIO(&io);
-  ASSERT_TRUE(written.PlaceAndWrite());
-  ASSERT_EQ(io.bytes().size(), 168u);
+  ASSERT_TRUE(WriteSection(io, written));
+  ASSERT_EQ(io.bytes(), fields.Image());
 
   ASSERT_TRUE(io.SeekTo(0));
   CQPXFileHeader read;
   ASSERT_TRUE(ReadHeader(read, io));
   EXPECT_EQ(std::memcmp(read.GetRecord(), written.GetRecord(), 168), 0);
+  EXPECT_EQ(read.GetSectionLevel(), 4u);
+  EXPECT_EQ(read.GetCreationTime(), 0x0123456789ABCDEFull);
+  EXPECT_EQ(read.GetEntryCount(), 7u);
   std::u16string text;
   ASSERT_TRUE(read.GetCompressionText(text));
   EXPECT_EQ(text, u"NA      ");
@@ -143,16 +159,17 @@ TEST(FileHeader, SectionPlacing) {
 TEST(UnicodeFileHeader, DescriptionOf64UnitsIsWrittenWithoutBlanks) {
   std::u16string full(63, u'あ');
   full += u"\U0001F600";  // a surrogate pair makes 65 units
-  CUQPXFileHeader header;
-  ASSERT_TRUE(header.SetDescription(full));
-  MemoryIO io;
-  header.AttachIO(&io);
-  EXPECT_FALSE(header.PlaceAndWrite());
+  HeaderRecord record;
+  EXPECT_FALSE(record.SetUnicodeDescription(full));
 
   full.resize(62);
   full += u"\U0001F600";  // exactly 64 units
-  ASSERT_TRUE(header.SetDescription(full));
-  ASSERT_TRUE(header.PlaceAndWrite());
+  ASSERT_TRUE(record.SetUnicodeDescription(full));
+  MemoryIO source(record.Image());
+  CUQPXFileHeader header;
+  ASSERT_TRUE(ReadHeader(header, source));
+  MemoryIO io;
+  ASSERT_TRUE(WriteSection(io, header));
   ASSERT_EQ(io.bytes().size(), 168u);
   EXPECT_NE(io.bytes()[167], 0x00);  // no room was left for padding
 
@@ -165,26 +182,25 @@ TEST(UnicodeFileHeader, DescriptionOf64UnitsIsWrittenWithoutBlanks) {
 }
 
 TEST(UnicodeFileHeader, ShortDescriptionIsPaddedAndCutAtNul) {
-  CUQPXFileHeader header;
-  ASSERT_TRUE(header.SetDescription(u"日記"));
-  MemoryIO io;
-  header.AttachIO(&io);
-  ASSERT_TRUE(header.PlaceAndWrite());
-  ASSERT_TRUE(io.SeekTo(0));
-  CUQPXFileHeader read;
-  ASSERT_TRUE(ReadHeader(read, io));
-  std::u16string back;
-  ASSERT_TRUE(read.GetDescription(back));
-  EXPECT_EQ(back, u"日記" + std::u16string(62, u' '));
-
-  std::vector<uint8_t> bytes = io.bytes();
+  HeaderRecord record;
+  ASSERT_TRUE(record.SetUnicodeDescription(u"日記"));
+  std::vector<uint8_t> bytes = record.Image();
   bytes[40 + 2 * 2] = 0;  // NUL after two units
   bytes[40 + 2 * 2 + 1] = 0;
   MemoryIO cut(bytes);
-  CUQPXFileHeader again;
-  ASSERT_TRUE(ReadHeader(again, cut));
-  ASSERT_TRUE(again.GetDescription(back));
+  CUQPXFileHeader header;
+  ASSERT_TRUE(ReadHeader(header, cut));
+  std::u16string back;
+  ASSERT_TRUE(header.GetDescription(back));
   EXPECT_EQ(back, u"日記");
+
+  MemoryIO io;
+  ASSERT_TRUE(WriteSection(io, header));
+  ASSERT_TRUE(io.SeekTo(0));
+  CUQPXFileHeader read;
+  ASSERT_TRUE(ReadHeader(read, io));
+  ASSERT_TRUE(read.GetDescription(back));
+  EXPECT_EQ(back, u"日記" + std::u16string(62, u' '));
 }
 
 }  // namespace

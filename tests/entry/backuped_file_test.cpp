@@ -13,6 +13,7 @@
 #include "support/archive_writer.h"
 #include "support/bytes.h"
 #include "support/memory_io.h"
+#include "support/section_writers.h"
 
 using namespace QPXFile;
 using testsupport::ByteWriter;
@@ -94,6 +95,13 @@ TEST(EntryRecord, UnicodeNamesWithOddLengthKeepWholeUnits) {
   std::u16string path;
   ASSERT_TRUE(h.GetFullPath(path));
   EXPECT_EQ(path, u"C:\\\U0001F600ab");
+
+  // The stored bytes, stray one included, are what the record writes back.
+  MemoryIO out;
+  ASSERT_TRUE(testsupport::WriteSection(out, h));
+  EXPECT_EQ(out.bytes(), io.bytes());
+  CQPXBackupedFileHeader unread;
+  EXPECT_FALSE(testsupport::WriteSection(out, unread));
 }
 
 TEST(EntryRecord, AnsiNamesDecodeAsWindowsDecodesThemWithoutFailing) {

@@ -5,6 +5,7 @@
 #include "io/qpx_file_io.h"
 #include "io/temp_files.h"
 #include "support/bytes.h"
+#include "support/section_writers.h"
 
 namespace {
 
@@ -92,8 +93,7 @@ TEST_F(DivisionInfoTest, WritesTheStandardLayoutAndReadsItBack) {
   info.SetVolumeSize(123456789012ull);
   CQPXFileIO out;
   ASSERT_TRUE(out.Open(dir_.EnginePath("w"), kModeCreate));
-  info.AttachIO(&out);
-  ASSERT_TRUE(info.PlaceAndWrite());
+  ASSERT_TRUE(testsupport::WriteSection(out, info));
   out.Close();
   EXPECT_EQ(dir_.Read("w"), Section("Division_Info", 1, 123456789012ull));
 }
