@@ -24,19 +24,40 @@ std::atomic<size_t> g_failFrom{SIZE_MAX};
 
 }  // namespace
 
-void* operator new(size_t size) {
+namespace {
+
+void* Allocate(size_t size) {
   if (size >= g_failFrom.load(std::memory_order_relaxed)) throw std::bad_alloc();
   if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
   throw std::bad_alloc();
 }
 
-// Out of line: inlined into a caller, the compiler would see free() given a
-// pointer that came from operator new and warn of a mismatch that this
-// replacement pair makes right.
+void* AllocateOrNull(size_t size) noexcept {
+  try {
+    return Allocate(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+}  // namespace
+
+// Every plain form is replaced, so that whatever allocates through one frees
+// through its partner here: a sanitizer's own operator paired with free()
+// would be a mismatch. Out of line: inlined into a caller, the compiler would
+// see free() given a pointer from operator new and warn of that mismatch.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void* operator new(size_t size) { return Allocate(size); }
+void* operator new[](size_t size) { return Allocate(size); }
+void* operator new(size_t size, const std::nothrow_t&) noexcept { return AllocateOrNull(size); }
+void* operator new[](size_t size, const std::nothrow_t&) noexcept { return AllocateOrNull(size); }
 __attribute__((noinline)) void operator delete(void* p) noexcept { std::free(p); }
 __attribute__((noinline)) void operator delete(void* p, size_t) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete[](void* p) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete[](void* p, size_t) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 #pragma GCC diagnostic pop
 
 namespace {
