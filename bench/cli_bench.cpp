@@ -89,7 +89,8 @@ fs::path BenchDir() {
 
 // `count` small stored entries, 100 to a folder, with names like a real tree.
 // With TESSERA_CLIBENCH_KEEP set an archive written by an earlier run is used
-// again and kept (the one of 1,000,000 entries takes a while to write).
+// again and kept (the one of 1,000,000 entries takes a while to write); so are
+// the extraction comparisons' archives and plain files.
 const char* const kKeepArchives = "TESSERA_CLIBENCH_KEEP";
 
 fs::path ManyEntriesPath(size_t count) { return BenchDir() / ("many-" + std::to_string(count) + ".qpx"); }
@@ -209,6 +210,11 @@ fs::path PlaceFor(int fileSystem) {
   return dir;
 }
 
+bool Kept(const fs::path& path) {
+  std::error_code ec;
+  return std::getenv(kKeepArchives) != nullptr && fs::exists(path, ec);
+}
+
 // 128 imploded entries of 4 MiB of text each (512 MiB of output): files under
 // one extraction buffer, as most files are.
 const fs::path& ImplodedArchive(int fileSystem) {
@@ -226,6 +232,7 @@ const fs::path& ImplodedArchive(int fileSystem) {
     plan.entries.push_back(std::move(e));
   }
   made[fileSystem] = PlaceFor(fileSystem) / "imploded.qpx";
+  if (Kept(made[fileSystem])) return made[fileSystem];
   WriteArchive(plan, made[fileSystem]);
   return made[fileSystem];
 }
@@ -236,6 +243,8 @@ const fs::path& StoredArchive(int fileSystem) {
   static fs::path made[2];
   if (!made[fileSystem].empty()) return made[fileSystem];
   const fs::path place = PlaceFor(fileSystem);
+  made[fileSystem] = place / "stored.qpx";
+  if (Kept(made[fileSystem]) && Kept(place / "plain" / "Data" / "part63.bin")) return made[fileSystem];
   fs::create_directories(place / "plain" / "Data");
   ArchiveSpec plan;
   plan.folders.push_back({u"C:\\Data", 0x10});
@@ -248,7 +257,6 @@ const fs::path& StoredArchive(int fileSystem) {
     e.payload = PreparePayload(std::move(bytes), Method::Stored);
     plan.entries.push_back(std::move(e));
   }
-  made[fileSystem] = place / "stored.qpx";
   WriteArchive(plan, made[fileSystem]);
   return made[fileSystem];
 }
@@ -320,11 +328,11 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   std::error_code ec;
-  // The extraction comparisons' 1 GB on each file system is not kept; tmpfs
-  // would hold it in memory.
+  // The extraction comparisons' 1 GB on each file system is not kept unless
+  // asked for; tmpfs would hold it in memory.
+  if (std::getenv(kKeepArchives) != nullptr) return 0;
   fs::remove_all(fs::path("/dev/shm") / "tessera-bench", ec);
   fs::remove_all(fs::temp_directory_path() / "tessera-bench" / "disk", ec);
-  if (std::getenv(kKeepArchives) == nullptr)
-    for (size_t count : {size_t{200000}, size_t{500000}, size_t{1000000}}) fs::remove(ManyEntriesPath(count), ec);
+  for (size_t count : {size_t{200000}, size_t{500000}, size_t{1000000}}) fs::remove(ManyEntriesPath(count), ec);
   return 0;
 }

@@ -1,5 +1,7 @@
 #include "entry/backuped_file_data.h"
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <memory>
@@ -34,6 +36,127 @@ constexpr uint32_t kCopyPiece = 1024 * 1024;
 constexpr uint32_t kCopyRing = 2;
 static_assert(kCopyPiece * kCopyRing <= kSharedBufferSize);
 
+// Checks and writes full pieces on a thread of its own, so that the CRC and
+// the copy into the destination (for a disk file mostly the kernel's copy
+// into the page cache) overlap with producing the next ones. Pieces are
+// written in the order they are handed over; up to `depth` - 1 wait while the
+// producer fills the next.
+//
+// The thread serves one file at a time and lives as long as the process:
+// starting and ending a thread for every file, and waking a sleeping one for
+// every piece, cost several per cent of an extraction's time on a virtual
+// machine, where waking a thread on the other processor is slow. So the
+// thread first waits for the next piece by spinning, for about the time the
+// decoder takes to fill one, and only then sleeps.
+class PieceWriter {
+ public:
+  // Sets up the next file; false (and the caller writes by itself) when the
+  // thread cannot be started or the ring is deeper than the queue. With
+  // `sums` false the pieces come checked already and are only written.
+  bool Begin(CFileIO& destination, uint32_t crc, bool sums, uint32_t depth) {
+    if (depth < 2 || depth > kPieces) return false;
+    std::unique_lock<std::mutex> hold(lock_);
+    if (!started_) {
+      try {
+        std::thread([this] { Loop(); }).detach();
+      } catch (const std::system_error&) {
+        return false;
+      }
+      started_ = true;
+    }
+    destination_ = &destination;
+    crc_ = crc;
+    sums_ = sums;
+    depth_ = depth;
+    failed_ = false;
+    return true;
+  }
+  // Hands `data` over, then waits until the piece after it in the ring is
+  // free to be filled. False once a write has failed.
+  bool Submit(const uint8_t* data, uint32_t length) {
+    std::unique_lock<std::mutex> hold(lock_);
+    if (failed_) return false;
+    queue_[submitted_ % depth_] = {data, length};
+    submitted_.store(submitted_ + 1, std::memory_order_release);
+    changed_.notify_all();
+    changed_.wait(hold, [this] { return submitted_ - written_ < depth_ || failed_; });
+    return !failed_;
+  }
+  // Waits until every piece handed over is written; false when a write
+  // failed. Afterwards the ring is the caller's again.
+  bool Finish() {
+    std::unique_lock<std::mutex> hold(lock_);
+    changed_.wait(hold, [this] { return written_ == submitted_; });
+    return !failed_;
+  }
+  // The CRC register over every piece handed over; valid after Finish.
+  uint32_t Crc() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return crc_;
+  }
+
+ private:
+  struct Piece {
+    const uint8_t* data;
+    uint32_t length;
+  };
+
+  // Longest spin before sleeping: a little more than the decoder takes to
+  // fill a piece.
+  static constexpr auto kSpin = std::chrono::microseconds(600);
+
+  void Loop() {
+    std::unique_lock<std::mutex> hold(lock_);
+    for (;;) {
+      if (written_ == submitted_) {
+        hold.unlock();
+        const auto until = std::chrono::steady_clock::now() + kSpin;
+        while (written_ == submitted_.load(std::memory_order_acquire)) {
+          for (int i = 0; i < 64; ++i) Pause();
+          if (std::chrono::steady_clock::now() > until) break;
+        }
+        hold.lock();
+        changed_.wait(hold, [this] { return written_ < submitted_; });
+      }
+      const Piece piece = queue_[written_ % depth_];
+      CFileIO* destination = destination_;
+      const bool skip = failed_, sums = sums_;
+      uint32_t crc = crc_;
+      hold.unlock();
+      // After a failure the rest is only taken off the queue.
+      if (!skip && sums) crc = Crc32Update(piece.data, piece.length, crc);
+      const bool ok = skip || destination->Write(piece.data, piece.length);
+      hold.lock();
+      crc_ = crc;
+      if (!ok) failed_ = true;
+      written_.store(written_ + 1, std::memory_order_release);
+      changed_.notify_all();
+    }
+  }
+
+  static void Pause() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+  }
+
+  std::mutex lock_;
+  std::condition_variable changed_;
+  bool started_ = false;
+  CFileIO* destination_ = nullptr;
+  Piece queue_[kPieces] = {};
+  // Counted over the life of the process; read without the lock only while
+  // spinning, to see that a piece has come.
+  std::atomic<uint64_t> submitted_ = 0;  // pieces handed over
+  std::atomic<uint64_t> written_ = 0;    // pieces the thread is done with
+  uint32_t crc_ = 0;
+  bool sums_ = true;
+  uint32_t depth_ = kPieces;
+  bool failed_ = false;
+};
+
 // The extraction buffers are made once and shared by all extractions of the
 // process, so decompressing a file of any size needs no allocation beyond
 // the decoder's work area. The lock keeps two extractions from sharing them
@@ -43,6 +166,7 @@ struct SharedBuffers {
   std::mutex lock;
   std::unique_ptr<uint8_t[]> input;
   std::unique_ptr<uint8_t[]> output;
+  PieceWriter writer;
   bool Ready() {
     if (!input) input.reset(new (std::nothrow) uint8_t[kSharedBufferSize]);
     if (!output) output.reset(new (std::nothrow) uint8_t[kSharedBufferSize]);
@@ -50,95 +174,21 @@ struct SharedBuffers {
   }
 };
 
-// Checks and writes full pieces on a thread of its own, so that the CRC and
-// the copy into the destination (for a disk file mostly the kernel's copy
-// into the page cache) overlap with decoding the next ones. Pieces are
-// written in the order they are handed over; up to kPieces - 1 wait while the
-// decoder fills the next.
-class BackgroundWriter {
- public:
-  // With `sums` false the pieces come checked already and are only written;
-  // `depth` is how many pieces the ring the caller fills holds.
-  BackgroundWriter(CFileIO& destination, uint32_t crc, bool sums = true, uint32_t depth = kPieces)
-      : destination_(destination), crc_(crc), sums_(sums), depth_(depth) {}
-  ~BackgroundWriter() { Finish(); }
-  BackgroundWriter(const BackgroundWriter&) = delete;
-  BackgroundWriter& operator=(const BackgroundWriter&) = delete;
-
-  bool Start() {
-    try {
-      thread_ = std::thread([this] { Loop(); });
-    } catch (const std::system_error&) {
-      return false;
-    }
-    return true;
-  }
-  // Hands `data` over, then waits until the piece after it in the ring is
-  // free to be filled. False once a write has failed.
-  bool Submit(const uint8_t* data, uint32_t length) {
-    std::unique_lock<std::mutex> hold(lock_);
-    if (failed_) return false;
-    queue_[submitted_ % depth_] = {data, length};
-    ++submitted_;
-    changed_.notify_all();
-    changed_.wait(hold, [this] { return submitted_ - written_ < depth_ || failed_; });
-    return !failed_;
-  }
-  // The CRC register over every piece handed over; valid after Finish.
-  uint32_t Crc() const { return crc_; }
-  // Waits for the last piece and ends the thread; false when a write failed.
-  bool Finish() {
-    if (!thread_.joinable()) return !failed_;
-    {
-      std::unique_lock<std::mutex> hold(lock_);
-      stopping_ = true;
-      changed_.notify_all();
-    }
-    thread_.join();
-    return !failed_;
-  }
-
- private:
-  struct Piece {
-    const uint8_t* data;
-    uint32_t length;
-  };
-
-  void Loop() {
-    std::unique_lock<std::mutex> hold(lock_);
-    for (;;) {
-      changed_.wait(hold, [this] { return written_ < submitted_ || stopping_; });
-      if (written_ == submitted_) return;
-      const Piece piece = queue_[written_ % depth_];
-      hold.unlock();
-      // After a failure the rest is only taken off the queue.
-      if (!failed_ && sums_) crc_ = Crc32Update(piece.data, piece.length, crc_);
-      const bool ok = failed_ || destination_.Write(piece.data, piece.length);
-      hold.lock();
-      if (!ok) failed_ = true;
-      ++written_;
-      changed_.notify_all();
-    }
-  }
-
-  CFileIO& destination_;
-  std::thread thread_;
-  std::mutex lock_;
-  std::condition_variable changed_;
-  Piece queue_[kPieces] = {};
-  uint64_t submitted_ = 0;  // pieces handed over
-  uint64_t written_ = 0;    // pieces the thread is done with
-  uint32_t crc_;            // touched by the thread only while it runs
-  const bool sums_;
-  const uint32_t depth_;
-  bool stopping_ = false;
-  bool failed_ = false;     // written by the thread under the lock, read by it alone outside
-};
-
+// Made once and never destroyed: the writer thread may still be waiting in it
+// while the process exits.
 SharedBuffers& Buffers() {
-  static SharedBuffers buffers;
-  return buffers;
+  static SharedBuffers* buffers = new SharedBuffers;
+  return *buffers;
 }
+
+// Waits for the writer before the shared lock is let go on any path, since it
+// may still be reading pieces of the ring.
+struct WriterUse {
+  PieceWriter* writer = nullptr;
+  ~WriterUse() {
+    if (writer) writer->Finish();
+  }
+};
 
 // State shared by the decoder's callbacks during one extraction.
 struct ExplodeContext {
@@ -150,7 +200,9 @@ struct ExplodeContext {
   uint8_t* ring;                  // shared output buffer, kPieces pieces
   uint32_t piece = 0;             // the piece being filled
   uint32_t outputHeld = 0;        // bytes of that piece filled
-  std::unique_ptr<BackgroundWriter> writer;  // made once a file outgrows one piece
+  PieceWriter* shared;            // the shared writer thread
+  WriterUse writer;               // set once a file outgrows one piece
+  bool writerTried = false;       // the writer was asked for (and may have refused)
   CFileIO* destination;
   bool direct = false;            // the destination keeps nothing: hand blocks straight to it
   const ExtractProgress* progress;
@@ -161,21 +213,21 @@ struct ExplodeContext {
   uint8_t* Piece() const { return ring + static_cast<size_t>(piece) * kWritePiece; }
 };
 
-// Hands a full piece to the writer thread, starting it for the first one;
-// files of one piece or less never need the thread.
+// Hands a full piece to the writer thread, taking it for the file with the
+// first one; files of one piece or less never need the thread.
 bool FlushFullPiece(ExplodeContext& c) {
-  if (!c.writer) {
-    c.writer.reset(new (std::nothrow) BackgroundWriter(*c.destination, c.crc));
-    if (c.writer && !c.writer->Start()) c.writer.reset();
+  if (!c.writerTried) {
+    c.writerTried = true;
+    if (c.shared->Begin(*c.destination, c.crc, true, kPieces)) c.writer.writer = c.shared;
   }
-  if (!c.writer) {
+  if (!c.writer.writer) {
     // Without a thread the piece is checked and written here.
     c.crc = Crc32Update(c.Piece(), c.outputHeld, c.crc);
     if (!c.destination->Write(c.Piece(), c.outputHeld)) return false;
     c.outputHeld = 0;
     return true;
   }
-  if (!c.writer->Submit(c.Piece(), c.outputHeld)) return false;
+  if (!c.writer.writer->Submit(c.Piece(), c.outputHeld)) return false;
   c.piece = (c.piece + 1) % kPieces;
   c.outputHeld = 0;
   return true;
@@ -184,9 +236,9 @@ bool FlushFullPiece(ExplodeContext& c) {
 // Writes what is left and waits for the writer thread.
 bool FlushOutput(ExplodeContext& c) {
   bool ok = true;
-  if (c.writer) {
-    ok = c.writer->Finish();
-    c.crc = c.writer->Crc();
+  if (c.writer.writer) {
+    ok = c.writer.writer->Finish();
+    c.crc = c.writer.writer->Crc();
   }
   c.crc = Crc32Update(c.Piece(), c.outputHeld, c.crc);
   if (ok && c.outputHeld != 0) ok = c.destination->Write(c.Piece(), c.outputHeld);
@@ -295,6 +347,7 @@ bool CQPXBackupedFileData::Extract(CFileIO& destination, uint32_t& crc, const Ex
   c.remaining = size_;
   c.input = shared.input.get();
   c.ring = shared.output.get();
+  c.shared = &shared.writer;
   c.destination = &destination;
   // Batching writes only pays for a destination that does work per write;
   // an integrity test's sink would pay for the copy alone.
@@ -329,11 +382,9 @@ bool CopySectionBytes(CSection& section, uint64_t size, CFileIO& destination, ui
   // read, while it is still in the cache. Two pieces of the decoder's output
   // ring (free while the lock is held) serve: a longer ring only touches
   // more memory, which cost more than it saved here.
-  std::unique_ptr<BackgroundWriter> writer;
-  if (size > kCopyPiece) {
-    writer.reset(new (std::nothrow) BackgroundWriter(destination, 0, false, kCopyRing));
-    if (writer && !writer->Start()) writer.reset();
-  }
+  WriterUse use;
+  if (size > kCopyPiece && shared.writer.Begin(destination, 0, false, kCopyRing)) use.writer = &shared.writer;
+  PieceWriter* writer = use.writer;
   uint32_t reg = 0xFFFFFFFF;
   uint64_t remaining = size;
   uint32_t piece = 0;
@@ -368,7 +419,7 @@ bool CopySectionBytes(CSection& section, uint64_t size, CFileIO& destination, ui
     remaining -= got;
     piece = (piece + 1) % kCopyRing;
   }
-  // The writer is joined before any return: it may still be writing a piece
+  // The writer is waited for before any return: it may still be writing a piece
   // of the ring.
   if (writer && !writer->Finish() && ok) {
     failure = ExtractFailure::kDestination;
