@@ -158,7 +158,47 @@ bool HasFolding() {
 
 #endif
 
+// The register as a vector over GF(2) and the zero-byte steps as 32x32
+// matrices, one column a bit.
+using Gf2Matrix = std::array<uint32_t, 32>;
+
+uint32_t Apply(const Gf2Matrix& m, uint32_t v) {
+  uint32_t sum = 0;
+  for (int i = 0; v != 0; ++i, v >>= 1)
+    if (v & 1) sum ^= m[i];
+  return sum;
+}
+
+Gf2Matrix Compose(const Gf2Matrix& a, const Gf2Matrix& b) {  // a after b
+  Gf2Matrix r{};
+  for (int i = 0; i < 32; ++i) r[i] = Apply(a, b[i]);
+  return r;
+}
+
 }  // namespace
+
+Crc32Shifter::Crc32Shifter(uint64_t zeroBytes) {
+  // One zero bit: shift right, folding in the polynomial for the bit that
+  // falls out.
+  Gf2Matrix step{};
+  step[0] = kPolynomial;
+  for (int i = 1; i < 32; ++i) step[i] = uint32_t{1} << (i - 1);
+  for (int i = 0; i < 3; ++i) step = Compose(step, step);  // one zero byte
+  Gf2Matrix total{};
+  for (int i = 0; i < 32; ++i) total[i] = uint32_t{1} << i;
+  for (; zeroBytes != 0; zeroBytes >>= 1) {
+    if (zeroBytes & 1) total = Compose(step, total);
+    if (zeroBytes > 1) step = Compose(step, step);
+  }
+  std::memcpy(columns_, total.data(), sizeof columns_);
+}
+
+uint32_t Crc32Shifter::operator()(uint32_t reg) const {
+  uint32_t sum = 0;
+  for (int i = 0; reg != 0; ++i, reg >>= 1)
+    if (reg & 1) sum ^= columns_[i];
+  return sum;
+}
 
 const uint32_t* Crc32Table() { return kSlices[0].data(); }
 

@@ -56,4 +56,25 @@ TEST(Crc32, ChunkedUpdatesEqualOneUpdate) {
   }
 }
 
+// Pieces summed apart from 0 and joined with the shift give the register of
+// the whole, for pieces of any length, empty and odd ones included.
+TEST(Crc32, PiecesSummedApartJoinToTheWhole) {
+  const auto data = testsupport::SampleNoise(300000, 23);
+  const uint32_t start = 0xFFFFFFFFu;
+  const uint32_t whole = Crc32Update(data.data(), data.size(), start);
+  for (size_t piece : {1u, 3u, 4096u, 65537u, 131072u, 300000u}) {
+    const QPXFile::Crc32Shifter full(piece);
+    uint32_t reg = start;
+    for (size_t pos = 0; pos < data.size(); pos += piece) {
+      const size_t n = std::min(piece, data.size() - pos);
+      const uint32_t alone = Crc32Update(data.data() + pos, n, 0);
+      reg = (n == piece ? full(reg) : QPXFile::Crc32Shifter(n)(reg)) ^ alone;
+    }
+    EXPECT_EQ(reg, whole) << piece;
+  }
+  EXPECT_EQ(QPXFile::Crc32Shifter(0)(0x12345678u), 0x12345678u);
+  const std::vector<uint8_t> zeros(1 << 20, 0);
+  EXPECT_EQ(QPXFile::Crc32Shifter(zeros.size())(0xDEADBEEFu), Crc32Update(zeros.data(), zeros.size(), 0xDEADBEEFu));
+}
+
 }  // namespace
