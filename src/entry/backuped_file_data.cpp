@@ -36,6 +36,14 @@ constexpr uint32_t kCopyPiece = 1024 * 1024;
 constexpr uint32_t kCopyRing = 2;
 static_assert(kCopyPiece * kCopyRing <= kSharedBufferSize);
 
+void SpinPause() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#elif defined(__aarch64__)
+  asm volatile("yield");
+#endif
+}
+
 // Checks and writes full pieces on a thread of its own, so that the CRC and
 // the copy into the destination (for a disk file mostly the kernel's copy
 // into the page cache) overlap with producing the next ones. Pieces are
@@ -55,15 +63,8 @@ class PieceWriter {
   // `sums` false the pieces come checked already and are only written.
   bool Begin(CFileIO& destination, uint32_t crc, bool sums, uint32_t depth) {
     if (depth < 2 || depth > kPieces) return false;
-    std::unique_lock<std::mutex> hold(lock_);
-    if (!started_) {
-      try {
-        std::thread([this] { Loop(); }).detach();
-      } catch (const std::system_error&) {
-        return false;
-      }
-      started_ = true;
-    }
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!StartOnce()) return false;
     destination_ = &destination;
     crc_ = crc;
     sums_ = sums;
@@ -95,6 +96,23 @@ class PieceWriter {
     return crc_;
   }
 
+  // Has the thread run `job(argument)` instead of writing pieces; false when
+  // the thread cannot be started.
+  bool BeginJob(void (*job)(void*), void* argument) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!StartOnce()) return false;
+    job_ = job;
+    jobArgument_ = argument;
+    jobPending_.store(true);
+    changed_.notify_all();
+    return true;
+  }
+  // Waits until the job has returned.
+  void FinishJob() {
+    std::unique_lock<std::mutex> hold(lock_);
+    changed_.wait(hold, [this] { return !jobPending_; });
+  }
+
  private:
   struct Piece {
     const uint8_t* data;
@@ -105,18 +123,42 @@ class PieceWriter {
   // fill a piece.
   static constexpr auto kSpin = std::chrono::microseconds(600);
 
+  // Under the lock.
+  bool StartOnce() {
+    if (started_) return true;
+    try {
+      std::thread([this] { Loop(); }).detach();
+    } catch (const std::system_error&) {
+      return false;
+    }
+    started_ = true;
+    return true;
+  }
+
+  bool Idle() const { return written_ == submitted_.load(std::memory_order_acquire) && !jobPending_.load(); }
+
   void Loop() {
     std::unique_lock<std::mutex> hold(lock_);
     for (;;) {
-      if (written_ == submitted_) {
+      if (Idle()) {
         hold.unlock();
         const auto until = std::chrono::steady_clock::now() + kSpin;
-        while (written_ == submitted_.load(std::memory_order_acquire)) {
-          for (int i = 0; i < 64; ++i) Pause();
+        while (Idle()) {
+          for (int i = 0; i < 64; ++i) SpinPause();
           if (std::chrono::steady_clock::now() > until) break;
         }
         hold.lock();
-        changed_.wait(hold, [this] { return written_ < submitted_; });
+        changed_.wait(hold, [this] { return !Idle(); });
+      }
+      if (jobPending_) {
+        void (*job)(void*) = job_;
+        void* argument = jobArgument_;
+        hold.unlock();
+        job(argument);
+        hold.lock();
+        jobPending_.store(false);
+        changed_.notify_all();
+        continue;
       }
       const Piece piece = queue_[written_ % depth_];
       CFileIO* destination = destination_;
@@ -134,14 +176,6 @@ class PieceWriter {
     }
   }
 
-  static void Pause() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#elif defined(__aarch64__)
-    asm volatile("yield");
-#endif
-  }
-
   std::mutex lock_;
   std::condition_variable changed_;
   bool started_ = false;
@@ -155,6 +189,9 @@ class PieceWriter {
   bool sums_ = true;
   uint32_t depth_ = kPieces;
   bool failed_ = false;
+  void (*job_)(void*) = nullptr;
+  void* jobArgument_ = nullptr;
+  std::atomic<bool> jobPending_ = false;  // a job was handed over and has not returned
 };
 
 // The extraction buffers are made once and shared by all extractions of the
@@ -364,6 +401,114 @@ bool CQPXBackupedFileData::Extract(CFileIO& destination, uint32_t& crc, const Ex
   return true;
 }
 
+namespace {
+
+// Passes the right to write from one piece to the next between the two
+// threads of a shared copy, so that pieces read and summed apart still go
+// into the one destination stream in order. A waiter spins for about the
+// time a piece takes, then sleeps; a thread that passes wakes sleepers only.
+class Baton {
+ public:
+  // Waits until piece `k` may be written; false once the copy was stopped.
+  bool WaitFor(uint64_t k) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(600);
+    while (!Ready(k)) {
+      for (int i = 0; i < 64; ++i) SpinPause();
+      if (std::chrono::steady_clock::now() > until) break;
+    }
+    if (!Ready(k)) {
+      std::unique_lock<std::mutex> hold(lock_);
+      sleepers_.fetch_add(1);
+      changed_.wait(hold, [&] { return Ready(k); });
+      sleepers_.fetch_sub(1);
+    }
+    return !stopped_.load();
+  }
+  void Pass(uint64_t k) {
+    next_.store(k);
+    Wake();
+  }
+  void Stop() {
+    stopped_.store(true);
+    Wake();
+  }
+  bool Stopped() const { return stopped_.load(std::memory_order_relaxed); }
+
+ private:
+  bool Ready(uint64_t k) const { return next_.load() == k || stopped_.load(); }
+  // Sequentially consistent with the waiter's count and test, so that either
+  // the waiter sees the change or this sees the waiter.
+  void Wake() {
+    if (sleepers_.load() == 0) return;
+    std::lock_guard<std::mutex> hold(lock_);
+    changed_.notify_all();
+  }
+
+  std::atomic<uint64_t> next_ = 0;
+  std::atomic<bool> stopped_ = false;
+  std::atomic<int> sleepers_ = 0;
+  std::mutex lock_;
+  std::condition_variable changed_;
+};
+
+// Stored bytes lying in one host file are copied by two threads at once, each
+// reading, summing and writing every other piece in a buffer of its own, so
+// that every piece stays in the cache of the processor that handles it. With
+// one thread reading and summing and the other writing, the reading side was
+// the slower one, and every piece crossed from one processor to the other.
+// The writes stay in order, passed on by the baton, and the CRC is joined
+// from the pieces' own sums by whichever thread writes.
+struct SharedCopy {
+  const host::PlatformFile* source;
+  uint64_t offset;  // of the bytes in the source
+  uint64_t size;
+  CFileIO* destination;
+  uint8_t* buffers[2];
+  Baton baton;
+  uint32_t reg = 0xFFFFFFFF;                 // changed only by the thread allowed to write
+  std::atomic<uint64_t> helperWritten = 0;  // bytes the helper wrote, not yet reported
+  std::mutex failureLock;
+  ExtractFailure failure = ExtractFailure::kNone;  // the first failure
+
+  void Fail(ExtractFailure why) {
+    {
+      std::lock_guard<std::mutex> hold(failureLock);
+      if (failure == ExtractFailure::kNone) failure = why;
+    }
+    baton.Stop();
+  }
+
+  // Copies pieces `who`, `who` + 2, ...; the restoring thread is 0 and
+  // reports progress, for the helper's pieces too.
+  void Run(unsigned who, const ExtractProgress* progress) {
+    static const Crc32Shifter kShiftPiece(kCopyPiece);
+    const uint64_t pieces = (size + kCopyPiece - 1) / kCopyPiece;
+    for (uint64_t k = who; k < pieces && !baton.Stopped(); k += 2) {
+      const uint64_t at = k * kCopyPiece;
+      const uint32_t want = size - at < kCopyPiece ? static_cast<uint32_t>(size - at) : kCopyPiece;
+      uint32_t got = 0;
+      int error = 0;
+      if (source->ReadAtOffset(offset + at, buffers[who], want, got, error) == host::ReadResult::kFailed)
+        return Fail(ExtractFailure::kArchiveRead);
+      if (got < want) return Fail(ExtractFailure::kCutShort);
+      const uint32_t alone = Crc32Update(buffers[who], got, 0);
+      if (!baton.WaitFor(k)) return;
+      reg = (got == kCopyPiece ? kShiftPiece(reg) : Crc32Shifter(got)(reg)) ^ alone;
+      if (!destination->Write(buffers[who], got)) return Fail(ExtractFailure::kDestination);
+      baton.Pass(k + 1);
+      if (progress == nullptr) {
+        helperWritten.fetch_add(got);
+      } else if (*progress && !(*progress)(got + helperWritten.exchange(0))) {
+        return Fail(ExtractFailure::kCancelled);
+      }
+    }
+  }
+
+  static void RunHelper(void* copy) { static_cast<SharedCopy*>(copy)->Run(1, nullptr); }
+};
+
+}  // namespace
+
 bool CopySectionBytes(CSection& section, uint64_t size, CFileIO& destination, uint32_t& crc,
                       const ExtractProgress& progress, ExtractFailure& failure) {
   CFileIO* archive = section.GetIO();
@@ -377,7 +522,33 @@ bool CopySectionBytes(CSection& section, uint64_t size, CFileIO& destination, ui
     failure = ExtractFailure::kOutOfMemory;
     return false;
   }
-  // A file of more than one piece is written by the writer thread while the
+  if (size > kCopyPiece) {
+    SharedCopy copy{};
+    uint64_t span = 0;
+    if (archive->HostSpan(copy.source, copy.offset, span) && span >= size) {
+      copy.size = size;
+      copy.destination = &destination;
+      copy.buffers[0] = shared.output.get();
+      copy.buffers[1] = shared.output.get() + kCopyPiece;
+      if (shared.writer.BeginJob(&SharedCopy::RunHelper, &copy)) {
+        copy.Run(0, &progress);
+        shared.writer.FinishJob();
+        if (copy.failure == ExtractFailure::kNone && progress && !progress(copy.helperWritten.exchange(0)))
+          copy.failure = ExtractFailure::kCancelled;
+        // The archive stream is left after the section, as reading it would leave it.
+        if (copy.failure == ExtractFailure::kNone && !archive->Seek(size, kSeekCurrent, true))
+          copy.failure = ExtractFailure::kArchiveRead;
+        if (copy.failure != ExtractFailure::kNone) {
+          failure = copy.failure;
+          return false;
+        }
+        crc = copy.reg;
+        return true;
+      }
+    }
+  }
+  // Otherwise (an entry that runs on into the next volume, or no thread), a
+  // file of more than one piece is written by the writer thread while the
   // next piece is read and summed here, each piece summed as soon as it is
   // read, while it is still in the cache. Two pieces of the decoder's output
   // ring (free while the lock is held) serve: a longer ring only touches

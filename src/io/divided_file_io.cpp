@@ -298,6 +298,11 @@ bool CDividedFileIO::MapPosition(uint64_t position, size_t& volume, uint64_t& of
   return false;
 }
 
+bool CDividedFileIO::HostSpan(const host::PlatformFile*& file, uint64_t& offset, uint64_t& span) {
+  if (volumes_.empty() || current_ < 0) return false;
+  return volumes_[split_ ? static_cast<size_t>(current_) : 0]->HostSpan(file, offset, span);
+}
+
 bool CDividedFileIO::Read(void* buffer, uint32_t length, uint32_t* bytesRead) {
   if (bytesRead) *bytesRead = 0;
   if (volumes_.empty()) return false;

@@ -98,6 +98,8 @@ class CDividedFileIO : public CFileIO {
   bool GetPosition(uint64_t& out) override;
   bool IsEOF() override;
   uint32_t GetLastError() override;
+  // The run ends with the current volume.
+  bool HostSpan(const host::PlatformFile*& file, uint64_t& offset, uint64_t& span) override;
   // errno behind the current volume's last failure, 0 when none is known.
   int GetSystemError() const;
 

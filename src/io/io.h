@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "host/file.h"
+
 namespace QPXFile {
 
 // Open modes passed down from the archive object and the management-file reader.
@@ -57,6 +59,16 @@ class CFileIO : public CIO {
   virtual bool GetPosition(uint64_t& out) = 0;
   virtual bool IsEOF() = 0;
   virtual uint32_t GetLastError() = 0;
+
+  // The host file holding the bytes at the current position, their offset in
+  // it and how many of them follow there in one run (to the end of the file
+  // or of a volume's window), so that a caller may read them by their
+  // offset, from more than one thread at once. False for a stream that is
+  // no single readable host file.
+  virtual bool HostSpan(const host::PlatformFile*& file, uint64_t& offset, uint64_t& span) {
+    (void)file, (void)offset, (void)span;
+    return false;
+  }
 
   // Convenience for absolute positioning, used by every section.
   bool SeekTo(uint64_t position) { return Seek(position, kSeekBegin, true); }

@@ -76,6 +76,15 @@ bool CLimitedFileIO::Write(const void* buffer, uint32_t length) {
   return CQPXFileIO::Write(buffer, allowed);
 }
 
+bool CLimitedFileIO::HostSpan(const host::PlatformFile*& file, uint64_t& offset, uint64_t& span) {
+  if (!CQPXFileIO::HostSpan(file, offset, span)) return false;
+  if (limited_) {
+    const uint64_t room = offset < windowEnd_ ? windowEnd_ - offset : 0;
+    if (span > room) span = room;
+  }
+  return true;
+}
+
 bool CLimitedFileIO::Close() {
   limited_ = false;
   windowStart_ = windowEnd_ = 0;

@@ -18,6 +18,7 @@ class CLimitedFileIO : public CQPXFileIO {
   bool Seek(const uint64_t& distance, int origin, bool forward) override;
   bool GetLength(uint64_t& out) override;
   bool GetPosition(uint64_t& out) override;
+  bool HostSpan(const host::PlatformFile*& file, uint64_t& offset, uint64_t& span) override;
 
   // Refused when already limited, when end lies before start or before the
   // file's length, or when a non-empty file is shorter than start. An empty

@@ -140,6 +140,14 @@ bool CQPXFileIO::Read(void* buffer, uint32_t length, uint32_t* bytesRead) {
   return false;
 }
 
+bool CQPXFileIO::HostSpan(const host::PlatformFile*& file, uint64_t& offset, uint64_t& span) {
+  uint64_t length = 0;
+  if (!IsOpen() || mode_ == kModeCreate || !file_->Tell(offset) || !file_->Length(length)) return false;
+  file = file_.get();
+  span = length > offset ? length - offset : 0;
+  return true;
+}
+
 bool CQPXFileIO::Write(const void* buffer, uint32_t length) {
   if (buffer == nullptr) {
     lastError_ = kErrorNullBuffer;

@@ -283,6 +283,24 @@ TEST(EntryData, StoredDataBetweenFilesIsCopiedWholeWithItsCrc) {
   const std::vector<uint8_t> written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_TRUE(written == file);
 
+  // The pieces are copied by two threads taking turns: a destination that
+  // fails in a piece of either, or a cancel, ends the copy with that reason,
+  // and the next copy is whole again.
+  for (uint64_t limit : {(uint64_t{1} << 20) + 5, (uint64_t{2} << 20) + 5, file.size() - 1}) {
+    MemoryIO full({}, kModeCreate);
+    full.SetWriteLimit(limit);
+    EXPECT_FALSE(data.Extract(full, crc, {})) << limit;
+    EXPECT_EQ(data.GetLastFailure(), ExtractFailure::kDestination) << limit;
+  }
+  int calls = 0;
+  MemoryIO cancelled({}, kModeCreate);
+  EXPECT_FALSE(data.Extract(cancelled, crc, [&calls](uint64_t) { return ++calls < 2; }));
+  EXPECT_EQ(data.GetLastFailure(), ExtractFailure::kCancelled);
+  MemoryIO whole({}, kModeCreate);
+  ASSERT_TRUE(data.Extract(whole, crc, {}));
+  EXPECT_TRUE(whole.bytes() == file);
+  EXPECT_EQ(crc, testsupport::EntryCrc(file.data(), file.size()));
+
   // An archive file that ends inside the section.
   std::filesystem::resize_file(dir / "a.qpx", 5 + (6u << 20));
   CQPXFileIO shortArchive, again;
