@@ -191,6 +191,22 @@ TEST(EntryData, OutputOfManyBuffersArrivesInOrderAndFailuresAreReported) {
   EXPECT_EQ(again.bytes().size(), text.size());
 }
 
+// A destination that takes only `limits` bytes fails the extraction as the
+// destination's fault, and a progress callback that says stop cancels it.
+void ExpectWritesFailAndCancelsStop(CQPXBackupedFileData& data, std::initializer_list<uint64_t> limits) {
+  uint32_t crc = 0;
+  for (uint64_t limit : limits) {
+    MemoryIO full({}, kModeCreate);
+    full.SetWriteLimit(limit);
+    EXPECT_FALSE(data.Extract(full, crc, {})) << limit;
+    EXPECT_EQ(data.GetLastFailure(), ExtractFailure::kDestination) << limit;
+  }
+  int calls = 0;
+  MemoryIO cancelled({}, kModeCreate);
+  EXPECT_FALSE(data.Extract(cancelled, crc, [&calls](uint64_t) { return ++calls < 2; }));
+  EXPECT_EQ(data.GetLastFailure(), ExtractFailure::kCancelled);
+}
+
 // Stored data of several blocks between streams in memory, read and written
 // block by block: the bytes arrive whole and in order, and every way of
 // failing midway is told apart.
@@ -217,17 +233,7 @@ TEST(EntryData, StoredDataOfManyBlocksArrivesInOrderAndFailuresAreToldApart) {
   EXPECT_EQ(crc, testsupport::EntryCrc(file.data(), file.size()));
   EXPECT_EQ(reported, file.size());
 
-  for (uint64_t limit : {uint64_t{1} << 20, uint64_t{5} << 20, file.size() - 1}) {
-    MemoryIO full({}, kModeCreate);
-    full.SetWriteLimit(limit);
-    EXPECT_FALSE(data.Extract(full, crc, {})) << limit;
-    EXPECT_EQ(data.GetLastFailure(), ExtractFailure::kDestination) << limit;
-  }
-
-  int calls = 0;
-  MemoryIO cancelled({}, kModeCreate);
-  EXPECT_FALSE(data.Extract(cancelled, crc, [&calls](uint64_t) { return ++calls < 2; }));
-  EXPECT_EQ(data.GetLastFailure(), ExtractFailure::kCancelled);
+  ExpectWritesFailAndCancelsStop(data, {uint64_t{1} << 20, uint64_t{5} << 20, file.size() - 1});
 
   // The archive ends 100 bytes before the section does.
   MemoryIO shortArchive(std::vector<uint8_t>(bytes.begin(), bytes.end() - 100));
@@ -286,16 +292,7 @@ TEST(EntryData, StoredDataBetweenFilesIsCopiedWholeWithItsCrc) {
   // The pieces are copied by two threads taking turns: a destination that
   // fails in a piece of either, or a cancel, ends the copy with that reason,
   // and the next copy is whole again.
-  for (uint64_t limit : {(uint64_t{1} << 20) + 5, (uint64_t{2} << 20) + 5, file.size() - 1}) {
-    MemoryIO full({}, kModeCreate);
-    full.SetWriteLimit(limit);
-    EXPECT_FALSE(data.Extract(full, crc, {})) << limit;
-    EXPECT_EQ(data.GetLastFailure(), ExtractFailure::kDestination) << limit;
-  }
-  int calls = 0;
-  MemoryIO cancelled({}, kModeCreate);
-  EXPECT_FALSE(data.Extract(cancelled, crc, [&calls](uint64_t) { return ++calls < 2; }));
-  EXPECT_EQ(data.GetLastFailure(), ExtractFailure::kCancelled);
+  ExpectWritesFailAndCancelsStop(data, {(uint64_t{1} << 20) + 5, (uint64_t{2} << 20) + 5, file.size() - 1});
   MemoryIO whole({}, kModeCreate);
   ASSERT_TRUE(data.Extract(whole, crc, {}));
   EXPECT_TRUE(whole.bytes() == file);
