@@ -27,6 +27,15 @@ void CQPXFolderTable::Truncate(size_t count) {
   if (lastWriteTimes.size() > count) lastWriteTimes.resize(count);
 }
 
+void CQPXFolderTable::Reserve(size_t count) {
+  paths.reserve(count);
+  pathLengths.reserve(count);
+  attributes.reserve(count);
+  creationTimes.reserve(count);
+  lastAccessTimes.reserve(count);
+  lastWriteTimes.reserve(count);
+}
+
 CQPXFolderList::CQPXFolderList() : CQPXTaggedSection("FolderList") {}
 
 CFoldedIndex::PathAt CQPXFolderList::PathAt() const {
@@ -140,12 +149,7 @@ bool CQPXFolderList::ReadBody(CFileIO& stream) {
   size_t expected = std::min<size_t>(count, kReserveLimit);
   // Every column is reserved: a set holds one such list per archive, and
   // columns grown by doubling would keep up to half again of each.
-  folders_.paths.reserve(expected);
-  folders_.pathLengths.reserve(expected);
-  folders_.attributes.reserve(expected);
-  folders_.creationTimes.reserve(expected);
-  folders_.lastAccessTimes.reserve(expected);
-  folders_.lastWriteTimes.reserve(expected);
+  folders_.Reserve(expected);
   encodedLengths_.reserve(expected);
   for (uint32_t i = 0; i < count; ++i) {
     uint16_t length = 0;

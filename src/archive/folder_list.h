@@ -24,6 +24,8 @@ struct CQPXFolderTable {
   int GetCount() const { return static_cast<int>(paths.size()); }
   void Clear();
   void Truncate(size_t count);
+  // Room for `count` folders in every column.
+  void Reserve(size_t count);
 };
 
 // Format notes: after the tag (see CQPXTaggedSection, tag "FolderList"):
