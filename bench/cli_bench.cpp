@@ -93,12 +93,16 @@ fs::path BenchDir() {
 // the extraction comparisons' archives and plain files.
 const char* const kKeepArchives = "TESSERA_CLIBENCH_KEEP";
 
+bool Kept(const fs::path& path) {
+  std::error_code ec;
+  return std::getenv(kKeepArchives) != nullptr && fs::exists(path, ec);
+}
+
 fs::path ManyEntriesPath(size_t count) { return BenchDir() / ("many-" + std::to_string(count) + ".qpx"); }
 
 fs::path ManyEntriesArchive(size_t count) {
   const fs::path path = ManyEntriesPath(count);
-  std::error_code ec;
-  if (std::getenv(kKeepArchives) != nullptr && fs::exists(path, ec)) return path;
+  if (Kept(path)) return path;
   ArchiveSpec plan;
   auto payload = PreparePayload(Bytes("0123456789abcdef"), Method::Stored);
   for (size_t f = 0; f < count / 100; ++f)
@@ -208,11 +212,6 @@ fs::path PlaceFor(int fileSystem) {
   fs::path dir = fileSystem == 0 ? fs::path("/dev/shm") / "tessera-bench" : BenchDir() / "disk";
   fs::create_directories(dir);
   return dir;
-}
-
-bool Kept(const fs::path& path) {
-  std::error_code ec;
-  return std::getenv(kKeepArchives) != nullptr && fs::exists(path, ec);
 }
 
 // 128 imploded entries of 4 MiB of text each (512 MiB of output): files under

@@ -493,16 +493,15 @@ struct SharedCopy {
   // Copies pieces `who`, `who` + 2, ...; the restoring thread is 0 and
   // reports progress, for the helper's pieces too.
   void Run(unsigned who, const ExtractProgress* progress) {
-    static const Crc32Shifter kShifts[] = {Crc32Shifter(kRamp[0]), Crc32Shifter(kRamp[1]), Crc32Shifter(kRamp[2]),
-                                           Crc32Shifter(kCopyPiece)};
+    static const Crc32Shifter kShifts[] = {Crc32Shifter(kCopyPiece / 8), Crc32Shifter(kCopyPiece / 4),
+                                           Crc32Shifter(kCopyPiece / 2), Crc32Shifter(kCopyPiece)};
     for (uint64_t k = who; !baton.Stopped(); k += 2) {
       const uint64_t at = PieceStart(k);
       if (at >= size) return;
       const uint64_t full = PieceStart(k + 1) - at;
       const uint32_t want = static_cast<uint32_t>(size - at < full ? size - at : full);
       uint32_t got = 0;
-      int error = 0;
-      if (source->ReadAtOffset(offset + at, buffers[who], want, got, error) == host::ReadResult::kFailed)
+      if (source->ReadAtOffset(offset + at, buffers[who], want, got) == host::ReadResult::kFailed)
         return Fail(ExtractFailure::kArchiveRead);
       if (got < want) return Fail(ExtractFailure::kCutShort);
       const uint32_t alone = Crc32Update(buffers[who], got, 0);
@@ -518,13 +517,12 @@ struct SharedCopy {
     }
   }
 
-  // The first pieces of a file are smaller, so that its first write starts
-  // soon: writes go one at a time, and the other thread is reading the next
-  // piece meanwhile.
-  static constexpr uint32_t kRamp[3] = {kCopyPiece / 8, kCopyPiece / 4, kCopyPiece / 2};
+  // The first pieces of a file are smaller (an eighth, a quarter and a half
+  // of a piece), so that its first write starts soon: writes go one at a
+  // time, and the other thread is reading the next piece meanwhile.
   static uint64_t PieceStart(uint64_t k) {
-    if (k <= 3) return k == 0 ? 0 : k == 1 ? kRamp[0] : k == 2 ? kRamp[0] + kRamp[1] : kRamp[0] + kRamp[1] + kRamp[2];
-    return PieceStart(3) + (k - 3) * kCopyPiece;
+    static constexpr uint64_t kRampStarts[4] = {0, kCopyPiece / 8, kCopyPiece / 8 * 3, kCopyPiece / 8 * 7};
+    return k < 4 ? kRampStarts[k] : kRampStarts[3] + (k - 3) * kCopyPiece;
   }
 
   static void RunHelper(void* copy) { static_cast<SharedCopy*>(copy)->Run(1, nullptr); }

@@ -337,16 +337,13 @@ bool PlatformFile::Write(const void* buffer, uint32_t length) {
   return true;
 }
 
-ReadResult PlatformFile::ReadAtOffset(uint64_t offset, void* buffer, uint32_t length, uint32_t& got,
-                                      int& error) const {
+ReadResult PlatformFile::ReadAtOffset(uint64_t offset, void* buffer, uint32_t length, uint32_t& got) const {
   got = 0;
-  error = 0;
   auto* p = static_cast<uint8_t*>(buffer);
   while (got < length) {
     const ssize_t n = ::pread(fd_, p + got, length - got, static_cast<off_t>(offset + got));
     if (n < 0) {
       if (errno == EINTR) continue;
-      error = errno;
       return ReadResult::kFailed;
     }
     if (n == 0) break;

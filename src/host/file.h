@@ -51,8 +51,8 @@ class PlatformFile {
   bool Write(const void* buffer, uint32_t length);
   // Reads at `offset` without using or moving the position or the
   // read-ahead block, so that another thread may read so while this file is
-  // otherwise in use. `error` is errno on kFailed.
-  ReadResult ReadAtOffset(uint64_t offset, void* buffer, uint32_t length, uint32_t& got, int& error) const;
+  // otherwise in use.
+  ReadResult ReadAtOffset(uint64_t offset, void* buffer, uint32_t length, uint32_t& got) const;
   // Moves by a signed distance from the origin. Positions past the end are
   // allowed (as a later write would extend the file); before 0 they fail.
   bool Seek(int64_t distance, SeekOrigin origin);
