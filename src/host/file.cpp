@@ -1,10 +1,12 @@
 #include "host/file.h"
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -393,6 +395,18 @@ bool PlatformFile::Length(uint64_t& out) {
   if (::fstat(fd_, &st) != 0) return Fail();
   out = static_cast<uint64_t>(st.st_size);
   return true;
+}
+
+void PlatformFile::Reserve(uint64_t end) {
+  if (fd_ < 0 || end == 0) return;
+  // On tmpfs and ramfs the space is the pages themselves, which a
+  // reservation would allocate and clear before the writes fill them.
+  struct statfs facts {};
+  if (::fstatfs(fd_, &facts) != 0 || facts.f_type == TMPFS_MAGIC || facts.f_type == RAMFS_MAGIC) return;
+  // Keeping the size, a file left short by a failure still says only what
+  // was written.
+  while (::fallocate(fd_, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(end)) != 0 && errno == EINTR) {
+  }
 }
 
 bool PlatformFile::Flush() {

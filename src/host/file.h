@@ -58,6 +58,12 @@ class PlatformFile {
   bool Seek(int64_t distance, SeekOrigin origin);
   bool Tell(uint64_t& out);
   bool Length(uint64_t& out);
+  // Sets space aside for the file up to `end` bytes without changing its
+  // length or what it holds, so that the writes that fill it find their
+  // blocks allocated. A hint: where the file system cannot, or where space
+  // is memory that setting aside would only clear twice, nothing happens,
+  // and a lack of space is left for the writes to report.
+  void Reserve(uint64_t end);
   // Pushes written data to the device.
   bool Flush();
   // Fails when the platform reports that the file could not be closed

@@ -303,6 +303,12 @@ bool CDividedFileIO::HostSpan(const host::PlatformFile*& file, uint64_t& offset,
   return volumes_[split_ ? static_cast<size_t>(current_) : 0]->HostSpan(file, offset, span);
 }
 
+// Only a stream of one file: a split one ends its volumes where their
+// windows say, which the hint knows nothing of.
+void CDividedFileIO::ReserveAhead(uint64_t bytes) {
+  if (!split_ && !volumes_.empty()) volumes_[0]->ReserveAhead(bytes);
+}
+
 bool CDividedFileIO::Read(void* buffer, uint32_t length, uint32_t* bytesRead) {
   if (bytesRead) *bytesRead = 0;
   if (volumes_.empty()) return false;

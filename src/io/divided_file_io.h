@@ -100,6 +100,7 @@ class CDividedFileIO : public CFileIO {
   uint32_t GetLastError() override;
   // The run ends with the current volume.
   bool HostSpan(const host::PlatformFile*& file, uint64_t& offset, uint64_t& span) override;
+  void ReserveAhead(uint64_t bytes) override;
   // errno behind the current volume's last failure, 0 when none is known.
   int GetSystemError() const;
 

@@ -70,6 +70,11 @@ class CFileIO : public CIO {
     return false;
   }
 
+  // A hint that `bytes` more will be written from the current position, so
+  // that the file system may set their space aside at once; what the stream
+  // holds and its length stay as they are.
+  virtual void ReserveAhead(uint64_t bytes) { (void)bytes; }
+
   // Convenience for absolute positioning, used by every section.
   bool SeekTo(uint64_t position) { return Seek(position, kSeekBegin, true); }
 };

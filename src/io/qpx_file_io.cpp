@@ -148,6 +148,12 @@ bool CQPXFileIO::HostSpan(const host::PlatformFile*& file, uint64_t& offset, uin
   return true;
 }
 
+void CQPXFileIO::ReserveAhead(uint64_t bytes) {
+  uint64_t at = 0;
+  if (!IsOpen() || mode_ == kModeRead || mode_ == kModeReadShared || !file_->Tell(at)) return;
+  file_->Reserve(at + bytes);
+}
+
 bool CQPXFileIO::Write(const void* buffer, uint32_t length) {
   if (buffer == nullptr) {
     lastError_ = kErrorNullBuffer;

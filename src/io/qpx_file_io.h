@@ -31,6 +31,7 @@ class CQPXFileIO : public CFileIO {
   bool IsEOF() override;
   uint32_t GetLastError() override { return lastError_; }
   bool HostSpan(const host::PlatformFile*& file, uint64_t& offset, uint64_t& span) override;
+  void ReserveAhead(uint64_t bytes) override;
 
   // errno of the last platform failure, so that a caller can tell a missing
   // file from an unreadable one and word its message with the host's text.

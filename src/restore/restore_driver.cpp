@@ -62,6 +62,7 @@ bool IsDestinationDiskFull(int systemError) { return systemError == ENOSPC || sy
 // No file can be larger than the host's largest file offset; a record that
 // says otherwise is damaged.
 constexpr uint64_t kLargestPossibleFile = static_cast<uint64_t>(INT64_MAX);
+constexpr uint64_t kReserveFrom = 1024 * 1024;  // files from this size have their space set aside
 
 RestoreObstacle UnhostableIn(std::u16string_view text) {
   for (size_t i = 0; i < text.size(); ++i) {
@@ -888,6 +889,10 @@ int CRestoreFile_Implement::WriteAndVerify() {
     Discard();
     return kStepFailed;
   }
+  // Space set aside at once is cheaper for the file system than block by
+  // block as the writes arrive (a third of the write time on ext4 here);
+  // for small files the call would cost more than it saves.
+  if (header->GetFileSize() >= kReserveFrom) output_->ReserveAhead(header->GetFileSize());
   uint32_t crc = 0;
   if (!data->Extract(*output_, crc, run_.GetProgress())) {
     writeFailure_ = data->GetLastFailure();

@@ -350,7 +350,9 @@ TEST_F(RestoreDriverTest, DamagedContentsAreReportedWithTheirAnswers) {
   EntrySpec wrongCrc{.folder = u"C:\\Data", .name = u"crc.txt", .data = Text("data"), .modified = kTime1};
   wrongCrc.crc = 0x12345678;
   EntrySpec broken{.folder = u"C:\\Data", .name = u"broken.bin", .data = Repeating(5000), .method = Method::Imploded};
-  broken.fileSize = 6000;  // the stream ends before the size the record claims
+  // The stream ends before the size the record claims, a size for which
+  // space is set aside: the file kept must still hold just what was written.
+  broken.fileSize = 2 << 20;
   plan.entries.push_back(wrongCrc);
   plan.entries.push_back(broken);
   plan.entries.push_back({.folder = u"C:\\Data", .name = u"good.txt", .data = Text("good")});
