@@ -261,35 +261,44 @@ const fs::path& StoredArchive(int fileSystem) {
 }
 
 // Runs `a` and `b` in alternating order in every iteration, removing the
-// target before each run (not timed); each side's fastest run counts, wall
+// target before each run (not timed). Each side's fastest run counts, wall
 // and CPU time separately, since on a shared machine other work only adds
-// time.
+// time; the ratio of the sides' median wall times is given beside it, as a
+// single stalled or lucky run moves it less.
 template <typename A, typename B>
 void Compare(benchmark::State& state, const fs::path& target, A a, B b, const char* aName, const char* bName,
              uint64_t bytes) {
   ChildRun bestA{1e9, 1e9}, bestB{1e9, 1e9};
+  std::vector<double> wallA, wallB;
   bool ok = true, aFirst = true;
-  auto once = [&](auto& side, ChildRun& best) {
+  auto once = [&](auto& side, ChildRun& best, std::vector<double>& walls) {
     fs::remove_all(target);
     ::sync();
     const ChildRun run = side();
     ok = ok && run.status == 0;
     best.seconds = std::min(best.seconds, run.seconds);
     best.cpuSeconds = std::min(best.cpuSeconds, run.cpuSeconds);
+    walls.push_back(run.seconds);
   };
   for (auto _ : state) {
-    if (aFirst) once(a, bestA);
-    once(b, bestB);
-    if (!aFirst) once(a, bestA);
+    if (aFirst) once(a, bestA, wallA);
+    once(b, bestB, wallB);
+    if (!aFirst) once(a, bestA, wallA);
     aFirst = !aFirst;
     state.SetIterationTime(bestA.seconds);
   }
   fs::remove_all(target);
   if (!ok) state.SkipWithError("a run failed");
+  auto median = [](std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0.0 : v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+  };
+  const std::string vs = std::string(aName) + "_vs_" + bName;
   state.counters[std::string(aName) + "_MBps"] = static_cast<double>(bytes) / bestA.seconds / 1e6;
   state.counters[std::string(bName) + "_MBps"] = static_cast<double>(bytes) / bestB.seconds / 1e6;
-  state.counters[std::string(aName) + "_vs_" + bName] = bestB.seconds / bestA.seconds;
-  state.counters[std::string("cpu_") + aName + "_vs_" + bName] = bestB.cpuSeconds / bestA.cpuSeconds;
+  state.counters[vs] = bestB.seconds / bestA.seconds;
+  state.counters[vs + "_median"] = median(wallB) / median(wallA);
+  state.counters["cpu_" + vs] = bestB.cpuSeconds / bestA.cpuSeconds;
   state.SetLabel(state.range(0) == 0 ? "tmpfs" : "ext4");
 }
 
