@@ -17,6 +17,7 @@
 #include "io/null_file_io.h"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define TESSERA_STREAMING_STORES 1
 #include <immintrin.h>
 #endif
 
@@ -296,7 +297,7 @@ struct ExplodeContext {
 // memory once. Only for pieces the writer takes: what this thread reads back
 // itself (the CRC of a file of one piece) is better left in the cache.
 void CopyForWriter(uint8_t* to, const char* from, uint32_t count) {
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#ifdef TESSERA_STREAMING_STORES
   if (count % 64 == 0 && reinterpret_cast<uintptr_t>(to) % 64 == 0) {
     for (uint32_t i = 0; i < count; i += 64) {
       const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i));
@@ -317,7 +318,7 @@ void CopyForWriter(uint8_t* to, const char* from, uint32_t count) {
 // Streaming stores are not ordered with the lock that hands a piece over;
 // this makes them visible to the other thread first.
 void FenceStreamedStores() {
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#ifdef TESSERA_STREAMING_STORES
   _mm_sfence();
 #endif
 }
